@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up, builds and starts Tessaly. Arguments are passed to the program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh release
+if [ -x build/release/src/app/tessaly ]; then
+  if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "run: no display found; starting under xvfb-run" >&2
+    exec xvfb-run -a build/release/src/app/tessaly "$@"
+  fi
+  exec build/release/src/app/tessaly "$@"
+elif [ -x build/release/src/app/tessaly-cli ]; then
+  exec build/release/src/app/tessaly-cli "$@"
+else
+  echo "run: built the core library in build/release; the program itself is not built yet."
+fi

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh test
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export QT_QPA_PLATFORM=offscreen
+scripts/fuzz.sh "${TESSALY_FUZZ_SECONDS:-10}"
+ctest --test-dir build/test --output-on-failure -j2 --timeout 900

@@ -1,0 +1,55 @@
+#pragma once
+// The one exception family of the core. Every failure the user may see travels as a
+// TsException whose message is the text shown to them.
+#include <stdexcept>
+#include <string>
+
+namespace ts {
+
+class TsException : public std::runtime_error {
+public:
+    explicit TsException(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A short read of a fixed-size record, or a stream operation that could not be done.
+class EStreamError : public TsException {
+public:
+    using TsException::TsException;
+};
+
+class EReadError : public EStreamError {
+public:
+    EReadError() : EStreamError("Stream read error") {}
+};
+
+class EWriteError : public EStreamError {
+public:
+    explicit EWriteError(const std::string& detail = "Stream write error") : EStreamError(detail) {}
+};
+
+// A file that cannot be opened: "Cannot open file "NAME". REASON".
+class EFOpenError : public EStreamError {
+public:
+    EFOpenError(const std::string& fileName, const std::string& reason)
+        : EStreamError("Cannot open file \"" + fileName + "\". " + reason) {}
+};
+
+// A file that cannot be created: "Cannot create file "NAME". REASON".
+class EFCreateError : public EStreamError {
+public:
+    EFCreateError(const std::string& fileName, const std::string& reason)
+        : EStreamError("Cannot create file \"" + fileName + "\". " + reason) {}
+};
+
+// The records decrypted with the given password do not make sense.
+class EFileEncrypted : public TsException {
+public:
+    EFileEncrypted() : TsException("Decrypted data invalid, please check your password!") {}
+};
+
+class ECipherException : public TsException {
+public:
+    ECipherException() : TsException("Invalid file format") {}
+};
+
+}  // namespace ts

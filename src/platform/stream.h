@@ -1,0 +1,99 @@
+#pragma once
+// Byte streams with the semantics the engine relies on: a position, a size, reads that may
+// return less than asked, and exact reads for fixed-size records. Counts are 64-bit.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ts {
+
+class Stream {
+public:
+    virtual ~Stream() = default;
+    Stream() = default;
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    virtual int64_t position() const = 0;
+    virtual int64_t size() const = 0;
+    virtual void seek(int64_t position) = 0;
+    // Reads up to count bytes; fewer only at the end of the stream.
+    virtual int64_t read(void* buffer, int64_t count) = 0;
+    // Writes all count bytes or throws EWriteError.
+    virtual int64_t write(const void* buffer, int64_t count) = 0;
+
+    // Reads exactly count bytes or throws EReadError ("Stream read error").
+    void readExact(void* buffer, int64_t count);
+    // Copies exactly count bytes from source's current position through a fixed buffer;
+    // throws EReadError when source ends first. Returns count.
+    int64_t copyFrom(Stream& source, int64_t count);
+    void rewind() { seek(0); }
+    int64_t remaining() const { return size() - position(); }
+
+    template <typename T>
+    T readValue() {
+        T value{};
+        readExact(&value, sizeof value);
+        return value;
+    }
+    template <typename T>
+    void writeValue(const T& value) {
+        write(&value, sizeof value);
+    }
+};
+
+// A growable stream in memory; writing past the end extends it.
+class MemoryStream : public Stream {
+public:
+    MemoryStream() = default;
+    explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    int64_t position() const override { return position_; }
+    int64_t size() const override { return static_cast<int64_t>(bytes_.size()); }
+    void seek(int64_t position) override;
+    int64_t read(void* buffer, int64_t count) override;
+    int64_t write(const void* buffer, int64_t count) override;
+
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+    std::vector<uint8_t> takeBytes();
+    void clear();
+
+private:
+    std::vector<uint8_t> bytes_;
+    int64_t position_ = 0;
+};
+
+// A host file opened through a POSIX descriptor.
+class FileStream : public Stream {
+public:
+    enum class Mode {
+        Read,       // existing file, read only
+        Create,     // create or truncate, read and write
+        ReadWrite,  // existing file, read and write
+    };
+    // Throws EFOpenError (Read, ReadWrite) or EFCreateError (Create) naming the file.
+    // Files are created with the given permission bits (before the umask).
+    FileStream(const std::string& hostPath, Mode mode, unsigned permissions = 0666);
+    ~FileStream() override;
+
+    int64_t position() const override { return position_; }
+    int64_t size() const override;
+    void seek(int64_t position) override;
+    int64_t read(void* buffer, int64_t count) override;
+    int64_t write(const void* buffer, int64_t count) override;
+
+    // Forces the written bytes to the disk; throws EWriteError on failure.
+    void flush();
+    const std::string& path() const { return path_; }
+    int descriptor() const { return fd_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    int64_t position_ = 0;
+};
+
+// The text of the last system error, as strerror gives it.
+std::string systemErrorText(int errorNumber);
+
+}  // namespace ts

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include "platform/exception.h"
+#include "platform/stream.h"
+#include "support/temp_dir.h"
+
+namespace ts {
+namespace {
+
+TEST(MemoryStream, WritingPastTheEndGrowsAndSeekingBackOverwrites) {
+    MemoryStream m;
+    m.write("abcdef", 6);
+    m.seek(2);
+    m.write("XY", 2);
+    m.seek(8);
+    m.write("Z", 1);
+    EXPECT_EQ(m.size(), 9);
+    EXPECT_EQ(std::string(m.bytes().begin(), m.bytes().end()), std::string("abXYef\0\0Z", 9));
+}
+
+TEST(MemoryStream, ShortReadReturnsWhatIsLeftAndExactReadThrowsStreamReadError) {
+    MemoryStream m(std::vector<uint8_t>{1, 2, 3});
+    uint8_t buffer[8];
+    EXPECT_EQ(m.read(buffer, 8), 3);
+    EXPECT_EQ(m.read(buffer, 8), 0);
+    m.rewind();
+    try {
+        m.readExact(buffer, 4);
+        FAIL() << "no exception";
+    } catch (const EReadError& e) {
+        EXPECT_STREQ(e.what(), "Stream read error");
+    }
+}
+
+TEST(Stream, CopyFromMovesExactlyTheCountAndFailsOnAShortSource) {
+    std::vector<uint8_t> data = test::randomBytes(700000, 1);
+    MemoryStream source(data);
+    MemoryStream dest;
+    source.seek(100);
+    EXPECT_EQ(dest.copyFrom(source, 600000), 600000);
+    EXPECT_EQ(source.position(), 600100);
+    EXPECT_TRUE(std::equal(dest.bytes().begin(), dest.bytes().end(), data.begin() + 100));
+    EXPECT_THROW(dest.copyFrom(source, 200000), EReadError);
+}
+
+TEST(FileStream, CreateWriteReopenAndReadBackBeyondFourGibibytePositions) {
+    test::TempDir dir;
+    std::string path = dir.file("big.bin");
+    {
+        FileStream f(path, FileStream::Mode::Create);
+        int64_t far = (int64_t{1} << 32) + 5;  // sparse; proves positions are 64-bit
+        f.seek(far);
+        f.write("end", 3);
+        EXPECT_EQ(f.size(), far + 3);
+    }
+    FileStream f(path, FileStream::Mode::Read);
+    f.seek((int64_t{1} << 32) + 5);
+    char text[3];
+    f.readExact(text, 3);
+    EXPECT_EQ(std::string(text, 3), "end");
+}
+
+TEST(FileStream, OpenAndCreateErrorsNameTheFile) {
+    test::TempDir dir;
+    try {
+        FileStream f(dir.file("missing"), FileStream::Mode::Read);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir.file("missing") + "\". No such file or directory");
+    }
+    try {
+        FileStream f(dir.file("no/such/folder/x"), FileStream::Mode::Create);
+        FAIL();
+    } catch (const EFCreateError& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot create file \""), std::string::npos);
+    }
+    EXPECT_THROW(FileStream(dir.path().string(), FileStream::Mode::Read), EFOpenError);
+}
+
+}  // namespace
+}  // namespace ts
