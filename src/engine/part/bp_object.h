@@ -9,14 +9,18 @@
 
 namespace ts {
 
+class Profile;
+
 // What a part sees of its owning project: the codec's switch and pass phrase, and the
-// cancel flag the runs poll. TtsBackupProject implements it.
+// cancel flag the runs poll, and the Windows user profile the items read and write.
+// TtsBackupProject implements it.
 class TtsProjectLink {
 public:
     virtual ~TtsProjectLink() = default;
     virtual bool Encrypt() const = 0;
     virtual std::string Password() const = 0;  // host text (UTF-8)
     virtual bool Cancelled() const = 0;
+    virtual Profile& UserProfile() const = 0;
 };
 
 class TtsBPObject {
