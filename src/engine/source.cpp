@@ -1,0 +1,40 @@
+#include "engine/source.h"
+
+#include "items/address_book.h"
+#include "items/favorites.h"
+#include "items/ie_settings.h"
+#include "items/oe_data.h"
+
+namespace ts {
+
+TtsBPSource::TtsBPSource(TtsProjectLink* project)
+    : TtsBPObject(project),
+      items_{std::make_unique<TtsBPAddressBook>(project), std::make_unique<TtsBPFavorites>(project),
+             std::make_unique<TtsBPIESettings>(project), std::make_unique<TtsBPOEData>(project)} {
+    for (auto& item : items_) itemList_.Add(item.get());
+}
+
+TtsBPSource::~TtsBPSource() {
+    // Freed in list order, as the items were made.
+    for (auto& item : items_) item.reset();
+}
+
+TtsBPSourceItem* TtsBPSource::FindItem(std::string_view caption) const {
+    for (TtsBPSourceItem* item : itemList_)
+        if (item->Caption() == caption) return item;
+    return nullptr;
+}
+
+int32_t TtsBPSource::WriteToStream(Stream& stream) {
+    int32_t total = 0;
+    for (TtsBPSourceItem* item : itemList_) total += item->WriteToStream(stream);
+    return total;
+}
+
+int32_t TtsBPSource::ReadFromStream(Stream& stream) {
+    int32_t total = 0;
+    for (TtsBPSourceItem* item : itemList_) total += item->ReadFromStream(stream);
+    return total;
+}
+
+}  // namespace ts

@@ -1,0 +1,17 @@
+#pragma once
+// The item "Favorites" of a backup project.
+#include "engine/part/source_item.h"
+
+namespace ts {
+
+class TtsBPFavorites : public TtsBPSourceItem {
+public:
+    explicit TtsBPFavorites(TtsProjectLink* project);
+
+    int32_t WriteToStream(Stream& stream) override;
+    int32_t ReadFromStream(Stream& stream) override;
+    int32_t BackupToStream(Stream& stream) override;
+    int32_t RestoreFromStream(Stream& stream) override;
+};
+
+}  // namespace ts

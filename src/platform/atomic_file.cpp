@@ -1,0 +1,69 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "platform/exception.h"
+
+namespace ts {
+
+namespace {
+
+// Makes the rename itself durable; failing to is not worth failing the save for.
+void syncFolderOf(const std::string& path) {
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(std::string path, unsigned permissions) : path_(std::move(path)) {
+    std::vector<char> pattern(path_.begin(), path_.end());
+    const char suffix[] = ".tmp-XXXXXX";
+    pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);  // with its NUL
+    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) throw EFCreateError(path_, systemErrorText(errno));
+    temporaryPath_ = pattern.data();
+    if (::fchmod(fd, permissions) != 0) {
+        int error = errno;
+        ::close(fd);
+        ::unlink(temporaryPath_.c_str());
+        throw EFCreateError(path_, systemErrorText(error));
+    }
+    ::close(fd);
+    try {
+        stream_ = std::make_unique<FileStream>(temporaryPath_, FileStream::Mode::ReadWrite);
+    } catch (...) {
+        ::unlink(temporaryPath_.c_str());
+        throw;
+    }
+}
+
+AtomicFile::~AtomicFile() {
+    stream_.reset();
+    if (!committed_) ::unlink(temporaryPath_.c_str());
+}
+
+void AtomicFile::commit() {
+    try {
+        stream_->flush();
+    } catch (const EWriteError& error) {
+        throw EFCreateError(path_, error.what());
+    }
+    stream_.reset();
+    if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
+        throw EFCreateError(path_, systemErrorText(errno));
+    committed_ = true;
+    syncFolderOf(path_);
+}
+
+}  // namespace ts

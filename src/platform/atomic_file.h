@@ -1,0 +1,36 @@
+#pragma once
+// Replacing a host file so that a failure never destroys the previous one: everything is
+// written to a temporary file beside it, which is renamed over the target only on commit.
+#include <memory>
+#include <string>
+
+#include "platform/stream.h"
+
+namespace ts {
+
+class AtomicFile {
+public:
+    // Creates the temporary file beside `path` with the given permission bits; raises
+    // EFCreateError naming `path` when that is impossible.
+    explicit AtomicFile(std::string path, unsigned permissions = 0600);
+    // Removes the temporary file unless commit() succeeded.
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    Stream& stream() { return *stream_; }
+    // Forces the bytes to disk, closes the file and renames it over the target. Raises
+    // EFCreateError naming the target when that fails (the temporary file is then removed).
+    void commit();
+
+    const std::string& path() const { return path_; }
+    const std::string& temporaryPath() const { return temporaryPath_; }
+
+private:
+    std::string path_;
+    std::string temporaryPath_;
+    std::unique_ptr<FileStream> stream_;
+    bool committed_ = false;
+};
+
+}  // namespace ts
