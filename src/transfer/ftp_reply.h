@@ -1,0 +1,58 @@
+#pragma once
+// Reading FTP server replies: single-line "220 Ready" and multi-line replies that open with
+// "220-" and run until the line that starts with the same code and a blank.
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/exception.h"
+
+namespace ts {
+
+// Every failure of an FTP exchange.
+class EFtpError : public TsException {
+public:
+    using TsException::TsException;
+};
+
+// The server sent something that is not an FTP reply.
+class EFtpProtocolError : public EFtpError {
+public:
+    using EFtpError::EFtpError;
+};
+
+struct FtpReply {
+    int code = 0;
+    std::vector<std::string> lines;  // as received, without line ends
+
+    // The lines joined by CR LF: the server's reply as the user sees it.
+    std::string text() const;
+};
+
+class FtpReplyReader {
+public:
+    static constexpr size_t kMaxLineLength = 16384;
+    // Bounds the memory a server can make us hold with an endless multi-line reply.
+    static constexpr size_t kMaxReplyLength = 1024 * 1024;
+
+    // Fills buffer with up to size bytes; returns 0 at the end of the stream.
+    using Source = std::function<size_t(char* buffer, size_t size)>;
+
+    explicit FtpReplyReader(Source source) : source_(std::move(source)) {}
+
+    // The next complete reply. Throws EFtpProtocolError for a malformed reply or an overlong
+    // line, and EFtpError when the stream ends before the reply does.
+    FtpReply read();
+    // Whether bytes of a further reply have arrived already.
+    bool hasBufferedInput() const { return start_ < buffer_.size(); }
+
+private:
+    std::string readLine();
+
+    Source source_;
+    std::string buffer_;
+    size_t start_ = 0;  // first unread byte of buffer_
+};
+
+}  // namespace ts
