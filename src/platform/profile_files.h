@@ -1,0 +1,84 @@
+#pragma once
+// The profile's file system: Windows paths ("C:\users\alice\AppData\Roaming\...") mapped to
+// host files through the prefix's drives, with Windows' view of letter case and attributes.
+//
+// A drive letter X is the prefix's dosdevices/x: entry (a link such as c: -> ../drive_c);
+// C: falls back to drive_c when dosdevices is missing. Each existing component is matched
+// without regard to letter case (an exact match first, else the first the folder lists);
+// missing components keep the case given. "." and ".." are resolved within the path as
+// Windows does, and "/" is a separator too.
+//
+// Hidden and system follow Wine: the user.DOSATTRIB extended attribute ("0x<hex>") decides
+// when present; without it a name starting with "." is hidden unless dot files are shown.
+#include <sys/types.h>
+
+#include <compare>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/stream.h"
+
+namespace ts {
+
+struct ProfileEntry {
+    std::string name;
+    bool isFolder = false;
+    bool hidden = false;
+    bool system = false;
+    uint64_t size = 0;  // 0 for folders
+};
+
+// Identifies a folder on the host, however it is reached.
+struct FolderIdentity {
+    dev_t device;
+    ino_t inode;
+    auto operator<=>(const FolderIdentity&) const = default;
+};
+
+class ProfileFiles {
+public:
+    explicit ProfileFiles(std::string prefixDir, bool showDotFiles = false);
+
+    const std::string& prefixDir() const { return prefixDir_; }
+
+    // The host file a Windows path names; no value for a path without a mapped drive letter.
+    std::optional<std::string> hostPath(std::string_view windowsPath) const;
+
+    bool fileExists(std::string_view windowsPath) const;
+    bool folderExists(std::string_view windowsPath) const;
+
+    // The entries of a folder whose names match a mask: "C:\folder\*.url". In the order the
+    // host lists them; "." and ".." are not listed. A missing folder lists nothing.
+    std::vector<ProfileEntry> list(std::string_view windowsPattern) const;
+
+    // Throws EFOpenError naming the Windows path. Linux has no share modes, so the open
+    // Windows makes exclusive is an ordinary read-only open here.
+    std::unique_ptr<FileStream> openRead(std::string_view windowsPath) const;
+    // Creates or truncates; the folder must exist. Throws EFCreateError naming the path.
+    std::unique_ptr<FileStream> create(std::string_view windowsPath) const;
+    // Creates every missing folder along the path; throws TsException naming the path.
+    void createFolders(std::string_view windowsFolder) const;
+    // Deletes a file or an empty folder; false when there was nothing to delete or it failed.
+    bool remove(std::string_view windowsPath) const;
+
+    // The folder's identity when it exists and really lies inside the profile (the prefix
+    // folder or the C: drive, wherever that is kept). No value for a folder reached through
+    // a link that leaves the profile, such as Wine's Documents -> home folder link.
+    std::optional<FolderIdentity> folderInsideProfile(std::string_view windowsFolder) const;
+
+    // Wine's reading of one host file's attributes; exposed for the tests of other layers.
+    static void readDosAttributes(const std::string& hostPath, std::string_view name, bool showDotFiles,
+                                  bool& hidden, bool& system);
+
+private:
+    std::optional<std::string> driveRoot(char letter) const;
+
+    std::string prefixDir_;
+    bool showDotFiles_;
+};
+
+}  // namespace ts
