@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/project.h"
+#include "support/temp_dir.h"
+#include "transfer/debug_log.h"
+
+namespace ts {
+namespace {
+
+class ProjectTest : public ::testing::Test {
+protected:
+    void TearDown() override { DebugLog::instance().clear(); }
+
+    static int64_t itemRecordsSize(TtsBackupProject& project) {
+        MemoryStream stream;
+        return project.Source().WriteToStream(stream);
+    }
+
+    static void fillProject(TtsBackupProject& project) {
+        project.SetName("Mail of Zo\xc3\xab");  // "Mail of Zoë"
+        project.SetCompressionLevel(3);
+        project.Source().FindItem("Favorites")->SetSelected(true);
+        project.Source().FindItem("Outlook Express Data")->SetSelected(true);
+        TtsBPDestination& destination = project.Destination();
+        destination.SetKind(TtsBPDestination::kKindFtp);
+        destination.SetHost("ftp.example.org");
+        destination.SetRemoteFolder("backups");
+        destination.SetUserName("zoe");
+        destination.SetFtpPassword("ftp-secret");
+    }
+
+    static void expectFilled(const TtsBackupProject& loaded, const TtsBackupProject& saved) {
+        EXPECT_EQ(loaded.Name(), "Mail of Zo\xc3\xab");
+        EXPECT_EQ(loaded.CompressionLevel(), 3);
+        EXPECT_EQ(std::bit_cast<uint64_t>(loaded.CreateTime()), std::bit_cast<uint64_t>(saved.CreateTime()));
+        const auto& items = loaded.Source().ItemList();
+        EXPECT_FALSE(items.Items(0)->Selected());
+        EXPECT_TRUE(items.Items(1)->Selected());
+        EXPECT_FALSE(items.Items(2)->Selected());
+        EXPECT_TRUE(items.Items(3)->Selected());
+        EXPECT_EQ(loaded.Destination().Kind(), TtsBPDestination::kKindFtp);
+        EXPECT_EQ(loaded.Destination().Host(), "ftp.example.org");
+        EXPECT_EQ(loaded.Destination().RemoteFolder(), "backups");
+        EXPECT_EQ(loaded.Destination().UserName(), "zoe");
+        EXPECT_EQ(loaded.Destination().FtpPassword(), "ftp-secret");
+    }
+
+    test::TempDir dir;
+};
+
+TEST_F(ProjectTest, AFreshProjectRoundTripsThroughAFile) {
+    TtsBackupProject saved;
+    std::string file = dir.file("fresh.tsly");
+    saved.SaveToFile(file);
+
+    TtsBackupProject loaded;
+    loaded.LoadFromFile(file);
+    EXPECT_EQ(loaded.Name(), "Unnamed");
+    EXPECT_EQ(loaded.CompressionLevel(), 2);
+    EXPECT_EQ(std::bit_cast<uint64_t>(loaded.CreateTime()), std::bit_cast<uint64_t>(saved.CreateTime()));
+    for (TtsBPSourceItem* item : loaded.Source().ItemList()) EXPECT_FALSE(item->Selected());
+    EXPECT_EQ(loaded.Destination().Kind(), TtsBPDestination::kKindLocalFolder);
+    EXPECT_EQ(loaded.Destination().LocalFolder(), "");
+    EXPECT_EQ(loaded.Destination().FtpPassword(), "");
+    EXPECT_EQ(loaded.Scheme().SchemeValue1(), 0);
+    EXPECT_EQ(loaded.Scheme().SchemeTime(), 0.0);
+    EXPECT_FALSE(loaded.Encrypt());
+    EXPECT_EQ(loaded.TransferSize(), 0);
+}
+
+TEST_F(ProjectTest, APlainProjectFileIsTheRecordTheItemsAndBothSections) {
+    TtsBackupProject project;
+    std::string file = dir.file("plain.tsly");
+    project.SaveToFile(file);
+    auto bytes = test::readHostFile(file);
+    int64_t items = itemRecordsSize(project);
+    ASSERT_EQ(static_cast<int64_t>(bytes.size()), 528 + items + 8 + 1281 + 8 + 40);
+
+    MemoryStream stream;
+    EXPECT_EQ(project.SaveToStream(stream), static_cast<int32_t>(bytes.size()));
+
+    // The record: identifier, name, level, zero padding, creation time.
+    EXPECT_STREQ(reinterpret_cast<const char*>(bytes.data()), "Tessaly Project File");
+    for (size_t i = 21; i < 256; ++i) ASSERT_EQ(bytes[i], 0) << "at " << i;
+    EXPECT_STREQ(reinterpret_cast<const char*>(&bytes[256]), "Unnamed");
+    EXPECT_EQ(bytes[512], 2);
+    for (size_t i = 513; i < 520; ++i) ASSERT_EQ(bytes[i], 0) << "at " << i;
+    double createTime;
+    std::memcpy(&createTime, &bytes[520], 8);
+    EXPECT_EQ(createTime, project.CreateTime());
+}
+
+TEST_F(ProjectTest, AnEncryptedFileNeedsItsPassword) {
+    TtsBackupProject saved;
+    fillProject(saved);
+    saved.SetEncrypt(true);
+    saved.SetPassword("P\xc3\xa4ss");
+    std::string file = dir.file("encrypted.tsly");
+    saved.SaveToFile(file);
+    EXPECT_EQ(static_cast<int64_t>(test::readHostFile(file).size()),
+              528 + itemRecordsSize(saved) + 8 + 1288 + 8 + 48);
+
+    // Without the password: the record and the item heads are taken, the sections are not.
+    TtsBackupProject fresh;
+    try {
+        fresh.LoadFromFile(file);
+        ADD_FAILURE() << "no EFileEncrypted";
+    } catch (const EFileEncrypted& error) {
+        EXPECT_STREQ(error.what(), "Decrypted data invalid, please check your password!");
+    }
+    EXPECT_EQ(fresh.Name(), "Mail of Zo\xc3\xab");
+    EXPECT_TRUE(fresh.Source().ItemList().Items(1)->Selected());
+    EXPECT_EQ(fresh.Destination().Kind(), TtsBPDestination::kKindLocalFolder);
+    EXPECT_EQ(fresh.Destination().Host(), "");
+
+    TtsBackupProject wrong;
+    wrong.SetEncrypt(true);
+    wrong.SetPassword("Pass");
+    EXPECT_THROW(wrong.LoadFromFile(file), EFileEncrypted);
+
+    // What the main window does next: the password, Encrypt on, and the same file again.
+    fresh.SetPassword("P\xc3\xa4ss");
+    fresh.SetEncrypt(true);
+    fresh.LoadFromFile(file);
+    expectFilled(fresh, saved);
+}
+
+TEST_F(ProjectTest, APlainFilledProjectRoundTripsAndKeepsScheduleBytes) {
+    TtsBackupProject saved;
+    fillProject(saved);
+    MemoryStream stream;
+    saved.SaveToStream(stream);
+    // Put schedule values in the last section, as a file from elsewhere could hold them.
+    std::vector<uint8_t> bytes = stream.takeBytes();
+    uint8_t* rec = &bytes[bytes.size() - 40];
+    rec[0] = 9;
+    int32_t value = 123456;
+    std::memcpy(rec + 24, &value, 4);
+
+    TtsBackupProject loaded;
+    MemoryStream in(bytes);
+    EXPECT_EQ(loaded.LoadFromStream(in), static_cast<int32_t>(bytes.size()));
+    expectFilled(loaded, saved);
+    EXPECT_EQ(loaded.Scheme().SchemeValue1(), 123456);
+    MemoryStream again;
+    loaded.SaveToStream(again);
+    EXPECT_EQ(again.bytes(), bytes);
+}
+
+TEST_F(ProjectTest, NamesUpTo255BytesAreKeptLongerOnesRefused) {
+    TtsBackupProject project;
+    std::string longest(255, 'n');
+    project.SetName(longest);
+    try {
+        project.SetName(std::string(256, 'n'));
+        ADD_FAILURE() << "a 256-byte name was taken";
+    } catch (const TsException& error) {
+        EXPECT_NE(std::string(error.what()).find("Project name is too long"), std::string::npos);
+    }
+    EXPECT_EQ(project.Name(), longest);
+    // The limit counts the bytes written: 255 "é" are 255 Windows-1252 bytes, 255 "ж" are 510.
+    std::string accented, cyrillic;
+    for (int i = 0; i < 255; ++i) accented += "\xc3\xa9", cyrillic += "\xd0\xb6";
+    EXPECT_NO_THROW(project.SetName(accented));
+    EXPECT_THROW(project.SetName(cyrillic), TsException);
+    EXPECT_THROW(project.SetCompressionLevel(4), TsException);
+
+    project.SetName(longest);
+    MemoryStream stream;
+    project.SaveToStream(stream);
+    TtsBackupProject loaded;
+    stream.rewind();
+    loaded.LoadFromStream(stream);
+    EXPECT_EQ(loaded.Name(), longest);
+}
+
+TEST_F(ProjectTest, AFileThatIsNoProjectLeavesTheProjectUnchanged) {
+    std::string file = dir.file("other.tsly_dat");
+    test::writeHostFile(file, test::randomBytes(4000, 7));
+    TtsBackupProject project;
+    project.SetName("Mine");
+    project.Destination().SetLocalFolder("/keep");
+    project.LoadFromFile(file);
+    EXPECT_EQ(project.Name(), "Mine");
+    EXPECT_EQ(project.Destination().LocalFolder(), "/keep");
+
+    FileStream stream(file, FileStream::Mode::Read);
+    EXPECT_EQ(project.LoadFromStream(stream), 528);
+    EXPECT_EQ(stream.position(), 528);
+
+    // The identifier must match exactly, with its NUL.
+    std::vector<uint8_t> near(600, 0);
+    std::memcpy(near.data(), "Tessaly Project Files", 21);
+    MemoryStream nearStream(near);
+    EXPECT_EQ(project.LoadFromStream(nearStream), 528);
+    std::memcpy(near.data(), "tessaly Project File", 20);
+    MemoryStream lowerStream(near);
+    EXPECT_EQ(project.LoadFromStream(lowerStream), 528);
+    EXPECT_EQ(project.Name(), "Mine");
+
+    MemoryStream shortStream(std::vector<uint8_t>(10, 'x'));
+    EXPECT_EQ(project.LoadFromStream(shortStream), 10);
+    EXPECT_THROW(project.LoadFromFile(dir.file("missing.tsly")), EFOpenError);
+}
+
+TEST_F(ProjectTest, AProjectRecordCutShortIsAnError) {
+    TtsBackupProject saved;
+    MemoryStream stream;
+    saved.SaveToStream(stream);
+    std::vector<uint8_t> cut(stream.bytes().begin(), stream.bytes().begin() + 300);
+    TtsBackupProject loaded;
+    loaded.SetName("Mine");
+    MemoryStream in(cut);
+    EXPECT_THROW(loaded.LoadFromStream(in), EReadError);
+    EXPECT_EQ(loaded.Name(), "Mine");
+}
+
+TEST_F(ProjectTest, SavingReplacesTheFileWhole600AndLeavesNothingBeside) {
+    std::string file = dir.file("project.tsly");
+    test::writeHostFile(file, std::string(5000, 'o'));
+    ::chmod(file.c_str(), 0644);
+    TtsBackupProject project;
+    project.SaveToFile(file);
+    MemoryStream expected;
+    project.SaveToStream(expected);
+    EXPECT_EQ(test::readHostFile(file), expected.bytes());
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    try {
+        project.SaveToFile(dir.file("no-such-folder/project.tsly"));
+        ADD_FAILURE() << "saved into a missing folder";
+    } catch (const EFCreateError& error) {
+        EXPECT_NE(std::string(error.what()).find("no-such-folder/project.tsly"), std::string::npos);
+    }
+}
+
+TEST_F(ProjectTest, APartsProfileIsTheOneGivenAndUsingNoneIsAClearError) {
+    TtsBackupProject project;
+    EXPECT_THROW(project.UserProfile(), TsException);
+    auto* profile = reinterpret_cast<Profile*>(&project);  // never dereferenced here
+    project.SetUserProfile(profile);
+    EXPECT_EQ(&project.UserProfile(), profile);
+    EXPECT_EQ(&project.Source().ItemList().Items(0)->Project()->UserProfile(), profile);
+}
+
+TEST_F(ProjectTest, UploadProgressIsATruncatedPercentageAlsoBeyond2GiB) {
+    TtsBackupProject project;
+    std::vector<int> reported;
+    project.SetOnProgress([&](uint8_t percent) { reported.push_back(percent); });
+    project.UploadWork(10);  // no total announced yet
+    project.UploadWorkBegin(3);
+    project.UploadWork(1);
+    project.UploadWork(3);
+    project.UploadWork(4);  // a client that overshoots
+    project.UploadWorkBegin(int64_t{5} << 30);
+    project.UploadWork((int64_t{5} << 30) / 2);
+    project.UploadWork((int64_t{5} << 30) - 1);
+    EXPECT_EQ(project.TransferSize(), int64_t{5} << 30);
+    EXPECT_EQ(reported, (std::vector<int>{33, 100, 100, 50, 99}));
+}
+
+TEST_F(ProjectTest, EventsAndCancelReachTheirHandlers) {
+    TtsBackupProject project;
+    project.Status("nobody listens");
+    std::vector<std::string> statuses;
+    project.SetOnStatus([&](const std::string& text) { statuses.push_back(text); });
+    project.Status("Backup Favorites ...");
+    EXPECT_EQ(statuses, std::vector<std::string>{"Backup Favorites ..."});
+
+    EXPECT_FALSE(project.Cancelled());
+    std::thread([&] { project.Cancel(); }).join();
+    EXPECT_TRUE(project.Cancelled());
+    EXPECT_TRUE(project.Source().ItemList().Items(3)->Project()->Cancelled());
+    project.ClearCancelled();
+    EXPECT_FALSE(project.Cancelled());
+}
+
+class CountingConnection : public TtsUploadConnection {
+public:
+    void CloseControlConnection() override { ++closes; }
+    std::atomic<int> closes{0};
+};
+
+TEST_F(ProjectTest, OnlyARunningUploadCanBeClosed) {
+    TtsBackupProject project;
+    CountingConnection client;
+    EXPECT_FALSE(project.Uploading());
+    EXPECT_FALSE(project.CloseUploadConnection());
+    {
+        UploadScope upload(project, client);
+        EXPECT_TRUE(project.Uploading());
+        EXPECT_TRUE(project.CloseUploadConnection());
+    }
+    EXPECT_FALSE(project.Uploading());
+    EXPECT_FALSE(project.CloseUploadConnection());
+    EXPECT_EQ(client.closes, 1);
+}
+
+// A cancel racing with the end of uploads must never reach a client that is gone; under
+// AddressSanitizer a close after the scope would show as a use after free.
+TEST_F(ProjectTest, ACloseRacingWithTheEndOfUploadsNeverReachesAReleasedClient) {
+    TtsBackupProject project;
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        while (!done) project.CloseUploadConnection();
+    });
+    for (int i = 0; i < 2000; ++i) {
+        auto client = std::make_unique<CountingConnection>();
+        {
+            UploadScope upload(project, *client);
+            std::this_thread::yield();
+        }
+        client.reset();
+    }
+    done = true;
+    canceller.join();
+    EXPECT_FALSE(project.Uploading());
+}
+
+}  // namespace
+}  // namespace ts
