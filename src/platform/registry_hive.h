@@ -45,7 +45,7 @@ struct RegValue {
 // Thread-safe (one internal mutex).
 class RegistryHive {
 public:
-    virtual ~RegistryHive();
+    ~RegistryHive();
 
     static std::unique_ptr<RegistryHive> inMemory();
     // Loads a Wine user.reg; `prefixDir` is the Wine prefix folder (for the server check). Throws TsException with a clear message for a file Wine would reject.
