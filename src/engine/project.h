@@ -17,6 +17,9 @@
 
 namespace ts {
 
+struct DataFileContents;
+class TtsDataFileUpload;
+
 // What a cancel on another thread may do to the FTP client of a running upload.
 class TtsUploadConnection {
 public:
@@ -103,7 +106,37 @@ public:
     void SaveToFile(const std::string& fileName);
     void LoadFromFile(const std::string& fileName);
 
+    // The backup run (backup_run.cpp). Its temporary files live in the work folder, which a
+    // run holds locked; a second run at the same time fails at once.
+    void SetWorkFolder(std::string path) { workFolder_ = std::move(path); }
+    // The folder set, or defaultWorkFolderPath().
+    std::string WorkFolder() const;
+    // What stores the data file of an FTP destination; not owned. Without one, a backup to
+    // an FTP destination fails after compressing.
+    void SetUploader(TtsDataFileUpload* uploader) { uploader_ = uploader; }
+    void Backup();
+    void BuildTempFile(const std::string& FileName);
+    // Replaces DestName only when the compression ran to its end; a cancelled or failed
+    // one leaves an existing file as it was.
+    void CompressFile(const std::string& SourceName, const std::string& DestName);
+
+    // The restore run (restore_run.cpp). The data file is read in one pass.
+    using ItemFilter = std::function<bool(const TtsBPSourceItem&)>;
+    // Takes Encrypt from the data file's header and the project from its project stream,
+    // reading no further.
+    void LoadFromDataFile(const std::string& FileName);
+    // Restores every item the data file holds.
+    void Restore(const std::string& FileName);
+    // Restores the stored items restoreItem accepts; the others are read and passed over.
+    void Restore(const std::string& FileName, const ItemFilter& restoreItem);
+    // Reads the whole data file, writing nothing: header, project, what each stored item
+    // holds, and the end of the compressed data. Fills contents as it goes, so what was read
+    // before a failure is there when the exception leaves.
+    void InspectDataFile(const std::string& FileName, DataFileContents& contents);
+
 private:
+    std::string workFolder_;
+    TtsDataFileUpload* uploader_ = nullptr;
     Profile* profile_;
     std::string name_ = "Unnamed";
     uint8_t compressionLevel_ = 2;

@@ -1,0 +1,94 @@
+// The restore side: reading a data file's project, restoring its items, and reading it whole
+// without writing anything. Each reads the data file in one streaming pass; nothing is
+// inflated twice and the plain stream is never staged on disk.
+#include "engine/data_file_contents.h"
+#include "engine/data_file_reader.h"
+#include "engine/project.h"
+#include "engine/work_folder.h"
+#include "items/inventory_sink.h"
+#include "items/restore_sink.h"
+#include "platform/exception.h"
+#include "transfer/debug_log.h"
+
+namespace ts {
+
+namespace {
+
+TtsSinkRestorable& sinkRestorable(TtsBPSourceItem& item) {
+    auto* restorable = dynamic_cast<TtsSinkRestorable*>(&item);
+    if (!restorable) throw TsException("The item \"" + item.Caption() + "\" cannot be read without restoring it");
+    return *restorable;
+}
+
+}  // namespace
+
+void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
+    DataFileReader reader(FileName);
+    if (!reader.header()) return;  // not a data file: the project stays as it was
+    SetEncrypt(reader.header()->Encrypt);
+    LoadFromStream(reader.stream());
+}
+
+void TtsBackupProject::Restore(const std::string& FileName) {
+    Restore(FileName, [](const TtsBPSourceItem&) { return true; });
+}
+
+void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& restoreItem) {
+    debugLog("-Restore-");
+    ClearCancelled();
+    // Two runs writing one profile at once would interleave their changes.
+    WorkFolderLock work(WorkFolder());
+    Status("Decompress Data ...");
+    DataFileReader reader(FileName);
+    Progress(50);
+    if (Cancelled()) return;
+    Progress(100);
+
+    if (reader.header()) {
+        InflateStream& stream = reader.stream();
+        // The items restored are those the file holds: the item records come from it.
+        LoadFromStream(stream);
+        InventorySink passedOver;
+        for (TtsBPSourceItem* item : Source().ItemList()) {
+            if (Cancelled()) break;
+            if (!item->Selected()) continue;
+            Status("Restore " + item->Caption() + " ...");
+            if (restoreItem(*item)) {
+                item->RestoreFromStream(stream);
+            } else {
+                passedOver.clear();
+                sinkRestorable(*item).RestoreToSink(stream, passedOver);
+            }
+        }
+        // Everything is in place by now; reading the end still shows a damaged checksum.
+        if (!Cancelled()) stream.skipToEnd();
+    }
+    debugLog("-Restore Finished-");
+}
+
+void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {
+    contents = DataFileContents{};
+    DataFileReader reader(FileName);
+    if (!reader.header()) return;
+    contents.isDataFile = true;
+    contents.header = *reader.header();
+
+    InflateStream& stream = reader.stream();
+    SetEncrypt(contents.header.Encrypt);
+    LoadFromStream(stream);
+    contents.projectRead = true;
+    for (TtsBPSourceItem* item : Source().ItemList()) {
+        contents.items.push_back(DataFileItemContents{item->Caption(), item->Selected(), false, {}});
+    }
+    size_t index = 0;
+    for (TtsBPSourceItem* item : Source().ItemList()) {
+        DataFileItemContents& entry = contents.items[index++];
+        if (!entry.stored) continue;
+        sinkRestorable(*item).RestoreToSink(stream, entry.inventory);
+        entry.read = true;
+    }
+    stream.verifyComplete();
+    contents.complete = true;
+}
+
+}  // namespace ts

@@ -1,0 +1,70 @@
+#include "engine/work_folder.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/stream.h"
+
+namespace ts {
+
+namespace {
+
+std::string homeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) return home;
+    throw TsException("Cannot find the work folder: neither XDG_CACHE_HOME nor HOME is set");
+}
+
+[[noreturn]] void refuse(const std::string& path, const std::string& reason) {
+    throw TsException("Cannot use the work folder \"" + path + "\". " + reason);
+}
+
+void createPrivateFolder(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) refuse(path, systemErrorText(errno));
+
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) refuse(path, systemErrorText(errno));
+    if (S_ISLNK(st.st_mode)) refuse(path, "It is a symbolic link.");
+    if (!S_ISDIR(st.st_mode)) refuse(path, "It is not a folder.");
+    if (st.st_uid != ::geteuid()) refuse(path, "It belongs to another user.");
+    // Temporary files hold the plain backup; nobody else may look in.
+    if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0) refuse(path, systemErrorText(errno));
+}
+
+}  // namespace
+
+std::string defaultWorkFolderPath() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    std::string base = cache && cache[0] == '/' ? std::string(cache) : homeFolder() + "/.cache";
+    return base + "/tessaly";
+}
+
+WorkFolderLock::WorkFolderLock(std::string path) : path_(std::move(path)) {
+    createPrivateFolder(path_);
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd_ < 0) refuse(path_, systemErrorText(errno));
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        if (err == EWOULDBLOCK) {
+            throw EWorkFolderBusy("Another backup or restore is running (it holds the work folder \"" + path_ +
+                                  "\"); try again when it has finished.");
+        }
+        refuse(path_, systemErrorText(err));
+    }
+}
+
+WorkFolderLock::~WorkFolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+}
+
+}  // namespace ts

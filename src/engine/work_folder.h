@@ -1,0 +1,39 @@
+#pragma once
+// The per-user folder that holds a run's temporary files ("Temp.data",
+// "Temp.data_compressed"), and the lock that keeps two runs from sharing them.
+#include <string>
+
+#include "platform/exception.h"
+
+namespace ts {
+
+// Another run holds the work folder.
+class EWorkFolderBusy : public TsException {
+public:
+    using TsException::TsException;
+};
+
+// $XDG_CACHE_HOME/tessaly, or ~/.cache/tessaly when XDG_CACHE_HOME is unset or not absolute.
+std::string defaultWorkFolderPath();
+
+// Holds the work folder for one run: creates it (mode 0700, parents as needed), refuses a
+// folder that is a symbolic link or belongs to another user, and takes an exclusive lock on
+// it that lasts as long as this object. A second holder, in this process or another, fails
+// at once with EWorkFolderBusy instead of waiting.
+class WorkFolderLock {
+public:
+    explicit WorkFolderLock(std::string path);
+    ~WorkFolderLock();
+    WorkFolderLock(const WorkFolderLock&) = delete;
+    WorkFolderLock& operator=(const WorkFolderLock&) = delete;
+
+    const std::string& path() const { return path_; }
+    // The host path of a file inside the folder.
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+}  // namespace ts
