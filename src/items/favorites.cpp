@@ -1,18 +1,51 @@
 #include "items/favorites.h"
 
+#include <array>
+
+#include "engine/part/operation_log.h"
+#include "engine/part/text_field.h"
+#include "platform/ansi_text.h"
 #include "platform/exception.h"
 
 namespace ts {
 
-TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, "Favorites") {}
+TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {}
 
 // The favorites record writes no log lines of its own; the head logs itself.
 int32_t TtsBPFavorites::WriteToStream(Stream& stream) {
-    return TtsBPSourceItem::WriteToStream(stream);
+    int32_t count = TtsBPSourceItem::WriteToStream(stream);
+    std::array<uint8_t, kTextFieldSize> field{};
+    for (const std::string& path : files_) {
+        // A field that the name fills without its NUL would run into the next one.
+        if (toAnsi(path).size() > kMaxFieldText) {
+            debugLog("TtsBPFavorites.WriteToStream, left out of the record (longer than " +
+                     std::to_string(kMaxFieldText) + " characters): " + path);
+            continue;
+        }
+        textToField(path, field.data(), "Favorite file name");
+        count += static_cast<int32_t>(stream.write(field.data(), field.size()));
+    }
+    textToField(kEndField, field.data(), "End field");
+    count += static_cast<int32_t>(stream.write(field.data(), field.size()));
+    stream.writeValue<int64_t>(extraValue_);
+    return count + static_cast<int32_t>(sizeof extraValue_);
 }
 
 int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
-    return TtsBPSourceItem::ReadFromStream(stream);
+    int32_t count = TtsBPSourceItem::ReadFromStream(stream);
+    std::vector<std::string> stored;
+    std::array<uint8_t, kTextFieldSize> field{};
+    for (;;) {
+        stream.readExact(field.data(), field.size());
+        count += static_cast<int32_t>(field.size());
+        std::string name = textFromField(field.data());
+        if (name == kEndField) break;
+        stored.push_back(std::move(name));
+    }
+    extraValue_ = stream.readValue<int64_t>();
+    count += static_cast<int32_t>(sizeof extraValue_);
+    files_.insert(files_.end(), stored.begin(), stored.end());
+    return count;
 }
 
 int32_t TtsBPFavorites::BackupToStream(Stream&) {
@@ -21,6 +54,10 @@ int32_t TtsBPFavorites::BackupToStream(Stream&) {
 
 int32_t TtsBPFavorites::RestoreFromStream(Stream&) {
     throw TsException("TtsBPFavorites.RestoreFromStream is not implemented yet");
+}
+
+int32_t TtsBPFavorites::RestoreToSink(Stream&, RestoreSink&) {
+    throw TsException("TtsBPFavorites.RestoreToSink is not implemented yet");
 }
 
 }  // namespace ts
