@@ -35,6 +35,7 @@ def main():
     handler = RefusingActiveHandler if args.refuse_active else FTPHandler
     handler.authorizer = authorizer
     handler.banner = "Test FTP server ready."
+    handler.auth_failed_timeout = 0.1  # keeps the tests of wrong passwords quick
 
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
     server = FTPServer(("127.0.0.1", 0), handler)
