@@ -196,7 +196,7 @@ inline void cryptEdeLanes(const uint32_t* first, const uint32_t* middle, const u
     storeHalves(out, right, left);
 }
 
-constexpr size_t kLanes = 4;
+constexpr size_t kLanes = 8;
 
 }  // namespace
 
