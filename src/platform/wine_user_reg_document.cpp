@@ -137,12 +137,15 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
             document.header += line->raw;
             continue;
         }
-        DocumentLine entry{std::string(line->raw)};
+        DocumentLine entry{std::string(line->raw), 0, {}};
         bool isContent = lead == '#';
         if ((lead == '@' || lead == '"') && key) {
             auto parsed = parseValue(content, [&]() -> std::optional<std::string_view> {
                 auto continuation = cursor.next();
-                if (!continuation) return std::nullopt;
+                if (!continuation) {
+                    entry.openEnded = true;
+                    return std::nullopt;
+                }
                 entry.raw += continuation->raw;
                 return skipLeadingSpaces(continuation->content);
             });
@@ -178,6 +181,12 @@ std::string renderUserReg(const Document& document, const hive::KeyTree& tree, W
         if (auto key = document.sections[i].key.lock()) lastRecordOf[key.get()] = i;
 
     std::string out = document.header;
+    // A value whose last line asks for a continuation at the end of the file would swallow
+    // whatever is written after it; it is then written anew in Wine's form.
+    struct OpenEnd {
+        size_t start = 0, end = 0;
+        const hive::StoredValue* value = nullptr;
+    } openEnd;
     for (size_t i = 0; i < document.sections.size(); ++i) {
         const DocumentSection& section = document.sections[i];
         std::shared_ptr<hive::Key> key;
@@ -193,8 +202,10 @@ std::string renderUserReg(const Document& document, const hive::KeyTree& tree, W
             } else if (const hive::StoredValue* stored = key->findValue(line.valueFolded)) {
                 // An unchanged value keeps every line that named it; a changed one is written
                 // once, where Wine took it from, and its other lines go.
-                if (!stored->changed) out += line.raw;
-                else if (stored->origin == line.valueId) appendFormattedValue(out, stored->value);
+                if (!stored->changed) {
+                    if (line.openEnded) openEnd = {out.size(), out.size() + line.raw.size(), stored};
+                    out += line.raw;
+                } else if (stored->origin == line.valueId) appendFormattedValue(out, stored->value);
             }
             if (takesNewValues && j == section.lastContentLine) appendNewValues(out, *key);
         }
@@ -204,6 +215,8 @@ std::string renderUserReg(const Document& document, const hive::KeyTree& tree, W
     for (const auto& [key, index] : lastRecordOf) keysWithRecords.insert(key);
     hive::KeyPath path;
     appendNewKeys(out, *tree.root(), path, true, keysWithRecords, time);
+    if (openEnd.value && out.size() > openEnd.end)
+        out.replace(openEnd.start, openEnd.end - openEnd.start, formatValue(openEnd.value->value));
 
     if (!document.endedWithBlankLine)
         while (out.ends_with("\n\n")) out.pop_back();

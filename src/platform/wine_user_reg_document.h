@@ -19,6 +19,7 @@ struct DocumentLine {
     std::string raw;               // the line(s) exactly as read, line ends included
     uint64_t valueId = 0;          // non-zero: the value line with this id
     std::u16string valueFolded;    // ...defining this value of the section's key
+    bool openEnded = false;        // hex data continued past the end of the file
 };
 
 // A key line and the lines after it up to the next key line.
