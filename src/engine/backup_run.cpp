@@ -6,6 +6,7 @@
 #include "engine/data_file_upload.h"
 #include "engine/data_header.h"
 #include "engine/deflate_stream.h"
+#include "engine/progress_percent.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"
 #include "platform/atomic_file.h"
@@ -27,11 +28,6 @@ constexpr unsigned kPrivateFileMode = 0600;
 std::string localDataFilePath(const std::string& folder, const std::string& name) {
     if (folder.empty()) throw TsException("The destination folder of the project \"" + name + "\" is not set");
     return folder + "/" + name + kDataFileExtension;
-}
-
-uint8_t percentOf(int64_t done, int64_t total) {
-    if (total <= 0 || done >= total) return 100;
-    return static_cast<uint8_t>(static_cast<double>(done) / static_cast<double>(total) * 100.0);
 }
 
 // Temporary files are left behind only when a run fails; a stale one is harmless.

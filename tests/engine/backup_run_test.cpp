@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "engine/data_file_upload.h"
+#include "engine/data_header.h"
+#include "engine/progress_percent.h"
+#include "engine/work_folder.h"
+#include "platform/date_time.h"
+#include "run_test_support.h"
+
+namespace ts {
+namespace {
+
+namespace fs = std::filesystem;
+using test::inflateFile;
+
+const std::vector<std::string> kBuildStatuses = {"Backup Windows Address Book ...", "Backup Favorites ...",
+                                                 "Backup IE Settings ...", "Backup Outlook Express Data ..."};
+
+class BackupRunTest : public ::testing::Test {
+protected:
+    BackupRunTest() {
+        fs::create_directory(dir.path() / "dest");
+        project.SetName("Mail");
+        project.SetWorkFolder(dir.file("work"));
+        project.Destination().SetLocalFolder(dir.file("dest"));
+        test::recordEvents(project, events);
+    }
+    void TearDown() override { DebugLog::instance().clear(); }
+
+    std::string dataFile() const { return dir.file("dest/Mail.tsly_dat"); }
+    std::string tempData() const { return dir.file("work/Temp.data"); }
+
+    test::TempDir dir;
+    TtsBackupProject project;
+    test::RecordedEvents events;
+};
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 0777;
+}
+
+TEST_F(BackupRunTest, NoItemSelectedGivesHeaderAndProjectStreamAndAllFourStatusTexts) {
+    double before = dateTimeNow();
+    project.Backup();
+    auto lines = DebugLog::instance().lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.front(), "-Backup-");
+    EXPECT_EQ(lines.back(), "-Backup Finished-");
+
+    std::vector<uint8_t> plain = inflateFile(dataFile());
+    std::vector<uint8_t> projectStream = test::projectStreamOf(project);
+    ASSERT_EQ(plain.size(), 272 + projectStream.size());
+    EXPECT_TRUE(std::equal(projectStream.begin(), projectStream.end(), plain.begin() + 272));
+
+    EXPECT_EQ(std::memcmp(plain.data(), "Tessaly Data File Iden\0", 23), 0);
+    EXPECT_TRUE(std::all_of(plain.begin() + 23, plain.begin() + 256, [](uint8_t b) { return b == 0; }));
+    double backupTime;
+    std::memcpy(&backupTime, plain.data() + 256, 8);
+    EXPECT_GE(backupTime, before - 1e-6);
+    EXPECT_LE(backupTime, dateTimeNow() + 1e-6);
+    EXPECT_EQ(plain[264], 0);
+
+    std::vector<std::string> expected = kBuildStatuses;
+    expected.push_back("Compress Data ...");
+    EXPECT_EQ(events.statuses, expected);
+    EXPECT_EQ(events.progress, std::vector<int>{100});  // one block
+
+    EXPECT_FALSE(fs::exists(tempData()));
+    EXPECT_EQ(modeOf(dataFile()), 0600u);
+    EXPECT_EQ(modeOf(dir.file("work")), 0700u);
+    EXPECT_EQ(fs::directory_iterator(dir.path() / "dest")->path().filename(), "Mail.tsly_dat")
+        << "nothing else is left beside the data file";
+}
+
+TEST_F(BackupRunTest, HeaderFlagFollowsEncryptAndTheDataFileReadsBackOnlyWithThePassword) {
+    project.SetEncrypt(true);
+    project.SetPassword("s\xc3\xa9same");
+    project.Source().FindItem("IE Settings")->SetSelected(false);
+    project.Backup();
+    std::vector<uint8_t> plain = inflateFile(dataFile());
+    EXPECT_EQ(plain[264], 1);
+    EXPECT_TRUE(std::all_of(plain.begin() + 265, plain.begin() + 272, [](uint8_t b) { return b == 0; }));
+    auto header = DataHeaderRec::fromBytes(*reinterpret_cast<const std::array<uint8_t, 272>*>(plain.data()));
+    ASSERT_TRUE(header);
+    EXPECT_TRUE(header->Encrypt);
+}
+
+TEST_F(BackupRunTest, EachLevelGivesItsZlibHeader) {
+    const std::vector<std::pair<uint8_t, uint8_t>> levels = {{0, 0x01}, {1, 0x01}, {2, 0x9C}, {3, 0xDA}};
+    for (auto [level, flagByte] : levels) {
+        project.SetCompressionLevel(level);
+        project.Backup();
+        std::vector<uint8_t> bytes = test::readHostFile(dataFile());
+        EXPECT_EQ(bytes[0], 0x78);
+        EXPECT_EQ(bytes[1], flagByte) << int(level);
+        if (level == 0) EXPECT_EQ(bytes[2] & 6, 0) << "first block stored";
+        EXPECT_EQ(inflateFile(dataFile()).size(), 272 + test::projectStreamOf(project).size());
+    }
+}
+
+TEST_F(BackupRunTest, AnExistingDataFileIsReplaced) {
+    test::writeHostFile(dataFile(), std::string(100000, 'x'));
+    ::chmod(dataFile().c_str(), 0644);
+    project.Backup();
+    EXPECT_EQ(inflateFile(dataFile()).size(), 272 + test::projectStreamOf(project).size());
+    EXPECT_EQ(modeOf(dataFile()), 0600u);
+}
+
+TEST_F(BackupRunTest, AnUnknownDestinationKindWritesNoDataFileButFinishes) {
+    // Only a stored project can carry such a kind: patch the Kind byte of a plain destination
+    // section, which sits before the 48-byte schedule section.
+    std::vector<uint8_t> stream = test::projectStreamOf(project);
+    stream[stream.size() - 48 - 1281] = 7;
+    MemoryStream patched(stream);
+    project.LoadFromStream(patched);
+    ASSERT_EQ(project.Destination().Kind(), 7);
+
+    project.Backup();
+    EXPECT_FALSE(fs::exists(dataFile()));
+    EXPECT_FALSE(fs::exists(tempData()));
+    EXPECT_EQ(events.statuses, kBuildStatuses);
+    EXPECT_EQ(DebugLog::instance().lines().back(), "-Backup Finished-");
+}
+
+TEST_F(BackupRunTest, ACancelDuringTheBuildStepLetsItFinishThenStopsKeepingTempData) {
+    project.SetOnStatus([&](const std::string& text) {
+        events.statuses.push_back(text);
+        if (text == "Backup Favorites ...") project.Cancel();
+    });
+    project.Backup();
+    EXPECT_EQ(events.statuses, kBuildStatuses);
+    EXPECT_TRUE(fs::exists(tempData()));
+    EXPECT_EQ(test::readHostFile(tempData()).size(), 272 + test::projectStreamOf(project).size());
+    EXPECT_FALSE(fs::exists(dataFile()));
+    EXPECT_FALSE(test::logHas("-Backup Finished-"));
+    // The next run starts afresh.
+    project.SetOnStatus({});
+    project.Backup();
+    EXPECT_TRUE(fs::exists(dataFile()));
+}
+
+TEST_F(BackupRunTest, ASecondRunAtTheSameTimeIsRefusedAtOnce) {
+    WorkFolderLock held(dir.file("work"));
+    try {
+        project.Backup();
+        FAIL() << "no exception";
+    } catch (const EWorkFolderBusy& e) {
+        EXPECT_NE(std::string(e.what()).find(dir.file("work")), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(fs::exists(tempData()));
+    EXPECT_FALSE(fs::exists(dataFile()));
+}
+
+TEST_F(BackupRunTest, AnUnwritableDestinationFailsNamingTheFileAndKeepsTempData) {
+    project.Destination().SetLocalFolder(dir.file("missing-folder"));
+    try {
+        project.Backup();
+        FAIL() << "no exception";
+    } catch (const EFCreateError& e) {
+        EXPECT_NE(std::string(e.what()).find("missing-folder/Mail.tsly_dat"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(fs::exists(tempData()));
+    EXPECT_FALSE(test::logHas("-Backup Finished-"));
+}
+
+class CompressFileTest : public BackupRunTest {
+protected:
+    CompressFileTest() {
+        source = test::randomBytes(100000, 11);
+        test::writeHostFile(dir.file("plain"), source);
+    }
+    std::vector<uint8_t> source;
+};
+
+TEST_F(CompressFileTest, OneProgressPerBlockOfTenKibibytesEndingAt100) {
+    project.CompressFile(dir.file("plain"), dataFile());
+    std::vector<int> expected;
+    for (int64_t done = 10240; done < 100000; done += 10240) expected.push_back(static_cast<int>(done * 100 / 100000));
+    expected.push_back(100);
+    EXPECT_EQ(events.progress, expected);
+    EXPECT_EQ(events.statuses, std::vector<std::string>{"Compress Data ..."});
+    EXPECT_EQ(inflateFile(dataFile()), source);
+}
+
+TEST_F(CompressFileTest, ACancelledCompressionKeepsThePreviousDataFileAndLeavesNoPartialFile) {
+    test::writeHostFile(dataFile(), std::string("previous backup"));
+    project.SetOnProgress([&](uint8_t percent) {
+        events.progress.push_back(percent);
+        if (events.progress.size() == 3) project.Cancel();
+    });
+    project.CompressFile(dir.file("plain"), dataFile());
+    EXPECT_EQ(events.progress.size(), 3u) << "the loop stops at the next block";
+    std::vector<uint8_t> kept = test::readHostFile(dataFile());
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous backup");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "dest"), fs::directory_iterator()), 1);
+}
+
+TEST_F(CompressFileTest, ACancelAfterTheLastBlockStillCompletesTheFile) {
+    project.SetOnProgress([&](uint8_t percent) {
+        if (percent == 100) project.Cancel();
+    });
+    project.CompressFile(dir.file("plain"), dataFile());
+    EXPECT_EQ(inflateFile(dataFile()), source);
+}
+
+TEST(ProgressPercent, CountsBeyondTwoAndFourGibibytesGiveTheRightPercentage) {
+    const int64_t gib = int64_t{1} << 30;
+    EXPECT_EQ(percentOf(3 * gib, 4 * gib), 75);
+    EXPECT_EQ(percentOf(5 * gib + 1, 6 * gib), 83);
+    EXPECT_EQ(percentOf(6 * gib - 1, 6 * gib), 99);
+    EXPECT_EQ(percentOf(6 * gib, 6 * gib), 100);
+    EXPECT_EQ(percentOf(0, 6 * gib), 0);
+}
+
+class RecordingUpload : public TtsDataFileUpload {
+public:
+    void Upload(TtsBackupProject&, const std::string& localFile, const std::string& remoteName) override {
+        plain = test::inflateFile(localFile);
+        this->localFile = localFile;
+        this->remoteName = remoteName;
+        if (fail) throw TsException("Transferring failed");
+    }
+    std::vector<uint8_t> plain;
+    std::string localFile, remoteName;
+    bool fail = false;
+};
+
+TEST_F(BackupRunTest, AnFtpDestinationHandsTheCompressedFileToTheUploadThenRemovesBoth) {
+    RecordingUpload upload;
+    project.SetUploader(&upload);
+    project.Destination().SetKind(TtsBPDestination::kKindFtp);
+    project.Backup();
+    EXPECT_EQ(upload.remoteName, "Mail.tsly_dat");
+    EXPECT_EQ(upload.localFile, dir.file("work/Temp.data_compressed"));
+    EXPECT_EQ(upload.plain.size(), 272 + test::projectStreamOf(project).size());
+    EXPECT_FALSE(fs::exists(upload.localFile));
+    EXPECT_FALSE(fs::exists(tempData()));
+    EXPECT_TRUE(test::logHas("-Backup Finished-"));
+}
+
+TEST_F(BackupRunTest, AFailedUploadKeepsBothTemporaryFiles) {
+    RecordingUpload upload;
+    upload.fail = true;
+    project.SetUploader(&upload);
+    project.Destination().SetKind(TtsBPDestination::kKindFtp);
+    EXPECT_THROW(project.Backup(), TsException);
+    EXPECT_TRUE(fs::exists(upload.localFile));
+    EXPECT_TRUE(fs::exists(tempData()));
+    EXPECT_FALSE(test::logHas("-Backup Finished-"));
+}
+
+TEST_F(BackupRunTest, ACancelDuringCompressionForFtpSkipsTheUpload) {
+    RecordingUpload upload;
+    project.SetUploader(&upload);
+    project.Destination().SetKind(TtsBPDestination::kKindFtp);
+    project.SetOnProgress([&](uint8_t) { project.Cancel(); });
+    project.Backup();
+    EXPECT_TRUE(upload.remoteName.empty());
+    EXPECT_TRUE(fs::exists(tempData()));
+    EXPECT_FALSE(test::logHas("-Backup Finished-"));
+}
+
+}  // namespace
+}  // namespace ts
