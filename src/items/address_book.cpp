@@ -1,7 +1,12 @@
 #include "items/address_book.h"
 
+#include <vector>
+
 #include "engine/part/operation_log.h"
-#include "platform/exception.h"
+#include "items/file_list_block.h"
+#include "items/item_count.h"
+#include "items/item_profile.h"
+#include "items/profile_restore_sink.h"
 
 namespace ts {
 
@@ -27,16 +32,25 @@ int32_t TtsBPAddressBook::ReadFromStream(Stream& stream) {
     return count;
 }
 
-int32_t TtsBPAddressBook::BackupToStream(Stream&) {
-    throw TsException("TtsBPAddressBook.BackupToStream is not implemented yet");
+int32_t TtsBPAddressBook::BackupToStream(Stream& stream) {
+    logOperationStart("TtsBPAddressBook.BackupToStream", stream);
+    const Profile& profile = RequireProfile(Project(), Caption());
+    const std::vector<std::string> files = FilesBelow(profile, kFolder);
+    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(*this, profile, files, stream));
 }
 
-int32_t TtsBPAddressBook::RestoreFromStream(Stream&) {
-    throw TsException("TtsBPAddressBook.RestoreFromStream is not implemented yet");
+int32_t TtsBPAddressBook::RestoreFromStream(Stream& stream) {
+    logOperationStart("TtsBPAddressBook.RestoreFromStream", stream);
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()));
+    return LogItemResult("TtsBPAddressBook.RestoreFromStream", readData(stream, sink));
 }
 
-int32_t TtsBPAddressBook::RestoreToSink(Stream&, RestoreSink&) {
-    throw TsException("TtsBPAddressBook.RestoreToSink is not implemented yet");
+int32_t TtsBPAddressBook::RestoreToSink(Stream& stream, RestoreSink& sink) {
+    return SaturatedCount(readData(stream, sink));
+}
+
+int64_t TtsBPAddressBook::readData(Stream& stream, RestoreSink& sink) {
+    return ReadFileListBlock(*this, RequireProfile(Project(), Caption()), stream, sink).bytesRead;
 }
 
 }  // namespace ts

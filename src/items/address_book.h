@@ -29,6 +29,8 @@ public:
     int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
+    int64_t readData(Stream& stream, RestoreSink& sink);
+
     TtsExtraFields extra_;
 };
 

@@ -4,12 +4,22 @@
 
 #include "engine/part/operation_log.h"
 #include "engine/part/text_field.h"
+#include "items/backup_file_item.h"
+#include "items/file_list_block.h"
+#include "items/find_files.h"
+#include "items/item_count.h"
+#include "items/item_profile.h"
+#include "items/profile_restore_sink.h"
 #include "platform/ansi_text.h"
-#include "platform/exception.h"
+#include "platform/profile.h"
 
 namespace ts {
 
-TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {}
+TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
+    const Profile* profile = ProfileIfAny(project);
+    if (!profile) return;
+    if (auto folder = profile->specialFolders().path(csidl::FAVORITES)) FindFiles(*profile, *folder, files_, kMask);
+}
 
 // The favorites record writes no log lines of its own; the head logs itself.
 int32_t TtsBPFavorites::WriteToStream(Stream& stream) {
@@ -48,16 +58,29 @@ int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
     return count;
 }
 
-int32_t TtsBPFavorites::BackupToStream(Stream&) {
-    throw TsException("TtsBPFavorites.BackupToStream is not implemented yet");
+int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
+    logOperationStart("TtsBPFavorites.BackupToStream", stream);
+    const Profile& profile = RequireProfile(Project(), Caption());
+    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(*this, profile, files_, stream));
 }
 
-int32_t TtsBPFavorites::RestoreFromStream(Stream&) {
-    throw TsException("TtsBPFavorites.RestoreFromStream is not implemented yet");
+int32_t TtsBPFavorites::RestoreFromStream(Stream& stream) {
+    logOperationStart("TtsBPFavorites.RestoreFromStream", stream);
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()));
+    files_.clear();
+    return LogItemResult("TtsBPFavorites.RestoreFromStream", readData(stream, sink, &files_));
 }
 
-int32_t TtsBPFavorites::RestoreToSink(Stream&, RestoreSink&) {
-    throw TsException("TtsBPFavorites.RestoreToSink is not implemented yet");
+// Passing the data over writes nothing, so Files keeps what it held.
+int32_t TtsBPFavorites::RestoreToSink(Stream& stream, RestoreSink& sink) {
+    return SaturatedCount(readData(stream, sink, nullptr));
+}
+
+int64_t TtsBPFavorites::readData(Stream& stream, RestoreSink& sink, std::vector<std::string>* written) {
+    const Profile& profile = RequireProfile(Project(), Caption());
+    FileListObserver recordName;
+    if (written) recordName = [written](const TtsBackupFileItem& file) { written->push_back(file.FileName()); };
+    return ReadFileListBlock(*this, profile, stream, sink, recordName).bytesRead;
 }
 
 }  // namespace ts

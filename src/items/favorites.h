@@ -39,6 +39,9 @@ public:
     int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
+    // Reads the item data into sink; with `written`, appends each file item's FileName to it.
+    int64_t readData(Stream& stream, RestoreSink& sink, std::vector<std::string>* written);
+
     std::vector<std::string> files_;
     int64_t extraValue_ = 0;
 };
