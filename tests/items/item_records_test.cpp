@@ -8,6 +8,7 @@
 #include "engine/project.h"
 #include "items/address_book.h"
 #include "items/favorites.h"
+#include "items/oe_data.h"
 #include "platform/exception.h"
 #include "transfer/debug_log.h"
 
@@ -98,6 +99,34 @@ TEST_F(ItemRecordTest, ARecordCutShortRaisesAReadError) {
     bytes.resize(bytes.size() - 1);
     MemoryStream in(bytes);
     EXPECT_THROW(addressBook.ReadFromStream(in), EReadError);
+}
+
+TEST_F(ItemRecordTest, TheMailDataRecordIsTheHeadPlus264BytesBetweenItsTwoLogLines) {
+    auto& oe = static_cast<TtsBPOEData&>(*project.Source().ItemList().Items(3));
+    oe.SetExtraText("x");
+    oe.SetExtraValue(0x0102030405060708);
+    MemoryStream stream;
+    stream.write("abc", 3);
+    EXPECT_EQ(oe.WriteToStream(stream), 521);
+    ASSERT_EQ(stream.size(), 3 + 521);
+    EXPECT_EQ(fieldText(stream.bytes(), 3 + kHead), "x");
+    EXPECT_EQ(valueAt(stream.bytes(), 3 + kHead + 256), 0x0102030405060708);
+    EXPECT_EQ(DebugLog::instance().lines(),
+              (std::vector<std::string>{"TtsBPOEData.WriteToStream, Current stream position is: 3, Size is: 3",
+                                        "TtsBPSourceItem.WriteToStream(Outlook Express Data), Result=257",
+                                        "TtsBPOEData.WriteToStream, Result=521"}));
+
+    TtsBackupProject other;
+    auto& copy = static_cast<TtsBPOEData&>(*other.Source().ItemList().Items(3));
+    stream.seek(3);
+    DebugLog::instance().clear();
+    EXPECT_EQ(copy.ReadFromStream(stream), 521);
+    EXPECT_EQ(copy.ExtraText(), "x");
+    EXPECT_EQ(copy.ExtraValue(), 0x0102030405060708);
+    EXPECT_EQ(DebugLog::instance().lines(),
+              (std::vector<std::string>{"TtsBPOEData.ReadFromStream, Current stream position is: 3, Size is: 524",
+                                        "TtsBPSourceItem.ReadFromStream(Outlook Express Data), Result=257",
+                                        "TtsBPOEData.ReadFromStream, Result=521"}));
 }
 
 TEST_F(ItemRecordTest, FavoritesWithoutFilesWriteTheHeadTheEndFieldAndEightBytes) {
