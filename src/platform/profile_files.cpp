@@ -203,6 +203,9 @@ std::unique_ptr<FileStream> ProfileFiles::openRead(std::string_view windowsPath)
     struct stat st;
     if (::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw EFOpenError(std::string(windowsPath), "It is a folder.");
+    // Opening a named pipe would wait for a writer for ever; Windows has no such files.
+    if (::stat(host->c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw EFOpenError(std::string(windowsPath), "It is not a regular file.");
     try {
         return std::make_unique<FileStream>(*host, FileStream::Mode::Read);
     } catch (const EFOpenError&) {

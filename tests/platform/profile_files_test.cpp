@@ -1,5 +1,6 @@
 #include "platform/profile_files.h"
 
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -142,6 +143,8 @@ TEST_F(ProfileFilesTest, CreatesFoldersOpensCreatesAndDeletes) {
         EXPECT_NE(std::string(e.what()).find("\"C:\\nothing.txt\""), std::string::npos) << e.what();
     }
     EXPECT_THROW(files.openRead("C:\\users"), EFOpenError);
+    ASSERT_EQ(::mkfifo(wine.hostOf("C:\\pipe").c_str(), 0600), 0);
+    EXPECT_THROW(files.openRead("C:\\pipe"), EFOpenError);  // and does not hang
     EXPECT_THROW(files.create("Q:\\x"), EFCreateError);
 
     EXPECT_TRUE(files.remove("C:\\Users\\Alice\\AppData\\Local\\Identities\\{X}\\INBOX.DBX"));
