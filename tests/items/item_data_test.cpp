@@ -346,6 +346,25 @@ TEST_F(IESettingsTest, TheDataIsTheRecordAsOneSectionAndRestoreWritesTheTreeFrom
     EXPECT_FALSE(target.Selected());
 }
 
+TEST_F(IESettingsTest, ABackupWithTheItemSelectedHoldsTheTreeTwice) {
+    auto occurrences = [](const std::vector<uint8_t>& bytes, const std::string& text) {
+        std::string haystack(bytes.begin(), bytes.end());
+        int found = 0;
+        for (size_t at = haystack.find(text); at != std::string::npos; at = haystack.find(text, at + 1)) ++found;
+        return found;
+    };
+    test::TempDir work;
+    const std::string key = "\\Software\\Microsoft\\Internet Explorer\\Main";
+    alice.project.BuildTempFile(work.file("plain.data"));
+    EXPECT_EQ(occurrences(test::readHostFile(work.file("plain.data")), key), 1);
+    settingsOf(alice).SetSelected(true);
+    alice.project.BuildTempFile(work.file("selected.data"));
+    EXPECT_EQ(occurrences(test::readHostFile(work.file("selected.data")), key), 2);
+    alice.usePassword("p");
+    alice.project.BuildTempFile(work.file("encrypted.data"));
+    EXPECT_EQ(occurrences(test::readHostFile(work.file("encrypted.data")), key), 1);
+}
+
 TEST_F(IESettingsTest, ExpandableAndMultiStringValuesAreNotWrittenBack) {
     bob.hive().setValue(mainKey(), RegValue::text("Local Page", REG_EXPAND_SZ, "bob's %TEMP%"));
     MemoryStream data(backup(settingsOf(alice)));
