@@ -1,0 +1,38 @@
+#include "app/cli/cli_errors.h"
+
+#include <exception>
+
+#include "platform/exception.h"
+
+namespace ts::cli {
+
+namespace {
+
+// Messages that already name the file keep their wording.
+std::string aboutFile(const std::string& file, const std::string& message) {
+    if (file.empty() || message.find(file) != std::string::npos) return message;
+    return file + ": " + message;
+}
+
+}  // namespace
+
+CommandFailure describeFailure(const std::string& file, bool encrypted) {
+    try {
+        throw;
+    } catch (const CommandFailure& failure) {
+        return failure;
+    } catch (const PasswordError& e) {
+        return CommandFailure(aboutFile(file, e.what()), kExitPassword);
+    } catch (const EFileEncrypted& e) {
+        return CommandFailure(aboutFile(file, e.what()), kExitPassword);
+    } catch (const ECipherException& e) {
+        if (encrypted)
+            return CommandFailure(aboutFile(file, std::string("wrong password or damaged data (") + e.what() + ")"),
+                                  kExitPassword);
+        return CommandFailure(aboutFile(file, e.what()), kExitFailure);
+    } catch (const std::exception& e) {
+        return CommandFailure(aboutFile(file, e.what()), kExitFailure);
+    }
+}
+
+}  // namespace ts::cli

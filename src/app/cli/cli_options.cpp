@@ -1,0 +1,64 @@
+#include "app/cli/cli_options.h"
+
+#include <algorithm>
+
+#include "app/cli/cli_errors.h"
+
+namespace ts::cli {
+
+std::optional<std::string> ParsedOptions::value(const std::string& name) const {
+    auto it = values_.find(name);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+}
+
+ParsedOptions parseOptions(const std::string& command, const std::vector<std::string>& args,
+                           std::vector<OptionSpec> specs, size_t positionals) {
+    specs.push_back({"help", false});
+    specs.push_back({"profile", true});
+    ParsedOptions parsed;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            parsed.positional_.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg.substr(2);
+        std::optional<std::string> inlineValue;
+        if (auto eq = name.find('='); eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
+        if (spec == specs.end()) throw UsageError(command, "unknown option --" + name);
+        if (parsed.has(name)) throw UsageError(command, "--" + name + " is given twice");
+        if (!spec->takesValue) {
+            if (inlineValue) throw UsageError(command, "--" + name + " takes no value");
+            parsed.switches_.insert(name);
+        } else if (inlineValue) {
+            parsed.values_[name] = *inlineValue;
+        } else {
+            if (i + 1 >= args.size()) throw UsageError(command, "--" + name + " needs a value");
+            parsed.values_[name] = args[++i];
+        }
+    }
+    if (parsed.has("help")) return parsed;
+    if (parsed.positional_.size() < positionals)
+        throw UsageError(command, positionals == 1 ? "a file name is missing" : "arguments are missing");
+    if (parsed.positional_.size() > positionals)
+        throw UsageError(command, "unexpected argument \"" + parsed.positional_[positionals] + "\"");
+    return parsed;
+}
+
+std::string requiredValue(const std::string& command, const ParsedOptions& options, const std::string& name) {
+    auto value = options.value(name);
+    if (!value) throw UsageError(command, "--" + name + " is required");
+    return *value;
+}
+
+}  // namespace ts::cli

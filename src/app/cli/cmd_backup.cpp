@@ -1,0 +1,68 @@
+// tessaly-cli backup: runs the backup of a project file.
+#include <cstdio>
+
+#include "app/cli/cli_errors.h"
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_session.h"
+#include "app/cli/commands.h"
+#include "app/cli/passwords.h"
+#include "app/cli/progress_line.h"
+#include "app/cli/signals.h"
+#include "engine/project.h"
+#include "platform/exception.h"
+
+namespace ts::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tessaly-cli backup PROJECT.tsly [--profile DIR]\n"
+    "\n"
+    "Backs up the items of a project file from the profile into the project's data file.\n"
+    "An encrypted project takes its password from TESSALY_PASSWORD or a prompt.\n"
+    "  --profile DIR   the Wine prefix to back up (default: $WINEPREFIX, ~/.wine, or\n"
+    "                  the program's own profile)\n";
+
+// A file that does not begin with a project record would otherwise load as nothing at all
+// and back up an empty "Unnamed" project.
+void loadProjectFile(TtsBackupProject& project, const std::string& file) {
+    FileStream stream(file, FileStream::Mode::Read);
+    if (project.LoadFromStream(stream) <= TtsBackupProject::kRecordSize)
+        throw CommandFailure(file + ": not a Tessaly project file", kExitFailure);
+}
+
+void loadProject(TtsBackupProject& project, const std::string& file) {
+    try {
+        loadProjectFile(project, file);
+    } catch (const EFileEncrypted&) {
+        project.SetPassword(archivePassword(file, false));
+        project.SetEncrypt(true);
+        loadProjectFile(project, file);
+    }
+}
+
+}  // namespace
+
+int runBackup(const Arguments& args) {
+    ParsedOptions options = parseOptions("backup", args, {}, 1);
+    if (options.has("help")) {
+        std::fputs(kUsage, stdout);
+        return kExitSuccess;
+    }
+    const std::string file = options.positional()[0];
+    CliSession session(options, false);
+    TtsBackupProject project(&session.profile());
+    try {
+        loadProject(project, file);
+        ProgressLine progress;
+        progress.attach(project);
+        CancelOnSignal cancelOnSignal(project);
+        project.Backup();
+    } catch (...) {
+        throw describeFailure(file, project.Encrypt());
+    }
+    if (project.Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
+    return kExitSuccess;
+}
+
+}  // namespace ts::cli

@@ -1,0 +1,122 @@
+// tessaly-cli ls: shows what a data file holds.
+#include <cstdio>
+#include <string>
+
+#include "app/cli/cli_errors.h"
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_session.h"
+#include "app/cli/commands.h"
+#include "app/cli/data_file_access.h"
+#include "engine/data_file_contents.h"
+#include "engine/project.h"
+#include "platform/date_time.h"
+
+namespace ts::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tessaly-cli ls DATAFILE [--profile DIR]\n"
+    "\n"
+    "Shows what a data file holds: the project, when it was backed up, whether it is\n"
+    "encrypted, its destination, and for every stored item its registry keys and files.\n"
+    "An encrypted file takes its password from TESSALY_PASSWORD or a prompt.\n";
+
+const char* levelName(uint8_t level) {
+    switch (level) {
+        case 0: return "none";
+        case 1: return "fastest";
+        case 2: return "default";
+        case 3: return "max";
+        default: return "unknown";
+    }
+}
+
+std::string formatDateTime(double value) {
+    try {
+        CivilDateTime t = decodeDateTime(value);
+        char text[40];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                      t.second);
+        return text;
+    } catch (const std::exception&) {
+        return "unknown";
+    }
+}
+
+std::string typeName(const InventoryValue& value) {
+    switch (value.type) {
+        case REG_SZ: return "string";
+        case REG_EXPAND_SZ: return "expandable string";
+        case REG_DWORD: return "integer";
+        case REG_BINARY: return "binary";
+        default: return "other";
+    }
+}
+
+void printProject(const TtsBackupProject& project, const DataFileContents& contents) {
+    std::printf("Project:      %s\n", project.Name().c_str());
+    std::printf("Backup time:  %s\n", formatDateTime(contents.header.BackupTime).c_str());
+    std::printf("Encrypted:    %s\n", contents.header.Encrypt ? "yes" : "no");
+    std::printf("Compression:  %s\n", levelName(project.CompressionLevel()));
+    const TtsBPDestination& destination = project.Destination();
+    if (destination.Kind() == TtsBPDestination::kKindLocalFolder) {
+        std::printf("Destination:  folder %s\n", destination.LocalFolder().c_str());
+    } else if (destination.Kind() == TtsBPDestination::kKindFtp) {
+        // Never the FTP password.
+        std::printf("Destination:  FTP %s, folder %s, user %s\n", destination.Host().c_str(),
+                    destination.RemoteFolder().c_str(), destination.UserName().c_str());
+    } else {
+        std::printf("Destination:  unknown kind %d\n", destination.Kind());
+    }
+}
+
+void printItem(const DataFileItemContents& item) {
+    std::printf("\n%s: %s\n", item.caption.c_str(), item.stored ? "stored" : "not stored");
+    for (const InventoryKey& key : item.inventory.keys()) {
+        std::printf("  key  %s\n", key.path.c_str());
+        for (const InventoryValue& value : key.values) {
+            std::printf("         %s (%s, %lld bytes%s)\n", value.name.empty() ? "(default)" : value.name.c_str(),
+                        typeName(value).c_str(), static_cast<long long>(value.size),
+                        value.kept ? ", not restored" : "");
+        }
+    }
+    for (const InventoryFile& file : item.inventory.files()) {
+        if (file.skipped)
+            std::printf("  file %s (not restorable)\n", file.storedName.c_str());
+        else
+            std::printf("  file %s  %lld bytes\n", file.storedName.c_str(), static_cast<long long>(file.size));
+    }
+}
+
+}  // namespace
+
+int runLs(const Arguments& args) {
+    ParsedOptions options = parseOptions("ls", args, {}, 1);
+    if (options.has("help")) {
+        std::fputs(kUsage, stdout);
+        return kExitSuccess;
+    }
+    const std::string file = options.positional()[0];
+    CliSession session(options, false);
+    TtsBackupProject project(&session.profile());
+    DataFileContents contents;
+    std::optional<CommandFailure> failure;
+    try {
+        preparePassword(project, file);
+        project.InspectDataFile(file, contents);
+    } catch (...) {
+        failure = describeFailure(file, project.Encrypt());
+    }
+    // Whatever was read before a failure is still worth showing.
+    if (contents.projectRead) {
+        printProject(project, contents);
+        for (const DataFileItemContents& item : contents.items) printItem(item);
+    }
+    std::fflush(stdout);
+    if (failure) throw *failure;
+    if (!contents.isDataFile) throw CommandFailure(file + ": not a Tessaly data file", kExitFailure);
+    return kExitSuccess;
+}
+
+}  // namespace ts::cli

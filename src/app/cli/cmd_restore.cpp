@@ -1,0 +1,97 @@
+// tessaly-cli restore: puts the items of a data file back into the profile.
+#include <algorithm>
+#include <cstdio>
+
+#include "app/cli/cli_errors.h"
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_session.h"
+#include "app/cli/commands.h"
+#include "app/cli/data_file_access.h"
+#include "app/cli/item_names.h"
+#include "app/cli/progress_line.h"
+#include "app/cli/signals.h"
+#include "engine/project.h"
+#include "platform/registry_hive.h"
+#include "platform/wine_server_check.h"
+
+namespace ts::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tessaly-cli restore DATAFILE [--items LIST] [--profile DIR]\n"
+    "\n"
+    "Restores the items of a data file into the profile, for the profile's user.\n"
+    "  --items LIST    restore only these (comma list of addressbook, favorites, ie, oe);\n"
+    "                  the other stored items are read and passed over\n"
+    "  --profile DIR   the Wine prefix to restore into (default: $WINEPREFIX, ~/.wine, or\n"
+    "                  the program's own profile); a folder that does not exist yet or is\n"
+    "                  empty becomes a new profile\n"
+    "An encrypted file takes its password from TESSALY_PASSWORD or a prompt; a wrong one\n"
+    "exits with 3 before anything is written.\n";
+
+// The captions chosen with --items, each of which the file must hold.
+std::vector<std::string> chosenItems(const ParsedOptions& options, const TtsBackupProject& project,
+                                     const std::string& file) {
+    std::vector<std::string> chosen;
+    for (TtsBPSourceItem* item : project.Source().ItemList())
+        if (item->Selected()) chosen.push_back(item->Caption());
+    auto list = options.value("items");
+    if (!list) return chosen;
+    std::vector<std::string> wanted = parseItemList("restore", *list);
+    for (const std::string& caption : wanted) {
+        if (std::find(chosen.begin(), chosen.end(), caption) == chosen.end())
+            throw CommandFailure(file + ": holds no " + caption, kExitFailure);
+    }
+    return wanted;
+}
+
+void refuseRunningWine(const Profile& profile) {
+    if (auto server = findRunningWineServer(profile.folder())) {
+        throw CommandFailure("Wine is running for the profile \"" + profile.folder() + "\" (" + server->evidence +
+                                 "); end it with \"wineserver -k\" (WINEPREFIX set to that folder), then restore",
+                             kExitFailure);
+    }
+}
+
+}  // namespace
+
+int runRestore(const Arguments& args) {
+    ParsedOptions options = parseOptions("restore", args, {{"items", true}}, 1);
+    if (options.has("help")) {
+        std::fputs(kUsage, stdout);
+        return kExitSuccess;
+    }
+    if (auto list = options.value("items")) parseItemList("restore", *list);  // usage errors first
+    const std::string file = options.positional()[0];
+    CliSession session(options, true);
+    Profile& profile = session.profile();
+    TtsBackupProject project(&profile);
+    try {
+        preparePassword(project, file);
+        // A wrong password shows here, before anything is written.
+        project.LoadFromDataFile(file);
+        const std::vector<std::string> chosen = chosenItems(options, project, file);
+        refuseRunningWine(profile);
+
+        ProgressLine progress;
+        progress.attach(project);
+        CancelOnSignal cancelOnSignal(project);
+        try {
+            project.Restore(file, [&](const TtsBPSourceItem& item) {
+                return std::find(chosen.begin(), chosen.end(), item.Caption()) != chosen.end();
+            });
+        } catch (...) {
+            // Keep the registry in step with the files already restored.
+            profile.hive().save();
+            throw;
+        }
+        profile.hive().save();
+    } catch (...) {
+        throw describeFailure(file, project.Encrypt());
+    }
+    if (project.Cancelled()) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
+    return kExitSuccess;
+}
+
+}  // namespace ts::cli

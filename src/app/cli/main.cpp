@@ -1,0 +1,71 @@
+// tessaly-cli: the command-line companion of Tessaly, on the same engine.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "app/cli/cli_errors.h"
+#include "app/cli/commands.h"
+#include "app/cli/signals.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tessaly-cli COMMAND [ARGUMENTS] [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  new PROJECT.tsly ...          write a backup project file\n"
+    "  backup PROJECT.tsly           run the backup of a project file\n"
+    "  ls DATAFILE                   show what a data file holds\n"
+    "  check DATAFILE                read a whole data file and report whether it is sound\n"
+    "  restore DATAFILE [--items L]  restore a data file into the profile\n"
+    "\n"
+    "Options follow the command; \"tessaly-cli COMMAND --help\" tells more.\n"
+    "Passwords come from TESSALY_PASSWORD (the archive) and TESSALY_FTP_PASSWORD (new --ftp),\n"
+    "or from a prompt. Exit codes: 0 success, 1 failure, 2 usage, 3 wrong or missing\n"
+    "password, 130 cancelled.\n";
+
+using Command = int (*)(const ts::cli::Arguments&);
+
+Command commandNamed(const std::string& name) {
+    if (name == "new") return ts::cli::runNew;
+    if (name == "backup") return ts::cli::runBackup;
+    if (name == "ls") return ts::cli::runLs;
+    if (name == "check") return ts::cli::runCheck;
+    if (name == "restore") return ts::cli::runRestore;
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace ts::cli;
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::fputs(kUsage, stdout);
+        return kExitSuccess;
+    }
+    Command command = commandNamed(name);
+    if (!command) {
+        std::fprintf(stderr, "tessaly-cli: unknown command \"%s\"\n%s", name.c_str(), kUsage);
+        return kExitUsage;
+    }
+    installSignalHandlers();
+    try {
+        return command(Arguments(argv + 2, argv + argc));
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "tessaly-cli %s: %s\nTry \"tessaly-cli %s --help\".\n", e.command().c_str(), e.what(),
+                     e.command().c_str());
+        return kExitUsage;
+    } catch (const CommandFailure& e) {
+        std::fprintf(stderr, "tessaly-cli: %s\n", e.what());
+        return e.exitCode();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tessaly-cli: %s\n", e.what());
+        return kExitFailure;
+    }
+}
