@@ -1,5 +1,6 @@
 // tessaly-cli backup: runs the backup of a project file.
 #include <cstdio>
+#include <memory>
 
 #include "app/cli/cli_errors.h"
 #include "app/cli/cli_options.h"
@@ -31,14 +32,21 @@ void loadProjectFile(TtsBackupProject& project, const std::string& file) {
         throw CommandFailure(file + ": not a Tessaly project file", kExitFailure);
 }
 
-void loadProject(TtsBackupProject& project, const std::string& file) {
+// An encrypted project is loaded again into a fresh project with the password: a failed
+// load has already taken the item records, and loading them twice would double lists such as
+// the favorites'.
+std::unique_ptr<TtsBackupProject> loadProject(Profile& profile, const std::string& file) {
+    auto project = std::make_unique<TtsBackupProject>(&profile);
     try {
-        loadProjectFile(project, file);
+        loadProjectFile(*project, file);
+        return project;
     } catch (const EFileEncrypted&) {
-        project.SetPassword(archivePassword(file, false));
-        project.SetEncrypt(true);
-        loadProjectFile(project, file);
     }
+    project = std::make_unique<TtsBackupProject>(&profile);
+    project->SetPassword(archivePassword(file, false));
+    project->SetEncrypt(true);
+    loadProjectFile(*project, file);
+    return project;
 }
 
 }  // namespace
@@ -51,17 +59,17 @@ int runBackup(const Arguments& args) {
     }
     const std::string file = options.positional()[0];
     CliSession session(options, false);
-    TtsBackupProject project(&session.profile());
+    std::unique_ptr<TtsBackupProject> project;
     try {
-        loadProject(project, file);
+        project = loadProject(session.profile(), file);
         ProgressLine progress;
-        progress.attach(project);
-        CancelOnSignal cancelOnSignal(project);
-        project.Backup();
+        progress.attach(*project);
+        CancelOnSignal cancelOnSignal(*project);
+        project->Backup();
     } catch (...) {
-        throw describeFailure(file, project.Encrypt());
+        throw describeFailure(file, project && project->Encrypt());
     }
-    if (project.Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
+    if (project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     return kExitSuccess;
 }
 
