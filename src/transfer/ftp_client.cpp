@@ -146,16 +146,25 @@ void FtpClient::connect(Milliseconds connectTimeout) {
     });
 }
 
+void FtpClient::requireConnection() const {
+    // Checked once the operation counts as busy: from then on close() only shuts the socket
+    // down, so a close that came first is seen here and one that comes later wakes the wait.
+    if (interrupter_.triggered()) throw ESocketInterrupted();
+    if (!connected_) throw EFtpError(kNotConnected);
+}
+
 void FtpClient::changeDirectory(const std::string& folder) {
     checkCommandArgument("remote folder", folder);
-    if (!connected_) throw EFtpError(kNotConnected);
-    runOperation(true, [&] { expect(command("CWD " + folder), {200, 250}); });
+    runOperation(true, [&] {
+        requireConnection();
+        expect(command("CWD " + folder), {200, 250});
+    });
 }
 
 void FtpClient::store(const std::string& localFileName, const std::string& remoteName) {
     checkCommandArgument("remote file name", remoteName);
-    if (!connected_) throw EFtpError(kNotConnected);
     runOperation(true, [&] {
+        requireConnection();
         FileStream file(localFileName, FileStream::Mode::Read);
         lastDataMode_ = FtpDataMode::Active;
         // PORT can only name an IPv4 address.

@@ -88,6 +88,7 @@ private:
     template <typename Body>
     void runOperation(bool keepConnectionOnFailure, Body&& body);
     void dropConnection();
+    void requireConnection() const;
 
     FtpReply readReply();
     FtpReply command(const std::string& line);

@@ -155,6 +155,31 @@ TEST(FtpClientScript, LineBreaksInSettingsNeverReachTheServer) {
     EXPECT_EQ(server.commands(), loginCommands());
 }
 
+TEST(FtpClientScript, OperationsWithoutAConnectionFailClearly) {
+    FtpClient fresh;
+    try {
+        fresh.changeDirectory("/");
+        FAIL() << "changed directory without a connection";
+    } catch (const EFtpError& error) {
+        EXPECT_STREQ(error.what(), "Not connected to an FTP server");
+    }
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.logIn();
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    client->connect();
+    client->close();  // a cancel that came before the upload started
+    try {
+        client->store("/dev/null", "f");
+        FAIL() << "stored over a closed connection";
+    } catch (const EFtpError& error) {
+        EXPECT_STREQ(error.what(), "The FTP connection was closed");
+    }
+    server.join();
+    EXPECT_EQ(server.commands(), loginCommands());
+}
+
 // --- store
 
 struct UploadFile {
