@@ -1,0 +1,28 @@
+// Key-tree replay of arbitrary bytes into an inventory: it must end with a clear error or
+// the tree's byte count, never crash, hang or read past the input.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "items/backup_reg_item.h"
+#include "items/inventory_sink.h"
+#include "platform/bounded_stream.h"
+#include "platform/exception.h"
+#include "platform/profile.h"
+#include "platform/registry_hive.h"
+#include "transfer/debug_log.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static ts::Profile profile("/nonexistent-fuzz-profile", ts::RegistryHive::inMemory(), "fuzz");
+    ts::ByteViewStream input(data, static_cast<int64_t>(size));
+    ts::InventorySink inventory;
+    ts::TtsBackupRegItem item(profile);
+    try {
+        const int32_t read = item.ReadToSink(input, inventory);
+        if (read != input.position()) __builtin_trap();
+    } catch (const ts::TsException&) {
+    }
+    if (input.position() > input.size()) __builtin_trap();
+    ts::DebugLog::instance().clear();
+    return 0;
+}
