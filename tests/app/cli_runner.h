@@ -1,0 +1,105 @@
+#pragma once
+// Runs the real tessaly-cli binary as a child process: its own session (so it has no
+// terminal), a chosen environment, standard input closed, output captured.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <stdexcept>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace ts::test {
+
+struct CliResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliRunner {
+public:
+    // workDir holds the captured output files.
+    explicit CliRunner(std::string workDir);
+
+    // Variables to set (a value) or to remove (nullopt) on top of this process's environment.
+    std::map<std::string, std::optional<std::string>> environment;
+
+    CliResult run(const std::vector<std::string>& args) const;
+    // Starts the child and returns its pid; wait() collects it.
+    int start(const std::vector<std::string>& args) const;
+    CliResult wait(int pid) const;
+
+    static std::string binary();
+
+private:
+    std::string workDir_;
+};
+
+
+inline CliRunner::CliRunner(std::string workDir) : workDir_(std::move(workDir)) {}
+
+inline std::string CliRunner::binary() {
+    return std::string(TESSALY_BINARY_DIR) + "/src/app/tessaly-cli";
+}
+
+inline int CliRunner::start(const std::vector<std::string>& args) const {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        if (!environment.count(name)) env.push_back(entry);
+    }
+    for (const auto& [name, value] : environment)
+        if (value) env.push_back(name + "=" + *value);
+
+    std::vector<std::string> argv = {binary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string outPath = workDir_ + "/cli.out", errPath = workDir_ + "/cli.err";
+
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::setsid();  // no controlling terminal: prompts must fail, not wait
+        int in = ::open("/dev/null", O_RDONLY);
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char*> cargv, cenv;
+        for (auto& a : argv) cargv.push_back(a.data());
+        cargv.push_back(nullptr);
+        for (auto& e : env) cenv.push_back(e.data());
+        cenv.push_back(nullptr);
+        ::execve(cargv[0], cargv.data(), cenv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+inline CliResult CliRunner::wait(int pid) const {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    CliResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    auto text = [](const std::string& path) {
+        std::vector<uint8_t> bytes = readHostFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    result.out = text(workDir_ + "/cli.out");
+    result.err = text(workDir_ + "/cli.err");
+    return result;
+}
+
+inline CliResult CliRunner::run(const std::vector<std::string>& args) const {
+    return wait(start(args));
+}
+
+}  // namespace ts::test

@@ -1,0 +1,369 @@
+// End to end: the real tessaly-cli on sample profiles made by scripts/make-sample-profile.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "cli_runner.h"
+#include "engine/project.h"
+#include "engine/work_folder.h"
+#include "platform/registry_hive.h"
+#include "support/temp_dir.h"
+
+namespace ts {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CliResult;
+
+// The folders the items save, relative to the user's folder in drive_c.
+const char* const kAddressBook = "AppData/Roaming/Microsoft/Address Book";
+const char* const kIdentities = "AppData/Local/Identities";
+const char* const kFavorites = "Favorites";
+const std::vector<std::string> kSavedKeys = {"Software\\Microsoft\\Internet Explorer",
+                                             "Software\\Microsoft\\Internet Account Manager", "Identities"};
+
+std::map<std::string, std::vector<uint8_t>> filesBelow(const fs::path& base, const std::string& onlyExtension = "") {
+    std::map<std::string, std::vector<uint8_t>> files;
+    if (!fs::exists(base)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(base)) {
+        if (!entry.is_regular_file()) continue;
+        if (!onlyExtension.empty() && entry.path().extension() != onlyExtension) continue;
+        files[fs::relative(entry.path(), base).string()] = test::readHostFile(entry.path().string());
+    }
+    return files;
+}
+
+// Every file, and its bytes, of a whole folder: what "nothing was written" compares.
+std::map<std::string, std::vector<uint8_t>> snapshot(const fs::path& folder) {
+    return filesBelow(folder);
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest() : cli(dir.path().string()) {
+        cli.environment["XDG_CACHE_HOME"] = dir.file("cache");
+        cli.environment["TESSALY_PASSWORD"] = std::nullopt;
+        cli.environment["TESSALY_FTP_PASSWORD"] = std::nullopt;
+        cli.environment["WINEPREFIX"] = std::nullopt;
+        makeProfile("alice", "alice");
+        fs::create_directory(dir.path() / "out");
+    }
+
+    void makeProfile(const std::string& folder, const std::string& user) {
+        std::string command = std::string(TESSALY_SOURCE_DIR) + "/scripts/make-sample-profile '" + dir.file(folder) +
+                              "' --user " + user + " > /dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+
+    CliResult run(const std::vector<std::string>& args, const std::string& user = "alice") {
+        cli.environment["USER"] = user;
+        return cli.run(args);
+    }
+
+    void setPassword(std::optional<std::string> password) { cli.environment["TESSALY_PASSWORD"] = password; }
+
+    // A project file for all items into out/, then its backup; returns the data file.
+    std::string backUp(const std::string& name, const std::string& level = "default", bool encrypt = false,
+                       const std::string& items = "all") {
+        std::vector<std::string> args = {"new", dir.file(name + ".tsly"), "--name", name, "--items", items,
+                                         "--folder", dir.file("out"), "--level", level, "--profile", dir.file("alice")};
+        if (encrypt) args.push_back("--encrypt");
+        CliResult made = run(args);
+        EXPECT_EQ(made.exitCode, 0) << made.err;
+        CliResult done = run({"backup", dir.file(name + ".tsly"), "--profile", dir.file("alice")});
+        EXPECT_EQ(done.exitCode, 0) << done.err;
+        return dir.file("out/" + name + ".tsly_dat");
+    }
+
+    fs::path userFolder(const std::string& profile, const std::string& user) const {
+        return dir.path() / profile / "drive_c/users" / user;
+    }
+
+    std::unique_ptr<RegistryHive> hiveOf(const std::string& profile) const {
+        return RegistryHive::openUserReg(dir.file(profile + "/user.reg"), dir.file(profile));
+    }
+
+    // String, integer and binary values come back equal; expandable strings and other types
+    // are kept by name and size only and never written back.
+    void expectRegistryRestored(const std::string& target) {
+        auto source = hiveOf("alice");
+        auto restored = hiveOf(target);
+        int compared = 0;
+        std::function<void(const std::string&)> walk = [&](const std::string& key) {
+            for (const std::string& name : source->valueNames(key)) {
+                RegValue value = *source->value(key, name);
+                auto copy = restored->value(key, name);
+                SCOPED_TRACE(key + " : " + name);
+                if (value.type == REG_SZ) {
+                    ASSERT_TRUE(copy);
+                    EXPECT_EQ(copy->type, REG_SZ);
+                    EXPECT_EQ(copy->asText(), value.asText());
+                } else if (value.type == REG_DWORD || value.type == REG_BINARY) {
+                    ASSERT_TRUE(copy);
+                    EXPECT_EQ(copy->type, value.type);
+                    EXPECT_EQ(copy->data, value.data);
+                } else {
+                    EXPECT_FALSE(copy) << "type " << value.type << " written back";
+                }
+                ++compared;
+            }
+            for (const std::string& sub : source->subkeyNames(key)) {
+                EXPECT_TRUE(restored->keyExists(key + "\\" + sub)) << key << "\\" << sub;
+                walk(key + "\\" + sub);
+            }
+        };
+        for (const std::string& key : kSavedKeys) walk(key);
+        EXPECT_GT(compared, 20);
+    }
+
+    void expectFilesRestored(const std::string& target, const std::string& user) {
+        fs::path from = userFolder("alice", "alice"), to = userFolder(target, user);
+        EXPECT_EQ(filesBelow(to / kAddressBook), filesBelow(from / kAddressBook));
+        EXPECT_EQ(filesBelow(to / kIdentities), filesBelow(from / kIdentities));
+        EXPECT_EQ(filesBelow(to / kFavorites), filesBelow(from / kFavorites, ".url"));
+        EXPECT_FALSE(filesBelow(from / kIdentities).empty());
+        EXPECT_FALSE(filesBelow(from / kFavorites, ".url").empty());
+    }
+
+    test::TempDir dir;
+    test::CliRunner cli;
+};
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 0777;
+}
+
+TEST_F(CliTest, BackupAndRestoreIntoAFreshProfileOfAnotherUserAtEveryLevelWithAndWithoutPassword) {
+    struct Case {
+        std::string level;
+        std::optional<std::string> password;
+    };
+    const std::vector<Case> cases = {{"none", {}},
+                                     {"fastest", {}},
+                                     {"default", {}},
+                                     {"max", {}},
+                                     {"default", std::string("s\xc3\xa9same")},
+                                     {"fastest", std::string("")}};  // the empty text is a password too
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.level + (c.password ? " with password \"" + *c.password + "\"" : ""));
+        std::string name = "Mail" + std::to_string(++n);
+        setPassword(c.password);
+        std::string data = backUp(name, c.level, c.password.has_value());
+        EXPECT_EQ(modeOf(data), 0600u);
+        EXPECT_EQ(modeOf(dir.file(name + ".tsly")), 0600u);
+
+        CliResult checked = run({"check", data, "--profile", dir.file("alice")});
+        EXPECT_EQ(checked.exitCode, 0) << checked.err;
+        EXPECT_EQ(checked.out + checked.err, "") << "nothing but errors off a terminal";
+
+        std::string target = "fresh" + std::to_string(n);
+        CliResult restored = run({"restore", data, "--profile", dir.file(target)}, "bob");
+        ASSERT_EQ(restored.exitCode, 0) << restored.err;
+        expectFilesRestored(target, "bob");
+        expectRegistryRestored(target);
+    }
+}
+
+TEST_F(CliTest, AWrongOrMissingPasswordExitsWith3AndWritesNothing) {
+    setPassword("right");
+    std::string data = backUp("Secret", "default", true);
+    makeProfile("bob", "bob");
+    auto before = snapshot(dir.path() / "bob");
+
+    setPassword("wrong");
+    for (const std::string& command : {"restore", "ls", "check"}) {
+        CliResult result = run({command, data, "--profile", dir.file("bob")}, "bob");
+        EXPECT_EQ(result.exitCode, 3) << command << ": " << result.err;
+        EXPECT_NE(result.err.find(data), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << "one line: " << result.err;
+    }
+    setPassword(std::nullopt);  // and no terminal to ask on
+    CliResult missing = run({"restore", data, "--profile", dir.file("bob")}, "bob");
+    EXPECT_EQ(missing.exitCode, 3) << missing.err;
+    EXPECT_NE(missing.err.find("TESSALY_PASSWORD"), std::string::npos) << missing.err;
+    CliResult backup = run({"backup", dir.file("Secret.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(backup.exitCode, 3) << backup.err;
+
+    auto after = snapshot(dir.path() / "bob");
+    after.erase("drive_c/ts_debug.log");
+    before.erase("drive_c/ts_debug.log");
+    EXPECT_TRUE(before == after) << "the profile changed";
+}
+
+TEST_F(CliTest, RestoreOfSomeItemsPassesOverTheOthers) {
+    std::string data = backUp("Mail");
+    CliResult result = run({"restore", data, "--items", "favorites,ie", "--profile", dir.file("part")}, "bob");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    fs::path to = userFolder("part", "bob");
+    EXPECT_EQ(filesBelow(to / kFavorites), filesBelow(userFolder("alice", "alice") / kFavorites, ".url"));
+    EXPECT_TRUE(filesBelow(to / kIdentities).empty());
+    EXPECT_TRUE(filesBelow(to / kAddressBook).empty());
+    auto hive = hiveOf("part");
+    EXPECT_TRUE(hive->keyExists("Software\\Microsoft\\Internet Explorer\\Main"));
+    EXPECT_FALSE(hive->keyExists("Software\\Microsoft\\Internet Account Manager"));
+    EXPECT_FALSE(hive->keyExists("Identities"));
+
+    std::string some = backUp("Some", "default", false, "favorites");
+    CliResult absent = run({"restore", some, "--items", "oe", "--profile", dir.file("part")}, "bob");
+    EXPECT_EQ(absent.exitCode, 1);
+    EXPECT_NE(absent.err.find("holds no Outlook Express Data"), std::string::npos) << absent.err;
+    EXPECT_EQ(run({"restore", some, "--items", "mail", "--profile", dir.file("part")}).exitCode, 2);
+}
+
+TEST_F(CliTest, CheckFailsOnEveryKindOfDamageNamingTheFile) {
+    std::string data = backUp("Mail");
+    std::vector<uint8_t> whole = test::readHostFile(data);
+    struct Damage {
+        std::string name;
+        std::function<std::vector<uint8_t>()> make;
+        std::string expected;
+    };
+    const std::vector<Damage> damages = {
+        {"cut", [&] { return std::vector<uint8_t>(whole.begin(), whole.end() - 2); }, "cut short"},
+        {"cut-early", [&] { return std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2); }, ""},
+        {"flipped", [&] { auto b = whole; b[b.size() / 2] ^= 0x55; return b; }, ""},
+        {"trailing", [&] { auto b = whole; b.push_back(0); return b; }, "unexpected bytes"},
+        {"text", [&] { return std::vector<uint8_t>(4000, 'x'); }, "incorrect header check"},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        std::string file = dir.file(damage.name + ".tsly_dat");
+        test::writeHostFile(file, damage.make());
+        CliResult result = run({"check", file, "--profile", dir.file("alice")});
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_NE(result.err.find(file), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(damage.expected), std::string::npos) << result.err;
+    }
+    // A project file is no data file, compressed or not.
+    CliResult project = run({"check", dir.file("Mail.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(project.exitCode, 1);
+}
+
+TEST_F(CliTest, LsShowsTheProjectAndItsItemsButNeverTheFtpPassword) {
+    // An FTP project's data file, made in this process: the run itself would upload it.
+    std::string data = dir.file("out/Remote.tsly_dat");
+    {
+        TtsBackupProject project;
+        project.SetName("Remote");
+        project.SetWorkFolder(dir.file("cache/tessaly"));
+        project.Destination().SetKind(TtsBPDestination::kKindFtp);
+        project.Destination().SetHost("ftp.example.org:2121");
+        project.Destination().SetUserName("zoe");
+        project.Destination().SetRemoteFolder("backups");
+        project.Destination().SetFtpPassword("ftp-secret-42");
+        project.BuildTempFile(dir.file("plain"));
+        project.CompressFile(dir.file("plain"), data);
+    }
+    CliResult result = run({"ls", data, "--profile", dir.file("alice")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("Project:      Remote"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Encrypted:    no"), std::string::npos);
+    EXPECT_NE(result.out.find("FTP ftp.example.org:2121, folder backups, user zoe"), std::string::npos);
+    EXPECT_NE(result.out.find("Favorites: not stored"), std::string::npos);
+    EXPECT_EQ(result.out.find("ftp-secret-42"), std::string::npos);
+
+    std::string mail = backUp("Mail");
+    CliResult listed = run({"ls", mail, "--profile", dir.file("alice")});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("Outlook Express Data: stored"), std::string::npos);
+    EXPECT_NE(listed.out.find("key  \\Software\\Microsoft\\Internet Explorer\\Main"), std::string::npos);
+    EXPECT_NE(listed.out.find("file [CSIDL_LOCAL_APPDATA]\\Identities\\"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("file [CSIDL_FAVORITES]\\Example.url"), std::string::npos) << listed.out;
+}
+
+TEST_F(CliTest, NewWritesFtpProjectsWithThePasswordFromTheEnvironmentOnly) {
+    cli.environment["TESSALY_FTP_PASSWORD"] = "ftp-secret";
+    CliResult made = run({"new", dir.file("ftp.tsly"), "--name", "Up", "--items", "oe,ie", "--ftp",
+                          "ftp.example.org:2121", "--remote-folder", "/in", "--user", "zoe", "--level", "max"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    TtsBackupProject project;
+    project.LoadFromFile(dir.file("ftp.tsly"));
+    EXPECT_EQ(project.Name(), "Up");
+    EXPECT_EQ(project.CompressionLevel(), 3);
+    EXPECT_EQ(project.Destination().Kind(), TtsBPDestination::kKindFtp);
+    EXPECT_EQ(project.Destination().Host(), "ftp.example.org:2121");
+    EXPECT_EQ(project.Destination().FtpPassword(), "ftp-secret");
+    EXPECT_FALSE(project.Source().FindItem("Favorites")->Selected());
+    EXPECT_TRUE(project.Source().FindItem("IE Settings")->Selected());
+    EXPECT_TRUE(project.Source().FindItem("Outlook Express Data")->Selected());
+
+    cli.environment["TESSALY_FTP_PASSWORD"] = std::nullopt;
+    CliResult noPassword = run({"new", dir.file("ftp2.tsly"), "--name", "Up", "--items", "oe", "--ftp", "h",
+                                "--remote-folder", "/in", "--user", "zoe"});
+    EXPECT_EQ(noPassword.exitCode, 3) << noPassword.err;
+    EXPECT_FALSE(fs::exists(dir.file("ftp2.tsly")));
+}
+
+TEST_F(CliTest, UsageErrorsExitWith2AndEveryCommandHasHelp) {
+    EXPECT_EQ(run({}).exitCode, 2);
+    EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
+    for (const std::string& command : {"new", "backup", "ls", "check", "restore"}) {
+        CliResult help = run({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << command;
+        EXPECT_EQ(help.out.rfind("Usage: tessaly-cli " + command, 0), 0u) << help.out;
+        EXPECT_EQ(run({command}).exitCode, 2) << command << " without its file";
+        EXPECT_EQ(run({command, "x", "--bogus"}).exitCode, 2) << command;
+    }
+    EXPECT_EQ(run({"new", "p.tsly", "--name", "n", "--items", "all"}).exitCode, 2) << "no destination";
+    EXPECT_EQ(run({"new", "p.tsly", "--name", "n", "--items", "all", "--folder", "o", "--ftp", "h"}).exitCode, 2);
+    EXPECT_EQ(run({"new", "p.tsly", "--name", "n", "--items", "all", "--folder", "o", "--level", "9"}).exitCode, 2);
+    EXPECT_EQ(run({"new", "p.tsly", "--name", "n", "--items", "all", "--ftp", "h", "--user", "u"}).exitCode, 2)
+        << "no remote folder";
+    CliResult missing = run({"backup", dir.file("none.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find(dir.file("none.tsly")), std::string::npos) << missing.err;
+    CliResult notProject = run({"backup", dir.file("alice/user.reg"), "--profile", dir.file("alice")});
+    EXPECT_EQ(notProject.exitCode, 1);
+    EXPECT_NE(notProject.err.find("not a Tessaly project file"), std::string::npos) << notProject.err;
+}
+
+TEST_F(CliTest, ASecondRunAtTheSameTimeFailsAtOnceWithAClearMessage) {
+    std::string data = backUp("Mail");
+    auto before = test::readHostFile(data);
+    WorkFolderLock held(dir.file("cache/tessaly"));
+    CliResult result = run({"backup", dir.file("Mail.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Another backup or restore is running"), std::string::npos) << result.err;
+    EXPECT_EQ(test::readHostFile(data), before);
+    EXPECT_EQ(run({"restore", data, "--profile", dir.file("other")}, "bob").exitCode, 1);
+}
+
+TEST_F(CliTest, CtrlCCancelsTheBackupAndKeepsThePreviousDataFile) {
+    std::string data = backUp("Mail");
+    auto before = test::readHostFile(data);
+    // Enough mail to keep the run busy for a while.
+    fs::path store = userFolder("alice", "alice") / kIdentities / "{5D3F8A21-7C4B-4E19-9A62-0B1C2D3E4F51}";
+    test::writeHostFile((store / "Huge.dbx").string(), test::randomBytes(96 << 20, 5));
+
+    cli.environment["USER"] = "alice";
+    int pid = cli.start({"backup", dir.file("Mail.tsly"), "--profile", dir.file("alice")});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGINT);
+    CliResult result = cli.wait(pid);
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    EXPECT_NE(result.err.find("backup cancelled"), std::string::npos) << "stopped through the cancel flag: " << result.err;
+    EXPECT_EQ(test::readHostFile(data), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "out"), fs::directory_iterator()), 1)
+        << "no partial file beside the data file";
+}
+
+TEST_F(CliTest, TheDebugLogOfTheProfileKeepsTheRunsLines) {
+    backUp("Mail");
+    std::vector<uint8_t> log = test::readHostFile(dir.file("alice/drive_c/ts_debug.log"));
+    std::string text(log.begin(), log.end());
+    EXPECT_NE(text.find("-Backup-"), std::string::npos);
+    EXPECT_NE(text.find("-Backup Finished-"), std::string::npos);
+    EXPECT_NE(text.find("Log at "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ts
