@@ -1,0 +1,135 @@
+// The restore run over real items: a sample profile backed up and restored into another
+// user's profile, with the run's status texts, cancel points and passing items over.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "engine/data_file_contents.h"
+#include "platform/profile.h"
+#include "platform/registry_hive.h"
+#include "run_test_support.h"
+
+namespace ts {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kIeMain = "Software\\Microsoft\\Internet Explorer\\Main";
+
+class RestoreItemsTest : public ::testing::Test {
+protected:
+    RestoreItemsTest() {
+        std::string command = std::string(TESSALY_SOURCE_DIR) + "/scripts/make-sample-profile '" + dir.file("alice") +
+                              "' --user alice > /dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        source = Profile::open(dir.file("alice"), "alice");
+        createProfileLayout(dir.file("bob"));
+        target = Profile::open(dir.file("bob"), "bob");
+        fs::create_directory(dir.path() / "out");
+    }
+    void TearDown() override { DebugLog::instance().clear(); }
+
+    std::string backUp(const std::vector<std::string>& captions, bool encrypt = false) {
+        TtsBackupProject project(source.get());
+        project.SetName("Mail");
+        project.SetWorkFolder(dir.file("work"));
+        project.SetEncrypt(encrypt);
+        project.SetPassword("pw");
+        project.Destination().SetLocalFolder(dir.file("out"));
+        for (const std::string& caption : captions) project.Source().FindItem(caption)->SetSelected(true);
+        project.Backup();
+        return dir.file("out/Mail.tsly_dat");
+    }
+
+    // A project on the target profile that has read the data file, as the restore dialog does.
+    std::unique_ptr<TtsBackupProject> reader(const std::string& file, bool encrypt = false) {
+        auto project = std::make_unique<TtsBackupProject>(target.get());
+        project->SetWorkFolder(dir.file("work"));
+        if (encrypt) project->SetPassword("pw");
+        project->LoadFromDataFile(file);
+        test::recordEvents(*project, events);
+        return project;
+    }
+
+    size_t favoritesRestored() const {
+        fs::path folder = dir.path() / "bob/drive_c/users/bob/Favorites";
+        if (!fs::exists(folder)) return 0;
+        size_t n = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) n += entry.is_regular_file();
+        return n;
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<Profile> source, target;
+    test::RecordedEvents events;
+};
+
+TEST_F(RestoreItemsTest, TheItemsTheFileHoldsAreRestoredWhateverTheSelectionInMemory) {
+    std::string file = backUp({"Favorites", "IE Settings"});
+    auto project = reader(file);
+    EXPECT_TRUE(project->Source().FindItem("Favorites")->Selected());
+    EXPECT_FALSE(project->Source().FindItem("Outlook Express Data")->Selected());
+    project->Source().FindItem("Favorites")->SetSelected(false);
+
+    project->Restore(file);
+    EXPECT_EQ(events.statuses, (std::vector<std::string>{"Decompress Data ...", "Restore Favorites ...",
+                                                         "Restore IE Settings ..."}));
+    EXPECT_EQ(events.progress, (std::vector<int>{50, 100}));
+    EXPECT_EQ(favoritesRestored(), 5u);
+    EXPECT_TRUE(target->hive().keyExists(kIeMain));
+    EXPECT_FALSE(target->hive().keyExists("Identities"));
+}
+
+TEST_F(RestoreItemsTest, ACancelDuringAnItemFinishesItAndSkipsTheRest) {
+    std::string file = backUp({"Favorites", "IE Settings"});
+    auto project = reader(file);
+    project->SetOnStatus([&](const std::string& text) {
+        events.statuses.push_back(text);
+        if (text == "Restore Favorites ...") project->Cancel();
+    });
+    project->Restore(file);
+    EXPECT_EQ(favoritesRestored(), 5u) << "the item under way is not interrupted";
+    EXPECT_FALSE(target->hive().keyExists(kIeMain));
+    EXPECT_EQ(events.statuses.back(), "Restore Favorites ...");
+    EXPECT_TRUE(test::logHas("-Restore Finished-"));
+}
+
+TEST_F(RestoreItemsTest, ItemsPassedOverAreReadButNotWrittenAndTheRestStaysAligned) {
+    std::string file = backUp({"Windows Address Book", "Favorites", "IE Settings", "Outlook Express Data"}, true);
+    auto project = reader(file, true);
+    project->Restore(file, [](const TtsBPSourceItem& item) {
+        return item.Caption() == "IE Settings" || item.Caption() == "Outlook Express Data";
+    });
+    EXPECT_EQ(favoritesRestored(), 0u);
+    EXPECT_FALSE(fs::exists(dir.path() / "bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book"));
+    EXPECT_TRUE(target->hive().keyExists(kIeMain));
+    EXPECT_EQ(target->hive().value(kIeMain, "Start Page")->asText(),
+              source->hive().value(kIeMain, "Start Page")->asText());
+    EXPECT_TRUE(fs::exists(dir.path() / "bob/drive_c/users/bob/AppData/Local/Identities"));
+    EXPECT_EQ(events.statuses.size(), 5u) << "every stored item shows its status, passed over or not";
+}
+
+TEST_F(RestoreItemsTest, InspectionListsWhatEachStoredItemHoldsWithoutWritingIt) {
+    std::string file = backUp({"Favorites", "Outlook Express Data"}, true);
+    TtsBackupProject project(target.get());  // stored names are expanded for some user
+    project.SetPassword("pw");
+    DataFileContents contents;
+    project.InspectDataFile(file, contents);
+    ASSERT_TRUE(contents.complete);
+    EXPECT_TRUE(contents.header.Encrypt);
+    EXPECT_EQ(contents.items[1].inventory.files().size(), 5u);
+    EXPECT_TRUE(contents.items[3].read);
+    EXPECT_GT(contents.items[3].inventory.files().size(), 10u);
+    EXPECT_EQ(contents.items[3].inventory.keys().front().path, "\\Software\\Microsoft\\Internet Account Manager");
+    EXPECT_FALSE(contents.items[0].stored);
+    EXPECT_EQ(favoritesRestored(), 0u);
+
+    TtsBackupProject wrong(target.get());
+    wrong.SetPassword("nope");
+    EXPECT_THROW(wrong.InspectDataFile(file, contents), EFileEncrypted);
+    EXPECT_FALSE(contents.projectRead);
+}
+
+}  // namespace
+}  // namespace ts
