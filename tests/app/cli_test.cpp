@@ -13,6 +13,7 @@
 #include "engine/project.h"
 #include "engine/work_folder.h"
 #include "platform/registry_hive.h"
+#include "support/ftp_test_server.h"
 #include "support/temp_dir.h"
 
 namespace ts {
@@ -301,6 +302,35 @@ TEST_F(CliTest, NewWritesFtpProjectsWithThePasswordFromTheEnvironmentOnly) {
                                 "--remote-folder", "/in", "--user", "zoe"});
     EXPECT_EQ(noPassword.exitCode, 3) << noPassword.err;
     EXPECT_FALSE(fs::exists(dir.file("ftp2.tsly")));
+}
+
+TEST_F(CliTest, BackupUploadsToAnFtpServerAndReportsAFailedUploadInOneLine) {
+    test::PyFtpServer server;
+    fs::create_directory(server.home() / "in");
+    cli.environment["TESSALY_FTP_PASSWORD"] = server.options().password;
+    ASSERT_EQ(run({"new", dir.file("up.tsly"), "--name", "Up", "--items", "favorites", "--ftp", server.host(),
+                   "--remote-folder", "in", "--user", server.options().user, "--profile", dir.file("alice")})
+                  .exitCode,
+              0);
+    CliResult done = run({"backup", dir.file("up.tsly"), "--profile", dir.file("alice")});
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    std::string uploaded = (server.home() / "in/Up.tsly_dat").string();
+    CliResult checked = run({"check", uploaded, "--profile", dir.file("alice")});
+    EXPECT_EQ(checked.exitCode, 0) << checked.err;
+
+    cli.environment["TESSALY_FTP_PASSWORD"] = "not-the-password";
+    ASSERT_EQ(run({"new", dir.file("bad.tsly"), "--name", "Bad", "--items", "favorites", "--ftp", server.host(),
+                   "--remote-folder", "in", "--user", server.options().user, "--profile", dir.file("alice")})
+                  .exitCode,
+              0);
+    CliResult failed = run({"backup", dir.file("bad.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_NE(failed.err.find(dir.file("bad.tsly") + ": Transferring failed, please check your ftp settings! ("),
+              std::string::npos)
+        << failed.err;
+    EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+    EXPECT_EQ(failed.err.find("not-the-password"), std::string::npos);
+    EXPECT_FALSE(fs::exists(server.home() / "in/Bad.tsly_dat"));
 }
 
 TEST_F(CliTest, UsageErrorsExitWith2AndEveryCommandHasHelp) {

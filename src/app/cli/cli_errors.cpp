@@ -35,4 +35,14 @@ CommandFailure describeFailure(const std::string& file, bool encrypted) {
     }
 }
 
+std::string currentErrorText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
 }  // namespace ts::cli

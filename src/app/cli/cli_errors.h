@@ -49,4 +49,7 @@ private:
 // file is encrypted. Call only inside a catch block.
 CommandFailure describeFailure(const std::string& file, bool encrypted);
 
+// The message of the exception being handled. Call only inside a catch block.
+std::string currentErrorText();
+
 }  // namespace ts::cli

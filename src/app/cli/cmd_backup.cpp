@@ -9,6 +9,7 @@
 #include "app/cli/passwords.h"
 #include "app/cli/progress_line.h"
 #include "app/cli/signals.h"
+#include "engine/ftp_upload.h"
 #include "engine/project.h"
 #include "platform/exception.h"
 
@@ -19,7 +20,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: tessaly-cli backup PROJECT.tsly [--profile DIR]\n"
     "\n"
-    "Backs up the items of a project file from the profile into the project's data file.\n"
+    "Backs up the items of a project file from the profile into the project's data file,\n"
+    "in its folder or on its FTP server.\n"
     "An encrypted project takes its password from TESSALY_PASSWORD or a prompt.\n"
     "  --profile DIR   the Wine prefix to back up (default: $WINEPREFIX, ~/.wine, or\n"
     "                  the program's own profile)\n";
@@ -60,14 +62,20 @@ int runBackup(const Arguments& args) {
     const std::string file = options.positional()[0];
     CliSession session(options, false);
     std::unique_ptr<TtsBackupProject> project;
+    // The upload's failure message becomes the start of the one error line.
+    std::string uploadMessage;
+    TtsFtpUpload upload([&uploadMessage](const std::string& text, const std::string&) { uploadMessage = text; });
     try {
         project = loadProject(session.profile(), file);
+        project->SetUploader(&upload);
         ProgressLine progress;
         progress.attach(*project);
         CancelOnSignal cancelOnSignal(*project);
         project->Backup();
     } catch (...) {
-        throw describeFailure(file, project && project->Encrypt());
+        if (project && project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
+        if (uploadMessage.empty()) throw describeFailure(file, project && project->Encrypt());
+        throw CommandFailure(file + ": " + uploadMessage + " (" + currentErrorText() + ")", kExitFailure);
     }
     if (project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     return kExitSuccess;

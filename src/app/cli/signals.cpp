@@ -1,7 +1,9 @@
 #include "app/cli/signals.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "app/cli/cli_errors.h"
@@ -11,10 +13,14 @@ namespace ts::cli {
 
 namespace {
 
-std::atomic<TtsBackupProject*> cancelTarget{nullptr};
+constexpr char kSignalled = 'c';
+constexpr char kStop = 's';
+
+std::atomic<bool> cancelArmed{false};
 std::atomic<int> signalsSeen{0};
 std::atomic<int> terminalFd{-1};
 termios terminalSettings{};
+int wakePipe[2] = {-1, -1};
 
 void onSignal(int) {
     int fd = terminalFd.load();
@@ -22,21 +28,25 @@ void onSignal(int) {
         ::tcsetattr(fd, TCSANOW, &terminalSettings);
         (void)!::write(fd, "\n", 1);
     }
-    TtsBackupProject* project = cancelTarget.load();
-    if (project && signalsSeen.fetch_add(1) == 0) {
-        project->Cancel();  // an atomic store: safe here
-        static const char note[] = "\nCancelling ... (press Ctrl-C again to stop at once)\n";
-        (void)!::write(STDERR_FILENO, note, sizeof note - 1);
+    if (cancelArmed.load() && signalsSeen.fetch_add(1) == 0) {
+        (void)!::write(wakePipe[1], &kSignalled, 1);
         return;
     }
     ::_exit(kExitCancelled);
 }
 
+char awaitWake() {
+    char c = 0;
+    while (::read(wakePipe[0], &c, 1) < 0 && errno == EINTR) {
+    }
+    return c;
+}
+
 }  // namespace
 
 void installSignalHandlers() {
-    static_assert(std::atomic<TtsBackupProject*>::is_always_lock_free);
-    static_assert(std::atomic<int>::is_always_lock_free);
+    static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+    if (::pipe2(wakePipe, O_CLOEXEC) != 0) return;  // without it, signals simply end the program
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -47,12 +57,31 @@ void installSignalHandlers() {
 }
 
 CancelOnSignal::CancelOnSignal(TtsBackupProject& project) {
+    if (wakePipe[0] < 0) return;
     signalsSeen.store(0);
-    cancelTarget.store(&project);
+    canceller_ = std::thread([&project] {
+        if (awaitWake() != kSignalled) return;
+        static const char note[] = "\nCancelling ... (press Ctrl-C again to stop at once)\n";
+        (void)!::write(STDERR_FILENO, note, sizeof note - 1);
+        project.Cancel();
+        project.CloseUploadConnection();
+    });
+    cancelArmed.store(true);
 }
 
 CancelOnSignal::~CancelOnSignal() {
-    cancelTarget.store(nullptr);
+    if (!canceller_.joinable()) return;
+    cancelArmed.store(false);
+    // Wakes the thread when no signal did; after a signal this byte is simply never read.
+    (void)!::write(wakePipe[1], &kStop, 1);
+    canceller_.join();
+    // Drain what is left for the next run.
+    int flags = ::fcntl(wakePipe[0], F_GETFL);
+    ::fcntl(wakePipe[0], F_SETFL, flags | O_NONBLOCK);
+    char c;
+    while (::read(wakePipe[0], &c, 1) == 1) {
+    }
+    ::fcntl(wakePipe[0], F_SETFL, flags);
 }
 
 RestoreTerminalOnSignal::RestoreTerminalOnSignal(int fd, const termios& settings) {
