@@ -30,7 +30,7 @@ fi
 case "$kind" in
   release) cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
            cmake --build build/release ;;
-  test)    cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON >/dev/null
+  test)    cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON -DTESSALY_BENCH=OFF >/dev/null
            cmake --build build/test ;;
   *) echo "usage: scripts/setup.sh [release|test]" >&2; exit 2 ;;
 esac
