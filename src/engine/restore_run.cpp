@@ -52,10 +52,12 @@ void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& re
         for (TtsBPSourceItem* item : Source().ItemList()) {
             if (Cancelled()) break;
             if (!item->Selected()) continue;
-            Status("Restore " + item->Caption() + " ...");
             if (restoreItem(*item)) {
+                Status("Restore " + item->Caption() + " ...");
                 item->RestoreFromStream(stream);
             } else {
+                // Its data must still be read to reach the items after it.
+                Status("Skip " + item->Caption() + " ...");
                 passedOver.clear();
                 sinkRestorable(*item).RestoreToSink(stream, passedOver);
             }
