@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/unicode.h"
+
 namespace ts {
 
 namespace {
@@ -29,44 +31,6 @@ std::optional<unsigned char> codePointToCp1252(char32_t cp) {
     return std::nullopt;
 }
 
-// Decodes one UTF-8 sequence at text[i]; returns its length, 0 when malformed.
-size_t decodeUtf8(std::string_view text, size_t i, char32_t& cp) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char b0 = byte(i);
-    size_t length;
-    char32_t min;
-    if (b0 < 0x80) { cp = b0; return 1; }
-    if ((b0 & 0xE0) == 0xC0) { length = 2; cp = b0 & 0x1F; min = 0x80; }
-    else if ((b0 & 0xF0) == 0xE0) { length = 3; cp = b0 & 0x0F; min = 0x800; }
-    else if ((b0 & 0xF8) == 0xF0) { length = 4; cp = b0 & 0x07; min = 0x10000; }
-    else return 0;
-    if (i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return length;
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 bool isAscii(std::string_view text) {
     for (unsigned char c : text)
         if (c >= 0x80) return false;
@@ -78,7 +42,7 @@ bool isAscii(std::string_view text) {
 bool isValidUtf8(std::string_view bytes) {
     for (size_t i = 0; i < bytes.size();) {
         char32_t cp;
-        size_t length = decodeUtf8(bytes, i, cp);
+        size_t length = unicode::decodeUtf8(bytes, i, cp);
         if (length == 0) return false;
         i += length;
     }
@@ -91,7 +55,7 @@ std::string toAnsi(std::string_view hostText) {
     out.reserve(hostText.size());
     for (size_t i = 0; i < hostText.size();) {
         char32_t cp;
-        i += decodeUtf8(hostText, i, cp);
+        i += unicode::decodeUtf8(hostText, i, cp);
         auto ansi = codePointToCp1252(cp);
         if (!ansi) return std::string(hostText);
         out += static_cast<char>(*ansi);
@@ -103,7 +67,7 @@ std::string fromAnsi(std::string_view ansiBytes) {
     if (isAscii(ansiBytes) || isValidUtf8(ansiBytes)) return std::string(ansiBytes);
     std::string out;
     out.reserve(ansiBytes.size() * 2);
-    for (unsigned char c : ansiBytes) appendUtf8(out, cp1252ToCodePoint(c));
+    for (unsigned char c : ansiBytes) unicode::appendUtf8(out, cp1252ToCodePoint(c));
     return out;
 }
 

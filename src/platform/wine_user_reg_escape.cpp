@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/unicode.h"
+
 namespace ts::wine_reg {
 
 namespace {
@@ -35,27 +37,10 @@ char16_t controlEscape(char c) {
 // Decodes the UTF-8 character at text[i] into out; returns the bytes used. A byte that
 // starts no well-formed character is used up without output.
 size_t decodeRawCharacter(std::string_view text, size_t i, std::u16string& out) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char b0 = byte(i);
-    size_t length;
-    char32_t cp, min;
-    if ((b0 & 0xE0) == 0xC0) { length = 2; cp = b0 & 0x1F; min = 0x80; }
-    else if ((b0 & 0xF0) == 0xE0) { length = 3; cp = b0 & 0x0F; min = 0x800; }
-    else if ((b0 & 0xF8) == 0xF0) { length = 4; cp = b0 & 0x07; min = 0x10000; }
-    else return 1;
-    if (i + length > text.size()) return 1;
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 1;
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 1;
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (cp >> 10));
-        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-        out += static_cast<char16_t>(cp);
-    }
+    char32_t cp;
+    size_t length = unicode::decodeUtf8(text, i, cp);
+    if (length == 0) return 1;
+    unicode::appendUtf16(out, cp);
     return length;
 }
 
