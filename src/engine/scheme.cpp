@@ -51,8 +51,17 @@ int32_t TtsBPScheme::WriteToStream(Stream& stream) {
 }
 
 int32_t TtsBPScheme::ReadFromStream(Stream& stream) {
+    // Read right after the destination, this section is the second test of the password: a
+    // wrong one gets past the destination about once in 256 reads, and past both about once
+    // in 65536. Any length that cannot decode to the record fails before its payload is read.
+    const auto length = stream.readValue<int64_t>();
+    if (length != EncodedLength(kRecordSize)) throw EFileEncrypted();
+    MemoryStream encoded;
+    encoded.copyFrom(stream, length);
+    encoded.rewind();
     MemoryStream plain;
-    auto count = static_cast<int32_t>(ReadSection(stream, plain));
+    DecodeStream(encoded, plain);
+    if (plain.size() != kRecordSize) throw EFileEncrypted();
     plain.rewind();
     SchemeRec rec;
     plain.readExact(rec.data(), kRecordSize);
@@ -63,7 +72,7 @@ int32_t TtsBPScheme::ReadFromStream(Stream& stream) {
     value1_ = get<int32_t>(rec, kValue1Offset);
     value2_ = get<int32_t>(rec, kValue2Offset);
     value3_ = get<int32_t>(rec, kValue3Offset);
-    return count;
+    return static_cast<int32_t>(sizeof length + length);
 }
 
 }  // namespace ts

@@ -22,7 +22,8 @@ public:
     int32_t SchemeValue5() const { return value5_; }
 
     int32_t WriteToStream(Stream& stream) override;
-    // A payload shorter than the record (a damaged file) raises EReadError, changing nothing.
+    // Raises EFileEncrypted, changing nothing, when the section does not decode to exactly
+    // kRecordSize bytes: a wrong password, or a damaged file.
     int32_t ReadFromStream(Stream& stream) override;
 
 private:

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine/project.h"
+#include "platform/exception.h"
 #include "transfer/debug_log.h"
 
 namespace ts {
@@ -213,13 +215,69 @@ TEST_F(DestinationTest, ScheduleSectionIs48Or56BytesAndCarriesItsValuesUnchanged
     EXPECT_EQ(reader.Scheme().SchemeTime(), 45000.75);
 }
 
-TEST_F(DestinationTest, AScheduleSectionShorterThanItsRecordIsAnErrorNotNoise) {
-    std::vector<uint8_t> section(8 + 20, 1);
-    int64_t length = 20;
+// A schedule section whose values are all set, as a plain 40-byte record.
+std::vector<uint8_t> plainScheduleSection(uint8_t flag, int32_t value1) {
+    std::vector<uint8_t> section(8 + 40, 0);
+    int64_t length = 40;
     std::memcpy(section.data(), &length, 8);
-    MemoryStream in(section);
-    EXPECT_THROW(project.Scheme().ReadFromStream(in), EReadError);
-    EXPECT_EQ(project.Scheme().SchemeValue1(), 0);
+    section[8] = flag;
+    std::memcpy(section.data() + 8 + 24, &value1, 4);
+    return section;
+}
+
+TEST_F(DestinationTest, AScheduleSectionOfAnyOtherLengthThanItsRecordsIsRefusedBeforeItsPayload) {
+    MemoryStream valid(plainScheduleSection(7, 77));
+    project.Scheme().ReadFromStream(valid);
+    for (int64_t length : {int64_t{0}, int64_t{20}, int64_t{39}, int64_t{41}, int64_t{48}, int64_t{1} << 40}) {
+        SCOPED_TRACE(length);
+        std::vector<uint8_t> section(8 + 48, 1);
+        std::memcpy(section.data(), &length, 8);
+        MemoryStream in(section);
+        EXPECT_THROW(project.Scheme().ReadFromStream(in), EFileEncrypted);
+        EXPECT_EQ(in.position(), 8) << "the payload is not read";
+        EXPECT_EQ(project.Scheme().SchemeValue1(), 77);
+        EXPECT_EQ(project.Scheme().SchemeFlag(), 7);
+    }
+}
+
+// A wrong password that happens to decode the destination to its 1281 bytes is still caught
+// by the schedule right after it.
+TEST_F(DestinationTest, AWrongPasswordThatGetsPastTheDestinationIsCaughtByTheSchedule) {
+    TtsBackupProject writer;
+    writer.SetEncrypt(true);
+    writer.SetPassword("right");
+    MemoryStream stream;
+    writer.SaveToStream(stream);
+    const std::vector<uint8_t> original = stream.bytes();
+    std::vector<uint8_t> bytes = original;
+
+    // Under another password, the schedule section of the same length.
+    TtsBackupProject other;
+    other.SetEncrypt(true);
+    other.SetPassword("other");
+    MemoryStream foreign;
+    ASSERT_EQ(other.Scheme().WriteToStream(foreign), 56);
+    std::copy(foreign.bytes().begin(), foreign.bytes().end(), bytes.end() - 56);
+
+    TtsBackupProject reader;
+    reader.SetPassword("right");
+    MemoryStream valid(plainScheduleSection(9, 99));
+    reader.Scheme().ReadFromStream(valid);
+    reader.SetEncrypt(true);
+    MemoryStream in(bytes);
+    try {
+        reader.LoadFromStream(in);
+        FAIL() << "a schedule under another password was taken";
+    } catch (const EFileEncrypted& e) {
+        EXPECT_STREQ(e.what(), "Decrypted data invalid, please check your password!");
+    }
+    EXPECT_EQ(reader.Scheme().SchemeValue1(), 99);
+    EXPECT_EQ(reader.Scheme().SchemeFlag(), 9);
+
+    // The same stream with its own schedule loads: the destination alone did not fail it.
+    MemoryStream whole(original);
+    EXPECT_NO_THROW(reader.LoadFromStream(whole));
+    EXPECT_EQ(reader.Scheme().SchemeValue1(), 0);
 }
 
 }  // namespace
