@@ -64,6 +64,10 @@ Profile& TtsBackupProject::UserProfile() const {
     return *profile_;
 }
 
+void TtsBackupProject::FileNameRefused(const std::string& storedName, const std::string& reason) {
+    refusedFileNames_.push_back(RefusedFileName{storedName, reason});
+}
+
 void TtsBackupProject::SetName(const std::string& name) {
     name_ = checkedFieldText(name, "Project name");
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/destination.h"
 #include "engine/part/bp_object.h"
@@ -18,7 +19,15 @@
 namespace ts {
 
 struct DataFileContents;
+class InflateStream;
 class TtsDataFileUpload;
+
+// A saved file a restore did not write because its stored name would not land inside one of
+// the user's special folders.
+struct RefusedFileName {
+    std::string storedName;  // as the data file holds it (placeholder form)
+    std::string reason;
+};
 
 // What a cancel on another thread may do to the FTP client of a running upload.
 class TtsUploadConnection {
@@ -52,6 +61,8 @@ public:
     // Raises TsException when no profile was given.
     Profile& UserProfile() const override;
     void SetUserProfile(Profile* profile) { profile_ = profile; }
+    // Kept for RefusedFileNames.
+    void FileNameRefused(const std::string& storedName, const std::string& reason) override;
 
     const std::string& Name() const { return name_; }
     // Refuses (TsException, name unchanged) a name whose ANSI form exceeds 255 bytes.
@@ -97,8 +108,9 @@ public:
     int32_t SaveToStream(Stream& stream);
     // Reads a project stream. A stream that does not begin with the identifier changes
     // nothing and returns the bytes read. EFileEncrypted (wrong or missing password) passes
-    // out after the record and the item heads were taken; the destination and schedule keep
-    // their values then.
+    // out after the record and the item heads were taken; the schedule keeps its values then,
+    // and so does the destination unless a wrong password happened to decode it (about one
+    // read in 256, which the schedule right after it then catches).
     int32_t LoadFromStream(Stream& stream);
 
     // Writes a project file (mode 0600: it may hold an FTP password) through a temporary
@@ -128,13 +140,22 @@ public:
     // Restores every item the data file holds.
     void Restore(const std::string& FileName);
     // Restores the stored items restoreItem accepts; the others are read and passed over.
+    // The registry values restored are saved into the profile's user.reg at the end, also
+    // when the restore fails or is cancelled after it began writing: the files written stay
+    // written, and the registry keeps in step with them.
     void Restore(const std::string& FileName, const ItemFilter& restoreItem);
+    // The saved files the last restore refused to write, in the order met (the items passed
+    // over refuse nothing: they write nothing).
+    const std::vector<RefusedFileName>& RefusedFileNames() const { return refusedFileNames_; }
     // Reads the whole data file, writing nothing: header, project, what each stored item
     // holds, and the end of the compressed data. Fills contents as it goes, so what was read
     // before a failure is there when the exception leaves.
     void InspectDataFile(const std::string& FileName, DataFileContents& contents);
 
 private:
+    // The items of a restore, from the project stream to the end of the data.
+    void restoreItems(InflateStream& stream, const ItemFilter& restoreItem);
+
     std::string workFolder_;
     TtsDataFileUpload* uploader_ = nullptr;
     Profile* profile_;
@@ -144,6 +165,7 @@ private:
     bool encrypt_ = false;
     std::string password_;
     int64_t transferSize_ = 0;
+    std::vector<RefusedFileName> refusedFileNames_;
     StatusEvent onStatus_;
     ProgressEvent onProgress_;
     std::atomic<bool> cancelled_{false};

@@ -8,6 +8,8 @@
 #include "items/inventory_sink.h"
 #include "items/restore_sink.h"
 #include "platform/exception.h"
+#include "platform/profile.h"
+#include "platform/registry_hive.h"
 #include "transfer/debug_log.h"
 
 namespace ts {
@@ -18,6 +20,20 @@ TtsSinkRestorable& sinkRestorable(TtsBPSourceItem& item) {
     auto* restorable = dynamic_cast<TtsSinkRestorable*>(&item);
     if (!restorable) throw TsException("The item \"" + item.Caption() + "\" cannot be read without restoring it");
     return *restorable;
+}
+
+// The registry values restored live in the profile's hive in memory until it is saved. After
+// a failure halfway the files already written stay written, so the values already replayed are
+// saved too (the save replaces user.reg whole or not at all). The restore's own failure is the
+// one to report: a failed save here is only logged.
+void saveRegistryAfterFailure(Profile* profile) {
+    if (!profile) return;
+    try {
+        profile->hive().save();
+    } catch (const std::exception& error) {
+        debugLog(std::string("Restore: the registry values restored before the failure were not saved: ") +
+                 error.what());
+    }
 }
 
 }  // namespace
@@ -36,6 +52,7 @@ void TtsBackupProject::Restore(const std::string& FileName) {
 void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& restoreItem) {
     debugLog("-Restore-");
     ClearCancelled();
+    refusedFileNames_.clear();
     // Two runs writing one profile at once would interleave their changes.
     WorkFolderLock work(WorkFolder());
     Status("Decompress Data ...");
@@ -45,27 +62,38 @@ void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& re
     Progress(100);
 
     if (reader.header()) {
-        InflateStream& stream = reader.stream();
-        // The items restored are those the file holds: the item records come from it.
-        LoadFromStream(stream);
-        InventorySink passedOver;
-        for (TtsBPSourceItem* item : Source().ItemList()) {
-            if (Cancelled()) break;
-            if (!item->Selected()) continue;
-            if (restoreItem(*item)) {
-                Status("Restore " + item->Caption() + " ...");
-                item->RestoreFromStream(stream);
-            } else {
-                // Its data must still be read to reach the items after it.
-                Status("Skip " + item->Caption() + " ...");
-                passedOver.clear();
-                sinkRestorable(*item).RestoreToSink(stream, passedOver);
-            }
+        try {
+            restoreItems(reader.stream(), restoreItem);
+        } catch (...) {
+            saveRegistryAfterFailure(profile_);
+            throw;
         }
-        // Everything is in place by now; reading the end still shows a damaged checksum.
-        if (!Cancelled()) stream.skipToEnd();
+        if (profile_) profile_->hive().save();
     }
+    if (!refusedFileNames_.empty())
+        debugLog("Restore: " + std::to_string(refusedFileNames_.size()) + " saved file names refused");
     debugLog("-Restore Finished-");
+}
+
+void TtsBackupProject::restoreItems(InflateStream& stream, const ItemFilter& restoreItem) {
+    // The items restored are those the file holds: the item records come from it.
+    LoadFromStream(stream);
+    InventorySink passedOver;
+    for (TtsBPSourceItem* item : Source().ItemList()) {
+        if (Cancelled()) break;
+        if (!item->Selected()) continue;
+        if (restoreItem(*item)) {
+            Status("Restore " + item->Caption() + " ...");
+            item->RestoreFromStream(stream);
+        } else {
+            // Its data must still be read to reach the items after it.
+            Status("Skip " + item->Caption() + " ...");
+            passedOver.clear();
+            sinkRestorable(*item).RestoreToSink(stream, passedOver);
+        }
+    }
+    // Everything is in place by now; reading the end still shows a damaged checksum.
+    if (!Cancelled()) stream.skipToEnd();
 }
 
 void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {

@@ -41,7 +41,7 @@ int32_t TtsBPAddressBook::BackupToStream(Stream& stream) {
 
 int32_t TtsBPAddressBook::RestoreFromStream(Stream& stream) {
     logOperationStart("TtsBPAddressBook.RestoreFromStream", stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()));
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
     return LogItemResult("TtsBPAddressBook.RestoreFromStream", readData(stream, sink));
 }
 

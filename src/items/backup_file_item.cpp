@@ -23,6 +23,11 @@ bool hasFolderPart(const std::string& path) {
     return std::any_of(folder.begin(), folder.end(), [](char c) { return !isBlankOrControl(static_cast<unsigned char>(c)); });
 }
 
+void refuse(RestoreSink& sink, const std::string& storedName, const std::string& reason) {
+    debugLog("File restore: skipped the saved file \"" + storedName + "\": " + reason);
+    sink.refusedFile(storedName, reason);
+}
+
 }  // namespace
 
 std::unique_ptr<FileRecordSource> TtsBackupFileItem::OpenRecord() const {
@@ -43,7 +48,10 @@ int32_t TtsBackupFileItem::ReadToSink(Stream& stream, RestoreSink& sink) {
     name.SetName(storedName);
     fileName_ = name.RealName();
     if (!hasFolderPart(fileName_)) {
-        sink.skippedFile(storedName);
+        if (storedName == kFileErrorName)
+            sink.skippedFile(storedName);
+        else
+            refuse(sink, storedName, "it names no folder");
         return static_cast<int32_t>(kFileRecordNameSize);
     }
 
@@ -51,10 +59,8 @@ int32_t TtsBackupFileItem::ReadToSink(Stream& stream, RestoreSink& sink) {
     // Refused before anything is written when the stream cannot hold that many bytes.
     if (size < 0 || size > stream.remaining()) throw EReadError();
     if (auto reason = unrestorableNameReason(UserProfile(), storedName, fileName_)) {
-        debugLog("File restore: skipped the saved file \"" + storedName + "\": " + *reason);
-        ++unsafeNamesSkipped_;
         discardBytes(stream, size);
-        sink.skippedFile(storedName);
+        refuse(sink, storedName, *reason);
     } else {
         sink.writeFile(storedName, fileName_, stream, size);
     }

@@ -31,19 +31,16 @@ public:
     // Writes FileName's record; returns 264 plus the size saved.
     int32_t WriteToStream(Stream& stream) override;
 
-    // Reads one record. The error record, and any name without a folder part, read only the
-    // name field and hand the sink skippedFile. A name that would be restored outside the
-    // user's special folders (see backup_file_item_name_check.h) is skipped as well, with a
-    // debug log line, after its contents are read past. Any other file goes to the sink's
+    // Reads one record. The error record reads only the name field and goes to the sink's
+    // skippedFile; so does any other name without a folder part, which goes to refusedFile.
+    // A name that would be restored outside the user's special folders (see
+    // backup_file_item_name_check.h) goes to refusedFile too, after its contents are read
+    // past. Every refused name gets a debug log line. Any other file goes to the sink's
     // writeFile with exactly its size in bytes. FileName becomes the expanded real path.
     int32_t ReadToSink(Stream& stream, RestoreSink& sink) override;
 
-    // How many names this item refused to restore because they lie outside the special folders.
-    int UnsafeNamesSkipped() const { return unsafeNamesSkipped_; }
-
 private:
     std::string fileName_;
-    int unsafeNamesSkipped_ = 0;
 };
 
 }  // namespace ts

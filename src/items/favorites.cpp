@@ -66,7 +66,7 @@ int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
 
 int32_t TtsBPFavorites::RestoreFromStream(Stream& stream) {
     logOperationStart("TtsBPFavorites.RestoreFromStream", stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()));
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
     files_.clear();
     return LogItemResult("TtsBPFavorites.RestoreFromStream", readData(stream, sink, &files_));
 }

@@ -36,7 +36,6 @@ FileListReadResult ReadFileListBlock(const TtsBPObject& codec, const Profile& pr
         result.bytesRead += section.sectionSize();
         if (afterEachFile) afterEachFile(item);
     }
-    result.unsafeNamesSkipped = item.UnsafeNamesSkipped();
     return result;
 }
 

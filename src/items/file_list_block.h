@@ -32,7 +32,6 @@ int64_t WriteFileListBlock(const TtsBPObject& codec, const Profile& profile, con
 
 struct FileListReadResult {
     int64_t bytesRead = 0;
-    int unsafeNamesSkipped = 0;  // names refused because they lie outside the special folders
 };
 
 // Reads one block from source, handing every file record to sink (see TtsBackupFileItem's

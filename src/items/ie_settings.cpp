@@ -50,7 +50,7 @@ int32_t TtsBPIESettings::BackupToStream(Stream& stream) {
 }
 
 int32_t TtsBPIESettings::RestoreFromStream(Stream& stream) {
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()));
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
     return LogItemResult("TtsBPIESettings.RestoreFromStream", RestoreToSink(stream, sink));
 }
 

@@ -45,6 +45,10 @@ void InventorySink::skippedFile(const std::string& storedName) {
     files_.push_back(InventoryFile{storedName, {}, 0, true});
 }
 
+void InventorySink::refusedFile(const std::string& storedName, const std::string& reason) {
+    files_.push_back(InventoryFile{storedName, {}, 0, true, reason});
+}
+
 void InventorySink::clear() {
     keys_.clear();
     files_.clear();

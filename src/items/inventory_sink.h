@@ -25,7 +25,8 @@ struct InventoryFile {
     std::string storedName;
     std::string realPath;
     int64_t size = 0;
-    bool skipped = false;  // the record puts nothing in place
+    bool skipped = false;       // the record puts nothing in place
+    std::string refusedReason;  // why its name is refused, when it is (skipped is set too)
 };
 
 class InventorySink : public RestoreSink {
@@ -35,6 +36,7 @@ public:
     void keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) override;
     void writeFile(const std::string& storedName, const std::string& realPath, Stream& data, int64_t size) override;
     void skippedFile(const std::string& storedName) override;
+    void refusedFile(const std::string& storedName, const std::string& reason) override;
 
     const std::vector<InventoryKey>& keys() const { return keys_; }
     const std::vector<InventoryFile>& files() const { return files_; }

@@ -58,7 +58,7 @@ int32_t TtsBPOEData::BackupToStream(Stream& stream) {
 
 int32_t TtsBPOEData::RestoreFromStream(Stream& stream) {
     logOperationStart("TtsBPOEData.RestoreFromStream", stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()));
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
     return LogItemResult("TtsBPOEData.RestoreFromStream", readData(stream, sink));
 }
 

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "items/backup_file_item_name_check.h"
+#include "engine/part/bp_object.h"
 #include "items/backup_file_item_record.h"
 #include "platform/atomic_file.h"
 #include "platform/exception.h"
@@ -49,7 +50,8 @@ std::string folderPartOf(const std::string& path) {
 
 }  // namespace
 
-ProfileRestoreSink::ProfileRestoreSink(const Profile& profile) : profile_(profile), registry_(profile.hive()) {}
+ProfileRestoreSink::ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo)
+    : profile_(profile), reportTo_(reportTo), registry_(profile.hive()) {}
 
 void ProfileRestoreSink::createKey(const std::string& keyPath) {
     registry_.OpenKey(keyPath, true);
@@ -86,7 +88,7 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
     if (auto reason = unrestorableNameReason(profile_, storedName, realPath)) {
         debugLog("File restore: skipped the saved file \"" + storedName + "\": " + *reason);
         discardBytes(data, size);
-        skippedFile(storedName);
+        refusedFile(storedName, *reason);
         return;
     }
     const ProfileFiles& files = profile_.files();
@@ -109,8 +111,13 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
     }
 }
 
-void ProfileRestoreSink::skippedFile(const std::string& storedName) {
-    if (storedName != kFileErrorName) skippedNames_.push_back(storedName);
+void ProfileRestoreSink::skippedFile(const std::string&) {
+    // The error record: nothing was saved, so nothing is put in place.
+}
+
+void ProfileRestoreSink::refusedFile(const std::string& storedName, const std::string& reason) {
+    refusedNames_.push_back(storedName);
+    if (reportTo_) reportTo_->FileNameRefused(storedName, reason);
 }
 
 }  // namespace ts

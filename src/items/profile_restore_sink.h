@@ -6,6 +6,7 @@
 // is renamed over the target only when complete, and removed on any failure. A stored name
 // that would land outside the user's special folders is not written (the file record reading
 // refuses such names before any sink sees them; this sink checks again for other callers).
+// Refused names are kept, and told to the project whose restore this is.
 #include <string>
 #include <vector>
 
@@ -15,10 +16,12 @@
 namespace ts {
 
 class Profile;
+class TtsProjectLink;
 
 class ProfileRestoreSink : public RestoreSink {
 public:
-    explicit ProfileRestoreSink(const Profile& profile);
+    // reportTo, when given, is told of every refused name (FileNameRefused).
+    explicit ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo = nullptr);
 
     void createKey(const std::string& keyPath) override;
     // REG_SZ, REG_DWORD and REG_BINARY; raises "Failed to set data for '%s'" for another type
@@ -30,15 +33,16 @@ public:
     // EReadError when data ends early; the previous file is then left as it was.
     void writeFile(const std::string& storedName, const std::string& realPath, Stream& data, int64_t size) override;
     void skippedFile(const std::string& storedName) override;
+    void refusedFile(const std::string& storedName, const std::string& reason) override;
 
-    // The stored names of the records that named a file but put nothing in place (the error
-    // record is not among them), in the order met.
-    const std::vector<std::string>& skippedNames() const { return skippedNames_; }
+    // The stored names refused, in the order met.
+    const std::vector<std::string>& refusedNames() const { return refusedNames_; }
 
 private:
     const Profile& profile_;
+    TtsProjectLink* reportTo_;
     TRegistry registry_;
-    std::vector<std::string> skippedNames_;
+    std::vector<std::string> refusedNames_;
 };
 
 }  // namespace ts

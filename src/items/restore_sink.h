@@ -29,9 +29,13 @@ public:
     // raises EReadError.
     virtual void writeFile(const std::string& storedName, const std::string& realPath, Stream& data,
                            int64_t size) = 0;
-    // A file record that puts nothing in place (the "<file error>" record, a name without
-    // a folder part).
+    // The "<file error>" record: a file that could not be read when it was saved, so there
+    // is nothing to put in place.
     virtual void skippedFile(const std::string& storedName) = 0;
+    // A saved file whose stored name is not restored because it would not land inside one
+    // of the user's special folders (a data file is outside input); reason says why. Its
+    // contents have been read past.
+    virtual void refusedFile(const std::string& storedName, const std::string& reason) = 0;
 };
 
 // An item kind whose saved data can be read into any sink. Its RestoreFromStream is

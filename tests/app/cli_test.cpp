@@ -10,9 +10,11 @@
 #include <thread>
 
 #include "cli_runner.h"
+#include "engine/run_test_support.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"
 #include "platform/registry_hive.h"
+#include "support/crafted_data_file.h"
 #include "support/ftp_test_server.h"
 #include "support/temp_dir.h"
 
@@ -393,6 +395,69 @@ TEST_F(CliTest, TheDebugLogOfTheProfileKeepsTheRunsLines) {
     EXPECT_NE(text.find("-Backup-"), std::string::npos);
     EXPECT_NE(text.find("-Backup Finished-"), std::string::npos);
     EXPECT_NE(text.find("Log at "), std::string::npos);
+}
+
+TEST_F(CliTest, StoredNamesOutsideTheSpecialFoldersAreNamedByRestoreLsAndCheck) {
+    const std::string escape = "[CSIDL_APPDATA]\\..\\..\\..\\.bashrc";
+    const std::string data = dir.file("out/crafted.tsly_dat");
+    test::writeCraftedDataFile(data, {{escape, "evil"},
+                                      {"[CSIDL_APPDATA]\\Microsoft\\Address Book\\bob.wab", "book"},
+                                      {"<file error>", ""}});
+    const std::string why = ": it holds a \".\" or \"..\" segment\n";
+
+    CliResult restored = run({"restore", data, "--profile", dir.file("target")}, "bob");
+    EXPECT_EQ(restored.exitCode, 0) << "everything else was restored: " << restored.err;
+    EXPECT_EQ(restored.err, "tessaly-cli: warning: " + data + ": the restore refused the saved file \"" + escape +
+                                "\"" + why + "tessaly-cli: warning: " + data +
+                                ": 1 saved file was refused and not written\n");
+    EXPECT_EQ(restored.out, "");
+    fs::path bob = userFolder("target", "bob");
+    EXPECT_EQ(test::readHostFile((bob / kAddressBook / "bob.wab").string()), (std::vector<uint8_t>{'b', 'o', 'o', 'k'}));
+    auto written = filesBelow(dir.path() / "target");
+    written.erase("drive_c/ts_debug.log");
+    written.erase("user.reg");
+    EXPECT_EQ(written.size(), 1u) << "only the address book file: " << written.begin()->first;
+
+    const std::string wouldRefuse = "tessaly-cli: warning: " + data + ": the restore would refuse the saved file \"" +
+                                    escape + "\"" + why + "tessaly-cli: warning: " + data +
+                                    ": 1 saved file would be refused and not written\n";
+    CliResult listed = run({"ls", data, "--profile", dir.file("target")}, "bob");
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("file " + escape + " (refused, not restorable" + why.substr(0, why.size() - 1) + ")"),
+              std::string::npos)
+        << listed.out;
+    EXPECT_NE(listed.out.find("file <file error> (unreadable when saved"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("bob.wab  4 bytes"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.err, wouldRefuse);
+
+    CliResult checked = run({"check", data, "--profile", dir.file("target")}, "bob");
+    EXPECT_EQ(checked.exitCode, 0) << "the file itself is sound";
+    EXPECT_EQ(checked.err, wouldRefuse);
+
+    CliResult help = run({"restore", "--help"});
+    EXPECT_NE(help.out.find("the exit code stays 0"), std::string::npos) << help.out;
+}
+
+TEST_F(CliTest, ARestoreThatFailsHalfwayStillSavesTheRegistryValuesItRestored) {
+    std::string data = backUp("Mail", "default", false, "ie,oe");
+    // Cut inside the mail store's files, after both registry trees.
+    std::vector<uint8_t> plain = test::inflateFile(data);
+    plain.resize(plain.size() - 100);
+    test::writeHostFile(data, test::deflateBytes(plain));
+
+    CliResult result = run({"restore", data, "--profile", dir.file("half")}, "bob");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find(data), std::string::npos) << result.err;
+    auto restored = hiveOf("half");
+    auto source = hiveOf("alice");
+    const std::string main = "Software\\Microsoft\\Internet Explorer\\Main";
+    ASSERT_TRUE(restored->value(main, "Start Page"));
+    EXPECT_EQ(restored->value(main, "Start Page")->asText(), source->value(main, "Start Page")->asText());
+    EXPECT_TRUE(restored->keyExists("Identities"));
+    for (const auto& entry : fs::directory_iterator(dir.path() / "half")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "user.reg" || name.find("user.reg") == std::string::npos) << "left beside it: " << name;
+    }
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "engine/data_file_contents.h"
 #include "platform/profile.h"
 #include "platform/registry_hive.h"
 #include "run_test_support.h"
+#include "support/crafted_data_file.h"
 
 namespace ts {
 namespace {
@@ -16,6 +18,15 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kIeMain = "Software\\Microsoft\\Internet Explorer\\Main";
+
+// Every file below folder with its bytes.
+std::map<std::string, std::vector<uint8_t>> filesBelow(const fs::path& folder) {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = test::readHostFile(entry.path());
+    }
+    return files;
+}
 
 class RestoreItemsTest : public ::testing::Test {
 protected:
@@ -131,6 +142,72 @@ TEST_F(RestoreItemsTest, InspectionListsWhatEachStoredItemHoldsWithoutWritingIt)
     wrong.SetPassword("nope");
     EXPECT_THROW(wrong.InspectDataFile(file, contents), EFileEncrypted);
     EXPECT_FALSE(contents.projectRead);
+}
+
+TEST_F(RestoreItemsTest, TheRunReportsEveryStoredNameItRefusedAndWritesNothingForThem) {
+    const std::string escape = "[CSIDL_APPDATA]\\..\\..\\..\\.bashrc";
+    const std::string book = "drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/bob.wab";
+    for (bool encrypt : {false, true}) {
+        SCOPED_TRACE(encrypt ? "encrypted" : "plain");
+        const std::string file = dir.file("out/crafted.tsly_dat");
+        test::writeCraftedDataFile(file,
+                                   {{escape, "evil"},
+                                    {"<file error>", ""},
+                                    {"[CSIDL_APPDATA]\\Microsoft\\Address Book\\bob.wab", "book"},
+                                    {"notes.txt", "loose"}},
+                                   encrypt ? std::optional<std::string>("pw") : std::nullopt);
+        auto before = filesBelow(dir.path() / "bob");
+        auto project = reader(file, encrypt);
+        project->Restore(file);
+
+        ASSERT_EQ(project->RefusedFileNames().size(), 2u);
+        EXPECT_EQ(project->RefusedFileNames()[0].storedName, escape);
+        EXPECT_EQ(project->RefusedFileNames()[0].reason, "it holds a \".\" or \"..\" segment");
+        EXPECT_EQ(project->RefusedFileNames()[1].storedName, "notes.txt");
+        EXPECT_EQ(project->RefusedFileNames()[1].reason, "it names no folder");
+        EXPECT_TRUE(test::logHas("Restore: 2 saved file names refused"));
+        auto after = filesBelow(dir.path() / "bob");
+        ASSERT_EQ(after.count(book), 1u);
+        EXPECT_EQ(after[book], (std::vector<uint8_t>{'b', 'o', 'o', 'k'}));
+        after.erase(book);
+        EXPECT_TRUE(after == before) << "only the one safe file is written";
+
+        // Each run reports its own refusals; an item passed over writes and refuses nothing.
+        project->Restore(file, [](const TtsBPSourceItem&) { return false; });
+        EXPECT_TRUE(project->RefusedFileNames().empty());
+        project->Restore(file);
+        EXPECT_EQ(project->RefusedFileNames().size(), 2u);
+        fs::remove(dir.path() / "bob" / book);
+    }
+}
+
+TEST_F(RestoreItemsTest, TheRunSavesTheRegistryValuesItRestoredEvenWhenItFailsHalfway) {
+    const std::string file = backUp({"IE Settings", "Outlook Express Data"});
+    reader(file)->Restore(file);
+    auto onDisk = RegistryHive::openUserReg(dir.file("bob/user.reg"), dir.file("bob"));
+    EXPECT_EQ(onDisk->value(kIeMain, "Start Page")->asText(), source->hive().value(kIeMain, "Start Page")->asText());
+    EXPECT_TRUE(onDisk->keyExists("Identities"));
+
+    // Cut inside the mail store's files, after both registry trees were replayed.
+    std::vector<uint8_t> plain = test::inflateFile(file);
+    plain.resize(plain.size() - 100);
+    const std::string cut = dir.file("out/cut.tsly_dat");
+    test::writeHostFile(cut, test::deflateBytes(plain));
+    createProfileLayout(dir.file("carol"));
+    auto carol = Profile::open(dir.file("carol"), "carol");
+    TtsBackupProject project(carol.get());
+    project.SetWorkFolder(dir.file("work"));
+    project.LoadFromDataFile(cut);
+    EXPECT_THROW(project.Restore(cut), TsException);
+
+    auto carolOnDisk = RegistryHive::openUserReg(dir.file("carol/user.reg"), dir.file("carol"));
+    EXPECT_TRUE(carolOnDisk->keyExists(kIeMain));
+    EXPECT_TRUE(carolOnDisk->keyExists("Software\\Microsoft\\Internet Account Manager"));
+    EXPECT_TRUE(carolOnDisk->keyExists("Identities"));
+    for (const auto& entry : fs::directory_iterator(dir.path() / "carol")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "user.reg" || name.find("user.reg") == std::string::npos) << "left beside it: " << name;
+    }
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ TEST_F(FileListTest, AnUnreadableFileIsTheErrorRecordAndRestoresNothing) {
     ProfileRestoreSink sink(*profile);
     auto result = restore(plainBlock({missing}), sink);
     EXPECT_EQ(result.bytesRead, 4 + 8 + 264);
-    EXPECT_TRUE(sink.skippedNames().empty()) << "the error record is no name that was refused";
+    EXPECT_TRUE(sink.refusedNames().empty()) << "the error record is no name that was refused";
     EXPECT_FALSE(fs::exists(wine.hostOf(kRoaming)));
 }
 
@@ -254,15 +254,15 @@ TEST_F(FileListTest, NamesOutsideTheSpecialFoldersAreSkippedAndTheNextRecordStil
         "D:\\other-drive.txt",
         "[CSIDL_UNKNOWN]\\x.txt",
         "[CSIDL_CONTROLS]\\x.txt",
+        "notes.txt",  // no folder at all: only its name field is read
     };
     std::vector<Bytes> records;
     for (const auto& name : unsafe) records.push_back(record(name, "evil"));
     records.push_back(record("[CSIDL_APPDATA]\\good.txt", "good"));
 
     ProfileRestoreSink sink(*profile);
-    auto result = restore(plainBlock(records), sink);
-    EXPECT_EQ(result.unsafeNamesSkipped, static_cast<int>(unsafe.size()));
-    EXPECT_EQ(sink.skippedNames(), unsafe);
+    restore(plainBlock(records), sink);
+    EXPECT_EQ(sink.refusedNames(), unsafe);
     EXPECT_EQ(filesIn(wine.hostOf(kRoaming)), std::vector<std::string>{"good.txt"});
     EXPECT_FALSE(fs::exists(wine.hostOf("C:\\users\\.bashrc")));
     EXPECT_FALSE(fs::exists(wine.driveC() + "/other-drive.txt"));
@@ -275,7 +275,10 @@ TEST_F(FileListTest, NamesOutsideTheSpecialFoldersAreSkippedAndTheNextRecordStil
     ASSERT_EQ(inventory.files().size(), records.size());
     EXPECT_TRUE(inventory.files()[0].skipped);
     EXPECT_EQ(inventory.files()[0].storedName, unsafe[0]);
+    EXPECT_EQ(inventory.files()[0].refusedReason, "it holds a \".\" or \"..\" segment");
+    for (size_t i = 0; i < unsafe.size(); ++i) EXPECT_FALSE(inventory.files()[i].refusedReason.empty()) << unsafe[i];
     EXPECT_FALSE(inventory.files().back().skipped);
+    EXPECT_TRUE(inventory.files().back().refusedReason.empty());
 }
 
 TEST_F(FileListTest, ARecordOutsideABlockHasItsSkippedContentsReadPast) {

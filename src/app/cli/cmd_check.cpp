@@ -7,6 +7,7 @@
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
 #include "app/cli/data_file_access.h"
+#include "app/cli/refused_names.h"
 #include "engine/data_file_contents.h"
 #include "engine/project.h"
 
@@ -20,7 +21,10 @@ constexpr const char* kUsage =
     "Reads every part of a data file, decrypting where needed, and writes nothing.\n"
     "Exits with 0 only when the whole file is sound: every stored item reads to its end\n"
     "and the compressed data ends whole with a matching checksum. An encrypted file takes\n"
-    "its password from TESSALY_PASSWORD or a prompt.\n";
+    "its password from TESSALY_PASSWORD or a prompt.\n"
+    "A saved file whose stored name would land outside the profile's special folders, and so\n"
+    "would be refused by a restore, is named in a warning on standard error, followed by\n"
+    "their count; such a file is still sound and the exit code stays 0.\n";
 
 }  // namespace
 
@@ -41,6 +45,7 @@ int runCheck(const Arguments& args) {
         throw describeFailure(file, project.Encrypt());
     }
     if (!contents.isDataFile) throw CommandFailure(file + ": not a Tessaly data file", kExitFailure);
+    warnOfRefusedNames(file, refusedNamesIn(contents), false);
     if (::isatty(STDOUT_FILENO) == 1) {
         size_t files = 0, keys = 0;
         int64_t bytes = 0;

@@ -7,6 +7,7 @@
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
 #include "app/cli/data_file_access.h"
+#include "app/cli/refused_names.h"
 #include "engine/data_file_contents.h"
 #include "engine/project.h"
 #include "platform/date_time.h"
@@ -20,6 +21,8 @@ constexpr const char* kUsage =
     "\n"
     "Shows what a data file holds: the project, when it was backed up, whether it is\n"
     "encrypted, its destination, and for every stored item its registry keys and files.\n"
+    "A saved file whose stored name would land outside the profile's special folders is\n"
+    "shown as refused, and named in a warning on standard error.\n"
     "An encrypted file takes its password from TESSALY_PASSWORD or a prompt.\n";
 
 const char* levelName(uint8_t level) {
@@ -82,8 +85,10 @@ void printItem(const DataFileItemContents& item) {
         }
     }
     for (const InventoryFile& file : item.inventory.files()) {
-        if (file.skipped)
-            std::printf("  file %s (not restorable)\n", file.storedName.c_str());
+        if (!file.refusedReason.empty())
+            std::printf("  file %s (refused, not restorable: %s)\n", file.storedName.c_str(), file.refusedReason.c_str());
+        else if (file.skipped)
+            std::printf("  file %s (unreadable when saved: nothing to restore)\n", file.storedName.c_str());
         else
             std::printf("  file %s  %lld bytes\n", file.storedName.c_str(), static_cast<long long>(file.size));
     }
@@ -114,6 +119,7 @@ int runLs(const Arguments& args) {
         for (const DataFileItemContents& item : contents.items) printItem(item);
     }
     std::fflush(stdout);
+    warnOfRefusedNames(file, refusedNamesIn(contents), false);
     if (failure) throw *failure;
     if (!contents.isDataFile) throw CommandFailure(file + ": not a Tessaly data file", kExitFailure);
     return kExitSuccess;

@@ -1,6 +1,7 @@
 // tessaly-cli restore: puts the items of a data file back into the profile.
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 
 #include "app/cli/cli_errors.h"
 #include "app/cli/cli_options.h"
@@ -9,9 +10,9 @@
 #include "app/cli/data_file_access.h"
 #include "app/cli/item_names.h"
 #include "app/cli/progress_line.h"
+#include "app/cli/refused_names.h"
 #include "app/cli/signals.h"
 #include "engine/project.h"
-#include "platform/registry_hive.h"
 #include "platform/wine_server_check.h"
 
 namespace ts::cli {
@@ -28,7 +29,10 @@ constexpr const char* kUsage =
     "                  the program's own profile); a folder that does not exist yet or is\n"
     "                  empty becomes a new profile\n"
     "An encrypted file takes its password from TESSALY_PASSWORD or a prompt; a wrong one\n"
-    "exits with 3 before anything is written.\n";
+    "exits with 3 before anything is written.\n"
+    "A saved file whose stored name would land outside the profile's special folders is\n"
+    "refused and not written: each one is named in a warning on standard error, followed by\n"
+    "their count; the rest is restored and the exit code stays 0.\n";
 
 // The captions chosen with --items, each of which the file must hold.
 std::vector<std::string> chosenItems(const ParsedOptions& options, const TtsBackupProject& project,
@@ -74,19 +78,22 @@ int runRestore(const Arguments& args) {
         const std::vector<std::string> chosen = chosenItems(options, project, file);
         refuseRunningWine(profile);
 
-        ProgressLine progress;
-        progress.attach(project);
-        CancelOnSignal cancelOnSignal(project);
-        try {
-            project.Restore(file, [&](const TtsBPSourceItem& item) {
-                return std::find(chosen.begin(), chosen.end(), item.Caption()) != chosen.end();
-            });
-        } catch (...) {
-            // Keep the registry in step with the files already restored.
-            profile.hive().save();
-            throw;
+        std::exception_ptr failure;
+        {
+            ProgressLine progress;
+            progress.attach(project);
+            CancelOnSignal cancelOnSignal(project);
+            try {
+                project.Restore(file, [&](const TtsBPSourceItem& item) {
+                    return std::find(chosen.begin(), chosen.end(), item.Caption()) != chosen.end();
+                });
+            } catch (...) {
+                failure = std::current_exception();
+            }
         }
-        profile.hive().save();
+        // Below the finished progress line, and before a failure's own line.
+        warnOfRefusedNames(file, project.RefusedFileNames(), true);
+        if (failure) std::rethrow_exception(failure);
     } catch (...) {
         throw describeFailure(file, project.Encrypt());
     }

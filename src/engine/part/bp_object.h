@@ -21,6 +21,13 @@ public:
     virtual std::string Password() const = 0;  // host text (UTF-8)
     virtual bool Cancelled() const = 0;
     virtual Profile& UserProfile() const = 0;
+    // A restore into UserProfile refused the saved file storedName; reason says why. The
+    // project is told so that its run can report every such name; one that runs no restore
+    // may ignore it.
+    virtual void FileNameRefused(const std::string& storedName, const std::string& reason) {
+        (void)storedName;
+        (void)reason;
+    }
 };
 
 class TtsBPObject {

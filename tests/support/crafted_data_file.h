@@ -1,0 +1,21 @@
+#pragma once
+// A data file whose one stored item, the address book, holds file records made by hand: names
+// a capture would never write (a data file is outside input), for testing what a restore, a
+// listing and a check make of them. Everything else is written by the engine's own writers.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ts::test {
+
+struct CraftedFileRecord {
+    std::string storedName;  // host text, put in the name field in Windows-1252
+    std::string contents;
+};
+
+// Writes the data file at path (a temporary plain stream is made beside it and removed),
+// encrypted with password when one is given.
+void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFileRecord>& records,
+                          const std::optional<std::string>& password = std::nullopt);
+
+}  // namespace ts::test
