@@ -40,7 +40,7 @@ void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFil
         if (project.Cancelled()) client.close();
         client.store(localFile, remoteName);
     } catch (...) {
-        if (showMessage_) showMessage_(kTransferFailedText, kErrorCaption);
+        if (messages_) messages_->ShowMessage(kTransferFailedText, kErrorCaption, MessageIcon::Error);
         throw;
     }
 }

@@ -3,10 +3,10 @@
 // folder, store the data file, with the run's status texts and progress. Any failure is
 // first shown as "Transferring failed, please check your ftp settings!" (caption "Error")
 // and then leaves the run as it was raised.
-#include <functional>
 #include <string>
 
 #include "engine/data_file_upload.h"
+#include "platform/user_messages.h"
 #include "transfer/ftp_client.h"
 
 namespace ts {
@@ -16,18 +16,15 @@ inline constexpr char kErrorCaption[] = "Error";
 
 class TtsFtpUpload : public TtsDataFileUpload {
 public:
-    // Shows a message to the user and returns when it has been seen (text, caption).
-    using ShowMessage = std::function<void(const std::string& text, const std::string& caption)>;
-
-    explicit TtsFtpUpload(ShowMessage showMessage, FtpTimeouts timeouts = {})
-        : showMessage_(std::move(showMessage)), timeouts_(timeouts) {}
+    // messages may be null: the failure then only leaves the run as an exception.
+    explicit TtsFtpUpload(UserMessages* messages, FtpTimeouts timeouts = {}) : messages_(messages), timeouts_(timeouts) {}
 
     // While the file is sent, a cancel on another thread may close the connection through
     // the project's CloseUploadConnection.
     void Upload(TtsBackupProject& project, const std::string& localFile, const std::string& remoteName) override;
 
 private:
-    ShowMessage showMessage_;
+    UserMessages* messages_;
     FtpTimeouts timeouts_;
 };
 

@@ -183,7 +183,7 @@ TEST_F(CliTest, AWrongOrMissingPasswordExitsWith3AndWritesNothing) {
     auto before = snapshot(dir.path() / "bob");
 
     setPassword("wrong");
-    for (const std::string& command : {"restore", "ls", "check"}) {
+    for (std::string command : {"restore", "ls", "check"}) {
         CliResult result = run({command, data, "--profile", dir.file("bob")}, "bob");
         EXPECT_EQ(result.exitCode, 3) << command << ": " << result.err;
         EXPECT_NE(result.err.find(data), std::string::npos) << result.err;
@@ -338,7 +338,7 @@ TEST_F(CliTest, BackupUploadsToAnFtpServerAndReportsAFailedUploadInOneLine) {
 TEST_F(CliTest, UsageErrorsExitWith2AndEveryCommandHasHelp) {
     EXPECT_EQ(run({}).exitCode, 2);
     EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
-    for (const std::string& command : {"new", "backup", "ls", "check", "restore"}) {
+    for (std::string command : {"new", "backup", "ls", "check", "restore"}) {
         CliResult help = run({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_EQ(help.out.rfind("Usage: tessaly-cli " + command, 0), 0u) << help.out;

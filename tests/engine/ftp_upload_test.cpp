@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 class FtpUploadTest : public ::testing::Test {
 protected:
     FtpUploadTest()
-        : upload([this](const std::string& text, const std::string& caption) { messages.push_back(caption + ": " + text); },
+        : upload(&recorder,
                  FtpTimeouts{5000ms, 10000ms, 5000ms}) {
         fs::create_directory(server.home() / "backups");
         project.SetName("Mail");
@@ -37,6 +37,14 @@ protected:
     test::PyFtpServer server;
     test::TempDir dir;
     std::vector<std::string> messages;
+    struct Recorder : UserMessages {
+        std::vector<std::string>& messages;
+        explicit Recorder(std::vector<std::string>& m) : messages(m) {}
+        void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
+            EXPECT_EQ(icon, MessageIcon::Error);
+            messages.push_back(caption + ": " + text);
+        }
+    } recorder{messages};
     TtsFtpUpload upload;
     TtsBackupProject project;
     test::RecordedEvents events;

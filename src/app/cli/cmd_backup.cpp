@@ -26,6 +26,13 @@ constexpr const char* kUsage =
     "  --profile DIR   the Wine prefix to back up (default: $WINEPREFIX, ~/.wine, or\n"
     "                  the program's own profile)\n";
 
+// The command line prints a message as part of its one error line, after the run has
+// ended, instead of interrupting the progress line.
+struct RememberedMessage : UserMessages {
+    std::string text;
+    void ShowMessage(const std::string& message, const std::string&, MessageIcon) override { text = message; }
+};
+
 // A file that does not begin with a project record would otherwise load as nothing at all
 // and back up an empty "Unnamed" project.
 void loadProjectFile(TtsBackupProject& project, const std::string& file) {
@@ -63,8 +70,8 @@ int runBackup(const Arguments& args) {
     CliSession session(options, false);
     std::unique_ptr<TtsBackupProject> project;
     // The upload's failure message becomes the start of the one error line.
-    std::string uploadMessage;
-    TtsFtpUpload upload([&uploadMessage](const std::string& text, const std::string&) { uploadMessage = text; });
+    RememberedMessage uploadMessage;
+    TtsFtpUpload upload(&uploadMessage);
     try {
         project = loadProject(session.profile(), file);
         project->SetUploader(&upload);
@@ -74,8 +81,8 @@ int runBackup(const Arguments& args) {
         project->Backup();
     } catch (...) {
         if (project && project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
-        if (uploadMessage.empty()) throw describeFailure(file, project && project->Encrypt());
-        throw CommandFailure(file + ": " + uploadMessage + " (" + currentErrorText() + ")", kExitFailure);
+        if (uploadMessage.text.empty()) throw describeFailure(file, project && project->Encrypt());
+        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")", kExitFailure);
     }
     if (project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     return kExitSuccess;
