@@ -100,7 +100,9 @@ TEST_F(BackupRunTest, EachLevelGivesItsZlibHeader) {
         std::vector<uint8_t> bytes = test::readHostFile(dataFile());
         EXPECT_EQ(bytes[0], 0x78);
         EXPECT_EQ(bytes[1], flagByte) << int(level);
-        if (level == 0) EXPECT_EQ(bytes[2] & 6, 0) << "first block stored";
+        if (level == 0) {
+            EXPECT_EQ(bytes[2] & 6, 0) << "first block stored";
+        }
         EXPECT_EQ(inflateFile(dataFile()).size(), 272 + test::projectStreamOf(project).size());
     }
 }
