@@ -25,9 +25,17 @@ constexpr const char* kTempCompressedName = "Temp.data_compressed";
 // Data files and the temporary files can hold an FTP password and the user's mail.
 constexpr unsigned kPrivateFileMode = 0600;
 
+// The project name becomes a file name in the destination folder, or on the server; a name
+// that holds a path would put the data file somewhere else.
+std::string dataFileName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos)
+        throw TsException("The project name \"" + name + "\" cannot name a data file: it must not be empty or hold \"/\" or \"\\\"");
+    return name + kDataFileExtension;
+}
+
 std::string localDataFilePath(const std::string& folder, const std::string& name) {
     if (folder.empty()) throw TsException("The destination folder of the project \"" + name + "\" is not set");
-    return folder + "/" + name + kDataFileExtension;
+    return folder + "/" + dataFileName(name);
 }
 
 // Temporary files are left behind only when a run fails; a stale one is harmless.
@@ -58,8 +66,9 @@ void TtsBackupProject::Backup() {
             const std::string compressed = work.file(kTempCompressedName);
             CompressFile(tempData, compressed);
             if (Cancelled()) return;
-            if (!uploader_) throw TsException("Cannot upload \"" + Name() + kDataFileExtension + "\": this program offers no FTP upload");
-            uploader_->Upload(*this, compressed, Name() + kDataFileExtension);
+            const std::string remoteName = dataFileName(Name());
+            if (!uploader_) throw TsException("Cannot upload \"" + remoteName + "\": this program offers no FTP upload");
+            uploader_->Upload(*this, compressed, remoteName);
             removeIfPresent(compressed);
             break;
         }

@@ -172,6 +172,15 @@ TEST_F(BackupRunTest, AnUnwritableDestinationFailsNamingTheFileAndKeepsTempData)
     EXPECT_FALSE(test::logHas("-Backup Finished-"));
 }
 
+TEST_F(BackupRunTest, AProjectNameHoldingAPathWritesNothingOutsideTheFolder) {
+    for (std::string name : {"../escaped", "sub/dir", "back\\slash", ".."}) {
+        project.SetName(name);
+        EXPECT_THROW(project.Backup(), TsException) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "escaped.tsly_dat"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(project.Destination().LocalFolder()), fs::directory_iterator()), 0);
+}
+
 class CompressFileTest : public BackupRunTest {
 protected:
     CompressFileTest() {
