@@ -11,10 +11,10 @@
 #include <string>
 
 #include "engine/part/bp_object.h"
-#include "items/backup_file_item.h"
-#include "items/file_list_block.h"
-#include "items/profile_restore_sink.h"
-#include "platform/profile.h"
+#include "items/capture/backup_file_item.h"
+#include "items/capture/file_list_block.h"
+#include "items/capture/profile_restore_sink.h"
+#include "platform/profile/profile.h"
 
 namespace {
 

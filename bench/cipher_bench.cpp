@@ -16,7 +16,7 @@
 
 #include "engine/part/bp_object.h"
 #include "platform/stream.h"
-#include "transfer/triple_des.h"
+#include "transfer/cipher/triple_des.h"
 
 namespace {
 

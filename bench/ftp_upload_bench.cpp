@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <exception>
 
-#include "transfer/ftp_client.h"
+#include "transfer/ftp/ftp_client.h"
 
 int main(int argc, char** argv) {
     if (argc != 5) {

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/data_file_contents.h"
+#include "engine/datafile/data_file_contents.h"
 #include "engine/project.h"
 #include "platform/exception.h"
-#include "platform/profile.h"
-#include "platform/registry_hive.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry_hive.h"
 
 namespace {
 

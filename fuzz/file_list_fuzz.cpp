@@ -6,12 +6,12 @@
 #include <string>
 
 #include "engine/part/bp_object.h"
-#include "items/file_list_block.h"
-#include "items/inventory_sink.h"
+#include "items/capture/file_list_block.h"
+#include "items/capture/inventory_sink.h"
 #include "platform/bounded_stream.h"
 #include "platform/exception.h"
-#include "platform/profile.h"
-#include "platform/registry_hive.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry_hive.h"
 #include "transfer/debug_log.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "transfer/ftp_data_address.h"
-#include "transfer/ftp_reply.h"
+#include "transfer/ftp/ftp_data_address.h"
+#include "transfer/ftp/ftp_reply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The first byte picks how the bytes arrive, so that line ends split across reads are covered.

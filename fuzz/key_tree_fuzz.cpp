@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "items/backup_reg_item.h"
-#include "items/inventory_sink.h"
+#include "items/capture/backup_reg_item.h"
+#include "items/capture/inventory_sink.h"
 #include "platform/bounded_stream.h"
 #include "platform/exception.h"
-#include "platform/profile.h"
-#include "platform/registry_hive.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry_hive.h"
 #include "transfer/debug_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

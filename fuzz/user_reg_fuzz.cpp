@@ -5,9 +5,9 @@
 #include <string>
 
 #include "platform/exception.h"
-#include "platform/registry_hive_text.h"
-#include "platform/registry_hive_tree.h"
-#include "platform/wine_user_reg_document.h"
+#include "platform/registry/registry_hive_text.h"
+#include "platform/registry/registry_hive_tree.h"
+#include "platform/registry/wine_user_reg_document.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "engine/data_file_upload.h"
-#include "engine/data_header.h"
-#include "engine/deflate_stream.h"
+#include "engine/datafile/data_header.h"
+#include "engine/datafile/deflate_stream.h"
 #include "engine/progress_percent.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"

@@ -7,7 +7,7 @@
 
 #include "engine/data_file_upload.h"
 #include "platform/user_messages.h"
-#include "transfer/ftp_client.h"
+#include "transfer/ftp/ftp_client.h"
 
 namespace ts {
 

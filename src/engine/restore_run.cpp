@@ -1,15 +1,15 @@
 // The restore side: reading a data file's project, restoring its items, and reading it whole
 // without writing anything. Each reads the data file in one streaming pass; nothing is
 // inflated twice and the plain stream is never staged on disk.
-#include "engine/data_file_contents.h"
-#include "engine/data_file_reader.h"
+#include "engine/datafile/data_file_contents.h"
+#include "engine/datafile/data_file_reader.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"
-#include "items/inventory_sink.h"
-#include "items/restore_sink.h"
+#include "items/capture/inventory_sink.h"
+#include "items/capture/restore_sink.h"
 #include "platform/exception.h"
-#include "platform/profile.h"
-#include "platform/registry_hive.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry_hive.h"
 #include "transfer/debug_log.h"
 
 namespace ts {

@@ -1,9 +1,9 @@
 #include "engine/source.h"
 
-#include "items/address_book.h"
-#include "items/favorites.h"
-#include "items/ie_settings.h"
-#include "items/oe_data.h"
+#include "items/kinds/address_book.h"
+#include "items/kinds/favorites.h"
+#include "items/kinds/ie_settings.h"
+#include "items/kinds/oe_data.h"
 
 namespace ts {
 

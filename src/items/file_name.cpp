@@ -1,7 +1,7 @@
 #include "items/file_name.h"
 
-#include "platform/profile.h"
-#include "platform/profile_name_case.h"
+#include "platform/profile/profile.h"
+#include "platform/profile/profile_name_case.h"
 
 namespace ts {
 

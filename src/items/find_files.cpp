@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 
 namespace ts {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/ansi_text.h"
-#include "platform/registry_hive_text.h"
+#include "platform/registry/registry_hive_text.h"
 
 namespace ts {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/exception.h"
-#include "platform/registry_hive.h"
+#include "platform/registry/registry_hive.h"
 
 namespace ts {
 

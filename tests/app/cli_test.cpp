@@ -13,7 +13,7 @@
 #include "engine/run_test_support.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"
-#include "platform/registry_hive.h"
+#include "platform/registry/registry_hive.h"
 #include "support/crafted_data_file.h"
 #include "support/ftp_test_server.h"
 #include "support/temp_dir.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "engine/data_file_upload.h"
-#include "engine/data_header.h"
+#include "engine/datafile/data_header.h"
 #include "engine/progress_percent.h"
 #include "engine/work_folder.h"
 #include "platform/date_time.h"

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <map>
 
-#include "engine/data_file_contents.h"
-#include "platform/profile.h"
-#include "platform/registry_hive.h"
+#include "engine/datafile/data_file_contents.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry_hive.h"
 #include "run_test_support.h"
 #include "support/crafted_data_file.h"
 

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "engine/data_file_contents.h"
+#include "engine/datafile/data_file_contents.h"
 #include "engine/work_folder.h"
-#include "engine/zlib_error.h"
+#include "engine/datafile/zlib_error.h"
 #include "run_test_support.h"
 
 namespace ts {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/profile.h"
-#include "platform/registry_hive.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry_hive.h"
 #include "support/wine_profile.h"
 
 namespace ts {

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 #include "support/temp_dir.h"
 #include "support/wine_profile.h"
 

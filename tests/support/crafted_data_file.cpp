@@ -3,10 +3,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/data_header.h"
+#include "engine/datafile/data_header.h"
 #include "engine/project.h"
-#include "items/address_book.h"
-#include "items/backup_file_item_record.h"
+#include "items/kinds/address_book.h"
+#include "items/capture/backup_file_item_record.h"
 #include "platform/ansi_text.h"
 
 namespace ts::test {

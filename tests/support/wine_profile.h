@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 #include "support/temp_dir.h"
 
 namespace ts::test {

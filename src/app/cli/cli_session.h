@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/cli/cli_options.h"
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 
 namespace ts::cli {
 

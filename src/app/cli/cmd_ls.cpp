@@ -8,7 +8,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/data_file_access.h"
 #include "app/cli/refused_names.h"
-#include "engine/data_file_contents.h"
+#include "engine/datafile/data_file_contents.h"
 #include "engine/project.h"
 #include "platform/date_time.h"
 

@@ -13,7 +13,7 @@
 #include "app/cli/refused_names.h"
 #include "app/cli/signals.h"
 #include "engine/project.h"
-#include "platform/wine_server_check.h"
+#include "platform/registry/wine_server_check.h"
 
 namespace ts::cli {
 

@@ -2,7 +2,7 @@
 
 #include "app/cli/cli_errors.h"
 #include "app/cli/passwords.h"
-#include "engine/data_file_reader.h"
+#include "engine/datafile/data_file_reader.h"
 #include "engine/project.h"
 
 namespace ts::cli {

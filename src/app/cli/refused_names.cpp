@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "engine/data_file_contents.h"
+#include "engine/datafile/data_file_contents.h"
 
 namespace ts::cli {
 

@@ -2,7 +2,7 @@
 
 #include "platform/bounded_stream.h"
 #include "platform/exception.h"
-#include "transfer/triple_des.h"
+#include "transfer/cipher/triple_des.h"
 
 namespace ts {
 namespace {

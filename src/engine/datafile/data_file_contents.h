@@ -1,0 +1,26 @@
+#pragma once
+// What a data file holds, as a full read without writing anything finds it.
+#include <string>
+#include <vector>
+
+#include "engine/datafile/data_header.h"
+#include "items/capture/inventory_sink.h"
+
+namespace ts {
+
+struct DataFileItemContents {
+    std::string caption;
+    bool stored = false;     // the item's data is in the file
+    bool read = false;       // its data was read through to its end
+    InventorySink inventory;
+};
+
+struct DataFileContents {
+    bool isDataFile = false;          // the header's identifier matched
+    DataHeaderRec header;
+    bool projectRead = false;         // the project stream was read
+    std::vector<DataFileItemContents> items;
+    bool complete = false;            // the compressed data ended whole, checksum matching
+};
+
+}  // namespace ts

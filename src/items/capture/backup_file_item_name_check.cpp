@@ -1,0 +1,48 @@
+#include "items/capture/backup_file_item_name_check.h"
+
+#include "items/file_name.h"
+#include "platform/profile/profile.h"
+
+namespace ts {
+
+namespace {
+
+bool onlyDotsAndBlanks(std::string_view segment) {
+    return segment.find_first_not_of(". ") == std::string_view::npos;
+}
+
+// The path below the special folder: "\a\b.txt". Windows and the profile's file system both
+// take "/" as a separator, so it splits segments here too.
+std::optional<std::string> badTailReason(std::string_view tail) {
+    if (tail.empty() || (tail[0] != '\\' && tail[0] != '/')) return "it names no file inside the special folder";
+    size_t start = 1;
+    while (true) {
+        const size_t end = tail.find_first_of("\\/", start);
+        const std::string_view segment = tail.substr(start, end == std::string_view::npos ? end : end - start);
+        if (segment.empty()) return "it holds an empty path segment (a second root)";
+        if (onlyDotsAndBlanks(segment)) return "it holds a \".\" or \"..\" segment";
+        if (segment.find(':') != std::string_view::npos) return "it holds a second drive";
+        if (end == std::string_view::npos) return std::nullopt;
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> unrestorableNameReason(const Profile& profile, const std::string& storedName,
+                                                  const std::string& realName) {
+    for (const auto& row : kPlaceholderTable) {
+        const std::string placeholder = placeholderOf(row);
+        if (storedName.compare(0, placeholder.size(), placeholder) != 0) continue;
+        const auto folder = profile.specialFolders().path(row.csidl);
+        if (!folder || folder->empty()) return "this profile has no folder for " + placeholder;
+        const std::string_view tail = std::string_view(storedName).substr(placeholder.size());
+        if (auto reason = badTailReason(tail)) return reason;
+        // A second placeholder further on would have been expanded into a full path.
+        if (realName != *folder + std::string(tail)) return "it holds more than one special folder";
+        return std::nullopt;
+    }
+    return "it does not begin with a special folder's placeholder";
+}
+
+}  // namespace ts

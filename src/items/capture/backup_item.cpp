@@ -1,0 +1,12 @@
+#include "items/capture/backup_item.h"
+
+#include "items/capture/profile_restore_sink.h"
+
+namespace ts {
+
+int32_t TtsBackupItem::ReadFromStream(Stream& stream) {
+    ProfileRestoreSink sink(*profile_);
+    return ReadToSink(stream, sink);
+}
+
+}  // namespace ts

@@ -1,0 +1,67 @@
+#pragma once
+// One registry key with everything below it, saved as a key tree and written back.
+//
+// Key tree format (strings are 8-bit text ended by one NUL, no length; integers little-endian):
+//   tree      := key block* "(end)"              pre-order: a key, then each subkey's tree
+//   key block := full path ("\Software\...") value entry* "(end)"
+//   value     := name (empty for the default value), type (1 byte: 1 REG_SZ,
+//                2 REG_EXPAND_SZ, 3 REG_DWORD, 4 REG_BINARY, 0 other), size (4 bytes, signed,
+//                as the ANSI registry functions report it, -1 if unreadable), then data:
+//                type 1 the text as a string, type 3 4 bytes, type 4 exactly size bytes,
+//                types 0 and 2 nothing.
+// A tree whose KeyPath is empty is just the final "(end)".
+#include <cstdint>
+#include <string>
+
+#include "items/capture/backup_item.h"
+#include "items/registry.h"
+
+namespace ts {
+
+inline constexpr char kKeyTreeEndMarker[] = "(end)";
+
+// A key tree stopped before its final end marker.
+class EKeyTreeIncomplete : public TsException {
+public:
+    EKeyTreeIncomplete()
+        : TsException("The saved registry data is incomplete: it ends before the end of its key tree") {}
+};
+
+class TtsBackupRegItem : public TtsBackupItem {
+public:
+    explicit TtsBackupRegItem(const Profile& profile);
+
+    TRegistry& Registry() { return registry_; }
+    const std::string& KeyPath() const { return keyPath_; }
+    uint32_t RootKey() const { return rootKey_; }
+
+    // Checks the key when the path is set: a key that cannot be opened then (without being
+    // created) leaves KeyPath empty, and nothing is saved for it later.
+    void SetKeyPath(const std::string& path);
+    void SetRootKey(uint32_t rootKey);
+    // Takes KeyPath, then RootKey, from another TtsBackupRegItem.
+    void Assign(const TtsBackupItem& source) override;
+
+    // Saves the tree. Strings of any length are written whole. A value named "(end)" cannot
+    // be told from the marker, so it is left out with a debug log line. Returns the bytes
+    // written.
+    int32_t WriteToStream(Stream& stream) override;
+    // Replays a tree into sink: every key (createKey), REG_SZ, REG_DWORD and REG_BINARY values
+    // (setValue), other types by name and size (keptValue). A stream that ends before the
+    // final end marker raises EKeyTreeIncomplete; nothing past the tree is read. Returns the
+    // bytes read.
+    int32_t ReadToSink(Stream& stream, RestoreSink& sink) override;
+
+private:
+    int64_t writeKey(const std::string& path, Stream& stream);
+
+    TRegistry registry_;
+    std::string keyPath_;
+    uint32_t rootKey_ = HKEY_CURRENT_USER;
+};
+
+// Replays a key tree into sink exactly as TtsBackupRegItem::ReadToSink does. It needs no
+// registry of its own, so a record can be read past without a user profile.
+int32_t ReadKeyTree(Stream& stream, RestoreSink& sink);
+
+}  // namespace ts

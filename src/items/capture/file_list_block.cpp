@@ -1,0 +1,42 @@
+#include "items/capture/file_list_block.h"
+
+#include "engine/part/bp_object.h"
+#include "items/capture/backup_file_item.h"
+#include "items/capture/file_list_block_section.h"
+#include "platform/exception.h"
+
+namespace ts {
+
+int64_t WriteFileListBlock(const TtsBPObject& codec, const Profile& profile, const std::vector<std::string>& realPaths,
+                           Stream& dest, const FileListObserver& afterEachFile) {
+    const auto count = static_cast<int32_t>(realPaths.size());
+    dest.writeValue<int32_t>(count);
+    int64_t written = sizeof count;
+    TtsBackupFileItem item(profile);
+    for (const auto& path : realPaths) {
+        item.SetFileName(path);
+        auto record = item.OpenRecord();
+        written += codec.WriteSection(*record, record->size(), dest);
+        if (afterEachFile) afterEachFile(item);
+    }
+    return written;
+}
+
+FileListReadResult ReadFileListBlock(const TtsBPObject& codec, const Profile& profile, Stream& source,
+                                     RestoreSink& sink, const FileListObserver& afterEachFile) {
+    FileListReadResult result;
+    const auto count = source.readValue<int32_t>();
+    if (count < 0) throw TsException("Invalid file list: it announces " + std::to_string(count) + " files");
+    result.bytesRead = sizeof count;
+    TtsBackupFileItem item(profile);
+    for (int32_t i = 0; i < count; ++i) {
+        SectionPlainStream section(codec, source);
+        item.ReadToSink(section, sink);
+        section.skipRest();
+        result.bytesRead += section.sectionSize();
+        if (afterEachFile) afterEachFile(item);
+    }
+    return result;
+}
+
+}  // namespace ts

@@ -1,0 +1,56 @@
+#include "items/kinds/address_book.h"
+
+#include <vector>
+
+#include "engine/part/operation_log.h"
+#include "items/capture/file_list_block.h"
+#include "items/kinds/item_count.h"
+#include "items/kinds/item_profile.h"
+#include "items/capture/profile_restore_sink.h"
+
+namespace ts {
+
+namespace {
+const std::string kExtraTextName = std::string("Extra text of the item \"") + TtsBPAddressBook::kCaption + "\"";
+}
+
+TtsBPAddressBook::TtsBPAddressBook(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {}
+
+void TtsBPAddressBook::SetExtraText(const std::string& text) { extra_.SetText(text, kExtraTextName); }
+
+int32_t TtsBPAddressBook::WriteToStream(Stream& stream) {
+    int32_t count = TtsBPSourceItem::WriteToStream(stream);
+    count += extra_.WriteToStream(stream, kExtraTextName);
+    logOperationResult("TtsBPAddressBook.WriteToStream", count);
+    return count;
+}
+
+int32_t TtsBPAddressBook::ReadFromStream(Stream& stream) {
+    int32_t count = TtsBPSourceItem::ReadFromStream(stream);
+    count += extra_.ReadFromStream(stream);
+    logOperationResult("TtsBPAddressBook.ReadFromStream", count);
+    return count;
+}
+
+int32_t TtsBPAddressBook::BackupToStream(Stream& stream) {
+    logOperationStart("TtsBPAddressBook.BackupToStream", stream);
+    const Profile& profile = RequireProfile(Project(), Caption());
+    const std::vector<std::string> files = FilesBelow(profile, kFolder);
+    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(*this, profile, files, stream));
+}
+
+int32_t TtsBPAddressBook::RestoreFromStream(Stream& stream) {
+    logOperationStart("TtsBPAddressBook.RestoreFromStream", stream);
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
+    return LogItemResult("TtsBPAddressBook.RestoreFromStream", readData(stream, sink));
+}
+
+int32_t TtsBPAddressBook::RestoreToSink(Stream& stream, RestoreSink& sink) {
+    return SaturatedCount(readData(stream, sink));
+}
+
+int64_t TtsBPAddressBook::readData(Stream& stream, RestoreSink& sink) {
+    return ReadFileListBlock(*this, RequireProfile(Project(), Caption()), stream, sink).bytesRead;
+}
+
+}  // namespace ts

@@ -1,0 +1,86 @@
+#include "items/kinds/favorites.h"
+
+#include <array>
+
+#include "engine/part/operation_log.h"
+#include "engine/part/text_field.h"
+#include "items/capture/backup_file_item.h"
+#include "items/capture/file_list_block.h"
+#include "items/find_files.h"
+#include "items/kinds/item_count.h"
+#include "items/kinds/item_profile.h"
+#include "items/capture/profile_restore_sink.h"
+#include "platform/ansi_text.h"
+#include "platform/profile/profile.h"
+
+namespace ts {
+
+TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
+    const Profile* profile = ProfileIfAny(project);
+    if (!profile) return;
+    if (auto folder = profile->specialFolders().path(csidl::FAVORITES)) FindFiles(*profile, *folder, files_, kMask);
+}
+
+// The favorites record writes no log lines of its own; the head logs itself.
+int32_t TtsBPFavorites::WriteToStream(Stream& stream) {
+    int32_t count = TtsBPSourceItem::WriteToStream(stream);
+    std::array<uint8_t, kTextFieldSize> field{};
+    for (const std::string& path : files_) {
+        // A field that the name fills without its NUL would run into the next one.
+        if (toAnsi(path).size() > kMaxFieldText) {
+            debugLog("TtsBPFavorites.WriteToStream, left out of the record (longer than " +
+                     std::to_string(kMaxFieldText) + " characters): " + path);
+            continue;
+        }
+        textToField(path, field.data(), "Favorite file name");
+        count += static_cast<int32_t>(stream.write(field.data(), field.size()));
+    }
+    textToField(kEndField, field.data(), "End field");
+    count += static_cast<int32_t>(stream.write(field.data(), field.size()));
+    stream.writeValue<int64_t>(extraValue_);
+    return count + static_cast<int32_t>(sizeof extraValue_);
+}
+
+int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
+    int32_t count = TtsBPSourceItem::ReadFromStream(stream);
+    std::vector<std::string> stored;
+    std::array<uint8_t, kTextFieldSize> field{};
+    for (;;) {
+        stream.readExact(field.data(), field.size());
+        count += static_cast<int32_t>(field.size());
+        std::string name = textFromField(field.data());
+        if (name == kEndField) break;
+        stored.push_back(std::move(name));
+    }
+    extraValue_ = stream.readValue<int64_t>();
+    count += static_cast<int32_t>(sizeof extraValue_);
+    files_.insert(files_.end(), stored.begin(), stored.end());
+    return count;
+}
+
+int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
+    logOperationStart("TtsBPFavorites.BackupToStream", stream);
+    const Profile& profile = RequireProfile(Project(), Caption());
+    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(*this, profile, files_, stream));
+}
+
+int32_t TtsBPFavorites::RestoreFromStream(Stream& stream) {
+    logOperationStart("TtsBPFavorites.RestoreFromStream", stream);
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
+    files_.clear();
+    return LogItemResult("TtsBPFavorites.RestoreFromStream", readData(stream, sink, &files_));
+}
+
+// Passing the data over writes nothing, so Files keeps what it held.
+int32_t TtsBPFavorites::RestoreToSink(Stream& stream, RestoreSink& sink) {
+    return SaturatedCount(readData(stream, sink, nullptr));
+}
+
+int64_t TtsBPFavorites::readData(Stream& stream, RestoreSink& sink, std::vector<std::string>* written) {
+    const Profile& profile = RequireProfile(Project(), Caption());
+    FileListObserver recordName;
+    if (written) recordName = [written](const TtsBackupFileItem& file) { written->push_back(file.FileName()); };
+    return ReadFileListBlock(*this, profile, stream, sink, recordName).bytesRead;
+}
+
+}  // namespace ts

@@ -1,0 +1,49 @@
+#pragma once
+// The item "Favorites": every ".url" file in the user's favorites folder and below. Unlike the
+// other file items it keeps its list of files as part of its state and its record.
+#include <string>
+#include <vector>
+
+#include "engine/part/source_item.h"
+#include "items/capture/restore_sink.h"
+
+namespace ts {
+
+class TtsBPFavorites : public TtsBPSourceItem, public TtsSinkRestorable {
+public:
+    static constexpr const char* kCaption = "Favorites";
+    static constexpr const char* kMask = "*.url";
+    static constexpr const char* kEndField = "(end)";
+
+    // Collects Files from the project's profile now, when the project has one.
+    explicit TtsBPFavorites(TtsProjectLink* project);
+
+    // Real paths of the favorite files; unsorted, duplicates allowed.
+    const std::vector<std::string>& Files() const { return files_; }
+    std::vector<std::string>& Files() { return files_; }
+    int64_t ExtraValue() const { return extraValue_; }
+    void SetExtraValue(int64_t value) { extraValue_ = value; }
+
+    // The record: the head, one 256-byte name field per entry of Files, the "(end)" field,
+    // the extra value. An entry too long for its field is left out of the record (a debug
+    // log line names it); it stays in Files and is still backed up.
+    int32_t WriteToStream(Stream& stream) override;
+    // Appends the stored names to Files; a stream that ends before the "(end)" field and
+    // the value raises EReadError and leaves Files as it was.
+    int32_t ReadFromStream(Stream& stream) override;
+    // One file list block of Files as it stands.
+    int32_t BackupToStream(Stream& stream) override;
+    // Empties Files, then holds the real path each file record went to ("<file error>" for
+    // an error record).
+    int32_t RestoreFromStream(Stream& stream) override;
+    int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
+
+private:
+    // Reads the item data into sink; with `written`, appends each file item's FileName to it.
+    int64_t readData(Stream& stream, RestoreSink& sink, std::vector<std::string>* written);
+
+    std::vector<std::string> files_;
+    int64_t extraValue_ = 0;
+};
+
+}  // namespace ts

@@ -1,0 +1,65 @@
+#include "items/kinds/ie_settings.h"
+
+#include "engine/part/operation_log.h"
+#include "items/capture/backup_reg_item.h"
+#include "items/capture/inventory_sink.h"
+#include "items/kinds/item_count.h"
+#include "items/kinds/item_profile.h"
+#include "items/capture/profile_restore_sink.h"
+
+namespace ts {
+
+TtsBPIESettings::TtsBPIESettings(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
+    if (Profile* profile = ProfileIfAny(project)) settingsKey_ = MakeSavedKey(*profile, kSettingsKeyPath);
+}
+
+TtsBPIESettings::~TtsBPIESettings() = default;
+
+int32_t TtsBPIESettings::WriteToStream(Stream& stream) {
+    int64_t count = TtsBPSourceItem::WriteToStream(stream);
+    if (const Profile* profile = ProfileIfAny(Project())) {
+        BindSavedKey(settingsKey_, *profile, kSettingsKeyPath);
+        // Set again: a key that was missing when the item was made is looked for once more.
+        settingsKey_->SetRootKey(HKEY_CURRENT_USER);
+        settingsKey_->SetKeyPath(kSettingsKeyPath);
+        count += settingsKey_->WriteToStream(stream);
+    } else {
+        // No user to look at: nothing is saved, as for a missing key.
+        count += stream.write(kKeyTreeEndMarker, sizeof kKeyTreeEndMarker);
+    }
+    return LogItemResult("TtsBPIESettings.WriteToStream", count);
+}
+
+int32_t TtsBPIESettings::ReadFromStream(Stream& stream) {
+    InventorySink discarded;
+    return readRecord(stream, discarded);
+}
+
+int32_t TtsBPIESettings::readRecord(Stream& record, RestoreSink& sink) {
+    int64_t count = TtsBPSourceItem::ReadFromStream(record);
+    count += ReadKeyTree(record, sink);
+    return LogItemResult("TtsBPIESettings.ReadFromStream", count);
+}
+
+int32_t TtsBPIESettings::BackupToStream(Stream& stream) {
+    MemoryStream record;
+    WriteToStream(record);
+    record.rewind();
+    int64_t count = WriteSection(record, record.size(), stream);
+    return LogItemResult("TtsBPIESettings.BackupToStream", count);
+}
+
+int32_t TtsBPIESettings::RestoreFromStream(Stream& stream) {
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
+    return LogItemResult("TtsBPIESettings.RestoreFromStream", RestoreToSink(stream, sink));
+}
+
+int32_t TtsBPIESettings::RestoreToSink(Stream& stream, RestoreSink& sink) {
+    MemoryStream record;
+    int64_t count = ReadSection(stream, record);
+    record.rewind();
+    readRecord(record, sink);
+    return SaturatedCount(count);
+}
+
+}  // namespace ts

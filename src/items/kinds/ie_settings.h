@@ -1,0 +1,42 @@
+#pragma once
+// The item "IE Settings": the registry tree HKEY_CURRENT_USER\Software\Microsoft\Internet
+// Explorer. Its record carries the tree as it was when the record was written, and its saved
+// data is that same record passed through the section codec.
+#include <memory>
+
+#include "engine/part/source_item.h"
+#include "items/capture/restore_sink.h"
+
+namespace ts {
+
+class TtsBackupRegItem;
+
+class TtsBPIESettings : public TtsBPSourceItem, public TtsSinkRestorable {
+public:
+    static constexpr const char* kCaption = "IE Settings";
+    static constexpr const char* kSettingsKeyPath = "\\Software\\Microsoft\\Internet Explorer";
+
+    explicit TtsBPIESettings(TtsProjectLink* project);
+    ~TtsBPIESettings() override;
+
+    // The saved key; nullptr while the project has no profile.
+    TtsBackupRegItem* SettingsKey() const { return settingsKey_.get(); }
+
+    // The head and the tree captured now (an empty tree when the project has no profile).
+    int32_t WriteToStream(Stream& stream) override;
+    // The head, and the tree read past: reading a record never changes the registry.
+    int32_t ReadFromStream(Stream& stream) override;
+    // The record as one section: 8-byte length, then the record, encrypted with a password.
+    int32_t BackupToStream(Stream& stream) override;
+    // Reads the section; its head replaces Caption and Selected and its tree is written
+    // into the registry (string, integer and binary values; others are left alone).
+    int32_t RestoreFromStream(Stream& stream) override;
+    int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
+
+private:
+    int32_t readRecord(Stream& record, RestoreSink& sink);
+
+    std::unique_ptr<TtsBackupRegItem> settingsKey_;
+};
+
+}  // namespace ts

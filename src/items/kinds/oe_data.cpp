@@ -1,0 +1,77 @@
+#include "items/kinds/oe_data.h"
+
+#include <vector>
+
+#include "engine/part/operation_log.h"
+#include "items/capture/backup_reg_item.h"
+#include "items/capture/file_list_block.h"
+#include "items/kinds/item_count.h"
+#include "items/kinds/item_profile.h"
+#include "items/capture/profile_restore_sink.h"
+
+namespace ts {
+
+namespace {
+const std::string kExtraTextName = std::string("Extra text of the item \"") + TtsBPOEData::kCaption + "\"";
+}
+
+TtsBPOEData::TtsBPOEData(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
+    if (Profile* profile = ProfileIfAny(project)) {
+        accountsKey_ = MakeSavedKey(*profile, kAccountsKeyPath);
+        identitiesKey_ = MakeSavedKey(*profile, kIdentitiesKeyPath);
+    }
+}
+
+TtsBPOEData::~TtsBPOEData() {
+    identitiesKey_.reset();
+    accountsKey_.reset();
+}
+
+void TtsBPOEData::SetExtraText(const std::string& text) { extra_.SetText(text, kExtraTextName); }
+
+int32_t TtsBPOEData::WriteToStream(Stream& stream) {
+    logOperationStart("TtsBPOEData.WriteToStream", stream);
+    int64_t count = TtsBPSourceItem::WriteToStream(stream);
+    count += extra_.WriteToStream(stream, kExtraTextName);
+    return LogItemResult("TtsBPOEData.WriteToStream", count);
+}
+
+int32_t TtsBPOEData::ReadFromStream(Stream& stream) {
+    logOperationStart("TtsBPOEData.ReadFromStream", stream);
+    int64_t count = TtsBPSourceItem::ReadFromStream(stream);
+    count += extra_.ReadFromStream(stream);
+    return LogItemResult("TtsBPOEData.ReadFromStream", count);
+}
+
+int32_t TtsBPOEData::BackupToStream(Stream& stream) {
+    logOperationStart("TtsBPOEData.BackupToStream", stream);
+    const Profile& profile = RequireProfile(Project(), Caption());
+    BindSavedKey(accountsKey_, profile, kAccountsKeyPath);
+    BindSavedKey(identitiesKey_, profile, kIdentitiesKeyPath);
+    int64_t count = accountsKey_->WriteToStream(stream);
+    count += identitiesKey_->WriteToStream(stream);
+
+    const std::vector<std::string> files = FilesBelow(profile, kStoreFolder);
+    count += WriteFileListBlock(*this, profile, files, stream);
+    return LogItemResult("TtsBPOEData.BackupToStream", count);
+}
+
+int32_t TtsBPOEData::RestoreFromStream(Stream& stream) {
+    logOperationStart("TtsBPOEData.RestoreFromStream", stream);
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
+    return LogItemResult("TtsBPOEData.RestoreFromStream", readData(stream, sink));
+}
+
+int32_t TtsBPOEData::RestoreToSink(Stream& stream, RestoreSink& sink) {
+    return SaturatedCount(readData(stream, sink));
+}
+
+int64_t TtsBPOEData::readData(Stream& stream, RestoreSink& sink) {
+    const Profile& profile = RequireProfile(Project(), Caption());
+    int64_t count = ReadKeyTree(stream, sink);
+    count += ReadKeyTree(stream, sink);
+    count += ReadFileListBlock(*this, profile, stream, sink).bytesRead;
+    return count;
+}
+
+}  // namespace ts

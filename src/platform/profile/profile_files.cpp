@@ -1,0 +1,270 @@
+#include "platform/profile/profile_files.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "platform/exception.h"
+#include "platform/profile/profile_name_case.h"
+#include "platform/profile/profile_wildcard.h"
+
+namespace ts {
+
+namespace {
+
+struct ParsedPath {
+    char driveLetter;
+    std::vector<std::string> components;
+};
+
+// Splits "X:\a\b" into its drive and components, resolving "." and ".." without leaving
+// the drive's root, as Windows normalises a full path. Relative and UNC paths have no value.
+std::optional<ParsedPath> parseWindowsPath(std::string_view path) {
+    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
+        return std::nullopt;
+    if (path.find('\0') != std::string_view::npos) return std::nullopt;
+    ParsedPath parsed{static_cast<char>(std::tolower(static_cast<unsigned char>(path[0]))), {}};
+    size_t start = 2;
+    while (start <= path.size()) {
+        size_t end = path.find_first_of("\\/", start);
+        if (end == std::string_view::npos) end = path.size();
+        std::string_view component = path.substr(start, end - start);
+        if (component == "..") {
+            if (!parsed.components.empty()) parsed.components.pop_back();
+        } else if (!component.empty() && component != ".") {
+            parsed.components.emplace_back(component);
+        }
+        start = end + 1;
+    }
+    return parsed;
+}
+
+bool hostExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The name under which `wanted` exists in hostFolder: the exact name first, else the first
+// entry equal to it without regard to case, as Wine resolves names.
+std::optional<std::string> findInFolder(const std::string& hostFolder, const std::string& wanted) {
+    if (hostExists(hostFolder + "/" + wanted)) return wanted;
+    DIR* dir = ::opendir(hostFolder.c_str());
+    if (dir == nullptr) return std::nullopt;
+    std::optional<std::string> found;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (equalsIgnoringCase(name, wanted)) {
+            found = std::string(name);
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+std::string realPath(const std::string& hostPath) {
+    char buffer[PATH_MAX];
+    if (::realpath(hostPath.c_str(), buffer) == nullptr) return {};
+    return buffer;
+}
+
+bool isWithin(const std::string& path, const std::string& root) {
+    if (root.empty() || path.empty()) return false;
+    if (root == "/") return true;
+    return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                            path[root.size()] == '/');
+}
+
+// Wine stores the DOS attributes as Samba does: "0x" and hex digits, optionally ended by a
+// NUL (Samba 4 appends binary data after it). Only hidden (2) and system (4) are kept.
+constexpr unsigned kHidden = 0x2, kSystem = 0x4;
+
+unsigned parseDosAttrib(std::string_view value) {
+    if (value.size() < 3 || value[0] != '0' || value[1] != 'x') return 0;
+    unsigned attributes = 0;
+    size_t i = 2;
+    for (; i < value.size() && std::isxdigit(static_cast<unsigned char>(value[i])); ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(value[i])));
+        attributes = (attributes << 4) | static_cast<unsigned>(c <= '9' ? c - '0' : c - 'a' + 10);
+        attributes &= 0xFFFF;  // only the low bits matter; keep the shift from overflowing
+    }
+    if (i == 2 || (i < value.size() && value[i] != '\0')) return 0;
+    return attributes & (kHidden | kSystem);
+}
+
+std::string_view folderPart(std::string_view pattern, std::string_view& mask) {
+    const size_t slash = pattern.find_last_of("\\/");
+    if (slash == std::string_view::npos) {
+        // "C:*.txt" lists the drive's root.
+        mask = pattern.size() > 2 ? pattern.substr(2) : std::string_view{};
+        return pattern.substr(0, std::min<size_t>(2, pattern.size()));
+    }
+    mask = pattern.substr(slash + 1);
+    return pattern.substr(0, slash + 1);
+}
+
+}  // namespace
+
+ProfileFiles::ProfileFiles(std::string prefixDir, bool showDotFiles)
+    : prefixDir_(std::move(prefixDir)), showDotFiles_(showDotFiles) {}
+
+std::optional<std::string> ProfileFiles::driveRoot(char letter) const {
+    std::string root = prefixDir_ + "/dosdevices/" + letter + ":";
+    struct stat st;
+    if (::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return root;
+    if (letter == 'c') {
+        root = prefixDir_ + "/drive_c";
+        if (::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return root;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ProfileFiles::hostPath(std::string_view windowsPath) const {
+    auto parsed = parseWindowsPath(windowsPath);
+    if (!parsed) return std::nullopt;
+    auto root = driveRoot(parsed->driveLetter);
+    if (!root) return std::nullopt;
+    std::string host = *root;
+    bool resolving = true;
+    for (const auto& component : parsed->components) {
+        std::optional<std::string> existing;
+        if (resolving) existing = findInFolder(host, component);
+        resolving = existing.has_value();
+        host += "/";
+        host += existing ? *existing : component;
+    }
+    return host;
+}
+
+bool ProfileFiles::fileExists(std::string_view windowsPath) const {
+    auto host = hostPath(windowsPath);
+    struct stat st;
+    return host && ::stat(host->c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool ProfileFiles::folderExists(std::string_view windowsPath) const {
+    auto host = hostPath(windowsPath);
+    struct stat st;
+    return host && ::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void ProfileFiles::readDosAttributes(const std::string& hostPath, std::string_view name, bool showDotFiles,
+                                     bool& hidden, bool& system) {
+    char buffer[256];
+    const ssize_t length = ::getxattr(hostPath.c_str(), "user.DOSATTRIB", buffer, sizeof buffer);
+    if (length >= 0) {
+        const unsigned attributes = parseDosAttrib(std::string_view(buffer, static_cast<size_t>(length)));
+        hidden = (attributes & kHidden) != 0;
+        system = (attributes & kSystem) != 0;
+        return;
+    }
+    hidden = !showDotFiles && name.size() > 1 && name[0] == '.' && name != "..";
+    system = false;
+}
+
+std::vector<ProfileEntry> ProfileFiles::list(std::string_view windowsPattern) const {
+    std::string_view maskText;
+    const std::string_view folder = folderPart(windowsPattern, maskText);
+    std::vector<ProfileEntry> entries;
+    auto hostFolder = hostPath(folder);
+    if (!hostFolder) return entries;
+    const WildcardMask mask(maskText);
+    DIR* dir = ::opendir(hostFolder->c_str());
+    if (dir == nullptr) return entries;
+    while (dirent* item = ::readdir(dir)) {
+        std::string name = item->d_name;
+        if (name == "." || name == ".." || !mask.matches(name)) continue;
+        const std::string host = *hostFolder + "/" + name;
+        ProfileEntry entry;
+        entry.name = name;
+        struct stat st;
+        // A dangling link is listed as an empty file, which then cannot be opened.
+        if (::stat(host.c_str(), &st) == 0) {
+            entry.isFolder = S_ISDIR(st.st_mode);
+            entry.size = entry.isFolder ? 0 : static_cast<uint64_t>(st.st_size);
+        }
+        readDosAttributes(host, name, showDotFiles_, entry.hidden, entry.system);
+        entries.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+std::unique_ptr<FileStream> ProfileFiles::openRead(std::string_view windowsPath) const {
+    auto host = hostPath(windowsPath);
+    if (!host) throw EFOpenError(std::string(windowsPath), "The path names no drive of this profile.");
+    struct stat st;
+    if (::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw EFOpenError(std::string(windowsPath), "It is a folder.");
+    // Opening a named pipe would wait for a writer for ever; Windows has no such files.
+    if (::stat(host->c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw EFOpenError(std::string(windowsPath), "It is not a regular file.");
+    try {
+        return std::make_unique<FileStream>(*host, FileStream::Mode::Read);
+    } catch (const EFOpenError&) {
+        throw EFOpenError(std::string(windowsPath), systemErrorText(errno));
+    }
+}
+
+std::unique_ptr<FileStream> ProfileFiles::create(std::string_view windowsPath) const {
+    auto host = hostPath(windowsPath);
+    if (!host) throw EFCreateError(std::string(windowsPath), "The path names no drive of this profile.");
+    try {
+        return std::make_unique<FileStream>(*host, FileStream::Mode::Create);
+    } catch (const EFCreateError&) {
+        throw EFCreateError(std::string(windowsPath), systemErrorText(errno));
+    }
+}
+
+void ProfileFiles::createFolders(std::string_view windowsFolder) const {
+    const auto fail = [&](const std::string& reason) {
+        throw TsException("Cannot create folder \"" + std::string(windowsFolder) + "\". " + reason);
+    };
+    auto parsed = parseWindowsPath(windowsFolder);
+    if (!parsed) fail("The path names no drive of this profile.");
+    auto root = driveRoot(parsed->driveLetter);
+    if (!root) fail("The path names no drive of this profile.");
+    std::string host = *root;
+    for (const auto& component : parsed->components) {
+        auto existing = findInFolder(host, component);
+        host += "/" + (existing ? *existing : component);
+        struct stat st;
+        if (existing && ::stat(host.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) fail("\"" + component + "\" is a file.");
+            continue;
+        }
+        if (::mkdir(host.c_str(), 0777) != 0 && errno != EEXIST) fail(systemErrorText(errno));
+    }
+}
+
+bool ProfileFiles::remove(std::string_view windowsPath) const {
+    // A drive's root is the prefix's own link or folder, never the user's to delete.
+    auto parsed = parseWindowsPath(windowsPath);
+    if (!parsed || parsed->components.empty()) return false;
+    auto host = hostPath(windowsPath);
+    if (!host) return false;
+    struct stat st;
+    if (::lstat(host->c_str(), &st) != 0) return false;
+    return (S_ISDIR(st.st_mode) ? ::rmdir(host->c_str()) : ::unlink(host->c_str())) == 0;
+}
+
+std::optional<FolderIdentity> ProfileFiles::folderInsideProfile(std::string_view windowsFolder) const {
+    auto host = hostPath(windowsFolder);
+    if (!host) return std::nullopt;
+    struct stat st;
+    if (::stat(host->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    const std::string real = realPath(*host);
+    auto cDrive = driveRoot('c');
+    const bool inside = isWithin(real, realPath(prefixDir_)) || (cDrive && isWithin(real, realPath(*cDrive)));
+    if (!inside) return std::nullopt;
+    return FolderIdentity{st.st_dev, st.st_ino};
+}
+
+}  // namespace ts

@@ -1,0 +1,244 @@
+// Key trees: the exact bytes of a capture, replay into a profile's hive and into an
+// inventory, and damaged or awkward input.
+#include "items/capture/backup_reg_item.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "items/capture/inventory_sink.h"
+#include "items/capture/profile_restore_sink.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry_hive.h"
+#include "support/temp_dir.h"
+#include "transfer/debug_log.h"
+
+namespace ts {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The key tree's pieces, built by hand to compare with what capture writes.
+class TreeBytes {
+public:
+    TreeBytes& str(std::string_view text) {
+        bytes_.insert(bytes_.end(), text.begin(), text.end());
+        bytes_.push_back(0);
+        return *this;
+    }
+    TreeBytes& end() { return str("(end)"); }
+    TreeBytes& entry(std::string_view name, uint8_t type, int32_t size) {
+        str(name);
+        bytes_.push_back(type);
+        return raw(&size, 4);
+    }
+    TreeBytes& raw(const void* data, size_t count) {
+        auto* p = static_cast<const uint8_t*>(data);
+        bytes_.insert(bytes_.end(), p, p + count);
+        return *this;
+    }
+    const Bytes& bytes() const { return bytes_; }
+
+private:
+    Bytes bytes_;
+};
+
+class InMemoryProfile {
+public:
+    InMemoryProfile() : profile(dir.path().string(), RegistryHive::inMemory(), "alice") {}
+    RegistryHive& hive() { return profile.hive(); }
+
+    test::TempDir dir;
+    Profile profile;
+};
+
+class BackupRegItemTest : public ::testing::Test {
+protected:
+    void SetUp() override { DebugLog::instance().clear(); }
+    void TearDown() override { DebugLog::instance().clear(); }
+
+    Bytes capture(const std::string& keyPath) {
+        TtsBackupRegItem item(source.profile);
+        item.SetKeyPath(keyPath);
+        MemoryStream out;
+        const int32_t written = item.WriteToStream(out);
+        EXPECT_EQ(written, out.size());
+        return out.takeBytes();
+    }
+    int32_t replayInto(InMemoryProfile& target, const Bytes& tree) {
+        TtsBackupRegItem item(target.profile);
+        MemoryStream in(tree);
+        int32_t read = item.ReadFromStream(in);
+        EXPECT_EQ(read, in.position());
+        return read;
+    }
+
+    InMemoryProfile source;
+    InMemoryProfile target;
+};
+
+TEST_F(BackupRegItemTest, CapturesKeysInPreOrderWithValuesAndEndMarkers) {
+    RegistryHive& hive = source.hive();
+    hive.setValue("A", RegValue::text("", REG_SZ, "x"));
+    hive.setValue("A", RegValue::dword("n", 5));
+    hive.setValue("A\\B", RegValue::binary("bin", {1, 2}));
+    hive.createKey("A\\B\\C");
+    hive.createKey("A\\D");
+
+    const uint32_t five = 5;
+    const uint8_t bin[] = {1, 2};
+    TreeBytes expected;
+    expected.str("\\A").entry("", 1, 2).str("x").entry("n", 3, 4).raw(&five, 4).end();
+    expected.str("\\A\\B").entry("bin", 4, 2).raw(bin, 2).end();
+    expected.str("\\A\\B\\C").end();
+    expected.str("\\A\\D").end();
+    expected.end();
+    EXPECT_EQ(capture("\\A"), expected.bytes());
+}
+
+TEST_F(BackupRegItemTest, AKeyWithoutValuesOrSubkeysIsItsPathAndOneEndMarker) {
+    source.hive().createKey("Empty");
+    EXPECT_EQ(capture("\\Empty"), TreeBytes().str("\\Empty").end().end().bytes());
+}
+
+TEST_F(BackupRegItemTest, AMissingKeyIsCheckedWhenSetAndAKeyGoneLaterSavesOnlyTheFinalMarker) {
+    TtsBackupRegItem item(source.profile);
+    item.SetKeyPath("\\Missing");
+    EXPECT_EQ(item.KeyPath(), "");
+    source.hive().createKey("Missing");
+    EXPECT_EQ(capture("\\Missing").size(), 21u);
+
+    item.SetKeyPath("\\Missing");
+    EXPECT_EQ(item.KeyPath(), "\\Missing");
+    source.hive().deleteKeyTree("Missing");
+    MemoryStream out;
+    EXPECT_EQ(item.WriteToStream(out), 6);
+    EXPECT_EQ(out.bytes(), TreeBytes().end().bytes());
+}
+
+TEST_F(BackupRegItemTest, AssignTakesTheKeyPathAndRootOfAnotherTreeOnly) {
+    source.hive().createKey("K");
+    TtsBackupRegItem from(source.profile), to(source.profile);
+    from.SetKeyPath("\\K");
+    to.Assign(from);
+    EXPECT_EQ(to.KeyPath(), "\\K");
+    EXPECT_EQ(to.RootKey(), HKEY_CURRENT_USER);
+}
+
+TEST_F(BackupRegItemTest, ReplayMergesValuesAndCreatesTheMissingPath) {
+    RegistryHive& hive = source.hive();
+    hive.setValue("Software\\Tree", RegValue::text("", REG_SZ, "default"));
+    hive.setValue("Software\\Tree", RegValue::binary("empty", {}));
+    hive.setValue("Software\\Tree", RegValue::dword("number", 0xDEADBEEF));
+    hive.setValue("Software\\Tree\\Sub", RegValue::multiText("multi", {"a", "bc"}));
+    hive.setValue("Software\\Tree\\Sub", RegValue::text("expand", REG_EXPAND_SZ, "%TEMP%\\x"));
+    hive.setValue("Software\\Tree\\Sub", RegValue::text("caf\xC3\xA9", REG_SZ, "na\xC3\xAFve"));
+
+    RegistryHive& into = target.hive();
+    into.setValue("Software\\Tree", RegValue::text("", REG_SZ, "replaced"));
+    into.setValue("Software\\Tree", RegValue::text("onlyHere", REG_SZ, "kept"));
+    into.setValue("Software\\Tree\\Sub", RegValue::multiText("multi", {"old"}));
+
+    const Bytes tree = capture("\\Software\\Tree");
+    EXPECT_EQ(replayInto(target, tree), static_cast<int32_t>(tree.size()));
+
+    EXPECT_EQ(into.value("Software\\Tree", "")->asText(), "default");
+    EXPECT_EQ(into.value("Software\\Tree", "onlyHere")->asText(), "kept");
+    EXPECT_EQ(*into.value("Software\\Tree", "empty"), RegValue::binary("empty", {}));
+    EXPECT_EQ(*into.value("Software\\Tree", "number"), RegValue::dword("number", 0xDEADBEEF));
+    EXPECT_EQ(*into.value("Software\\Tree\\Sub", "multi"), RegValue::multiText("multi", {"old"}))
+        << "a multi-string is kept by size and never written back";
+    EXPECT_FALSE(into.value("Software\\Tree\\Sub", "expand")) << "an expandable string is never written back";
+    EXPECT_EQ(into.value("Software\\Tree\\Sub", "caf\xC3\xA9")->asText(), "na\xC3\xAFve");
+}
+
+TEST_F(BackupRegItemTest, KeptValuesCarryTheirTypeCodeAndAnsiSize) {
+    source.hive().setValue("K", RegValue::multiText("multi", {"a", "bc"}));  // "a\0bc\0\0"
+    source.hive().setValue("K", RegValue::text("expand", REG_EXPAND_SZ, "%A%"));
+    const Bytes tree = capture("\\K");
+    EXPECT_EQ(tree, TreeBytes().str("\\K").entry("multi", 0, 6).entry("expand", 2, 4).end().end().bytes());
+
+    InventorySink inventory;
+    TtsBackupRegItem item(target.profile);
+    MemoryStream in(tree);
+    item.ReadToSink(in, inventory);
+    ASSERT_EQ(inventory.keys().size(), 1u);
+    ASSERT_EQ(inventory.keys()[0].values.size(), 2u);
+    EXPECT_TRUE(inventory.keys()[0].values[0].kept);
+    EXPECT_EQ(inventory.keys()[0].values[0].size, 6);
+    EXPECT_EQ(inventory.keys()[0].values[1].type, REG_EXPAND_SZ);
+    EXPECT_EQ(target.hive().valueNames("K").size(), 0u);
+}
+
+TEST_F(BackupRegItemTest, StringsOf260CharactersOrMoreAreWrittenWhole) {
+    const std::string longName(300, 'k');
+    const std::string longText(5000, 't');
+    source.hive().setValue("Long\\" + longName, RegValue::text(std::string(280, 'v'), REG_SZ, longText));
+    const Bytes tree = capture("\\Long");
+    replayInto(target, tree);
+    EXPECT_EQ(target.hive().value("Long\\" + longName, std::string(280, 'v'))->asText(), longText);
+}
+
+TEST_F(BackupRegItemTest, AValueNamedLikeTheEndMarkerIsLeftOutWithALogLineButSuchAKeyIsKept) {
+    source.hive().setValue("K", RegValue::text("(end)", REG_SZ, "lost"));
+    source.hive().setValue("K", RegValue::text("after", REG_SZ, "kept"));
+    source.hive().setValue("K\\(end)", RegValue::text("inner", REG_SZ, "kept too"));
+    replayInto(target, capture("\\K"));
+
+    EXPECT_FALSE(target.hive().value("K", "(end)"));
+    EXPECT_EQ(target.hive().value("K", "after")->asText(), "kept");
+    EXPECT_EQ(target.hive().value("K\\(end)", "inner")->asText(), "kept too");
+    bool logged = false;
+    for (const auto& line : DebugLog::instance().lines()) logged |= line.find("\"(end)\"") != std::string::npos;
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(BackupRegItemTest, ADwordOfAnotherSizeIsKeptBySizeInsteadOfFailingTheCapture) {
+    source.hive().setValue("K", RegValue::binary("odd", {1, 2, 3, 4, 5, 6, 7, 8}, REG_DWORD));
+    EXPECT_EQ(capture("\\K"), TreeBytes().str("\\K").entry("odd", 0, 8).end().end().bytes());
+}
+
+TEST_F(BackupRegItemTest, ATreeCutShortAnywhereStopsWithAClearErrorAndNeverReadsPastTheTree) {
+    source.hive().setValue("A", RegValue::text("s", REG_SZ, "text"));
+    source.hive().setValue("A\\B", RegValue::binary("b", {1, 2, 3}));
+    source.hive().setValue("A\\B", RegValue::dword("d", 7));
+    const Bytes tree = capture("\\A");
+
+    for (size_t cut = 0; cut < tree.size(); ++cut) {
+        InventorySink inventory;
+        TtsBackupRegItem item(target.profile);
+        MemoryStream in(Bytes(tree.begin(), tree.begin() + static_cast<ptrdiff_t>(cut)));
+        EXPECT_THROW(item.ReadToSink(in, inventory), EKeyTreeIncomplete) << "cut at " << cut;
+    }
+
+    Bytes followed = tree;
+    followed.insert(followed.end(), {'n', 'e', 'x', 't'});
+    MemoryStream in(followed);
+    InventorySink inventory;
+    TtsBackupRegItem item(target.profile);
+    EXPECT_EQ(item.ReadToSink(in, inventory), static_cast<int32_t>(tree.size()));
+    EXPECT_EQ(in.position(), static_cast<int64_t>(tree.size()));
+}
+
+TEST_F(BackupRegItemTest, ABinaryValueWithANegativeSizeIsRefused) {
+    const Bytes tree = TreeBytes().str("\\K").entry("b", 4, -1).end().end().bytes();
+    MemoryStream in(tree);
+    InventorySink inventory;
+    TtsBackupRegItem item(target.profile);
+    EXPECT_THROW(item.ReadToSink(in, inventory), TsException);
+}
+
+TEST_F(BackupRegItemTest, TheSinkWritesThroughTRegistryWithItsErrorTexts) {
+    ProfileRestoreSink sink(target.profile);
+    try {
+        sink.setValue("\\K", RegValue::binary("q", {1, 2, 3, 4, 5, 6, 7, 8}, REG_QWORD));
+        FAIL() << "no error";
+    } catch (const ERegistryException& error) {
+        EXPECT_STREQ(error.what(), "Failed to set data for 'q'");
+    }
+}
+
+}  // namespace
+}  // namespace ts

@@ -1,0 +1,178 @@
+#include "platform/profile/profile_files.h"
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/exception.h"
+#include "support/temp_dir.h"
+#include "support/wine_profile.h"
+
+namespace ts {
+namespace {
+
+namespace fs = std::filesystem;
+using test::WineProfile;
+using test::TempDir;
+using test::writeHostFile;
+
+void setDosAttrib(const std::string& hostPath, std::string_view value) {
+    ASSERT_EQ(::setxattr(hostPath.c_str(), "user.DOSATTRIB", value.data(), value.size(), 0), 0) << hostPath;
+}
+
+const ProfileEntry* find(const std::vector<ProfileEntry>& entries, std::string_view name) {
+    auto it = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.name == name; });
+    return it == entries.end() ? nullptr : &*it;
+}
+
+class ProfileFilesTest : public ::testing::Test {
+protected:
+    WineProfile wine;
+    ProfileFiles files{wine.folder()};
+};
+
+TEST_F(ProfileFilesTest, ResolvesExistingNamesWithoutRegardToCase) {
+    wine.writeFile("C:\\users\\alice\\AppData\\Roaming\\Notes.TXT", "n");
+    EXPECT_EQ(files.hostPath("c:\\USERS\\ALICE\\appdata\\roaming\\notes.txt"),
+              wine.folder() + "/dosdevices/c:/users/alice/AppData/Roaming/Notes.TXT");
+    EXPECT_TRUE(files.fileExists("C:/Users/Alice/AppData/Roaming/NOTES.txt"));
+    EXPECT_TRUE(files.folderExists("C:\\USERS\\alice\\AppData"));
+    EXPECT_FALSE(files.folderExists("C:\\users\\alice\\AppData\\Roaming\\notes.txt"));
+    // New components keep the case given, after the existing part is matched.
+    EXPECT_EQ(files.hostPath("C:\\USERS\\alice\\NewDir\\File.Dat"),
+              wine.folder() + "/dosdevices/c:/users/alice/NewDir/File.Dat");
+    auto stream = files.openRead("C:\\USERS\\ALICE\\APPDATA\\ROAMING\\NOTES.TXT");
+    EXPECT_EQ(stream->size(), 1);
+}
+
+TEST_F(ProfileFilesTest, PrefersTheExactNameWhenTwoDifferOnlyInCase) {
+    wine.writeFile("C:\\data\\a.txt", "lower");
+    wine.writeFile("C:\\data\\A.txt", "upper");
+    EXPECT_EQ(files.hostPath("C:\\data\\A.txt"), wine.folder() + "/dosdevices/c:/data/A.txt");
+    EXPECT_EQ(files.hostPath("C:\\data\\a.txt"), wine.folder() + "/dosdevices/c:/data/a.txt");
+}
+
+TEST_F(ProfileFilesTest, MapsDrivesAndNormalisesThePath) {
+    // ".." stops at the drive's root, as on Windows: no way out of drive_c this way.
+    EXPECT_EQ(files.hostPath("C:\\..\\..\\users\\.\\alice\\\\x"), wine.folder() + "/dosdevices/c:/users/alice/x");
+    EXPECT_FALSE(files.hostPath("D:\\x").has_value());           // not mapped
+    EXPECT_FALSE(files.hostPath("users\\alice").has_value());    // relative
+    EXPECT_FALSE(files.hostPath("\\\\server\\share").has_value());
+    EXPECT_FALSE(files.hostPath(std::string_view("C:\\a\0b", 6)).has_value());
+
+    TempDir other;
+    fs::create_directory_symlink(other.path(), wine.folder() + "/dosdevices/d:");
+    writeHostFile(other.file("f.txt"), "d");
+    EXPECT_TRUE(files.fileExists("d:\\F.TXT"));
+
+    // Without dosdevices, C: is still the prefix's drive_c.
+    fs::remove_all(wine.folder() + "/dosdevices");
+    EXPECT_EQ(files.hostPath("C:\\Users"), wine.driveC() + "/users");
+    EXPECT_FALSE(files.hostPath("D:\\f.txt").has_value());
+}
+
+TEST_F(ProfileFilesTest, ListsWithAttributesAsWineReportsThem) {
+    wine.writeFile("C:\\f\\plain.txt", "12345");
+    wine.writeFile("C:\\f\\.dot", "");
+    wine.writeFile("C:\\f\\.dotshown", "");
+    wine.writeFile("C:\\f\\hidden.txt", "");
+    wine.writeFile("C:\\f\\system.txt", "");
+    wine.writeFile("C:\\f\\both.txt", "");
+    wine.writeFile("C:\\f\\samba4.txt", "");
+    wine.writeFile("C:\\f\\junk.txt", "");
+    fs::create_directories(wine.hostOf("C:\\f\\Sub"));
+    setDosAttrib(wine.hostOf("C:\\f\\.dotshown"), "0x0");   // present: decides alone
+    setDosAttrib(wine.hostOf("C:\\f\\hidden.txt"), "0x2");
+    setDosAttrib(wine.hostOf("C:\\f\\system.txt"), "0x4");
+    setDosAttrib(wine.hostOf("C:\\f\\both.txt"), "0x26");   // archive bit ignored
+    setDosAttrib(wine.hostOf("C:\\f\\samba4.txt"), std::string_view("0x2\0\x01\x02", 6));
+    setDosAttrib(wine.hostOf("C:\\f\\junk.txt"), "2");      // not Samba's form: no attributes
+    setDosAttrib(wine.hostOf("C:\\f\\Sub"), "0x2");
+
+    auto entries = files.list("C:\\F\\*.*");
+    ASSERT_EQ(entries.size(), 9u);
+    EXPECT_FALSE(find(entries, ".") || find(entries, ".."));
+    struct Want { const char* name; bool folder, hidden, system; };
+    for (const Want& w : {Want{"plain.txt", false, false, false}, Want{".dot", false, true, false},
+                          Want{".dotshown", false, false, false}, Want{"hidden.txt", false, true, false},
+                          Want{"system.txt", false, false, true}, Want{"both.txt", false, true, true},
+                          Want{"samba4.txt", false, true, false}, Want{"junk.txt", false, false, false},
+                          Want{"Sub", true, true, false}}) {
+        const ProfileEntry* e = find(entries, w.name);
+        ASSERT_NE(e, nullptr) << w.name;
+        EXPECT_EQ(e->isFolder, w.folder) << w.name;
+        EXPECT_EQ(e->hidden, w.hidden) << w.name;
+        EXPECT_EQ(e->system, w.system) << w.name;
+    }
+    EXPECT_EQ(find(entries, "plain.txt")->size, 5u);
+
+    auto txt = files.list("c:\\f\\P*.TXT");
+    ASSERT_EQ(txt.size(), 1u);
+    EXPECT_EQ(txt[0].name, "plain.txt");
+    EXPECT_TRUE(files.list("C:\\missing\\*.*").empty());
+
+    // Wine's ShowDotFiles turns the dot rule off.
+    ProfileFiles showing(wine.folder(), true);
+    EXPECT_FALSE(find(showing.list("C:\\f\\*"), ".dot")->hidden);
+}
+
+TEST_F(ProfileFilesTest, CreatesFoldersOpensCreatesAndDeletes) {
+    fs::create_directories(wine.driveC() + "/users/alice/AppData");
+    files.createFolders("C:\\USERS\\ALICE\\appdata\\Local\\Identities\\{X}");
+    EXPECT_TRUE(fs::is_directory(wine.driveC() + "/users/alice/AppData/Local/Identities/{X}"));
+    EXPECT_FALSE(fs::exists(wine.driveC() + "/USERS"));
+    files.createFolders("C:\\users\\alice\\AppData\\Local\\Identities\\{X}");  // exists: fine
+
+    {
+        auto out = files.create("C:\\users\\alice\\appdata\\local\\identities\\{x}\\Inbox.dbx");
+        out->write("abc", 3);
+    }
+    EXPECT_TRUE(fs::exists(wine.driveC() + "/users/alice/AppData/Local/Identities/{X}/Inbox.dbx"));
+
+    wine.writeFile("C:\\blocker", "");
+    EXPECT_THROW(files.createFolders("C:\\blocker\\sub"), TsException);
+    try {
+        files.openRead("C:\\nothing.txt");
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_NE(std::string(e.what()).find("\"C:\\nothing.txt\""), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(files.openRead("C:\\users"), EFOpenError);
+    ASSERT_EQ(::mkfifo(wine.hostOf("C:\\pipe").c_str(), 0600), 0);
+    EXPECT_THROW(files.openRead("C:\\pipe"), EFOpenError);  // and does not hang
+    EXPECT_THROW(files.create("Q:\\x"), EFCreateError);
+
+    EXPECT_TRUE(files.remove("C:\\Users\\Alice\\AppData\\Local\\Identities\\{X}\\INBOX.DBX"));
+    EXPECT_FALSE(files.fileExists("C:\\users\\alice\\AppData\\Local\\Identities\\{X}\\Inbox.dbx"));
+    EXPECT_FALSE(files.remove("C:\\users\\alice\\AppData"));  // not empty
+    EXPECT_FALSE(files.remove("C:\\"));                      // never the drive itself
+    EXPECT_TRUE(fs::is_symlink(wine.folder() + "/dosdevices/c:"));
+}
+
+TEST_F(ProfileFilesTest, KnowsWhichFoldersLieInsideTheProfile) {
+    TempDir home;
+    fs::create_directories(wine.driveC() + "/users/alice/Favorites");
+    fs::create_directory_symlink(home.path(), wine.driveC() + "/users/alice/Documents");
+    fs::create_directory_symlink("Favorites", wine.driveC() + "/users/alice/FavLink");
+
+    auto favorites = files.folderInsideProfile("C:\\users\\alice\\FAVORITES");
+    ASSERT_TRUE(favorites.has_value());
+    EXPECT_EQ(files.folderInsideProfile("C:\\users\\alice\\FavLink"), favorites);  // same folder
+    EXPECT_FALSE(files.folderInsideProfile("C:\\users\\alice\\Documents").has_value());
+    EXPECT_FALSE(files.folderInsideProfile("C:\\users\\alice\\missing").has_value());
+
+    // A C: drive kept elsewhere is still the profile's.
+    TempDir elsewhere;
+    fs::create_directories(elsewhere.path() / "users");
+    fs::remove(wine.folder() + "/dosdevices/c:");
+    fs::create_directory_symlink(elsewhere.path(), wine.folder() + "/dosdevices/c:");
+    EXPECT_TRUE(files.folderInsideProfile("C:\\users").has_value());
+}
+
+}  // namespace
+}  // namespace ts

@@ -1,0 +1,204 @@
+// The hive's contract, the same in memory and over user.reg: names match without regard to
+// case and keep their first case, subkeys list in Wine's order, values in stored order; and
+// a file hive never writes while a Wine server runs for its prefix.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "platform/exception.h"
+#include "platform/registry/registry_hive.h"
+#include "platform/registry/wine_server_check.h"
+#include "support/temp_dir.h"
+
+namespace ts {
+namespace {
+
+using test::TempDir;
+
+class HiveKinds : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam()) {
+            test::writeHostFile(dir.file("user.reg"), "WINE REGISTRY Version 2\n");
+            hive = RegistryHive::openUserReg(dir.file("user.reg"), dir.path().string());
+        } else {
+            hive = RegistryHive::inMemory();
+        }
+    }
+    // For the file hive: what a fresh load of the saved file sees.
+    RegistryHive& reloaded() {
+        if (!GetParam()) return *hive;
+        hive->save();
+        hive = RegistryHive::openUserReg(dir.file("user.reg"), dir.path().string());
+        return *hive;
+    }
+    TempDir dir;
+    std::unique_ptr<RegistryHive> hive;
+};
+
+TEST_P(HiveKinds, NamesMatchWithoutRegardToCaseAndKeepTheirFirstCase) {
+    hive->createKey("\\Software\\MyApp\\");
+    hive->setValue("SOFTWARE\\myapp", RegValue::text("Name", REG_SZ, "one"));
+    hive->setValue("software\\MYAPP", RegValue::text("NAME", REG_SZ, "two"));
+    hive->setValue("Software\\\xc3\x89t\xc3\xa9", RegValue::dword("x", 1));
+    RegistryHive& h = reloaded();
+    EXPECT_EQ(h.subkeyNames("software"), (std::vector<std::string>{"MyApp", "\xc3\x89t\xc3\xa9"}));
+    EXPECT_EQ(h.valueNames("Software\\MyApp"), std::vector<std::string>{"Name"});
+    EXPECT_EQ(h.value("software\\myapp", "name")->asText(), "two");
+    EXPECT_TRUE(h.keyExists("SOFTWARE\\\xc3\xa9T\xc3\x89")) << "non-ASCII letters fold too";
+    EXPECT_FALSE(h.keyExists("Software\\MyApp\\Missing"));
+    EXPECT_TRUE(h.keyExists("")) << "the root";
+}
+
+TEST_P(HiveKinds, SubkeysListInWinesOrderValuesInStoredOrder) {
+    for (const char* name : {"zeta", "Alpha", "_under", "beta", "10", "9", "[brk]", "B2"})
+        hive->createKey(std::string("K\\") + name);
+    for (const char* name : {"zeta", "Alpha", "_under", "beta", "", "@"})
+        hive->setValue("K", RegValue::dword(name, 1));
+    hive->setValue("K", RegValue::dword("alpha", 2));   // replaces in place
+    RegistryHive& h = reloaded();
+    EXPECT_EQ(h.subkeyNames("k"), (std::vector<std::string>{"10", "9", "[brk]", "_under", "Alpha", "B2", "beta", "zeta"}));
+    EXPECT_EQ(h.valueNames("k"), (std::vector<std::string>{"zeta", "Alpha", "_under", "beta", "", "@"}));
+    h.setValue("K", RegValue::dword("new", 3));
+    EXPECT_EQ(h.valueNames("k").back(), "new");
+}
+
+TEST_P(HiveKinds, DeletionsReachEveryLevel) {
+    hive->setValue("A\\B\\C", RegValue::dword("v", 1));
+    hive->setValue("A", RegValue::dword("keep", 1));
+    hive->setValue("A", RegValue::dword("drop", 1));
+    EXPECT_TRUE(hive->deleteValue("a", "DROP"));
+    EXPECT_FALSE(hive->deleteValue("a", "DROP"));
+    EXPECT_TRUE(hive->deleteKeyTree("a\\b"));
+    EXPECT_FALSE(hive->deleteKeyTree("a\\b"));
+    EXPECT_FALSE(hive->deleteKeyTree("")) << "the root stays";
+    RegistryHive& h = reloaded();
+    EXPECT_FALSE(h.keyExists("A\\B"));
+    EXPECT_EQ(h.valueNames("A"), std::vector<std::string>{"keep"});
+    EXPECT_TRUE(h.subkeyNames("A").empty());
+    EXPECT_TRUE(h.keyExists("A")) << "a key left without values or subkeys is still written";
+}
+
+TEST_P(HiveKinds, TwoThreadsCanShareAHive) {
+    auto work = [&](const std::string& key) {
+        for (uint32_t i = 0; i < 300; ++i) {
+            hive->setValue(key, RegValue::dword("v" + std::to_string(i), i));
+            hive->subkeyNames("");
+            hive->value(key, "v0");
+        }
+    };
+    std::thread first(work, "One");
+    std::thread second(work, "Two");
+    first.join();
+    second.join();
+    RegistryHive& h = reloaded();
+    EXPECT_EQ(h.valueNames("One").size(), 300u);
+    EXPECT_EQ(h.valueNames("Two").size(), 300u);
+}
+
+INSTANTIATE_TEST_SUITE_P(InMemoryAndUserReg, HiveKinds, ::testing::Bool());
+
+TEST(RegValueTest, BuildsWindowsData) {
+    EXPECT_EQ(RegValue::text("n", REG_SZ, "a\xc3\xa9").data, (std::vector<uint8_t>{'a', 0, 0xe9, 0, 0, 0}));
+    EXPECT_EQ(RegValue::dword("n", 0x01020304).data, (std::vector<uint8_t>{4, 3, 2, 1}));
+    EXPECT_EQ(RegValue::multiText("n", {"a", "b"}).data, (std::vector<uint8_t>{'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}));
+    EXPECT_EQ(RegValue::binary("n", {'a', 0, 0, 0, 'b', 0}, REG_MULTI_SZ).asText(), "a");
+    EXPECT_EQ(RegValue::binary("n", {'a', 0, 'b'}, REG_SZ).asText(), "a") << "no NUL; the odd byte is no unit";
+    EXPECT_EQ(RegValue::binary("n", {'a', 0}).asText(), "") << "not a string type";
+}
+
+// A lock file laid out as a running server keeps it: an open-file-description lock, which
+// conflicts with a query from this very process.
+class HeldServerLock {
+public:
+    explicit HeldServerLock(const std::filesystem::path& serverDir) {
+        std::filesystem::create_directories(serverDir);
+        fd_ = ::open((serverDir / "lock").c_str(), O_RDWR | O_CREAT, 0600);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_len = 1;
+        EXPECT_EQ(::fcntl(fd_, F_OFD_SETLK, &lock), 0);
+    }
+    ~HeldServerLock() { ::close(fd_); }
+
+private:
+    int fd_;
+};
+
+std::string serverDirName(const std::filesystem::path& prefix) {
+    struct stat st {};
+    ::stat(prefix.c_str(), &st);
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return name;
+}
+
+TEST(WineServerCheck, FindsTheLockInUpstreamsAndDebiansPlaces) {
+    TempDir tmp;
+    std::filesystem::path prefix = tmp.path() / "prefix";
+    std::filesystem::create_directory(prefix);
+    WineServerSearch search{(tmp.path() / "up").string(), (tmp.path() / "deb").string(), false};
+    EXPECT_FALSE(findRunningWineServer(prefix.string(), search));
+
+    std::filesystem::path upstreamDir = tmp.path() / "up" / (".wine-" + std::to_string(::getuid())) / serverDirName(prefix);
+    {
+        HeldServerLock lock(upstreamDir);
+        auto server = findRunningWineServer(prefix.string(), search);
+        ASSERT_TRUE(server);
+        EXPECT_EQ(server->evidence, (upstreamDir / "lock").string());
+    }
+    EXPECT_FALSE(findRunningWineServer(prefix.string(), search)) << "a lock file left unlocked means no server";
+
+    test::writeHostFile((prefix / "wineserver").string(), "wine-7VGzfQ");
+    std::filesystem::path debianDir = tmp.path() / "deb" / "wine-7VGzfQ" / serverDirName(prefix);
+    HeldServerLock lock(debianDir);
+    auto server = findRunningWineServer(prefix.string(), search);
+    ASSERT_TRUE(server);
+    EXPECT_EQ(server->evidence, (debianDir / "lock").string());
+}
+
+TEST(WineServerCheck, AFileHiveReadsButWillNotWriteWhileTheServerRuns) {
+    TempDir tmp;
+    std::filesystem::path prefix = tmp.path() / "prefix";
+    std::filesystem::create_directory(prefix);
+    std::string userReg = (prefix / "user.reg").string();
+    const std::string original = "WINE REGISTRY Version 2\n\n[A] 1\n\"x\"=\"y\"\n";
+    test::writeHostFile(userReg, original);
+    test::writeHostFile((prefix / "wineserver").string(), "wine-test");
+    const char* oldTmpdir = std::getenv("TMPDIR");
+    std::string savedTmpdir = oldTmpdir ? oldTmpdir : "";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+
+    auto lock = std::make_unique<HeldServerLock>(tmp.path() / "wine-test" / serverDirName(prefix));
+    auto hive = RegistryHive::openUserReg(userReg, prefix.string());
+    EXPECT_EQ(hive->value("A", "x")->asText(), "y");
+    hive->setValue("A", RegValue::dword("n", 1));
+    try {
+        hive->save();
+        ADD_FAILURE() << "saved while the server runs";
+    } catch (const TsException& error) {
+        std::string message = error.what();
+        EXPECT_NE(message.find(prefix.string()), std::string::npos) << message;
+        EXPECT_NE(message.find("close the programs running in it, or run `wineserver -k`"), std::string::npos) << message;
+    }
+    auto bytes = test::readHostFile(userReg);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), original);
+
+    lock.reset();
+    hive->save();
+    bytes = test::readHostFile(userReg);
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("\"n\"=dword:00000001"), std::string::npos);
+    if (oldTmpdir) ::setenv("TMPDIR", savedTmpdir.c_str(), 1);
+    else ::unsetenv("TMPDIR");
+}
+
+}  // namespace
+}  // namespace ts

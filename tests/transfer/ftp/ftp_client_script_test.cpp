@@ -1,0 +1,396 @@
+// The client against a scripted server: the exact commands it sends, and the replies and
+// failures a real server will not produce on demand.
+#include "transfer/ftp/ftp_client.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include "support/ftp_script_server.h"
+#include "support/temp_dir.h"
+
+namespace ts {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScriptedFtpServer;
+using test::ScriptedFtpSession;
+using Strings = std::vector<std::string>;
+
+constexpr Milliseconds kLong{10000};
+
+std::unique_ptr<FtpClient> clientFor(const ScriptedFtpServer& server, FtpTimeouts timeouts = {kLong, kLong, kLong}) {
+    auto client = std::make_unique<FtpClient>();
+    client->setHost(server.host());
+    client->setUserName("bob");
+    client->setPassword("pw-of-bob");
+    client->setTimeouts(timeouts);
+    return client;
+}
+
+Strings loginCommands() { return {"USER bob", "PASS pw-of-bob", "TYPE I", "SYST"}; }
+
+Strings concat(Strings a, const Strings& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Loopback with port 0: the system chooses the port of a passive listener.
+SocketAddress loopbackAnyPort() {
+    sockaddr_in raw{};
+    raw.sin_family = AF_INET;
+    raw.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return SocketAddress(reinterpret_cast<sockaddr*>(&raw), sizeof raw);
+}
+
+TEST(FtpClientScript, UserAnsweredWith230SendsNoPassAndSyst500StillLogsIn) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.reply("220 hi");
+        session.expectCommand("USER bob");
+        session.reply("230 No password needed");
+        session.expectCommand("TYPE I");
+        session.reply("200 ok");
+        session.expectCommand("SYST");
+        session.reply("500 SYST not understood");
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    client->connect();
+    EXPECT_TRUE(client->connected());
+    client.reset();  // releasing closes the connection without QUIT
+    server.join();
+    EXPECT_EQ(server.commands(), (Strings{"USER bob", "TYPE I", "SYST"}));
+}
+
+TEST(FtpClientScript, MultiLineGreetingIsOneReply) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.send("220-Welcome to the scripted server\r\n220-230 is just text here\r\n220 Ready\r\n");
+        session.expectCommand("USER bob");
+        session.send("331-Password\r\n331 please\r\n");
+        session.expectCommand("PASS pw-of-bob");
+        session.reply("230 in");
+        session.expectCommand("TYPE I");
+        session.reply("200 ok");
+        session.expectCommand("SYST");
+        session.reply("215 UNIX");
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    client->connect();
+    client->close();
+    server.join();
+    EXPECT_EQ(server.commands(), loginCommands());
+}
+
+TEST(FtpClientScript, UnexpectedCodeFailsWithTheServersReplyAndClosesTheConnection) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.reply("220 hi");
+        session.readCommand();
+        session.reply("331 go on");
+        session.readCommand();
+        // A careless server echoing the password: it must not reach the message.
+        session.send("530-Login incorrect for password pw-of-bob\r\n530 Bye\r\n");
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    try {
+        client->connect();
+        FAIL() << "log-in succeeded";
+    } catch (const EFtpReplyError& error) {
+        EXPECT_EQ(error.code(), 530);
+        EXPECT_STREQ(error.what(), "530-Login incorrect for password ********\r\n530 Bye");
+    }
+    EXPECT_FALSE(client->connected());
+    server.join();  // the server saw the connection closed
+}
+
+TEST(FtpClientScript, OverLongReplyLineFails) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.reply("220 " + std::string(20000, 'x'));
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    EXPECT_THROW(client->connect(), EFtpProtocolError);
+    EXPECT_FALSE(client->connected());
+}
+
+TEST(FtpClientScript, ServerThatStopsAnsweringTimesOut) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.logIn();
+        session.expectCommand("CWD /backups");
+        EXPECT_TRUE(session.waitForClientClose(kLong));  // never answers
+    });
+    auto client = clientFor(server, {kLong, Milliseconds(300), kLong});
+    client->connect();
+    auto start = std::chrono::steady_clock::now();
+    try {
+        client->changeDirectory("/backups");
+        FAIL() << "no time-out";
+    } catch (const EFtpError& error) {
+        EXPECT_STREQ(error.what(), "The FTP server did not answer within 300 milliseconds");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_FALSE(client->connected());
+}
+
+TEST(FtpClientScript, LineBreaksInSettingsNeverReachTheServer) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.logIn();
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    client->connect();
+    EXPECT_THROW(client->changeDirectory("/x\r\nDELE important"), EFtpError);
+    EXPECT_THROW(client->store("/dev/null", "a\nb"), EFtpError);
+    EXPECT_TRUE(client->connected());
+    client->close();
+    server.join();
+    EXPECT_EQ(server.commands(), loginCommands());
+}
+
+TEST(FtpClientScript, OperationsWithoutAConnectionFailClearly) {
+    FtpClient fresh;
+    try {
+        fresh.changeDirectory("/");
+        FAIL() << "changed directory without a connection";
+    } catch (const EFtpError& error) {
+        EXPECT_STREQ(error.what(), "Not connected to an FTP server");
+    }
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.logIn();
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    client->connect();
+    client->close();  // a cancel that came before the upload started
+    try {
+        client->store("/dev/null", "f");
+        FAIL() << "stored over a closed connection";
+    } catch (const EFtpError& error) {
+        EXPECT_STREQ(error.what(), "The FTP connection was closed");
+    }
+    server.join();
+    EXPECT_EQ(server.commands(), loginCommands());
+}
+
+// --- store
+
+struct UploadFile {
+    test::TempDir dir;
+    std::string path = dir.file("Temp.data_compressed");
+    std::vector<uint8_t> bytes;
+    explicit UploadFile(size_t size) : bytes(test::randomBytes(size, 7)) { test::writeHostFile(path, bytes); }
+};
+
+// A large file of zeros, made without writing it, for transfers that are cut off.
+struct LargeUploadFile {
+    test::TempDir dir;
+    std::string path = dir.file("large");
+    int64_t size;
+    explicit LargeUploadFile(int64_t size) : size(size) {
+        test::writeHostFile(path, std::string());
+        std::filesystem::resize_file(path, static_cast<uintmax_t>(size));
+    }
+};
+
+TEST(FtpClientScript, ActiveStoreSendsExactlyTheCommandsAndAccepts426Then226) {
+    UploadFile file(100000);
+    std::vector<uint8_t> received;
+    ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+        session.logIn();
+        session.expectCommand("CWD /up");
+        session.reply("250 CWD ok");
+        std::string port = session.readCommand();
+        TcpSocket data = session.connectToPort(port);
+        session.reply("200 PORT ok");
+        session.expectCommand("STOR Unnamed.tsly_dat");
+        session.reply("150 Opening BINARY connection");
+        received = session.receiveAll(data);
+        session.reply("426 Connection closed; transfer aborted");
+        session.reply("226 Closing data connection");
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    std::vector<int64_t> work;
+    int64_t announced = -1;
+    client->OnWorkBegin = [&](FtpClient& sender, FtpWorkMode mode, int64_t max) {
+        EXPECT_EQ(&sender, client.get());
+        EXPECT_EQ(mode, FtpWorkMode::Write);
+        announced = max;
+    };
+    client->OnWork = [&](FtpClient&, FtpWorkMode, int64_t count) { work.push_back(count); };
+    client->connect();
+    client->changeDirectory("/up");
+    client->store(file.path, "Unnamed.tsly_dat");
+    EXPECT_EQ(client->lastDataMode(), FtpDataMode::Active);
+    client.reset();
+    server.join();
+    EXPECT_EQ(received, file.bytes);
+    EXPECT_EQ(announced, 100000);
+    EXPECT_EQ(work, (std::vector<int64_t>{32768, 65536, 98304, 100000}));
+    Strings commands = server.commands();
+    ASSERT_EQ(commands.size(), 7u);
+    EXPECT_EQ(commands[5].substr(0, 15), "PORT 127,0,0,1,");
+    commands.erase(commands.begin() + 5);
+    EXPECT_EQ(commands, concat(loginCommands(), {"CWD /up", "STOR Unnamed.tsly_dat"}));
+}
+
+TEST(FtpClientScript, Reply425AfterPortFallsBackToPassiveMode) {
+    UploadFile file(70000);
+    std::vector<uint8_t> received;
+    ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+        session.logIn();
+        EXPECT_EQ(session.readCommand().substr(0, 5), "PORT ");
+        session.reply("425 Can't open data connection.");
+        TcpSocket listener = TcpSocket::listen(loopbackAnyPort());
+        session.expectCommand("EPSV");
+        session.reply("229 Entering Extended Passive Mode (|||" + std::to_string(listener.localAddress().port()) + "|)");
+        TcpSocket data = listener.accept(kLong);
+        session.expectCommand("STOR f.tsly_dat");
+        session.reply("150 go");
+        received = session.receiveAll(data);
+        session.reply("226 done");
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    client->connect();
+    client->store(file.path, "f.tsly_dat");
+    EXPECT_EQ(client->lastDataMode(), FtpDataMode::Passive);
+    client.reset();
+    server.join();
+    EXPECT_EQ(received, file.bytes);
+}
+
+TEST(FtpClientScript, ActiveConnectionThatNeverComesIsAbortedThenPasvIsUsedWithTheControlAddress) {
+    UploadFile file(5000);
+    std::vector<uint8_t> received;
+    ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+        session.logIn();
+        session.readCommand();
+        session.reply("200 PORT ok");
+        session.expectCommand("STOR f");
+        session.reply("150 Opening data connection");  // ...which never comes
+        session.expectCommand("ABOR");
+        session.reply("426 Transfer aborted");
+        session.reply("226 ABOR successful");
+        TcpSocket listener = TcpSocket::listen(loopbackAnyPort());
+        uint16_t port = listener.localAddress().port();
+        session.expectCommand("EPSV");
+        session.reply("500 EPSV not understood");
+        session.expectCommand("PASV");
+        // A private address behind NAT: the client must use the server it talks to.
+        session.reply("227 Entering Passive Mode (10,99,99,99," + std::to_string(port >> 8) + "," +
+                      std::to_string(port & 0xff) + ")");
+        TcpSocket data = listener.accept(kLong);
+        session.expectCommand("STOR f");
+        session.reply("125 go");
+        received = session.receiveAll(data);
+        session.reply("250 done");
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server, {Milliseconds(2000), kLong, Milliseconds(300)});
+    client->connect();
+    client->store(file.path, "f");
+    EXPECT_EQ(client->lastDataMode(), FtpDataMode::Passive);
+    client.reset();
+    server.join();
+    EXPECT_EQ(received, file.bytes);
+}
+
+TEST(FtpClientScript, ServerClosingMidTransferFailsTheStore) {
+    LargeUploadFile file(32 * 1024 * 1024);
+    ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+        session.logIn();
+        TcpSocket data = session.connectToPort(session.readCommand());
+        session.reply("200 PORT ok");
+        session.readCommand();
+        session.reply("150 go");
+        char some[65536];
+        data.receiveSome(some, sizeof some, kLong);
+        // Unread data makes the close a reset; the control connection goes too.
+    });
+    auto client = clientFor(server);
+    client->connect();
+    try {
+        client->store(file.path, "f");
+        ADD_FAILURE() << "the store survived the server's close";
+    } catch (const TsException& error) {
+        const std::string message = error.what();
+        EXPECT_TRUE(message.find("Connection reset") != std::string::npos ||
+                    message.find("Broken pipe") != std::string::npos ||
+                    message == "The FTP server closed the connection")
+            << message;
+    }
+    EXPECT_FALSE(client->connected());
+}
+
+TEST(FtpClientScript, CloseFromAnotherThreadEndsABlockedTransferWithinASecond) {
+    LargeUploadFile file(64 * 1024 * 1024);
+    std::atomic<bool> dataOpen{false};
+    ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+        session.logIn();
+        TcpSocket data = session.connectToPort(session.readCommand());
+        session.reply("200 PORT ok");
+        session.readCommand();
+        session.reply("150 go");
+        dataOpen = true;
+        // Reads nothing: the client's sends block once the buffers are full.
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    client->connect();
+    std::atomic<int64_t> sent{0};
+    client->OnWork = [&](FtpClient&, FtpWorkMode, int64_t count) { sent = count; };
+    std::chrono::steady_clock::time_point closedAt;
+    std::thread canceller([&] {
+        while (!dataOpen) std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(200ms);
+        closedAt = std::chrono::steady_clock::now();
+        client->close();
+    });
+    try {
+        client->store(file.path, "f");
+        ADD_FAILURE() << "the store survived the close";
+    } catch (const EFtpError& error) {
+        EXPECT_STREQ(error.what(), "The FTP connection was closed");
+    }
+    auto ended = std::chrono::steady_clock::now();
+    canceller.join();
+    EXPECT_LT(ended - closedAt, 1s);
+    EXPECT_LT(sent.load(), file.size);
+    EXPECT_FALSE(client->connected());
+    server.join();  // the server saw the control connection close
+    for (const auto& command : server.commands()) {
+        EXPECT_NE(command, "QUIT");
+        EXPECT_NE(command, "ABOR");
+    }
+}
+
+TEST(FtpClientScript, CloseFromAnotherThreadEndsAReplyWait) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.logIn();
+        session.readCommand();  // CWD, never answered
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    client->connect();
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(200ms);
+        client->close();
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(client->changeDirectory("/slow"), EFtpError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1200ms);
+    canceller.join();
+    server.join();
+}
+
+}  // namespace
+}  // namespace ts
