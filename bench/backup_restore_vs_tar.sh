@@ -24,7 +24,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { sed -n '4,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '5,14p' "$0" | sed 's/^# \{0,1\}//'; }
 
 build=$root/build/release
 size_mib=1024
@@ -39,8 +39,8 @@ while [ $# -gt 0 ]; do
     --memory) run_memory=yes; shift ;;
     --memory-only) run_memory=yes; run_timing=no; shift ;;
     --memory-size) memory_mib=${2:?}; shift 2 ;;
-    -h|--help) usage ;;
-    -*) echo "backup_restore_vs_tar: unknown option $1" >&2; usage ;;
+    -h|--help) usage; exit 0 ;;
+    -*) echo "backup_restore_vs_tar: unknown option $1" >&2; usage >&2; exit 2 ;;
     *) build=$(cd "$1" 2>/dev/null && pwd || echo "$1"); shift ;;
   esac
 done
@@ -76,8 +76,10 @@ store_below_profile='drive_c/users/alice/AppData/Local/Identities'
 first_store="$store_below_profile/{5D3F8A21-7C4B-4E19-9A62-0B1C2D3E4F51}/Microsoft/Outlook Express"
 
 now() { date +%s.%N; }
-# Runs a command under /usr/bin/time; sets run_seconds (wall) and run_rss_mib, prints one line.
+# Runs a command under /usr/bin/time; sets run_seconds (wall), run_cpu (user + system) and
+# run_rss_mib, and prints one line.
 run_seconds=0
+run_cpu=0
 run_rss_mib=0
 run() {
   local label=$1
@@ -90,6 +92,7 @@ run() {
   local user sys rss_kib
   read -r user sys rss_kib <"$work/time.txt"
   run_seconds=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')
+  run_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
   run_rss_mib=$(( (rss_kib + 1023) / 1024 ))
   printf '  %-22s wall %8.3f s  user %7.2f s  sys %6.2f s  peak %5d MiB\n' "$label" "$run_seconds" "$user" "$sys" "$run_rss_mib"
   sync
@@ -129,24 +132,26 @@ if [ "$run_timing" = yes ]; then
   sync
 
   ours_plain=(); ours_secret=(); tar_times=(); ours_restore=(); tar_restore=()
+  # Processor times too: on a busy machine they show the work apart from the waiting.
+  cpu_plain=(); cpu_secret=(); cpu_tar=(); cpu_restore=(); cpu_untar=()
   for round in $(seq "$rounds"); do
     echo "round $round of $rounds"
     run "tessaly backup" env USER=alice "$cli" backup "$work/plain.tsly" --profile "$profile"
-    ours_plain+=("$run_seconds")
+    ours_plain+=("$run_seconds"); cpu_plain+=("$run_cpu")
     run "tar | gzip -6" bash -c 'set -o pipefail; tar -cf - -C "$1" "$2" | gzip -6 >"$3"' _ "$parent" "$stores" "$work/x.tar.gz"
-    tar_times+=("$run_seconds")
+    tar_times+=("$run_seconds"); cpu_tar+=("$run_cpu")
     run "tessaly backup (pw)" env USER=alice TESSALY_PASSWORD="$password" "$cli" backup "$work/secret.tsly" --profile "$profile"
-    ours_secret+=("$run_seconds")
+    ours_secret+=("$run_seconds"); cpu_secret+=("$run_cpu")
     run "tar | gzip -6" bash -c 'set -o pipefail; tar -cf - -C "$1" "$2" | gzip -6 >"$3"' _ "$parent" "$stores" "$work/x.tar.gz"
-    tar_times+=("$run_seconds")
+    tar_times+=("$run_seconds"); cpu_tar+=("$run_cpu")
 
     run "tessaly restore" env USER=bob "$cli" restore "$plain_data" --profile "$work/restore-ours"
-    ours_restore+=("$run_seconds")
+    ours_restore+=("$run_seconds"); cpu_restore+=("$run_cpu")
     same_tree "$parent/$stores" "$work/restore-ours/drive_c/users/bob/AppData/Local/Identities" "the restored store"
     rm -rf "$work/restore-ours"
     mkdir "$work/restore-tar"
     run "tar -xzf" tar -xzf "$work/x.tar.gz" -C "$work/restore-tar"
-    tar_restore+=("$run_seconds")
+    tar_restore+=("$run_seconds"); cpu_untar+=("$run_cpu")
     same_tree "$parent/$stores" "$work/restore-tar/$stores" "the unpacked tar archive"
     rm -rf "$work/restore-tar"
     sync
@@ -159,6 +164,7 @@ if [ "$run_timing" = yes ]; then
 
   echo "sizes: data file $(stat -c %s "$plain_data"), with password $(stat -c %s "$secret_data"), tar.gz $(stat -c %s "$work/x.tar.gz") bytes"
   echo "medians (s): backup $(median "${ours_plain[@]}"), with password $(median "${ours_secret[@]}"), tar|gzip $(median "${tar_times[@]}"); restore $(median "${ours_restore[@]}"), tar -xzf $(median "${tar_restore[@]}")"
+  echo "processor time (user + system) ratios of the medians: backup $(ratio "$(median "${cpu_plain[@]}")" "$(median "${cpu_tar[@]}")"), with password $(ratio "$(median "${cpu_secret[@]}")" "$(median "${cpu_tar[@]}")"), restore $(ratio "$(median "${cpu_restore[@]}")" "$(median "${cpu_untar[@]}")")"
   echo "backup_vs_tar_gzip: $(ratio "$(median "${ours_plain[@]}")" "$(median "${tar_times[@]}")")"
   echo "backup_encrypted_vs_tar_gzip: $(ratio "$(median "${ours_secret[@]}")" "$(median "${tar_times[@]}")")"
   echo "restore_vs_tar_gunzip: $(ratio "$(median "${ours_restore[@]}")" "$(median "${tar_restore[@]}")")"
