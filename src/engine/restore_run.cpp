@@ -26,6 +26,12 @@ TtsSinkRestorable& sinkRestorable(TtsBPSourceItem& item) {
 // a failure halfway the files already written stay written, so the values already replayed are
 // saved too (the save replaces user.reg whole or not at all). The restore's own failure is the
 // one to report: a failed save here is only logged.
+// Restored files that are new were not forced to disk one by one; one sync of the whole
+// file system does it before the run reports its end.
+void syncRestoredFiles(Profile* profile) {
+    if (profile && !profile->syncToDisk()) debugLog("Restore: the restored files could not be forced to disk");
+}
+
 void saveRegistryAfterFailure(Profile* profile) {
     if (!profile) return;
     try {
@@ -66,9 +72,11 @@ void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& re
             restoreItems(reader.stream(), restoreItem);
         } catch (...) {
             saveRegistryAfterFailure(profile_);
+            syncRestoredFiles(profile_);
             throw;
         }
         if (profile_) profile_->hive().save();
+        syncRestoredFiles(profile_);
     }
     if (!refusedFileNames_.empty())
         debugLog("Restore: " + std::to_string(refusedFileNames_.size()) + " saved file names refused");

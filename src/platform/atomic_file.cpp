@@ -26,7 +26,8 @@ void syncFolderOf(const std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path, unsigned permissions) : path_(std::move(path)) {
+AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durability)
+    : path_(std::move(path)), durability_(durability) {
     std::vector<char> pattern(path_.begin(), path_.end());
     const char suffix[] = ".tmp-XXXXXX";
     pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);  // with its NUL
@@ -54,16 +55,20 @@ AtomicFile::~AtomicFile() {
 }
 
 void AtomicFile::commit() {
-    try {
-        stream_->flush();
-    } catch (const EWriteError& error) {
-        throw EFCreateError(path_, error.what());
+    struct stat existing {};
+    const bool sync = durability_ == Durability::SyncAlways || ::lstat(path_.c_str(), &existing) == 0;
+    if (sync) {
+        try {
+            stream_->flush();
+        } catch (const EWriteError& error) {
+            throw EFCreateError(path_, error.what());
+        }
     }
     stream_.reset();
     if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
         throw EFCreateError(path_, systemErrorText(errno));
     committed_ = true;
-    syncFolderOf(path_);
+    if (sync) syncFolderOf(path_);
 }
 
 }  // namespace ts

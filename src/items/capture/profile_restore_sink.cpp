@@ -101,7 +101,7 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
     if (!host) throw EFCreateError(realPath, "The path names no drive of this profile.");
     if (files.folderExists(realPath)) throw EFCreateError(realPath, "A folder of that name exists.");
     try {
-        AtomicFile file(*host, permissionsFor(*host));
+        AtomicFile file(*host, permissionsFor(*host), AtomicFile::Durability::SyncWhenReplacing);
         file.stream().copyFrom(data, size);
         file.commit();
     } catch (const EFCreateError& error) {

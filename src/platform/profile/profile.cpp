@@ -144,6 +144,14 @@ Profile::Profile(std::string folder, std::unique_ptr<RegistryHive> hive, std::st
 
 Profile::~Profile() = default;
 
+bool Profile::syncToDisk() const {
+    int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool synced = ::syncfs(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 std::string Profile::debugLogHostPath() const {
     return files_.hostPath("c:\\ts_debug.log").value_or(folder_ + "/drive_c/ts_debug.log");
 }

@@ -60,6 +60,9 @@ public:
 
     // The host file behind c:\ts_debug.log.
     std::string debugLogHostPath() const;
+    // Forces everything written into the profile's file system to disk; false when the
+    // system could not.
+    bool syncToDisk() const;
 
 private:
     std::string folder_;
