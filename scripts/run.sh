@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts Tessaly. Arguments are passed to the program.
+# Sets up, builds and starts Tessaly. Arguments are passed to the program
+# (for now tessaly-cli; without arguments it shows its help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release
@@ -10,6 +11,8 @@ if [ -x build/release/src/app/tessaly ]; then
   fi
   exec build/release/src/app/tessaly "$@"
 elif [ -x build/release/src/app/tessaly-cli ]; then
+  # Until the windowed program exists, the command-line companion is the program.
+  [ $# -gt 0 ] || set -- --help
   exec build/release/src/app/tessaly-cli "$@"
 else
   echo "run: built the core library in build/release; the program itself is not built yet."
