@@ -5,7 +5,7 @@
 
 #include "engine/data_file_upload.h"
 #include "engine/datafile/data_header.h"
-#include "engine/datafile/deflate_stream.h"
+#include "engine/datafile/parallel_deflate_stream.h"
 #include "engine/progress_percent.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"
@@ -98,7 +98,7 @@ void TtsBackupProject::CompressFile(const std::string& SourceName, const std::st
     // The old file stays until the new one is whole: a cancel or a failure removes the
     // partial file instead.
     AtomicFile dest(DestName, kPrivateFileMode);
-    DeflateStream zlib(dest.stream(), zlibLevelFor(CompressionLevel()));
+    ParallelDeflateStream zlib(dest.stream(), zlibLevelFor(CompressionLevel()));
 
     const int64_t total = source.size();
     std::vector<uint8_t> buffer(static_cast<size_t>(kCopyBlockSize));
