@@ -10,33 +10,13 @@
 #include <exception>
 #include <string>
 
-#include "engine/part/bp_object.h"
+#include "engine/part/standalone_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/file_list_block.h"
 #include "items/capture/profile_restore_sink.h"
 #include "platform/profile/profile.h"
 
 namespace {
-
-class BenchProject : public ts::TtsProjectLink {
-public:
-    BenchProject(ts::Profile& profile, bool encrypt) : profile_(profile), encrypt_(encrypt) {}
-    bool Encrypt() const override { return encrypt_; }
-    std::string Password() const override { return "capture-memory-bench"; }
-    bool Cancelled() const override { return false; }
-    ts::Profile& UserProfile() const override { return profile_; }
-
-private:
-    ts::Profile& profile_;
-    bool encrypt_;
-};
-
-class Codec : public ts::TtsBPObject {
-public:
-    using TtsBPObject::TtsBPObject;
-    int32_t ReadFromStream(ts::Stream&) override { return 0; }
-    int32_t WriteToStream(ts::Stream&) override { return 0; }
-};
 
 int usage(const char* program) {
     std::fprintf(stderr,
@@ -57,8 +37,8 @@ int main(int argc, char** argv) {
     try {
         ts::createProfileLayout(argv[2]);
         auto profile = ts::Profile::open(argv[2], argv[3]);
-        BenchProject project(*profile, mode == "encrypted");
-        Codec codec(&project);
+        ts::TtsCodecSettings project(mode == "encrypted", "capture-memory-bench", profile.get());
+        ts::TtsSectionCodec codec(&project);
         if (capture) {
             ts::FileStream block(argv[5], ts::FileStream::Mode::Create, 0600);
             const int64_t written = ts::WriteFileListBlock(codec, *profile, {argv[4]}, block);

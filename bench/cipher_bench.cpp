@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/bp_object.h"
+#include "engine/part/standalone_codec.h"
 #include "platform/stream.h"
 #include "transfer/cipher/triple_des.h"
 
@@ -114,25 +114,9 @@ private:
     std::map<std::string, double> seconds_;
 };
 
-// A simple project link: encryption on, a fixed pass phrase.
-class EncryptingProject : public ts::TtsProjectLink {
-public:
-    bool Encrypt() const override { return true; }
-    std::string Password() const override { return kPassPhrase; }
-    bool Cancelled() const override { return false; }
-    ts::Profile& UserProfile() const override { throw std::logic_error("no profile in the benchmark"); }
-};
-
-class SectionPart : public ts::TtsBPObject {
-public:
-    using TtsBPObject::TtsBPObject;
-    int32_t ReadFromStream(ts::Stream&) override { return 0; }
-    int32_t WriteToStream(ts::Stream&) override { return 0; }
-};
-
 int encodeAndDecodeSection(const std::string& path) {
-    EncryptingProject project;
-    SectionPart part(&project);
+    ts::TtsCodecSettings project(true, kPassPhrase);
+    ts::TtsSectionCodec part(&project);
     {
         ts::FileStream plain(path, ts::FileStream::Mode::Read);
         ts::FileStream section(path + ".section", ts::FileStream::Mode::Create);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/part/bp_object.h"
+#include "engine/part/standalone_codec.h"
 #include "items/capture/file_list_block.h"
 #include "items/capture/inventory_sink.h"
 #include "platform/bounded_stream.h"
@@ -16,33 +16,13 @@
 
 namespace {
 
-class FuzzProject : public ts::TtsProjectLink {
-public:
-    FuzzProject(ts::Profile& profile, bool encrypt) : profile_(profile), encrypt_(encrypt) {}
-    bool Encrypt() const override { return encrypt_; }
-    std::string Password() const override { return "fuzz"; }
-    bool Cancelled() const override { return false; }
-    ts::Profile& UserProfile() const override { return profile_; }
-
-private:
-    ts::Profile& profile_;
-    bool encrypt_;
-};
-
-class Codec : public ts::TtsBPObject {
-public:
-    using TtsBPObject::TtsBPObject;
-    int32_t ReadFromStream(ts::Stream&) override { return 0; }
-    int32_t WriteToStream(ts::Stream&) override { return 0; }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static ts::Profile profile("/nonexistent-fuzz-profile", ts::RegistryHive::inMemory(), "fuzz");
     if (size == 0) return 0;
-    FuzzProject project(profile, (data[0] & 1) != 0);
-    Codec codec(&project);
+    ts::TtsCodecSettings project((data[0] & 1) != 0, "fuzz", &profile);
+    ts::TtsSectionCodec codec(&project);
     ts::ByteViewStream input(data + 1, static_cast<int64_t>(size - 1));
     ts::InventorySink inventory;
     try {

@@ -6,36 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/bp_object.h"
+#include "engine/part/standalone_codec.h"
 #include "platform/exception.h"
 
 namespace {
-
-class FuzzProject : public ts::TtsProjectLink {
-public:
-    explicit FuzzProject(bool encrypt) : encrypt_(encrypt) {}
-    bool Encrypt() const override { return encrypt_; }
-    std::string Password() const override { return "fuzz"; }
-    bool Cancelled() const override { return false; }
-    ts::Profile& UserProfile() const override { throw std::logic_error("no profile"); }
-
-private:
-    bool encrypt_;
-};
-
-class FuzzPart : public ts::TtsBPObject {
-public:
-    using TtsBPObject::TtsBPObject;
-    int32_t ReadFromStream(ts::Stream&) override { return 0; }
-    int32_t WriteToStream(ts::Stream&) override { return 0; }
-};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    FuzzProject project((data[0] & 1) != 0);
-    FuzzPart part(&project);
+    ts::TtsCodecSettings project((data[0] & 1) != 0, "fuzz");
+    ts::TtsSectionCodec part(&project);
     ts::MemoryStream source(std::vector<uint8_t>(data + 1, data + size));
     try {
         while (source.remaining() > 0) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/bp_object.h"
+#include "engine/part/standalone_codec.h"
 #include "platform/exception.h"
 #include "support/temp_dir.h"
 
@@ -14,26 +14,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The three things the codec takes from its project.
-class FakeProject : public TtsProjectLink {
-public:
-    FakeProject(bool encrypt, std::string password) : encrypt_(encrypt), password_(std::move(password)) {}
-    bool Encrypt() const override { return encrypt_; }
-    std::string Password() const override { return password_; }
-    bool Cancelled() const override { return false; }
-    Profile& UserProfile() const override { std::abort(); }  // the codec never needs it
-
-private:
-    bool encrypt_;
-    std::string password_;
-};
-
-class Part : public TtsBPObject {
-public:
-    using TtsBPObject::TtsBPObject;
-    int32_t ReadFromStream(Stream&) override { return 0; }
-    int32_t WriteToStream(Stream&) override { return 0; }
-};
+using FakeProject = TtsCodecSettings;
+using Part = TtsSectionCodec;
 
 int64_t lengthField(const Bytes& section) {
     int64_t length;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/bp_object.h"
+#include "engine/part/standalone_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/inventory_sink.h"
 #include "items/capture/profile_restore_sink.h"
@@ -26,25 +26,12 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using test::WineProfile;
 
-class FakeProject : public TtsProjectLink {
+// A codec for file records: a fixed non-ASCII pass phrase, names expanded in `profile`.
+class FakeProject : public TtsCodecSettings {
 public:
-    FakeProject(Profile& profile, bool encrypt) : profile_(profile), encrypt_(encrypt) {}
-    bool Encrypt() const override { return encrypt_; }
-    std::string Password() const override { return "s\xC3\xA9same"; }
-    bool Cancelled() const override { return false; }
-    Profile& UserProfile() const override { return profile_; }
-
-private:
-    Profile& profile_;
-    bool encrypt_;
+    FakeProject(Profile& profile, bool encrypt) : TtsCodecSettings(encrypt, "s\xC3\xA9same", &profile) {}
 };
-
-class Codec : public TtsBPObject {
-public:
-    using TtsBPObject::TtsBPObject;
-    int32_t ReadFromStream(Stream&) override { return 0; }
-    int32_t WriteToStream(Stream&) override { return 0; }
-};
+using Codec = TtsSectionCodec;
 
 // A file record built by hand: name field, size, contents.
 Bytes record(std::string_view name, std::string_view contents, int64_t size = -1) {
