@@ -10,7 +10,7 @@
 #include <exception>
 #include <string>
 
-#include "engine/part/standalone_codec.h"
+#include "part/standalone_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/file_list_block.h"
 #include "items/capture/profile_restore_sink.h"

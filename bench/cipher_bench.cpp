@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/standalone_codec.h"
-#include "platform/stream.h"
+#include "part/standalone_codec.h"
+#include "platform/stream/stream.h"
 #include "transfer/cipher/triple_des.h"
 
 namespace {

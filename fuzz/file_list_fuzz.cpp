@@ -5,14 +5,14 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/part/standalone_codec.h"
+#include "part/standalone_codec.h"
 #include "items/capture/file_list_block.h"
 #include "items/capture/inventory_sink.h"
-#include "platform/bounded_stream.h"
+#include "platform/stream/bounded_stream.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/registry_hive.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace {
 

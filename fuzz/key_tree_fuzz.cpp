@@ -6,11 +6,11 @@
 
 #include "items/capture/backup_reg_item.h"
 #include "items/capture/inventory_sink.h"
-#include "platform/bounded_stream.h"
+#include "platform/stream/bounded_stream.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/registry_hive.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static ts::Profile profile("/nonexistent-fuzz-profile", ts::RegistryHive::inMemory(), "fuzz");

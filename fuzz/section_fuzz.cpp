@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/standalone_codec.h"
+#include "part/standalone_codec.h"
 #include "platform/exception.h"
 
 namespace {

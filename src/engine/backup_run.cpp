@@ -5,14 +5,14 @@
 
 #include "engine/data_file_upload.h"
 #include "engine/datafile/data_header.h"
-#include "engine/datafile/parallel_deflate_stream.h"
+#include "platform/stream/parallel_deflate_stream.h"
 #include "engine/progress_percent.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"
 #include "platform/atomic_file.h"
 #include "platform/date_time.h"
 #include "platform/exception.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "engine/part/operation_log.h"
-#include "engine/part/text_field.h"
+#include "part/operation_log.h"
+#include "part/text_field.h"
 #include "platform/exception.h"
 
 namespace ts {

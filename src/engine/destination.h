@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 
 namespace ts {
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/part/text_field.h"
+#include "part/text_field.h"
 #include "platform/atomic_file.h"
 #include "platform/date_time.h"
 #include "platform/exception.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/destination.h"
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 #include "engine/scheme.h"
 #include "engine/source.h"
 

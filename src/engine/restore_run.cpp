@@ -10,7 +10,7 @@
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/registry_hive.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

@@ -3,7 +3,7 @@
 // and carried unchanged through every load and save.
 #include <cstdint>
 
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 
 namespace ts {
 

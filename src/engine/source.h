@@ -5,9 +5,9 @@
 #include <memory>
 #include <string_view>
 
-#include "engine/part/bp_object.h"
-#include "engine/part/source_item.h"
-#include "engine/part/source_item_list.h"
+#include "part/bp_object.h"
+#include "part/source_item.h"
+#include "part/source_item_list.h"
 
 namespace ts {
 

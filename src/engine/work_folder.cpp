@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

@@ -15,7 +15,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "engine/project.h"
 #include "platform/exception.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "engine/project.h"
 #include "support/temp_dir.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 namespace {

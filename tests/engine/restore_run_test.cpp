@@ -4,7 +4,7 @@
 
 #include "engine/datafile/data_file_contents.h"
 #include "engine/work_folder.h"
-#include "engine/datafile/zlib_error.h"
+#include "platform/stream/zlib_error.h"
 #include "run_test_support.h"
 
 namespace ts {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/project.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 namespace {

@@ -3,7 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts::cli {
 

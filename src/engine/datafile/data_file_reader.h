@@ -7,8 +7,8 @@
 #include <string>
 
 #include "engine/datafile/data_header.h"
-#include "engine/datafile/inflate_stream.h"
-#include "platform/stream.h"
+#include "platform/stream/inflate_stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

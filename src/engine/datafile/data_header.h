@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

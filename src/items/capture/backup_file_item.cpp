@@ -7,7 +7,7 @@
 #include "items/file_name.h"
 #include "platform/ansi_text.h"
 #include "platform/exception.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

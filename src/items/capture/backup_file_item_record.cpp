@@ -8,7 +8,7 @@
 #include "platform/ansi_text.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "items/capture/restore_sink.h"
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

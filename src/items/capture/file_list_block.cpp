@@ -1,6 +1,6 @@
 #include "items/capture/file_list_block.h"
 
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/file_list_block_section.h"
 #include "platform/exception.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "items/capture/restore_sink.h"
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

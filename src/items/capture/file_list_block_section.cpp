@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 #include "platform/exception.h"
 
 namespace ts {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/bounded_stream.h"
-#include "platform/stream.h"
+#include "platform/stream/bounded_stream.h"
+#include "platform/stream/stream.h"
 #include "transfer/cipher/triple_des.h"
 
 namespace ts {

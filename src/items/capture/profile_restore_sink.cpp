@@ -5,12 +5,12 @@
 #include <fstream>
 
 #include "items/capture/backup_file_item_name_check.h"
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 #include "items/capture/backup_file_item_record.h"
 #include "platform/atomic_file.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/registry/registry_hive.h"
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

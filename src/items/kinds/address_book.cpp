@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/part/operation_log.h"
+#include "part/operation_log.h"
 #include "items/capture/file_list_block.h"
 #include "items/kinds/item_count.h"
 #include "items/kinds/item_profile.h"

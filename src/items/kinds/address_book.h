@@ -1,7 +1,7 @@
 #pragma once
 // The item "Windows Address Book": every file below the user's address book folder. It
 // touches no registry key.
-#include "engine/part/source_item.h"
+#include "part/source_item.h"
 #include "items/kinds/extra_fields.h"
 #include "items/capture/restore_sink.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "engine/part/text_field.h"
+#include "part/text_field.h"
 
 namespace ts {
 

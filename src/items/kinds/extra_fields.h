@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "engine/part/operation_log.h"
-#include "engine/part/text_field.h"
+#include "part/operation_log.h"
+#include "part/text_field.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/file_list_block.h"
 #include "items/find_files.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/source_item.h"
+#include "part/source_item.h"
 #include "items/capture/restore_sink.h"
 
 namespace ts {

@@ -1,6 +1,6 @@
 #include "items/kinds/ie_settings.h"
 
-#include "engine/part/operation_log.h"
+#include "part/operation_log.h"
 #include "items/capture/backup_reg_item.h"
 #include "items/capture/inventory_sink.h"
 #include "items/kinds/item_count.h"

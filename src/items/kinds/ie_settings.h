@@ -4,7 +4,7 @@
 // data is that same record passed through the section codec.
 #include <memory>
 
-#include "engine/part/source_item.h"
+#include "part/source_item.h"
 #include "items/capture/restore_sink.h"
 
 namespace ts {

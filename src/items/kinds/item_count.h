@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

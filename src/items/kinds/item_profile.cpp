@@ -1,6 +1,6 @@
 #include "items/kinds/item_profile.h"
 
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 #include "items/capture/backup_reg_item.h"
 #include "items/file_name.h"
 #include "items/find_files.h"

@@ -3,7 +3,7 @@
 // settings, and every file of every identity's store, all at once.
 #include <memory>
 
-#include "engine/part/source_item.h"
+#include "part/source_item.h"
 #include "items/kinds/extra_fields.h"
 #include "items/capture/restore_sink.h"
 

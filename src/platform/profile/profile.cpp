@@ -11,7 +11,7 @@
 
 #include "platform/exception.h"
 #include "platform/registry/registry_hive.h"
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

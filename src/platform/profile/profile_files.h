@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

@@ -9,7 +9,7 @@
 #include "platform/registry/wine_server_check.h"
 #include "platform/registry/wine_user_reg_document.h"
 #include "platform/registry/wine_user_reg_file.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 #include "transfer/cipher/passphrase_digest.h"
 
 namespace ts {

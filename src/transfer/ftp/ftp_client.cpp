@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 #include "transfer/ftp/ftp_data_address.h"
 #include "transfer/ftp/ftp_endpoint.h"
 

@@ -13,7 +13,7 @@
 #include "platform/profile/profile.h"
 #include "platform/registry/registry_hive.h"
 #include "support/temp_dir.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 namespace {

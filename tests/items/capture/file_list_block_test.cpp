@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/standalone_codec.h"
+#include "part/standalone_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/inventory_sink.h"
 #include "items/capture/profile_restore_sink.h"
 #include "platform/exception.h"
 #include "support/temp_dir.h"
 #include "support/wine_profile.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 namespace {

@@ -20,7 +20,7 @@
 #include "platform/registry/registry_hive.h"
 #include "support/temp_dir.h"
 #include "support/wine_profile.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 namespace {

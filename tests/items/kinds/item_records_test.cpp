@@ -10,7 +10,7 @@
 #include "items/kinds/favorites.h"
 #include "items/kinds/oe_data.h"
 #include "platform/exception.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 namespace {

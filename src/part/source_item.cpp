@@ -1,9 +1,9 @@
-#include "engine/part/source_item.h"
+#include "part/source_item.h"
 
 #include <array>
 
-#include "engine/part/text_field.h"
-#include "transfer/debug_log.h"
+#include "part/text_field.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

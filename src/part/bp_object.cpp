@@ -1,6 +1,6 @@
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 
-#include "platform/bounded_stream.h"
+#include "platform/stream/bounded_stream.h"
 #include "platform/exception.h"
 #include "transfer/cipher/triple_des.h"
 

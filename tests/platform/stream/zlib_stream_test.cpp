@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/datafile/parallel_deflate_stream.h"
-#include "engine/datafile/inflate_stream.h"
-#include "engine/datafile/zlib_error.h"
+#include "platform/stream/parallel_deflate_stream.h"
+#include "platform/stream/inflate_stream.h"
+#include "platform/stream/zlib_error.h"
 #include "support/temp_dir.h"
 
 namespace ts {

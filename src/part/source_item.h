@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 
 namespace ts {
 

@@ -1,4 +1,4 @@
-#include "engine/datafile/chunk_deflater.h"
+#include "platform/stream/chunk_deflater.h"
 
 #include <climits>
 #include <string>

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/datafile/chunk_deflater.h"
-#include "platform/stream.h"
+#include "platform/stream/chunk_deflater.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

@@ -1,4 +1,4 @@
-#include "engine/datafile/parallel_deflate_stream.h"
+#include "platform/stream/parallel_deflate_stream.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/bounded_stream.h"
+#include "platform/stream/bounded_stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/part/standalone_codec.h"
+#include "part/standalone_codec.h"
 #include "platform/exception.h"
 #include "support/temp_dir.h"
 

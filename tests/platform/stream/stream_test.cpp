@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/exception.h"
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 #include "support/temp_dir.h"
 
 namespace ts {

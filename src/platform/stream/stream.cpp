@@ -1,4 +1,4 @@
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 #include <algorithm>
 #include <cerrno>

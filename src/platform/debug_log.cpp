@@ -1,4 +1,4 @@
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 #include <cerrno>
 #include <clocale>

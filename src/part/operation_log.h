@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/stream.h"
-#include "transfer/debug_log.h"
+#include "platform/stream/stream.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 

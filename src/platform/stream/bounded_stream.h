@@ -5,7 +5,7 @@
 // copying it into memory first.
 #include <cstdint>
 
-#include "platform/stream.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 

@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "support/temp_dir.h"
-#include "transfer/debug_log.h"
+#include "platform/debug_log.h"
 
 namespace ts {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "engine/part/bp_object.h"
+#include "part/bp_object.h"
 #include "platform/exception.h"
 
 namespace ts {

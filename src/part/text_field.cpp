@@ -1,4 +1,4 @@
-#include "engine/part/text_field.h"
+#include "part/text_field.h"
 
 #include <algorithm>
 #include <cstring>

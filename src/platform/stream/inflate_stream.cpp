@@ -1,11 +1,11 @@
-#include "engine/datafile/inflate_stream.h"
+#include "platform/stream/inflate_stream.h"
 
 #include <algorithm>
 #include <climits>
 #include <vector>
 #include <zlib.h>
 
-#include "engine/datafile/zlib_error.h"
+#include "platform/stream/zlib_error.h"
 
 namespace ts {
 
