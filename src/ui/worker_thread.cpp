@@ -1,0 +1,205 @@
+#include "ui/worker_thread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "engine/backup_run.h"
+#include "engine/restore_run.h"
+
+namespace ts::ui {
+
+namespace {
+
+// From linux/ioprio.h, which not every C library installs.
+constexpr int kIoprioWhoProcess = 1;
+constexpr int kIoprioClassShift = 13;
+constexpr int kIoprioClassIdle = 3;
+
+pid_t currentThreadId() {
+    return static_cast<pid_t>(::syscall(SYS_gettid));
+}
+
+}  // namespace
+
+bool LowerCurrentThreadPriority() {
+    // On Linux the nice value and the I/O priority of a thread id belong to that thread
+    // alone, so the interface thread keeps its own; threads the run starts inherit both.
+    const pid_t tid = currentThreadId();
+    bool niceSet = ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 19) == 0;
+    bool ioSet = ::syscall(SYS_ioprio_set, kIoprioWhoProcess, tid, kIoprioClassIdle << kIoprioClassShift) == 0;
+    return niceSet && ioSet;
+}
+
+class TtsThread::MessagesProxy : public UserMessages {
+public:
+    MessagesProxy(UserMessages& target, std::atomic<bool>& shown) : target_(target), shown_(shown) {}
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
+        shown_.store(true);
+        target_.ShowMessage(text, caption, icon);
+    }
+
+private:
+    UserMessages& target_;
+    std::atomic<bool>& shown_;
+};
+
+TtsThread::TtsThread(TtsBackupProject& project, std::string file) : project_(project), file_(std::move(file)) {
+    connect(this, &QThread::finished, this, &TtsThread::bodyFinished, Qt::QueuedConnection);
+}
+
+TtsThread::~TtsThread() = default;
+
+void TtsThread::StopBeforeDestruction() {
+    // Only does anything when a worker is torn down with the program; on a normal path the
+    // body is over before the worker frees itself.
+    if (isRunning()) {
+        Cancel();
+        wait();
+    }
+}
+
+RunEvents TtsThread::Events() {
+    RunEvents events;
+    events.onStatus = [this](const std::string& text) {
+        if (statusObserver_) statusObserver_(text);
+        queueStatus(text);
+    };
+    events.onProgress = [this](uint8_t percent) { queueProgress(percent); };
+    return events;
+}
+
+UserMessages* TtsThread::RunMessages(UserMessages* target) {
+    if (!target) return nullptr;
+    messages_ = std::make_unique<MessagesProxy>(*target, runShowedMessage_);
+    return messages_.get();
+}
+
+void TtsThread::Cancel() {
+    std::lock_guard lock(runMutex_);
+    if (!released_) CancelRun();
+}
+
+void TtsThread::run() {
+    LowerCurrentThreadPriority();
+    const pid_t tid = currentThreadId();
+    errno = 0;
+    int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    workerNice_.store(errno == 0 ? nice : -1);
+    long io = ::syscall(SYS_ioprio_get, kIoprioWhoProcess, tid);
+    workerIoClass_.store(io < 0 ? -1 : static_cast<int>(io >> kIoprioClassShift));
+    try {
+        Execute();
+    } catch (...) {
+        outcome_.failure = classifyCurrentException(file_);
+    }
+}
+
+void TtsThread::queueStatus(const std::string& text) {
+    std::lock_guard lock(eventsMutex_);
+    pending_.push_back({false, text, 0});
+    postFlushLocked();
+}
+
+void TtsThread::queueProgress(uint8_t percent) {
+    std::lock_guard lock(eventsMutex_);
+    if (!pending_.empty() && pending_.back().isProgress) {
+        pending_.back().percent = percent;
+    } else {
+        pending_.push_back({true, {}, percent});
+    }
+    postFlushLocked();
+}
+
+void TtsThread::postFlushLocked() {
+    // One hand-over in the queue at a time; what arrives meanwhile rides along with it.
+    if (flushPosted_) return;
+    flushPosted_ = true;
+    QMetaObject::invokeMethod(this, &TtsThread::flushEvents, Qt::QueuedConnection);
+}
+
+void TtsThread::flushEvents() {
+    std::vector<PendingEvent> events;
+    {
+        std::lock_guard lock(eventsMutex_);
+        events.swap(pending_);
+        flushPosted_ = false;
+    }
+    for (const PendingEvent& event : events) {
+        if (event.isProgress) {
+            emit OnProgress(event.percent);
+        } else {
+            emit OnStatus(QString::fromStdString(event.text));
+        }
+    }
+}
+
+void TtsThread::bodyFinished() {
+    flushEvents();
+    {
+        std::lock_guard lock(runMutex_);
+        TakeResults(outcome_);
+        ReleaseRun();
+        released_ = true;
+    }
+    outcome_.reportedByRun = runShowedMessage_.load();
+    if (outcome_.failure && outcome_.failure->kind == FailureKind::Cancelled) outcome_.cancelled = true;
+    emit Terminated(this);
+    deleteLater();
+}
+
+TtsBackupThread::TtsBackupThread(TtsBackupProject& project, Profile& profile, UserMessages* messages)
+    : TtsThread(project, {}) {
+    run_ = std::make_unique<BackupRun>(project, profile, Events(), RunMessages(messages));
+}
+
+TtsBackupThread::~TtsBackupThread() {
+    StopBeforeDestruction();
+}
+
+void TtsBackupThread::Execute() {
+    run_->run();
+}
+
+void TtsBackupThread::CancelRun() {
+    run_->cancel();
+}
+
+void TtsBackupThread::TakeResults(TtsRunOutcome& outcome) {
+    outcome.cancelled = run_->cancelled();
+    outcome.warnings = run_->warnings();
+}
+
+void TtsBackupThread::ReleaseRun() {
+    run_.reset();
+}
+
+TtsRestoreThread::TtsRestoreThread(TtsBackupProject& project, Profile& profile, const std::string& FileName)
+    : TtsThread(project, FileName), fileName_(FileName) {
+    run_ = std::make_unique<RestoreRun>(project, profile, fileName_, Events());
+}
+
+TtsRestoreThread::~TtsRestoreThread() {
+    StopBeforeDestruction();
+}
+
+void TtsRestoreThread::Execute() {
+    run_->run();
+}
+
+void TtsRestoreThread::CancelRun() {
+    run_->cancel();
+}
+
+void TtsRestoreThread::TakeResults(TtsRunOutcome& outcome) {
+    outcome.cancelled = run_->cancelled();
+    outcome.refusedNames = run_->refusedNames();
+}
+
+void TtsRestoreThread::ReleaseRun() {
+    run_.reset();
+}
+
+}  // namespace ts::ui

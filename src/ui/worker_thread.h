@@ -1,0 +1,158 @@
+#pragma once
+// The worker threads of a backup and a restore. A worker holds the core's run object for
+// one project, runs it at the lowest priority a normal user may set, and hands the run's
+// status texts and percentages to the interface thread as queued signals: in the order
+// raised, with the percentages between two texts folded into the last one, so a fast run
+// cannot flood the event queue. When the body is over, Terminated is emitted on the
+// interface thread after every event before it; the worker frees itself afterwards, and the
+// project it ran on may be freed by a Terminated handler.
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/failure.h"
+#include "engine/project.h"
+#include "engine/run_events.h"
+#include "platform/user_messages.h"
+
+namespace ts {
+class BackupRun;
+class RestoreRun;
+class Profile;
+}  // namespace ts
+
+namespace ts::ui {
+
+// Nice 19 and the idle I/O class for the calling thread only. Returns false when the system
+// refused either (the run then goes on at the priority it has).
+bool LowerCurrentThreadPriority();
+
+// How a run ended, complete when Terminated is emitted.
+struct TtsRunOutcome {
+    bool cancelled = false;
+    std::optional<Failure> failure;           // the run ended with an exception
+    bool reportedByRun = false;               // the run showed its own message box on the way
+    std::vector<std::string> warnings;        // a backup's notes, e.g. files saved as error records
+    std::vector<RefusedFileName> refusedNames;  // a restore's stored names it would not write
+};
+
+class TtsThread : public QThread {
+    Q_OBJECT
+public:
+    ~TtsThread() override;
+
+    TtsBackupProject& Project() const { return project_; }
+    // Asks the run to stop; any thread, any time, idempotent. Does nothing once the run's
+    // end has been handled.
+    void Cancel();
+    const TtsRunOutcome& Outcome() const { return outcome_; }
+
+    // What the body saw of its own priority after lowering it: the nice value and the I/O
+    // class (3 = idle); -1 until the body has run.
+    int WorkerNice() const { return workerNice_.load(); }
+    int WorkerIoClass() const { return workerIoClass_.load(); }
+
+    // Called on the worker thread with each status text before it is queued, for tracing a
+    // run step by step; set before the start.
+    void SetWorkerStatusObserver(std::function<void(const std::string&)> observer) {
+        statusObserver_ = std::move(observer);
+    }
+
+signals:
+    void OnStatus(const QString& text);
+    void OnProgress(int percent);
+    // On the interface thread, after every OnStatus and OnProgress of the run.
+    void Terminated(ts::ui::TtsThread* sender);
+
+protected:
+    TtsThread(TtsBackupProject& project, std::string file);
+    // The events the run object raises; they queue into this worker.
+    RunEvents Events();
+    // The messages a run shows itself: passed on to target, and noted in the outcome.
+    UserMessages* RunMessages(UserMessages* target);
+
+    // The body's work on the worker thread; throws what the run throws.
+    virtual void Execute() = 0;
+    virtual void CancelRun() = 0;
+    virtual void TakeResults(TtsRunOutcome& outcome) = 0;
+    // Frees the run object; on the interface thread once the body is over.
+    virtual void ReleaseRun() = 0;
+    // For the destructors of the kinds: cancel and wait for a body still running.
+    void StopBeforeDestruction();
+
+private:
+    void run() final;
+    void queueStatus(const std::string& text);
+    void queueProgress(uint8_t percent);
+    void postFlushLocked();
+    void flushEvents();
+    void bodyFinished();
+
+    class MessagesProxy;
+
+    TtsBackupProject& project_;
+    std::string file_;
+    TtsRunOutcome outcome_;
+    std::function<void(const std::string&)> statusObserver_;
+    std::unique_ptr<MessagesProxy> messages_;
+    std::atomic<bool> runShowedMessage_{false};
+    std::atomic<int> workerNice_{-1};
+    std::atomic<int> workerIoClass_{-1};
+
+    struct PendingEvent {
+        bool isProgress;
+        std::string text;
+        uint8_t percent;
+    };
+    std::mutex eventsMutex_;
+    std::vector<PendingEvent> pending_;
+    bool flushPosted_ = false;
+
+    std::mutex runMutex_;  // guards the run object against a cancel while it is released
+    bool released_ = false;
+};
+
+class TtsBackupThread : public TtsThread {
+    Q_OBJECT
+public:
+    // messages shows what the run shows itself (the upload failure); may be null.
+    TtsBackupThread(TtsBackupProject& project, Profile& profile, UserMessages* messages);
+    ~TtsBackupThread() override;
+
+protected:
+    void Execute() override;
+    void CancelRun() override;
+    void TakeResults(TtsRunOutcome& outcome) override;
+    void ReleaseRun() override;
+
+private:
+    std::unique_ptr<BackupRun> run_;
+};
+
+class TtsRestoreThread : public TtsThread {
+    Q_OBJECT
+public:
+    TtsRestoreThread(TtsBackupProject& project, Profile& profile, const std::string& FileName);
+    ~TtsRestoreThread() override;
+
+    const std::string& FileName() const { return fileName_; }
+
+protected:
+    void Execute() override;
+    void CancelRun() override;
+    void TakeResults(TtsRunOutcome& outcome) override;
+    void ReleaseRun() override;
+
+private:
+    std::string fileName_;
+    std::unique_ptr<RestoreRun> run_;
+};
+
+}  // namespace ts::ui

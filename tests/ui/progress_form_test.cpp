@@ -1,0 +1,80 @@
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include "ui/progress_form.h"
+
+using ts::ui::TProgressForm;
+
+class ProgressFormTest : public QObject {
+    Q_OBJECT
+private slots:
+    void controlsHaveTheirNamesTextsAndPlaces() {
+        TProgressForm form;
+        QCOMPARE(form.objectName(), QString("ProgressForm"));
+        QCOMPARE(form.windowTitle(), QString("Please wait ..."));
+        QCOMPARE(form.size(), QSize(318, 194));
+        QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(!(form.windowFlags() & Qt::WindowCloseButtonHint));
+        QVERIFY(!form.isModal());
+        struct Expected { const char* name; QPoint at; QString text; };
+        for (const Expected& e : {Expected{"Animate", {16, 16}, {}}, Expected{"Label1", {16, 88}, "Current States:"},
+                                  Expected{"StatesLabel", {96, 88}, ""}, Expected{"ProgressBar", {16, 112}, {}},
+                                  Expected{"PercentLabel", {280, 112}, ""}, Expected{"CancelButton", {16, 144}, "&Cancel"}}) {
+            auto* widget = form.findChild<QWidget*>(e.name);
+            QVERIFY2(widget, e.name);
+            QCOMPARE(widget->pos(), e.at);
+            if (auto* label = qobject_cast<QLabel*>(widget)) QCOMPARE(label->text(), e.text);
+            if (auto* button = qobject_cast<QPushButton*>(widget)) QCOMPARE(button->text(), e.text);
+        }
+        QCOMPARE(form.ProgressBar->minimum(), 0);
+        QCOMPARE(form.ProgressBar->maximum(), 100);
+        QVERIFY(form.StatesLabel->font().bold());
+    }
+
+    void percentTextHasNoLeadingZerosAndABlankBeforeThePercentSign() {
+        const std::pair<int, const char*> cases[] = {{0, "0 %"}, {5, "5 %"}, {42, "42 %"}, {100, "100 %"}};
+        for (auto [percent, text] : cases) QCOMPARE(TProgressForm::PercentText(static_cast<uint8_t>(percent)), QString(text));
+    }
+
+    void cancelWithoutAHandlerDoesNothing() {
+        TProgressForm form;
+        QTest::mouseClick(form.CancelButton, Qt::LeftButton);
+        QVERIFY(form.CancelButton->isEnabled());
+    }
+
+    // Clicks, Escape and a close of the window: one cancel request in all, and the dialog
+    // stays until the run's end takes it down.
+    void onlyTheFirstCancelRequestGoesThrough() {
+        TProgressForm form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        int requests = 0;
+        QObject* sender = nullptr;
+        form.OnCancel = [&](QObject* from) {
+            ++requests;
+            sender = from;
+        };
+        QTest::keyClick(&form, Qt::Key_Escape);
+        QCOMPARE(requests, 1);
+        QCOMPARE(sender, &form);
+        QVERIFY(!form.CancelButton->isEnabled());
+        form.CancelButton->click();
+        form.CancelButtonClick();
+        QTest::keyClick(&form, Qt::Key_Escape);
+        QVERIFY(!form.close());
+        QCOMPARE(requests, 1);
+        QVERIFY(form.isVisible());
+    }
+
+    void theAnimationPlays() {
+        TProgressForm form;
+        form.show();
+        const int first = form.Animate->Frame();
+        QTRY_VERIFY(form.Animate->Frame() != first);
+    }
+};
+
+QTEST_MAIN(ProgressFormTest)
+#include "progress_form_test.moc"
