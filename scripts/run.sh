@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts Tessaly. Arguments are passed to the program
-# (for now tessaly-cli; without arguments it shows its help).
+# Sets up, builds and starts Tessaly: the windowed program `tessaly` (under xvfb-run when no
+# display is found). Arguments are passed to it, e.g. --profile DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release
@@ -11,7 +11,7 @@ if [ -x build/release/src/app/tessaly ]; then
   fi
   exec build/release/src/app/tessaly "$@"
 elif [ -x build/release/src/app/tessaly-cli ]; then
-  # Until the windowed program exists, the command-line companion is the program.
+  # Built without Qt: the command-line companion is the program.
   [ $# -gt 0 ] || set -- --help
   exec build/release/src/app/tessaly-cli "$@"
 else

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test.
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test;
+# then the worker-thread tests once more under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
@@ -8,3 +9,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
 scripts/fuzz.sh "${TESSALY_FUZZ_SECONDS:-10}"
 ctest --test-dir build/test --output-on-failure -j2 --timeout 900
+scripts/tsan.sh

@@ -90,11 +90,16 @@ void TtsThread::run() {
     workerNice_.store(errno == 0 ? nice : -1);
     long io = ::syscall(SYS_ioprio_get, kIoprioWhoProcess, tid);
     workerIoClass_.store(io < 0 ? -1 : static_cast<int>(io >> kIoprioClassShift));
+    std::optional<Failure> failure;
     try {
         Execute();
     } catch (...) {
-        outcome_.failure = classifyCurrentException(file_);
+        failure = classifyCurrentException(file_);
     }
+    // Everything the body did is handed over under this lock: it orders the body before
+    // the end-of-run handling in a way thread checkers can see (Qt's queue uses its own).
+    std::lock_guard lock(bodyMutex_);
+    outcome_.failure = std::move(failure);
 }
 
 void TtsThread::queueStatus(const std::string& text) {
@@ -137,6 +142,7 @@ void TtsThread::flushEvents() {
 }
 
 void TtsThread::bodyFinished() {
+    { std::lock_guard bodyOver(bodyMutex_); }
     flushEvents();
     {
         std::lock_guard lock(runMutex_);

@@ -115,6 +115,7 @@ private:
     std::vector<PendingEvent> pending_;
     bool flushPosted_ = false;
 
+    std::mutex bodyMutex_;
     std::mutex runMutex_;  // guards the run object against a cancel while it is released
     bool released_ = false;
 };

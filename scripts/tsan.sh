@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the worker-thread tests (real runs, cancels from the interface thread, the events'
+# hand-over) with ThreadSanitizer in build/tsan and runs them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON -DTESSALY_BENCH=OFF >/dev/null
+cmake --build build/tsan -j2 --target ui_worker_thread_test
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
+export QT_QPA_PLATFORM=offscreen
+build/tsan/tests/ui/ui_worker_thread_test

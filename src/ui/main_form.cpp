@@ -1,0 +1,504 @@
+#include "ui/main_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+
+#include "engine/failure.h"
+#include "engine/flows.h"
+#include "engine/profile_choice.h"
+#include "platform/exception.h"
+#include "settings/settings_file.h"
+#include "ui/about_form.h"
+#include "ui/backup_form.h"
+#include "ui/html_help.h"
+#include "ui/pictures.h"
+#include "ui/progress_form.h"
+#include "ui/project_forms.h"
+#include "ui/prompts.h"
+#include "ui/restore_form.h"
+
+namespace ts::ui {
+
+namespace {
+
+constexpr char kSaveFilter[] = "Tessaly File(*.tsly)|*.tsly";
+constexpr char kOpenFilter[] = "Tessaly Project File(*.tsly)|*.tsly|All File(s)(*.*)|*.*";
+constexpr char kWrongPasswordText[] = "Your password is invalid, please try again!";
+constexpr char kRestoreWrongPasswordText[] = "Please check your password, the password is invalid! Restore terminated!";
+
+// The boxes a run shows itself (the upload's failure), raised on the worker thread: shown
+// on the interface thread while the worker waits for the user to close them.
+class InterfaceMessages : public UserMessages {
+public:
+    InterfaceMessages(QWidget& window, Prompts& prompts) : window_(window), prompts_(prompts) {}
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
+        auto show = [&] {
+            prompts_.message(&window_, QString::fromStdString(text), QString::fromStdString(caption), icon);
+        };
+        if (QThread::currentThread() == window_.thread()) {
+            show();
+        } else {
+            QMetaObject::invokeMethod(&window_, show, Qt::BlockingQueuedConnection);
+        }
+    }
+
+private:
+    QWidget& window_;
+    Prompts& prompts_;
+};
+
+// The password of an encrypted project file, asked with the small password dialog; a wrong
+// answer is said so before the question comes again.
+class ProjectPasswordQuestion : public PasswordQuestion {
+public:
+    ProjectPasswordQuestion(QWidget* window, Prompts& prompts) : window_(window), prompts_(prompts) {}
+    std::optional<std::string> askPassword(const std::string&, bool retry) override {
+        if (retry) prompts_.error(window_, kWrongPasswordText);
+        std::optional<QString> answer = prompts_.askPassword(window_);
+        if (!answer) return std::nullopt;
+        return answer->toStdString();
+    }
+
+private:
+    QWidget* window_;
+    Prompts& prompts_;
+};
+
+QAction* makeAction(QObject* owner, const char* name, const QString& text, const QString& hint, QKeySequence shortcut = {}) {
+    auto* action = new QAction(text, owner);
+    action->setObjectName(name);
+    action->setStatusTip(hint);
+    action->setToolTip(hint);
+    // The window's own shortcuts only: Ctrl+X in a dialog's text field is Cut.
+    if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+    return action;
+}
+
+}  // namespace
+
+TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder) {
+    TtsChosenProfile chosen;
+    try {
+        ProfileLocation location = explicitFolder ? ProfileLocation{*explicitFolder, false}
+                                                  : chooseProfileFolder(processEnvironment());
+        chosen.profile = chooseProfile(explicitFolder, false);
+        if (location.ownDefault && chosen.profile->folder() == location.folder) {
+            chosen.description = QString("Profile: %1, the program's own profile (%2)")
+                                     .arg(QString::fromStdString(chosen.profile->userName()),
+                                          QString::fromStdString(chosen.profile->folder()));
+        } else {
+            chosen.description = QString::fromStdString(describeProfile(*chosen.profile));
+        }
+    } catch (const std::exception& e) {
+        chosen.profile.reset();
+        chosen.problem = QString::fromStdString(e.what());
+        if (!chosen.problem.isEmpty() && chosen.problem.back().isLetterOrNumber()) chosen.problem += '.';
+        chosen.problem +=
+            "\nBackup and Restore stay off until the program is started on a usable profile: give its folder "
+            "with --profile DIR, or set WINEPREFIX to a Wine prefix; close Wine on that prefix first if it runs.";
+        chosen.description = "No usable profile";
+    }
+    return chosen;
+}
+
+TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile& profile, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts), settings_(settings), profile_(profile) {
+    setObjectName("MainForm");
+    setWindowTitle("Tessaly");
+    setWindowIcon(programIcon());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+
+    FileBackupAction = makeAction(this, "FileBackupAction", "&Backup", "Start backup ...", QKeySequence(Qt::CTRL | Qt::Key_B));
+    FileRestoreAction =
+        makeAction(this, "FileRestoreAction", "&Restore", "Restore from backup file", QKeySequence(Qt::CTRL | Qt::Key_R));
+    FileProjectManagerAction = makeAction(this, "FileProjectManagerAction", "&Project Manager ...", {});
+    FileExitAction = makeAction(this, "FileExitAction", "&Exit", "Exit backup application", QKeySequence(Qt::CTRL | Qt::Key_X));
+    HelpTopicAction = makeAction(this, "HelpTopicAction", "&Topic", "Show help topic");
+    HelpAboutAction = makeAction(this, "HelpAboutAction", "&About", "About Tessaly");
+    HelpVisitWebsiteAction = makeAction(this, "HelpVisitWebsiteAction", "Visit Our Website", "Open and browse our website");
+    for (QAction* action : {FileBackupAction, FileRestoreAction, FileProjectManagerAction, FileExitAction})
+        action->setProperty("category", "File");
+    for (QAction* action : {HelpTopicAction, HelpAboutAction, HelpVisitWebsiteAction}) action->setProperty("category", "Help");
+    addActions({FileBackupAction, FileRestoreAction, FileProjectManagerAction, FileExitAction, HelpTopicAction,
+                HelpAboutAction, HelpVisitWebsiteAction});
+
+    ActionMainMenuBar = new QMenuBar(this);
+    ActionMainMenuBar->setObjectName("ActionMainMenuBar");
+    QMenu* fileMenu = ActionMainMenuBar->addMenu("&File");
+    fileMenu->setObjectName("FileMenu");
+    fileMenu->addAction(FileBackupAction);
+    fileMenu->addAction(FileRestoreAction);
+    fileMenu->addSeparator();
+    fileMenu->addAction(FileProjectManagerAction);
+    fileMenu->addSeparator();
+    // The menu entry shows the exit letter the way File menus usually do.
+    QAction* exitEntry = fileMenu->addAction("E&xit\tCtrl+X");
+    exitEntry->setObjectName("FileExitMenuItem");
+    exitEntry->setStatusTip(FileExitAction->statusTip());
+    connect(exitEntry, &QAction::triggered, FileExitAction, &QAction::trigger);
+    connect(FileExitAction, &QAction::enabledChanged, exitEntry, &QAction::setEnabled);
+    QMenu* helpMenu = ActionMainMenuBar->addMenu("&Help");
+    helpMenu->setObjectName("HelpMenu");
+    helpMenu->addAction(HelpTopicAction);
+    helpMenu->addAction(HelpAboutAction);
+    helpMenu->addSeparator();
+    QAction* websiteEntry = helpMenu->addAction("&Visit Our Website");
+    websiteEntry->setObjectName("HelpVisitWebsiteMenuItem");
+    websiteEntry->setStatusTip(HelpVisitWebsiteAction->statusTip());
+    connect(websiteEntry, &QAction::triggered, HelpVisitWebsiteAction, &QAction::trigger);
+    connect(HelpVisitWebsiteAction, &QAction::enabledChanged, websiteEntry, &QAction::setEnabled);
+    setMenuBar(ActionMainMenuBar);
+
+    BackgroundImage = new QLabel(this);
+    BackgroundImage->setObjectName("BackgroundImage");
+    BackgroundImage->setPixmap(backgroundPicture());
+    BackgroundImage->setFixedSize(BackgroundImage->pixmap().size());
+    setCentralWidget(BackgroundImage);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName("StatusBar");
+    StatusBar->setSizeGripEnabled(false);
+    setStatusBar(StatusBar);
+    auto* profileLabel = new QLabel(profile_.description, StatusBar);
+    profileLabel->setObjectName("ProfileLabel");
+    StatusBar->addWidget(profileLabel, 1);
+
+    connect(FileBackupAction, &QAction::triggered, this, &TMainForm::FileBackupActionExecute);
+    connect(FileRestoreAction, &QAction::triggered, this, &TMainForm::FileRestoreActionExecute);
+    connect(FileProjectManagerAction, &QAction::triggered, this, &TMainForm::FileProjectManagerActionExecute);
+    connect(FileExitAction, &QAction::triggered, this, &TMainForm::FileExitActionExecute);
+    connect(HelpTopicAction, &QAction::triggered, this, &TMainForm::HelpTopicActionExecute);
+    connect(HelpAboutAction, &QAction::triggered, this, &TMainForm::HelpAboutActionExecute);
+    connect(HelpVisitWebsiteAction, &QAction::triggered, this, &TMainForm::HelpVisitWebsiteActionExecute);
+
+    runMessages_ = std::make_unique<InterfaceMessages>(*this, prompts_);
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    FormDestroy();
+}
+
+void TMainForm::FormCreate() {
+    // The picture sets the client area: its width by its height plus the two bars.
+    const QSize picture = BackgroundImage->pixmap().size();
+    setFixedSize(picture.width(),
+                 picture.height() + ActionMainMenuBar->sizeHint().height() + StatusBar->sizeHint().height());
+    RegXPEnv = std::make_unique<TtsRegXPEnv>(settings_);
+    try {
+        RegXPEnv->ReadFromRegistry();
+    } catch (const std::exception& e) {
+        // The history read up to the bad entry is kept; the window opens regardless.
+        prompts_.generalError(this, QString::fromStdString(e.what()));
+    }
+    AllowClose = true;
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TMainForm::FormShow() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    RegMainWindow = std::make_unique<TtsRegMainWindow>(settings_, this);
+    try {
+        RegMainWindow->ReadFromRegistry();
+    } catch (const std::exception&) {
+        // A placement that cannot be read leaves the window centred.
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // FormCloseQuery: a worker and its progress dialog live only inside this window.
+    if (AllowClose) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void TMainForm::FormDestroy() {
+    try {
+        if (RegMainWindow) RegMainWindow->WriteToRegistry();
+        RegXPEnv->WriteToRegistry();
+    } catch (const std::exception& e) {
+        prompts_.generalError(nullptr, QString::fromStdString(e.what()));
+    }
+    RegMainWindow.reset();
+    RegXPEnv.reset();
+}
+
+int32_t TMainForm::Left() const {
+    return frameGeometry().left();
+}
+int32_t TMainForm::Top() const {
+    return frameGeometry().top();
+}
+int32_t TMainForm::Width() const {
+    return frameGeometry().width();
+}
+int32_t TMainForm::Height() const {
+    return frameGeometry().height();
+}
+
+void TMainForm::SetLeft(int32_t value) {
+    // A place left from another screen layout must not put the window out of reach.
+    QRect frame = frameGeometry();
+    frame.moveLeft(value);
+    if (QGuiApplication::screenAt(frame.center())) move(frame.topLeft());
+}
+
+void TMainForm::SetTop(int32_t value) {
+    QRect frame = frameGeometry();
+    frame.moveTop(value);
+    if (QGuiApplication::screenAt(frame.center())) move(frame.topLeft());
+}
+
+void TMainForm::SetActionsEnabled(bool Enabled) {
+    for (QAction* action : {FileBackupAction, FileRestoreAction, FileProjectManagerAction, FileExitAction,
+                            HelpTopicAction, HelpAboutAction, HelpVisitWebsiteAction})
+        action->setEnabled(Enabled);
+    AllowClose = Enabled;
+}
+
+void TMainForm::ProgressPercent(uint8_t Percent) {
+    if (!progressForm_) return;
+    progressForm_->ProgressBar->setValue(Percent);
+    progressForm_->PercentLabel->setText(TProgressForm::PercentText(Percent));
+}
+
+void TMainForm::ProgressState(const QString& Text) {
+    if (!progressForm_) return;
+    progressForm_->StatesLabel->setText(Text);
+}
+
+void TMainForm::CancelThread() {
+    if (Thread) Thread->Cancel();
+}
+
+void TMainForm::RunStart(TtsThread* worker) {
+    SetActionsEnabled(false);
+    progressForm_ = new TProgressForm(this);
+    progressForm_->OnCancel = [this](QObject*) { CancelThread(); };
+    progressForm_->show();
+    Thread = worker;
+    connect(worker, &TtsThread::OnProgress, this, [this](int percent) { ProgressPercent(static_cast<uint8_t>(percent)); });
+    connect(worker, &TtsThread::OnStatus, this, &TMainForm::ProgressState);
+    connect(worker, &TtsThread::Terminated, this, &TMainForm::ThreadTerminate);
+    worker->start();
+}
+
+void TMainForm::ThreadTerminate(TtsThread* sender) {
+    if (!progressForm_) return;
+    delete progressForm_;
+    progressForm_ = nullptr;
+    ReportEndOfRun(sender->Outcome(), qobject_cast<TtsRestoreThread*>(sender) != nullptr);
+    Project.reset();
+    Thread = nullptr;
+    SetActionsEnabled(true);
+    emit RunEnded();
+}
+
+void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
+    if (outcome.cancelled) {
+        prompts_.information(this, "User canceled!");
+        return;
+    }
+    if (outcome.failure) {
+        const QString text = QString::fromStdString(outcome.failure->text);
+        if (restore) {
+            if (outcome.failure->kind == FailureKind::WrongPassword) {
+                prompts_.error(this, kRestoreWrongPasswordText);
+            } else {
+                prompts_.error(this, text + "\nRestore terminated!");
+            }
+        } else if (!outcome.reportedByRun) {
+            // The upload's failure box was the run's own report already.
+            prompts_.error(this, text);
+        }
+        return;
+    }
+    if (!outcome.refusedNames.empty()) {
+        QStringList names;
+        for (const RefusedFileName& refused : outcome.refusedNames)
+            names << QString::fromStdString(refused.storedName + " (" + refused.reason + ")");
+        const auto count = static_cast<int>(outcome.refusedNames.size());
+        prompts_.messageWithDetails(
+            this,
+            QString("Finished!\n%1 saved file%2 not restored: the stored name%3 would not land inside your folders.")
+                .arg(count)
+                .arg(count == 1 ? " was" : "s were")
+                .arg(count == 1 ? "" : "s"),
+            names.join('\n'), "Information", MessageIcon::Information);
+        return;
+    }
+    if (!outcome.warnings.empty()) {
+        QStringList notes;
+        for (const std::string& warning : outcome.warnings) notes << QString::fromStdString(warning);
+        prompts_.messageWithDetails(this, QString("Finished!\nThe backup made %1 note%2.").arg(notes.size()).arg(notes.size() == 1 ? "" : "s"),
+                                    notes.join('\n'), "Information", MessageIcon::Information);
+        return;
+    }
+    prompts_.information(this, "Finished!");
+}
+
+template <typename Step>
+void TMainForm::Guarded(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception& e) {
+        prompts_.generalError(this, QString::fromStdString(e.what()));
+    }
+}
+
+bool TMainForm::HaveProfile() {
+    if (profile_.profile) return true;
+    prompts_.error(this, profile_.problem);
+    return false;
+}
+
+void TMainForm::FileBackupActionExecute() {
+    if (!AllowClose || !HaveProfile()) return;
+    Guarded([&] {
+        int choice;
+        {
+            TSelectProjectForm select(prompts_, this);
+            if (select.exec() != QDialog::Accepted) return;
+            choice = select.ItemIndex();
+        }
+        switch (choice) {
+            case 0:
+                BackupNewProject();
+                break;
+            case 1: {
+                THistoryProjectsForm history(prompts_, this);
+                history.SetProjects(&RegXPEnv->Projects());
+                if (history.exec() != QDialog::Accepted) return;
+                std::optional<std::string> path = history.SelectedFile();
+                if (!path) return;
+                OpenAndBackUp(*path);
+                break;
+            }
+            case 2: {
+                std::optional<QString> path = prompts_.openFile(this, kOpenFilter, "tsly");
+                if (!path) return;
+                OpenAndBackUp(path->toStdString());
+                break;
+            }
+            default:
+                break;
+        }
+    });
+}
+
+void TMainForm::BackupNewProject() {
+    TBackupForm form(prompts_, this);
+    Project = std::make_unique<TtsBackupProject>(profile_.profile.get());
+    Project->SetCompressionLevel(RegXPEnv->Options().CompressionLevel);
+    form.SetProject(Project.get());
+    if (form.exec() != QDialog::Accepted) {
+        Project.reset();
+        return;
+    }
+    if (prompts_.question(this, "Do you want to save these settings to a project file?")) {
+        if (std::optional<QString> path = prompts_.saveFile(this, kSaveFilter, "tsly")) {
+            Project->SaveToFile(path->toStdString());
+            RegXPEnv->Projects().Add(path->toStdString());
+        }
+    }
+    RunStart(new TtsBackupThread(*Project, *profile_.profile, runMessages_.get()));
+}
+
+void TMainForm::OpenAndBackUp(const std::string& path) {
+    ProjectPasswordQuestion question(this, prompts_);
+    try {
+        Project = openProjectFile(path, *profile_.profile, question);
+    } catch (const FlowFailure& failure) {
+        if (failure.failure().kind != FailureKind::WrongPassword) throw;
+        prompts_.error(this, kWrongPasswordText);
+        return;
+    }
+    if (!Project) return;  // the password question was cancelled
+    TBackupForm form(prompts_, this);
+    form.SetProject(Project.get());
+    if (form.exec() != QDialog::Accepted) {
+        Project.reset();
+        return;
+    }
+    Project->SaveToFile(path);
+    if (!prompts_.question(this, "Do you want to backup?")) {
+        Project.reset();
+        return;
+    }
+    RunStart(new TtsBackupThread(*Project, *profile_.profile, runMessages_.get()));
+}
+
+void TMainForm::FileRestoreActionExecute() {
+    if (!AllowClose || !HaveProfile()) return;
+    Guarded([&] {
+        TRestoreForm form(prompts_, this);
+        Project = std::make_unique<TtsBackupProject>(profile_.profile.get());
+        form.SetProject(Project.get());
+        if (form.exec() != QDialog::Accepted) {
+            Project.reset();
+            return;
+        }
+        Project->SetPassword(form.Password().toStdString());
+        RunStart(new TtsRestoreThread(*Project, *profile_.profile, form.DataFileName().toStdString()));
+    });
+}
+
+void TMainForm::FileProjectManagerActionExecute() {
+    if (!AllowClose) return;
+    Guarded([&] {
+        TProjectManagerForm manager(prompts_, this);
+        manager.SetProjects(&RegXPEnv->Projects());
+        manager.exec();
+    });
+}
+
+void TMainForm::FileExitActionExecute() {
+    close();
+}
+
+QString TMainForm::HelpFilePath() {
+    return QDir(QCoreApplication::applicationDirPath()).filePath("ts_help.chm");
+}
+
+void TMainForm::HelpTopicActionExecute() {
+    if (!AllowClose) return;
+    Guarded([&] { HtmlHelp(this, HelpFilePath(), 0, 0); });
+}
+
+void TMainForm::HelpAboutActionExecute() {
+    if (!AllowClose) return;
+    Guarded([&] {
+        TAboutForm about(prompts_, this);
+        about.exec();
+    });
+}
+
+void TMainForm::HelpVisitWebsiteActionExecute() {
+    if (!AllowClose) return;
+    prompts_.openUrl(kWebsiteAddress);
+}
+
+}  // namespace ts::ui

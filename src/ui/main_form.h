@@ -1,0 +1,132 @@
+#pragma once
+// The main window: the one top-level window and the place every flow starts from. It owns
+// the settings records for the program's life, the project of the flow under way, and,
+// while a run works, the progress dialog; every action and every close is refused then.
+#include <QMainWindow>
+#include <QPointer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/project.h"
+#include "settings/reg_env_data.h"
+#include "ui/worker_thread.h"
+
+class QAction;
+class QLabel;
+class QMenuBar;
+class QStatusBar;
+
+namespace ts {
+class Profile;
+class SettingsFile;
+}  // namespace ts
+
+namespace ts::ui {
+
+class Prompts;
+class TProgressForm;
+
+// What the program works on: the profile chosen at start, or none when it could not be
+// used, with the line the status bar shows either way.
+struct TtsChosenProfile {
+    std::unique_ptr<Profile> profile;
+    QString description;
+    QString problem;  // why there is no profile, and what to do about it
+};
+
+// The profile given on the command line or by the environment, as tessaly-cli chooses it;
+// never throws.
+TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder);
+
+inline constexpr char kWebsiteAddress[] = "https://tessaly.example.org/";
+
+class TMainForm : public QMainWindow, public TtsPlacedWindow {
+    Q_OBJECT
+public:
+    // settings and profile outlive the window; profile may hold no profile.
+    TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile& profile, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    std::unique_ptr<TtsRegMainWindow> RegMainWindow;
+    std::unique_ptr<TtsRegXPEnv> RegXPEnv;
+    std::unique_ptr<TtsBackupProject> Project;
+    bool AllowClose = true;
+    QPointer<TtsThread> Thread;
+
+    QMenuBar* ActionMainMenuBar;
+    QLabel* BackgroundImage;
+    QStatusBar* StatusBar;
+    QAction* FileBackupAction;
+    QAction* FileRestoreAction;
+    QAction* FileProjectManagerAction;
+    QAction* FileExitAction;
+    QAction* HelpTopicAction;
+    QAction* HelpAboutAction;
+    QAction* HelpVisitWebsiteAction;
+
+    TProgressForm* ProgressForm() const { return progressForm_; }
+
+    // TtsPlacedWindow: the frame's place on the screen; the size is fixed by the picture.
+    int32_t Left() const override;
+    int32_t Top() const override;
+    int32_t Width() const override;
+    int32_t Height() const override;
+    void SetLeft(int32_t value) override;
+    void SetTop(int32_t value) override;
+    void SetWidth(int32_t) override {}
+    void SetHeight(int32_t) override {}
+
+    void FileBackupActionExecute();
+    void FileRestoreActionExecute();
+    void FileProjectManagerActionExecute();
+    void FileExitActionExecute();
+    void HelpTopicActionExecute();
+    void HelpAboutActionExecute();
+    void HelpVisitWebsiteActionExecute();
+
+    // The path of the help file beside the program.
+    static QString HelpFilePath();
+
+signals:
+    // After the end of a run has been reported and the actions are enabled again.
+    void RunEnded();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+
+    void SetActionsEnabled(bool Enabled);
+    void ProgressPercent(uint8_t Percent);
+    void ProgressState(const QString& Text);
+    void CancelThread();
+    void ThreadTerminate(TtsThread* sender);
+    void ReportEndOfRun(const TtsRunOutcome& outcome, bool restore);
+
+    void RunStart(TtsThread* worker);
+    // Choice 0: a new project, edited, perhaps saved, then backed up.
+    void BackupNewProject();
+    // Choices 1 and 2: a project file opened (with its password), edited, saved back and,
+    // when the user says so, backed up.
+    void OpenAndBackUp(const std::string& path);
+    // Runs one flow step, reporting what escapes it through the general error report.
+    template <typename Step>
+    void Guarded(Step&& step);
+    // Profile-bound flows need a usable profile; false after saying so.
+    bool HaveProfile();
+
+    Prompts& prompts_;
+    SettingsFile& settings_;
+    TtsChosenProfile& profile_;
+    QPointer<TProgressForm> progressForm_;
+    bool shown_ = false;
+    std::unique_ptr<UserMessages> runMessages_;
+};
+
+}  // namespace ts::ui
