@@ -1,0 +1,385 @@
+// The main window with real runs on real sample profiles: its look, its settings, the state
+// while a worker runs, the end of a run for every way a run can end.
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "engine/backup_run.h"
+#include "platform/debug_log.h"
+#include "settings/reg_env_data.h"
+#include "settings/settings_file.h"
+#include "support/ftp_test_server.h"
+#include "ui/main_form.h"
+#include "ui/progress_form.h"
+#include "ui/scripted_prompts.h"
+#include "ui_test_support.h"
+
+using namespace ts;
+using namespace ts::ui;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kCaptions[] = {"Windows Address Book", "Favorites", "IE Settings", "Outlook Express Data"};
+const QString kRestoreWrongPassword = "Please check your password, the password is invalid! Restore terminated!";
+
+QStringList texts(const ScriptedPrompts& prompts) {
+    QStringList list;
+    for (const auto& shown : prompts.shown) list << shown.text;
+    return list;
+}
+
+}  // namespace
+
+class MainFormTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::SampleProfiles> samples;
+    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<ScriptedPrompts> prompts;
+    TtsChosenProfile chosen;
+    std::unique_ptr<TMainForm> form;
+
+    std::string settingsPath() const { return samples->dir.file("config/tessaly/settings.reg"); }
+
+    void openWindow() {
+        settings = std::make_unique<SettingsFile>(settingsPath());
+        form = std::make_unique<TMainForm>(*prompts, *settings, chosen);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    // A project of the window's own, as a flow leaves it just before the run starts.
+    TtsBackupProject& newProject(bool allItems = true) {
+        form->Project = std::make_unique<TtsBackupProject>(samples->alice.get());
+        TtsBackupProject& project = *form->Project;
+        project.SetName("Mail");
+        project.SetWorkFolder(samples->work());
+        project.Destination().SetLocalFolder(samples->out());
+        if (allItems)
+            for (const char* caption : kCaptions) project.Source().FindItem(caption)->SetSelected(true);
+        return project;
+    }
+
+    std::string backUpDirectly(bool encrypt = false) {
+        TtsBackupProject project(samples->alice.get());
+        project.SetName("Mail");
+        project.SetWorkFolder(samples->work());
+        project.Destination().SetLocalFolder(samples->out());
+        project.SetEncrypt(encrypt);
+        project.SetPassword("right");
+        for (const char* caption : kCaptions) project.Source().FindItem(caption)->SetSelected(true);
+        BackupRun(project, *samples->alice, {}, nullptr).run();
+        return samples->out("Mail.tsly_dat");
+    }
+
+    // Starts a restore into bob's profile as the restore flow does after the dialog's OK.
+    TtsRestoreThread* startRestore(const std::string& file, const std::string& password = {}) {
+        form->Project = std::make_unique<TtsBackupProject>(samples->bob.get());
+        form->Project->SetWorkFolder(samples->work());
+        form->Project->SetPassword(password);
+        auto* worker = new TtsRestoreThread(*form->Project, *samples->bob, file);
+        return worker;
+    }
+
+    bool waitForRunEnd() {
+        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
+        return ended.count() > 0 || ended.wait(120000);
+    }
+
+private slots:
+    void init() {
+        samples = std::make_unique<test::SampleProfiles>();
+        prompts = std::make_unique<ScriptedPrompts>();
+        chosen = TtsChosenProfile{};
+        chosen.profile = Profile::open(samples->dir.file("alice"), "alice");
+        chosen.description = "Profile: alice (" + QString::fromStdString(samples->dir.file("alice")) + ")";
+    }
+    void cleanup() {
+        form.reset();
+        settings.reset();
+        prompts.reset();
+        chosen = TtsChosenProfile{};
+        samples.reset();
+        DebugLog::instance().clear();
+    }
+
+    void theWindowHasItsCaptionMenusShortcutsAndSize() {
+        openWindow();
+        QCOMPARE(form->windowTitle(), QString("Tessaly"));
+        QCOMPARE(form->objectName(), QString("MainForm"));
+        QVERIFY(!(form->windowFlags() & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(form->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(form->BackgroundImage->size(), QSize(640, 480));
+        QCOMPARE(form->size(), QSize(640, 480 + form->ActionMainMenuBar->height() + form->StatusBar->height()));
+        QCOMPARE(form->minimumSize(), form->maximumSize());
+
+        struct Entry { QString menu, entry; QAction* action; QKeySequence shortcut; QString hint; };
+        const Entry entries[] = {
+            {"&File", "&Backup", form->FileBackupAction, QKeySequence(Qt::CTRL | Qt::Key_B), "Start backup ..."},
+            {"&File", "&Restore", form->FileRestoreAction, QKeySequence(Qt::CTRL | Qt::Key_R), "Restore from backup file"},
+            {"&File", "", nullptr, {}, {}},
+            {"&File", "&Project Manager ...", form->FileProjectManagerAction, {}, ""},
+            {"&File", "", nullptr, {}, {}},
+            {"&File", "E&xit\tCtrl+X", form->FileExitAction, QKeySequence(Qt::CTRL | Qt::Key_X), "Exit backup application"},
+            {"&Help", "&Topic", form->HelpTopicAction, {}, "Show help topic"},
+            {"&Help", "&About", form->HelpAboutAction, {}, "About Tessaly"},
+            {"&Help", "", nullptr, {}, {}},
+            {"&Help", "&Visit Our Website", form->HelpVisitWebsiteAction, {}, "Open and browse our website"},
+        };
+        QList<QAction*> menus = form->ActionMainMenuBar->actions();
+        QCOMPARE(menus.size(), 2);
+        int index[2] = {0, 0};
+        for (const Entry& e : entries) {
+            const int m = e.menu == "&File" ? 0 : 1;
+            QCOMPARE(menus[m]->text(), e.menu);
+            QAction* entry = menus[m]->menu()->actions().value(index[m]++);
+            QVERIFY(entry);
+            QCOMPARE(entry->isSeparator(), e.entry.isEmpty());
+            if (e.entry.isEmpty()) continue;
+            QCOMPARE(entry->text(), e.entry);
+            QCOMPARE(e.action->shortcut(), e.shortcut);
+            QCOMPARE(e.action->statusTip(), e.hint);
+        }
+        QCOMPARE(form->FileExitAction->text(), QString("&Exit"));
+        QCOMPARE(form->HelpVisitWebsiteAction->text(), QString("Visit Our Website"));
+        auto* profileLabel = form->StatusBar->findChild<QLabel*>("ProfileLabel");
+        QVERIFY(profileLabel);
+        QVERIFY(profileLabel->text().contains(QString::fromStdString(samples->dir.file("alice"))));
+    }
+
+    void settingsAreReadAtCreationAndPlacementAtShowAndBothStoredAtTheEnd() {
+        {
+            SettingsFile seed(settingsPath());
+            TtsRegXPEnv env(seed);
+            env.Projects().Add("/data/one.tsly");
+            env.Projects().Add("/data/two.tsly");
+            env.WriteToRegistry();
+        }
+        openWindow();
+        QCOMPARE(form->RegXPEnv->Projects().ProjectFiles, (std::vector<std::string>{"/data/one.tsly", "/data/two.tsly"}));
+        QVERIFY(form->RegMainWindow);
+        form->RegXPEnv->Projects().Add("/data/one.tsly");  // the history may hold a path twice
+        form->move(30, 40);
+        const QPoint placed = form->frameGeometry().topLeft();
+        form.reset();
+
+        SettingsFile after(settingsPath());
+        TtsRegXPEnv env(after);
+        env.ReadFromRegistry();
+        QCOMPARE(env.Projects().ProjectFiles,
+                 (std::vector<std::string>{"/data/one.tsly", "/data/two.tsly", "/data/one.tsly"}));
+        openWindow();
+        QCOMPARE(form->frameGeometry().topLeft(), placed);
+    }
+
+    // While the worker stands still in its compression, every way to start something or to
+    // close the window is refused; the run then ends with "Finished!" and all is allowed again.
+    void duringARunEveryActionAndTheCloseAreRefused() {
+        openWindow();
+        newProject();
+        auto* worker = new TtsBackupThread(*form->Project, *samples->alice, nullptr);
+        test::WorkerGate gate;
+        worker->SetWorkerStatusObserver([&](const std::string& text) {
+            if (text == "Compress Data ...") gate.stopHere();
+        });
+        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
+        form->RunStart(worker);
+        QVERIFY(gate.waitReached());
+
+        QVERIFY(form->ProgressForm() && form->ProgressForm()->isVisible());
+        for (QAction* action : form->actions()) QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
+        for (QAction* menu : form->ActionMainMenuBar->actions())
+            for (QAction* entry : menu->menu()->actions())
+                QVERIFY2(entry->isSeparator() || !entry->isEnabled(), qPrintable(entry->text()));
+        QVERIFY(!form->AllowClose);
+        QVERIFY(!form->close());
+        form->activateWindow();
+        for (int key : {Qt::Key_B, Qt::Key_R, Qt::Key_X}) QTest::keyClick(form.get(), static_cast<Qt::Key>(key), Qt::ControlModifier);
+        form->FileBackupActionExecute();
+        form->FileRestoreActionExecute();
+        form->FileProjectManagerActionExecute();
+        form->HelpAboutActionExecute();
+        form->HelpTopicActionExecute();
+        form->HelpVisitWebsiteActionExecute();
+        QVERIFY(form->isVisible());
+        QVERIFY(prompts->shown.empty());
+        QVERIFY(prompts->openedUrls.isEmpty());
+
+        gate.letGo();
+        QVERIFY(ended.wait(120000));
+        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QCOMPARE(prompts->shown.front().caption, QString("Information"));
+        QVERIFY(!form->ProgressForm());
+        QVERIFY(!form->Project);
+        QVERIFY(fs::exists(samples->out("Mail.tsly_dat")));
+        for (QAction* action : form->actions()) QVERIFY(action->isEnabled());
+        QVERIFY(form->close());
+    }
+
+    void thePercentLabelFollowsTheBar() {
+        openWindow();
+        newProject();
+        auto* worker = new TtsBackupThread(*form->Project, *samples->alice, nullptr);
+        form->RunStart(worker);
+        QStringList seen;
+        bool matches = true;
+        // Connected after the window's own handler, so it sees what that handler set.
+        connect(worker, &TtsThread::OnProgress, this, [&](int percent) {
+            TProgressForm* dialog = form->ProgressForm();
+            seen << dialog->PercentLabel->text();
+            matches &= dialog->ProgressBar->value() == percent && dialog->PercentLabel->text() == QString("%1 %").arg(percent);
+        });
+        QVERIFY(waitForRunEnd());
+        QVERIFY(matches);
+        QVERIFY(!seen.isEmpty());
+        QCOMPARE(seen.back(), QString("100 %"));
+    }
+
+    void cancelDuringCompressionEndsWithUserCanceledOnly() {
+        openWindow();
+        newProject();
+        auto* worker = new TtsBackupThread(*form->Project, *samples->alice, nullptr);
+        test::WorkerGate gate;
+        worker->SetWorkerStatusObserver([&](const std::string& text) {
+            if (text == "Compress Data ...") gate.stopHere();
+        });
+        form->RunStart(worker);
+        QVERIFY(gate.waitReached());
+        QPushButton* cancel = form->ProgressForm()->CancelButton;
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QVERIFY(!cancel->isEnabled());
+        gate.letGo();
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(texts(*prompts), QStringList{"User canceled!"});
+        QVERIFY(!fs::exists(samples->out("Mail.tsly_dat")));
+    }
+
+    void cancelDuringARestoresItemLoopEndsWithUserCanceledOnly() {
+        const std::string file = backUpDirectly();
+        openWindow();
+        auto* worker = startRestore(file);
+        test::WorkerGate gate;
+        std::atomic<bool> stopped{false};
+        worker->SetWorkerStatusObserver([&](const std::string& text) {
+            if (text.rfind("Restore ", 0) == 0 && !stopped.exchange(true)) gate.stopHere();
+        });
+        form->RunStart(worker);
+        QVERIFY(gate.waitReached());
+        QTest::mouseClick(form->ProgressForm()->CancelButton, Qt::LeftButton);
+        gate.letGo();
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(texts(*prompts), QStringList{"User canceled!"});
+    }
+
+    // A backup that wrote no data file says why, never "Finished!".
+    void aFailedBackupIsReportedAsAnError() {
+        openWindow();
+        newProject().Destination().SetLocalFolder(samples->dir.file("no-such-folder"));
+        form->RunStart(new TtsBackupThread(*form->Project, *samples->alice, nullptr));
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(prompts->shown.size(), size_t(1));
+        QCOMPARE(prompts->shown[0].caption, QString("Error"));
+        QVERIFY2(prompts->shown[0].text.contains("no-such-folder"), qPrintable(prompts->shown[0].text));
+        QVERIFY(!texts(*prompts).contains("Finished!"));
+    }
+
+    void aFailedRestoreSaysWhatFailed_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("wrong password") << 0;
+        QTest::newRow("not zlib data") << 1;
+        QTest::newRow("missing file") << 2;
+    }
+    void aFailedRestoreSaysWhatFailed() {
+        QFETCH(int, kind);
+        std::string file;
+        std::string password;
+        if (kind == 0) {
+            file = backUpDirectly(true);
+            password = "wrong";
+        } else if (kind == 1) {
+            file = samples->out("junk.tsly_dat");
+            test::writeHostFile(file, std::string(5000, 'x'));
+        } else {
+            file = samples->out("gone.tsly_dat");
+        }
+        openWindow();
+        form->RunStart(startRestore(file, password));
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(prompts->shown.size(), size_t(1));
+        const auto& box = prompts->shown[0];
+        QCOMPARE(box.caption, QString("Error"));
+        if (kind == 0) {
+            QCOMPARE(box.text, kRestoreWrongPassword);
+        } else {
+            QVERIFY2(box.text.endsWith("\nRestore terminated!"), qPrintable(box.text));
+            QVERIFY2(box.text.contains(QString::fromStdString(file)), qPrintable(box.text));
+            QVERIFY(!box.text.contains("password"));
+        }
+    }
+
+    void aRestoreIntoAnotherProfileEndsWithFinished() {
+        const std::string file = backUpDirectly();
+        openWindow();
+        form->RunStart(startRestore(file));
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob")));
+    }
+
+    // The upload's failure box is the run's own report: nothing is said twice, and the run
+    // does not end with "Finished!".
+    void aBackupToFtp_data() {
+        QTest::addColumn<bool>("rightPassword");
+        QTest::newRow("stored on the server") << true;
+        QTest::newRow("login refused") << false;
+    }
+    void aBackupToFtp() {
+        QFETCH(bool, rightPassword);
+        test::PyFtpServer server;
+        openWindow();
+        TtsBackupProject& project = newProject(false);
+        project.Source().FindItem("Favorites")->SetSelected(true);
+        project.Destination().SetUseFtp(true);
+        project.Destination().SetFtpHost(server.host());
+        project.Destination().SetFtpUserName(server.options().user);
+        project.Destination().SetFtpPassword(rightPassword ? server.options().password : "wrong");
+        project.Destination().SetFtpFolder("/");
+        form->RunStart(new TtsBackupThread(project, *samples->alice, nullptr));
+        QVERIFY(waitForRunEnd());
+        if (rightPassword) {
+            QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+            QVERIFY(fs::exists(server.home() / "Mail.tsly_dat"));
+        } else {
+            QCOMPARE(texts(*prompts), QStringList{"Transferring failed, please check your ftp settings!"});
+            QCOMPARE(prompts->shown[0].caption, QString("Error"));
+        }
+    }
+
+    void anUnusableProfileIsReportedAndTheWindowStillOpens() {
+        TtsChosenProfile missing = ChooseProfileForWindows(samples->dir.file("no-prefix-here"));
+        QVERIFY(!missing.profile);
+        QVERIFY2(missing.problem.contains("--profile"), qPrintable(missing.problem));
+        chosen = std::move(missing);
+        openWindow();
+        QVERIFY(form->isVisible());
+        form->FileBackupActionExecute();
+        form->FileRestoreActionExecute();
+        QCOMPARE(prompts->shown.size(), size_t(2));
+        for (const auto& box : prompts->shown) QCOMPARE(box.text, chosen.problem);
+        QVERIFY(form->HelpAboutAction->isEnabled());
+    }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "main_form_test.moc"
