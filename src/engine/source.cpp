@@ -25,6 +25,10 @@ TtsBPSourceItem* TtsBPSource::FindItem(std::string_view caption) const {
     return nullptr;
 }
 
+void TtsBPSource::ProfileGiven() {
+    for (TtsBPSourceItem* item : itemList_) item->ProfileGiven();
+}
+
 int32_t TtsBPSource::WriteToStream(Stream& stream) {
     int32_t total = 0;
     for (TtsBPSourceItem* item : itemList_) total += item->WriteToStream(stream);
