@@ -18,7 +18,7 @@ constexpr int kIoprioWhoProcess = 1;
 constexpr int kIoprioClassShift = 13;
 constexpr int kIoprioClassIdle = 3;
 
-pid_t currentThreadId() {
+pid_t linuxThreadId() {
     return static_cast<pid_t>(::syscall(SYS_gettid));
 }
 
@@ -27,7 +27,7 @@ pid_t currentThreadId() {
 bool LowerCurrentThreadPriority() {
     // On Linux the nice value and the I/O priority of a thread id belong to that thread
     // alone, so the interface thread keeps its own; threads the run starts inherit both.
-    const pid_t tid = currentThreadId();
+    const pid_t tid = linuxThreadId();
     bool niceSet = ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 19) == 0;
     bool ioSet = ::syscall(SYS_ioprio_set, kIoprioWhoProcess, tid, kIoprioClassIdle << kIoprioClassShift) == 0;
     return niceSet && ioSet;
@@ -84,7 +84,7 @@ void TtsThread::Cancel() {
 
 void TtsThread::run() {
     LowerCurrentThreadPriority();
-    const pid_t tid = currentThreadId();
+    const pid_t tid = linuxThreadId();
     errno = 0;
     int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
     workerNice_.store(errno == 0 ? nice : -1);
