@@ -86,6 +86,10 @@ public:
     void HelpAboutActionExecute();
     void HelpVisitWebsiteActionExecute();
 
+    // Run start for a project already in Project and a worker made for it: every action off,
+    // the progress dialog up, the worker started. The end of the run frees the project.
+    void RunStart(TtsThread* worker);
+
     // The path of the help file beside the program.
     static QString HelpFilePath();
 
@@ -109,7 +113,6 @@ private:
     void ThreadTerminate(TtsThread* sender);
     void ReportEndOfRun(const TtsRunOutcome& outcome, bool restore);
 
-    void RunStart(TtsThread* worker);
     // Choice 0: a new project, edited, perhaps saved, then backed up.
     void BackupNewProject();
     // Choices 1 and 2: a project file opened (with its password), edited, saved back and,
