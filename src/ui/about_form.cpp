@@ -1,0 +1,93 @@
+#include "ui/about_form.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/pictures.h"
+#include "ui/prompts.h"
+#include "ui/window_layout.h"
+
+namespace ts::ui {
+
+namespace {
+
+// A label that looks and acts like a link but hands its address to Prompts, so the
+// desktop's mail program or browser opens (and a test sees the request instead).
+class LinkLabel : public QLabel {
+public:
+    LinkLabel(const QString& text, std::function<void()> onClick, QWidget* parent)
+        : QLabel(text, parent), onClick_(std::move(onClick)) {
+        QFont font = this->font();
+        font.setUnderline(true);
+        setFont(font);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::WindowText, QColor(0, 0, 0x80));
+        setPalette(palette);
+        setCursor(Qt::PointingHandCursor);
+        setWordWrap(true);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QLabel::mouseReleaseEvent(event);
+        onClick_();
+    }
+
+private:
+    std::function<void()> onClick_;
+};
+
+}  // namespace
+
+TAboutForm::TAboutForm(Prompts& prompts, QWidget* parent) : QDialog(parent), prompts_(prompts) {
+    setObjectName("AboutForm");
+    setWindowTitle("About");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 12);
+    auto* head = new QHBoxLayout;
+    auto* icon = new QLabel(this);
+    icon->setPixmap(programIcon().pixmap(32, 32));
+    icon->setFixedSize(32, 32);
+    auto* title = new QLabel("Tessaly V1", this);
+    QFont titleFont = title->font();
+    titleFont.setBold(true);
+    titleFont.setPixelSize(16);
+    title->setFont(titleFont);
+    head->addWidget(icon);
+    head->addSpacing(10);
+    head->addWidget(title, 1);
+    layout->addLayout(head);
+    layout->addSpacing(12);
+    auto* about = new QLabel(
+        "Backs up and restores the mail store, accounts, address book, favorites and browser settings "
+        "kept in a Wine prefix, into one data file.",
+        this);
+    about->setWordWrap(true);
+    layout->addWidget(about);
+    layout->addSpacing(12);
+    auto* contact = new LinkLabel(QString("Questions or trouble? Write to us: %1").arg(kSupportMail),
+                                  [this] { ContactLabelClick(); }, this);
+    contact->setObjectName("ContactLabel");
+    layout->addWidget(contact);
+    layout->addSpacing(6);
+    auto* website = new LinkLabel(QString("News and updates on our web site: %1").arg(kWebsite),
+                                  [this] { WebsiteLabelClick(); }, this);
+    website->setObjectName("WebsiteLabel");
+    layout->addWidget(website);
+    layout->addStretch(1);
+    auto* ok = new QPushButton("&OK", this);
+    ok->setObjectName("OkButton");
+    ok->setDefault(true);
+    layout->addLayout(buttonRow({ok}));
+    // Enter presses the default button; Esc rejects, which closes the box the same way.
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    fixDesignedSize(this, QSize(368, 304));
+}
+
+void TAboutForm::ContactLabelClick() { prompts_.openUrl(QString("mailto:") + kSupportMail); }
+
+void TAboutForm::WebsiteLabelClick() { prompts_.openUrl(kWebsite); }
+
+}  // namespace ts::ui

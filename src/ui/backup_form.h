@@ -1,0 +1,111 @@
+#pragma once
+// The backup dialog: edits one project's name, items, destination, password and
+// compression. After OK the project holds exactly what the controls show; after Cancel it
+// is unchanged. The dialog neither creates nor frees projects.
+#include <QDialog>
+#include <QStringList>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QThread;
+class QTreeWidget;
+
+namespace ts {
+class FtpClient;
+class TtsBackupProject;
+}
+
+namespace ts::ui {
+
+class Prompts;
+
+class TBackupForm : public QDialog {
+    Q_OBJECT
+public:
+    // The four rows, in row order.
+    static const QStringList kItemCaptions;
+
+    explicit TBackupForm(Prompts& prompts, QWidget* parent = nullptr);
+    ~TBackupForm() override;
+
+    void SetProject(TtsBackupProject* project) { project_ = project; }
+    TtsBackupProject* Project() const { return project_; }
+
+    // Prepares the controls and loads the project; run each time the dialog is shown.
+    void FormShow();
+    // A project with an item selected shows exactly its selection; one with none selected
+    // (a new project) shows every row ticked.
+    void LoadFromProject();
+    // Checks what the project's fields can hold first, then stores every control; when a
+    // value cannot be stored nothing is changed and false is returned.
+    bool SaveToProject();
+    // All checks; one error box listing every failure in check order.
+    bool ValidateInput();
+    void OkButtonClick();
+    void BackupToFileButtonClick();
+    void BackupToFTPServerButtonClick();
+    void EnableFolderControls(bool enabled);
+    void EnableFTPControls(bool enabled);
+    void SelectAllButtonClick();
+    void DeselectAllButtonClick();
+    void EnableEncryptCheckBoxClick();
+    void SelFolderButtonClick();
+    // Runs the connection test on a thread of its own; the button stays disabled until it
+    // ends and the result box is shown.
+    void TestButtonClick();
+    bool FtpTestRunning() const { return testThread_ != nullptr; }
+
+signals:
+    void ftpTestFinished();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // What the controls cannot store into the project's fields, worded for the user.
+    QStringList unstorableValues() const;
+    void ftpTestDone();
+
+    Prompts& prompts_;
+    TtsBackupProject* project_ = nullptr;
+    std::unique_ptr<FtpClient> ftpClient_;
+    QThread* testThread_ = nullptr;
+    struct TestResult;
+    std::shared_ptr<TestResult> testResult_;
+
+    QTabWidget* pages_;
+    QLineEdit* projectNameEdit_;
+    QTreeWidget* itemsList_;
+    QPushButton* selectAllButton_;
+    QPushButton* deselectAllButton_;
+    QRadioButton* backupToFileButton_;
+    QLabel* backupToFileLabel_;
+    QLineEdit* destFolderEdit_;
+    QPushButton* selFolderButton_;
+    QRadioButton* backupToFtpButton_;
+    QLabel* hostLabel_;
+    QLineEdit* hostEdit_;
+    QLabel* folderLabel_;
+    QLineEdit* folderEdit_;
+    QLabel* userNameLabel_;
+    QLineEdit* userNameEdit_;
+    QLabel* passwordLabel_;
+    QLineEdit* passwordEdit_;
+    QPushButton* testButton_;
+    QCheckBox* enableEncryptCheckBox_;
+    QLabel* enterPasswordLabel_;
+    QLineEdit* enPasswordEdit_;
+    QLineEdit* enPassword2Edit_;
+    QComboBox* compressionLevelComboBox_;
+    QPushButton* okButton_;
+    QPushButton* cancelButton_;
+};
+
+}  // namespace ts::ui

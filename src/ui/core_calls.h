@@ -1,0 +1,26 @@
+#pragma once
+// The few calls the dialogs make into the core, kept in one place.
+#include <optional>
+#include <string>
+
+namespace ts {
+class TtsBackupProject;
+}
+
+namespace ts::ui {
+
+// Why a project name cannot become the data file's name ("<name>.tsly_dat" in the folder
+// or on the server), worded for the user; nullopt when it can.
+std::optional<std::string> dataFileNameProblem(const std::string& projectName);
+
+// Whether the data file is encrypted, from its header. Throws TsException naming the file
+// when it cannot be opened or is not a data file.
+bool dataFileEncrypted(const std::string& file);
+
+enum class RowMark { Invalid = 0, Valid = 1, Encrypted = 2 };
+
+// The history's rule for one entry, reading the project file into project: no file at the
+// path is Invalid, a file that needs a password is Encrypted. Other failures pass out.
+RowMark readProjectEntry(const std::string& path, TtsBackupProject& project);
+
+}  // namespace ts::ui

@@ -1,0 +1,80 @@
+#include "ui/prompts.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <QUrl>
+
+#include "ui/single_password_form.h"
+
+namespace ts::ui {
+
+void Prompts::generalError(QWidget* parent, const QString& text) {
+    QString shown = text;
+    if (!shown.isEmpty() && shown.back() > QChar('.')) shown += QChar('.');
+    message(parent, shown, QStringLiteral("Tessaly"), MessageIcon::Error);
+}
+
+QString toQtFilter(const QString& filter) {
+    const QStringList parts = filter.split(QChar('|'));
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QChar(';'), QChar(' '));
+        out << parts[i] + QStringLiteral(" (") + patterns + QChar(')');
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+void QtPrompts::message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) {
+    QMessageBox::Icon qtIcon = icon == MessageIcon::Error      ? QMessageBox::Critical
+                               : icon == MessageIcon::Question ? QMessageBox::Question
+                                                               : QMessageBox::Information;
+    QMessageBox box(qtIcon, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool QtPrompts::question(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text, QMessageBox::Yes | QMessageBox::No, parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+namespace {
+
+std::optional<QString> runFileDialog(QWidget* parent, const QString& filter, const QString& suffix,
+                                     QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilter(toQtFilter(filter));
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front();
+}
+
+}  // namespace
+
+std::optional<QString> QtPrompts::openFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) {
+    return runFileDialog(parent, filter, defaultSuffix, QFileDialog::AcceptOpen);
+}
+
+std::optional<QString> QtPrompts::saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) {
+    return runFileDialog(parent, filter, defaultSuffix, QFileDialog::AcceptSave);
+}
+
+std::optional<QString> QtPrompts::chooseFolder(QWidget* parent, const QString& prompt) {
+    QString folder = QFileDialog::getExistingDirectory(parent, prompt, QString(), QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty()) return std::nullopt;
+    return folder;
+}
+
+std::optional<QString> QtPrompts::askPassword(QWidget* parent) {
+    TSinglePasswordForm form(*this, parent);
+    if (form.exec() != QDialog::Accepted) return std::nullopt;
+    return form.Password();
+}
+
+void QtPrompts::openUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+
+}  // namespace ts::ui

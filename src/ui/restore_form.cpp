@@ -1,0 +1,167 @@
+#include "ui/restore_form.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "engine/project.h"
+#include "platform/exception.h"
+#include "ui/core_calls.h"
+#include "ui/pictures.h"
+#include "ui/prompts.h"
+#include "ui/window_layout.h"
+
+namespace ts::ui {
+
+TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent), prompts_(prompts) {
+    setObjectName("RestoreForm");
+    setWindowTitle("Restore");
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* banner = new QLabel(this);
+    banner->setPixmap(bannerPicture());
+    banner->setFixedHeight(49);
+    banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    outer->addWidget(banner);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(10, 5, 10, 10);
+    outer->addLayout(body, 1);
+
+    auto* fileGroup = new QGroupBox("Backup file:", this);
+    fileGroup->setObjectName("BackupFileGroupBox");
+    auto* fileLayout = new QGridLayout(fileGroup);
+    fileLayout->addWidget(new QLabel("Please select your backup file below:", fileGroup), 0, 0, 1, 2);
+    fileEdit_ = new QLineEdit(fileGroup);
+    fileEdit_->setObjectName("FileEdit");
+    browseButton_ = new QPushButton("?", fileGroup);
+    browseButton_->setObjectName("SpeedButton1");
+    browseButton_->setFixedWidth(28);
+    browseButton_->setToolTip("Choose a backup data file");
+    fileLayout->addWidget(fileEdit_, 1, 0);
+    fileLayout->addWidget(browseButton_, 1, 1);
+    body->addWidget(fileGroup);
+
+    auto* infoGroup = new QGroupBox("File information:", this);
+    infoGroup->setObjectName("FileInfoGroupBox");
+    auto* infoLayout = new QGridLayout(infoGroup);
+    infoLayout->addWidget(new QLabel("This archive included:", infoGroup), 0, 0, 1, 2);
+    itemsList_ = new QTreeWidget(infoGroup);
+    itemsList_->setObjectName("ItemsListView");
+    itemsList_->setHeaderLabels({"Item"});
+    itemsList_->setColumnWidth(0, 400);
+    itemsList_->setRootIsDecorated(false);
+    itemsList_->setEnabled(false);  // shows what the file holds; takes no input
+    infoLayout->addWidget(itemsList_, 1, 0, 1, 2);
+    passwordLabel_ = new QLabel("Archive password:", infoGroup);
+    passwordLabel_->setObjectName("PasswordLabel");
+    passwordEdit_ = new QLineEdit(infoGroup);
+    passwordEdit_->setObjectName("PasswordEdit");
+    passwordEdit_->setEchoMode(QLineEdit::Password);
+    passwordLabel_->setBuddy(passwordEdit_);
+    passwordLabel_->setEnabled(false);
+    passwordEdit_->setEnabled(false);
+    infoLayout->addWidget(passwordLabel_, 2, 0);
+    infoLayout->addWidget(passwordEdit_, 2, 1);
+    infoLayout->setColumnStretch(1, 1);
+    body->addWidget(infoGroup, 1);
+
+    restoreButton_ = new QPushButton("&Restore", this);
+    restoreButton_->setObjectName("RestoreButton");
+    restoreButton_->setDefault(true);
+    cancelButton_ = new QPushButton("&Cancel", this);
+    cancelButton_->setObjectName("CancelButton");
+    auto* buttons = buttonRow({restoreButton_, cancelButton_});
+    buttons->setContentsMargins(0, 8, 0, 0);
+    body->addLayout(buttons);
+
+    setTabOrder(fileEdit_, browseButton_);
+    setTabOrder(browseButton_, passwordEdit_);
+    setTabOrder(passwordEdit_, restoreButton_);
+    setTabOrder(restoreButton_, cancelButton_);
+    connect(browseButton_, &QPushButton::clicked, this, &TRestoreForm::SpeedButton1Click);
+    connect(restoreButton_, &QPushButton::clicked, this, &TRestoreForm::RestoreButtonClick);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+    fixDesignedSize(this, QSize(457, 461));
+}
+
+QString TRestoreForm::PasswordText() const { return passwordEdit_->text(); }
+
+void TRestoreForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TRestoreForm::FormShow() { fileEdit_->setFocus(); }
+
+void TRestoreForm::SpeedButton1Click() {
+    std::optional<QString> chosen = prompts_.openFile(this, kFilter, kDefaultSuffix);
+    if (!chosen || *chosen == fileEdit_->text()) return;
+    fileEdit_->setText(*chosen);
+    if (!project_) return;
+    dataFileName_ = chosen->toStdString();
+    readDataFile(dataFileName_);
+}
+
+void TRestoreForm::loadOnce(const std::string& file) {
+    ++fileReads_;
+    project_->LoadFromDataFile(file);
+}
+
+void TRestoreForm::readDataFile(const std::string& file) {
+    // Only a wrong or missing password is worth a password question; a file that is not a
+    // data file, or cannot be read, is said so.
+    try {
+        dataFileEncrypted(file);
+    } catch (const std::exception& error) {
+        prompts_.error(this, QString::fromStdString(error.what()));
+        itemsList_->clear();
+        passwordLabel_->setEnabled(false);
+        passwordEdit_->setEnabled(false);
+        return;
+    }
+    try {
+        loadOnce(file);
+    } catch (const EFileEncrypted&) {
+        if (std::optional<QString> password = prompts_.askPassword(this)) {
+            project_->SetPassword(password->toStdString());
+            try {
+                loadOnce(file);
+                passwordEdit_->setText(QString::fromStdString(project_->Password()));
+            } catch (const std::exception&) {
+                prompts_.error(this, "Please check your password, your password is invalid!");
+            }
+        }
+    } catch (const std::exception& error) {
+        prompts_.error(this, QString::fromStdString("Cannot read \"" + file + "\": " + error.what()));
+    }
+    passwordLabel_->setEnabled(project_->Encrypt());
+    passwordEdit_->setEnabled(project_->Encrypt());
+    showItems();
+}
+
+void TRestoreForm::showItems() {
+    itemsList_->clear();
+    for (const TtsBPSourceItem* item : project_->Source().ItemList()) {
+        QString caption = QString::fromStdString(item->Caption());
+        auto* row = new QTreeWidgetItem(itemsList_, {caption});
+        row->setIcon(0, itemIconForCaption(caption));
+        row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        row->setCheckState(0, item->Selected() ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void TRestoreForm::RestoreButtonClick() {
+    if (passwordLabel_->isEnabled() && passwordEdit_->text().trimmed().isEmpty()) {
+        prompts_.error(this, "Please enter your password for this archive!");
+        return;
+    }
+    accept();
+}
+
+}  // namespace ts::ui
