@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
@@ -19,12 +20,17 @@
 #include "settings/settings_file.h"
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
-#include "ui/html_help.h"
+#include "ui/history_projects_form.h"
 #include "ui/pictures.h"
 #include "ui/progress_form.h"
-#include "ui/project_forms.h"
+#include "ui/project_manager_form.h"
 #include "ui/prompts.h"
 #include "ui/restore_form.h"
+#include "ui/select_project_form.h"
+#if __has_include("ui/html_help.h")
+#include "ui/html_help.h"
+#define TESSALY_HAVE_HTML_HELP 1
+#endif
 
 namespace ts::ui {
 
@@ -380,7 +386,7 @@ void TMainForm::FileBackupActionExecute() {
     Guarded([&] {
         int choice;
         {
-            TSelectProjectForm select(prompts_, this);
+            TSelectProjectForm select(this);
             if (select.exec() != QDialog::Accepted) return;
             choice = select.ItemIndex();
         }
@@ -392,9 +398,9 @@ void TMainForm::FileBackupActionExecute() {
                 THistoryProjectsForm history(prompts_, this);
                 history.SetProjects(&RegXPEnv->Projects());
                 if (history.exec() != QDialog::Accepted) return;
-                std::optional<std::string> path = history.SelectedFile();
-                if (!path) return;
-                OpenAndBackUp(*path);
+                // OK without a chosen row chooses nothing.
+                if (history.SelectedRow() < 0) return;
+                OpenAndBackUp(history.SelectedPath());
                 break;
             }
             case 2: {
@@ -461,8 +467,8 @@ void TMainForm::FileRestoreActionExecute() {
             Project.reset();
             return;
         }
-        Project->SetPassword(form.Password().toStdString());
-        RunStart(new TtsRestoreThread(*Project, *profile_.profile, form.DataFileName().toStdString()));
+        Project->SetPassword(form.PasswordText().toStdString());
+        RunStart(new TtsRestoreThread(*Project, *profile_.profile, form.DataFileName()));
     });
 }
 
@@ -485,7 +491,11 @@ QString TMainForm::HelpFilePath() {
 
 void TMainForm::HelpTopicActionExecute() {
     if (!AllowClose) return;
+#ifdef TESSALY_HAVE_HTML_HELP
     Guarded([&] { HtmlHelp(this, HelpFilePath(), 0, 0); });
+#else
+    prompts_.generalError(this, "The help file \"" + HelpFilePath() + "\" cannot be shown");
+#endif
 }
 
 void TMainForm::HelpAboutActionExecute() {
@@ -498,7 +508,7 @@ void TMainForm::HelpAboutActionExecute() {
 
 void TMainForm::HelpVisitWebsiteActionExecute() {
     if (!AllowClose) return;
-    prompts_.openUrl(kWebsiteAddress);
+    prompts_.openUrl(TAboutForm::kWebsite);
 }
 
 }  // namespace ts::ui

@@ -40,8 +40,6 @@ struct TtsChosenProfile {
 // never throws.
 TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder);
 
-inline constexpr char kWebsiteAddress[] = "https://tessaly.example.org/";
-
 class TMainForm : public QMainWindow, public TtsPlacedWindow {
     Q_OBJECT
 public:

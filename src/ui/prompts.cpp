@@ -35,6 +35,14 @@ void QtPrompts::message(QWidget* parent, const QString& text, const QString& cap
     box.exec();
 }
 
+void QtPrompts::messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
+                                   MessageIcon icon) {
+    QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption, text,
+                    QMessageBox::Ok, parent);
+    box.setDetailedText(details);
+    box.exec();
+}
+
 bool QtPrompts::question(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text, QMessageBox::Yes | QMessageBox::No, parent);
     return box.exec() == QMessageBox::Yes;

@@ -18,6 +18,11 @@ void ScriptedPrompts::message(QWidget*, const QString& text, const QString& capt
     shown.push_back({text, caption, icon});
 }
 
+void ScriptedPrompts::messageWithDetails(QWidget*, const QString& text, const QString& details, const QString& caption,
+                                         MessageIcon icon) {
+    shown.push_back({text, caption, icon, details});
+}
+
 bool ScriptedPrompts::question(QWidget*, const QString& text) {
     shown.push_back({text, QStringLiteral("Question"), MessageIcon::Question});
     return takeFront(questions, false);
