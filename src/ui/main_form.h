@@ -10,7 +10,9 @@
 #include <string>
 
 #include "engine/project.h"
+#include "platform/profile/profile.h"
 #include "settings/reg_env_data.h"
+#include "ui/progress_form.h"
 #include "ui/worker_thread.h"
 
 class QAction;
@@ -19,14 +21,12 @@ class QMenuBar;
 class QStatusBar;
 
 namespace ts {
-class Profile;
 class SettingsFile;
 }  // namespace ts
 
 namespace ts::ui {
 
 class Prompts;
-class TProgressForm;
 
 // What the program works on: the profile chosen at start, or none when it could not be
 // used, with the line the status bar shows either way.
@@ -87,6 +87,8 @@ public:
     // Run start for a project already in Project and a worker made for it: every action off,
     // the progress dialog up, the worker started. The end of the run frees the project.
     void RunStart(TtsThread* worker);
+    // What a backup run shows itself (the upload's failure), shown by this window.
+    UserMessages* RunMessages() const { return runMessages_.get(); }
 
     // The path of the help file beside the program.
     static QString HelpFilePath();

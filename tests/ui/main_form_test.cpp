@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 
@@ -350,12 +351,12 @@ private slots:
         openWindow();
         TtsBackupProject& project = newProject(false);
         project.Source().FindItem("Favorites")->SetSelected(true);
-        project.Destination().SetUseFtp(true);
-        project.Destination().SetFtpHost(server.host());
-        project.Destination().SetFtpUserName(server.options().user);
+        project.Destination().SetKind(TtsBPDestination::kKindFtp);
+        project.Destination().SetHost(server.host());
+        project.Destination().SetUserName(server.options().user);
         project.Destination().SetFtpPassword(rightPassword ? server.options().password : "wrong");
-        project.Destination().SetFtpFolder("/");
-        form->RunStart(new TtsBackupThread(project, *samples->alice, nullptr));
+        project.Destination().SetRemoteFolder("/");
+        form->RunStart(new TtsBackupThread(project, *samples->alice, form->RunMessages()));
         QVERIFY(waitForRunEnd());
         if (rightPassword) {
             QCOMPARE(texts(*prompts), QStringList{"Finished!"});
