@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON -DTESSALY_BENCH=OFF >/dev/null
-cmake --build build/tsan -j2 --target ui_worker_thread_test
+cmake --build build/tsan -j2 --target ui_worker_thread_test ui_main_form_test
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp"
 export QT_QPA_PLATFORM=offscreen
 build/tsan/tests/ui/ui_worker_thread_test
+build/tsan/tests/ui/ui_main_form_test

@@ -371,6 +371,8 @@ void TMainForm::Guarded(Step&& step) {
     try {
         step();
     } catch (const std::exception& e) {
+        // A flow that failed before its run started leaves no project behind.
+        if (!Thread) Project.reset();
         prompts_.generalError(this, QString::fromStdString(e.what()));
     }
 }

@@ -1,0 +1,300 @@
+// Every flow from the menu, end to end: the real dialogs driven by object name, the boxes
+// and file choosers answered by script, real project files, data files and profiles.
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+
+#include "platform/debug_log.h"
+#include "settings/reg_env_data.h"
+#include "settings/settings_file.h"
+#include "ui/main_form.h"
+#include "ui/scripted_prompts.h"
+#include "ui/select_project_form.h"
+#include "ui_test_support.h"
+
+using namespace ts;
+using namespace ts::ui;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Answers the modal dialogs of a flow in order: each step waits for the dialog of its
+// object name to be the active modal window, then acts on it.
+class ModalScript : public QObject {
+public:
+    using Action = std::function<void(QWidget*)>;
+    void then(const QString& name, Action action) { steps_.push_back({name, std::move(action)}); }
+    ModalScript() {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (steps_.empty() || !modal || !modal->isVisible() || modal->objectName() != steps_.front().name) return;
+            Step step = std::move(steps_.front());
+            steps_.pop_front();
+            seen << step.name;
+            step.action(modal);
+        });
+        timer_.start(20);
+    }
+    bool done() const { return steps_.empty(); }
+    QStringList seen;
+
+private:
+    struct Step {
+        QString name;
+        Action action;
+    };
+    std::deque<Step> steps_;
+    QTimer timer_;
+};
+
+void click(QWidget* dialog, const char* button) {
+    auto* found = dialog->findChild<QPushButton*>(button);
+    QVERIFY2(found, button);
+    found->click();
+}
+
+void type(QWidget* dialog, const char* edit, const QString& text) {
+    auto* found = dialog->findChild<QLineEdit*>(edit);
+    QVERIFY2(found, edit);
+    found->setText(text);
+}
+
+QStringList texts(const ScriptedPrompts& prompts) {
+    QStringList list;
+    for (const auto& shown : prompts.shown) list << shown.text;
+    return list;
+}
+
+}  // namespace
+
+class MainFormFlowsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::SampleProfiles> samples;
+    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<ScriptedPrompts> prompts;
+    TtsChosenProfile chosen;
+    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<ModalScript> script;
+
+    std::string settingsPath() const { return samples->dir.file("config/settings.reg"); }
+    std::string projectPath() const { return samples->dir.file("Mail.tsly"); }
+
+    void openWindow(Profile* on = nullptr) {
+        chosen = TtsChosenProfile{};
+        chosen.profile = Profile::open(on ? on->folder() : samples->alice->folder(), on ? on->userName() : "alice");
+        settings = std::make_unique<SettingsFile>(settingsPath());
+        form = std::make_unique<TMainForm>(*prompts, *settings, chosen);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void seedHistory(const std::vector<std::string>& paths) {
+        SettingsFile seed(settingsPath());
+        TtsRegXPEnv env(seed);
+        for (const auto& path : paths) env.Projects().Add(path);
+        env.WriteToRegistry();
+    }
+    std::vector<std::string> history() const { return form->RegXPEnv->Projects().ProjectFiles; }
+
+    void writeProjectFile(const std::string& path, bool encrypt) {
+        TtsBackupProject project(samples->alice.get());
+        project.SetName("Mail");
+        project.Destination().SetLocalFolder(samples->out());
+        project.Source().FindItem("Favorites")->SetSelected(true);
+        project.SetEncrypt(encrypt);
+        project.SetPassword(encrypt ? "right" : "");
+        project.SaveToFile(path);
+    }
+    std::string projectNameIn(const std::string& path, const std::string& password = {}) {
+        TtsBackupProject project;
+        project.SetEncrypt(!password.empty());
+        project.SetPassword(password);
+        project.LoadFromFile(path);
+        return project.Name();
+    }
+
+    void choose(int index) {
+        script->then("SelectProjectForm", [index](QWidget* dialog) {
+            static_cast<TSelectProjectForm*>(dialog)->SetItemIndex(index);
+            click(dialog, "OkButton");
+        });
+    }
+    void editAndConfirm(const QString& name, const QString& folder = {}) {
+        script->then("BackupForm", [name, folder](QWidget* dialog) {
+            type(dialog, "ProjectNameEdit", name);
+            if (!folder.isEmpty()) type(dialog, "DestFolderEdit", folder);
+            click(dialog, "OkButton");
+        });
+    }
+    // Triggers the action and, when a run starts, waits for its end.
+    void trigger(QAction* action) {
+        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
+        action->trigger();
+        if (form->ProgressForm()) QVERIFY(ended.wait(120000));
+        QVERIFY2(script->done(), qPrintable(script->seen.join(",")));
+    }
+
+private slots:
+    void init() {
+        samples = std::make_unique<test::SampleProfiles>();
+        prompts = std::make_unique<ScriptedPrompts>();
+        script = std::make_unique<ModalScript>();
+    }
+    void cleanup() {
+        script.reset();
+        form.reset();
+        settings.reset();
+        prompts.reset();
+        chosen = TtsChosenProfile{};
+        samples.reset();
+        DebugLog::instance().clear();
+    }
+
+    void aNewProjectIsSavedBackedUpAndRestoredIntoAnotherProfile() {
+        openWindow();
+        prompts->questions = {true};
+        prompts->files = {QString::fromStdString(projectPath())};
+        choose(0);
+        editAndConfirm("Mail", QString::fromStdString(samples->out()));
+        trigger(form->FileBackupAction);
+        QCOMPARE(texts(*prompts), (QStringList{"Do you want to save these settings to a project file?", "Finished!"}));
+        QCOMPARE(history(), std::vector<std::string>{projectPath()});
+        QCOMPARE(projectNameIn(projectPath()), std::string("Mail"));
+        const std::string dataFile = samples->out("Mail.tsly_dat");
+        QVERIFY(fs::exists(dataFile));
+        QVERIFY(!form->Project);
+
+        form.reset();
+        prompts->shown.clear();
+        openWindow(samples->bob.get());
+        prompts->files = {QString::fromStdString(dataFile)};
+        script->then("RestoreForm", [](QWidget* dialog) {
+            click(dialog, "SpeedButton1");
+            click(dialog, "RestoreButton");
+        });
+        trigger(form->FileRestoreAction);
+        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
+    }
+
+    // A wrong answer is said so and the question comes again; the edited project is written
+    // back to its file before the question to back up.
+    void anEncryptedProjectFromTheHistoryIsOpenedEditedRewrittenAndBackedUp() {
+        writeProjectFile(projectPath(), true);
+        seedHistory({projectPath()});
+        openWindow();
+        prompts->passwords = {QString("wrong"), QString("right")};
+        prompts->questions = {true};
+        choose(1);
+        script->then("HistoryProjectsForm", [](QWidget* dialog) {
+            auto* list = dialog->findChild<QTreeWidget*>();
+            list->setCurrentItem(list->topLevelItem(0));
+            click(dialog, "OpenButton");
+        });
+        editAndConfirm("Mail2");
+        trigger(form->FileBackupAction);
+        QCOMPARE(texts(*prompts), (QStringList{"Your password is invalid, please try again!", "Do you want to backup?", "Finished!"}));
+        QCOMPARE(prompts->shown[0].caption, QString("Error"));
+        QCOMPARE(prompts->passwordQuestions, 2);
+        QCOMPARE(projectNameIn(projectPath(), "right"), std::string("Mail2"));
+        QVERIFY(fs::exists(samples->out("Mail2.tsly_dat")));
+        QCOMPARE(history(), std::vector<std::string>{projectPath()});
+    }
+
+    void flowsThatEndWithoutARun_data() {
+        QTest::addColumn<int>("flow");
+        QTest::newRow("start choice cancelled") << 0;
+        QTest::newRow("new project, backup dialog cancelled") << 1;
+        QTest::newRow("project file, password question cancelled") << 2;
+        QTest::newRow("project file, No to backing up") << 3;
+    }
+    void flowsThatEndWithoutARun() {
+        QFETCH(int, flow);
+        writeProjectFile(projectPath(), flow == 2);
+        const auto before = fs::last_write_time(projectPath());
+        openWindow();
+        if (flow == 0) {
+            script->then("SelectProjectForm", [](QWidget* dialog) { click(dialog, "CancelButton"); });
+        } else if (flow == 1) {
+            choose(0);
+            script->then("BackupForm", [](QWidget* dialog) { click(dialog, "CancelButton"); });
+        } else {
+            prompts->files = {QString::fromStdString(projectPath())};
+            choose(2);
+            if (flow == 3) editAndConfirm("Renamed");
+        }
+        trigger(form->FileBackupAction);
+        QVERIFY(!form->ProgressForm());
+        QVERIFY(!form->Project);
+        QVERIFY(!form->Thread);
+        QVERIFY(history().empty());
+        QVERIFY(!fs::exists(samples->out("Mail.tsly_dat")));
+        if (flow == 3) {
+            QCOMPARE(texts(*prompts), QStringList{"Do you want to backup?"});
+            QCOMPARE(projectNameIn(projectPath()), std::string("Renamed"));
+        } else {
+            QVERIFY2(prompts->shown.empty(), qPrintable(texts(*prompts).join("|")));
+            QCOMPARE(fs::last_write_time(projectPath()), before);
+        }
+        for (QAction* action : form->actions()) QVERIFY(action->isEnabled());
+    }
+
+    // No to saving, or Yes and then no file chosen: the run goes on without a project file.
+    void aNewProjectRunsWithoutAProjectFile_data() {
+        QTest::addColumn<bool>("saveAnswer");
+        QTest::newRow("No") << false;
+        QTest::newRow("Yes, save dialog cancelled") << true;
+    }
+    void aNewProjectRunsWithoutAProjectFile() {
+        QFETCH(bool, saveAnswer);
+        openWindow();
+        prompts->questions = {saveAnswer};
+        choose(0);
+        editAndConfirm("Mail", QString::fromStdString(samples->out()));
+        trigger(form->FileBackupAction);
+        QCOMPARE(texts(*prompts).back(), QString("Finished!"));
+        QVERIFY(history().empty());
+        QVERIFY(fs::exists(samples->out("Mail.tsly_dat")));
+    }
+
+    // Saving a new project where the history already points adds the path a second time.
+    void aSavedPathAlreadyInTheHistoryStandsTwice() {
+        seedHistory({projectPath()});
+        openWindow();
+        prompts->questions = {true};
+        prompts->files = {QString::fromStdString(projectPath())};
+        choose(0);
+        editAndConfirm("Mail", QString::fromStdString(samples->out()));
+        trigger(form->FileBackupAction);
+        QCOMPARE(history(), (std::vector<std::string>{projectPath(), projectPath()}));
+    }
+
+    void aHistoryEntryWhoseFileIsGoneIsReportedByTheGeneralErrorReport() {
+        const std::string gone = samples->dir.file("gone.tsly");
+        seedHistory({gone});
+        openWindow();
+        choose(1);
+        script->then("HistoryProjectsForm", [](QWidget* dialog) {
+            auto* list = dialog->findChild<QTreeWidget*>();
+            list->setCurrentItem(list->topLevelItem(0));
+            click(dialog, "OpenButton");
+        });
+        trigger(form->FileBackupAction);
+        QCOMPARE(prompts->shown.size(), size_t(1));
+        QCOMPARE(prompts->shown[0].caption, QString("Tessaly"));
+        QVERIFY2(prompts->shown[0].text.contains("gone.tsly"), qPrintable(prompts->shown[0].text));
+        QVERIFY(prompts->shown[0].text.endsWith('.') || prompts->shown[0].text.endsWith('!'));
+        QVERIFY(!form->Project);
+    }
+};
+
+QTEST_MAIN(MainFormFlowsTest)
+#include "main_form_flows_test.moc"
