@@ -13,7 +13,7 @@ packages=(
   zlib1g-dev libssl-dev libjpeg-dev qt6-base-dev
   clang libclang-rt-14-dev
   python3 python3-pyftpdlib curl time
-  wine wine64 xvfb xauth attr
+  wine wine64 xvfb xauth attr xdotool scrot
 )
 missing=()
 for p in "${packages[@]}"; do

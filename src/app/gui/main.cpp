@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,7 +17,6 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tessaly");
-    QApplication::setApplicationDisplayName("Tessaly");
     QApplication::setWindowIcon(ts::ui::programIcon());
 
     QCommandLineParser parser;
@@ -33,10 +33,21 @@ int main(int argc, char* argv[]) {
     ts::ui::TtsChosenProfile chosen = ts::ui::ChooseProfileForWindows(folder);
     if (chosen.profile) ts::DebugLog::instance().start(chosen.profile->debugLogHostPath(), std::time(nullptr));
 
+    // A settings file that cannot be read is left alone for the user to look at: the window
+    // would otherwise write a fresh one over it when it closes.
+    std::unique_ptr<ts::SettingsFile> settings;
+    try {
+        settings = std::make_unique<ts::SettingsFile>(ts::SettingsFile::defaultPath());
+    } catch (const std::exception& e) {
+        prompts.generalError(nullptr, QString("%1\nMove the settings file \"%2\" away to start with fresh settings")
+                                          .arg(QString::fromStdString(e.what()),
+                                               QString::fromStdString(ts::SettingsFile::defaultPath())));
+        return 1;
+    }
+
     int result;
     {
-        ts::SettingsFile settings(ts::SettingsFile::defaultPath());
-        ts::ui::TMainForm window(prompts, settings, chosen);
+        ts::ui::TMainForm window(prompts, *settings, chosen);
         window.show();
         // Said once the window stands, so the user sees what it is about and can read help.
         if (!chosen.profile) prompts.error(&window, chosen.problem);
