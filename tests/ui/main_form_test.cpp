@@ -367,7 +367,46 @@ private slots:
         }
     }
 
+    // Without --profile: $WINEPREFIX, else ~/.wine when it holds a user.reg, else the program's
+    // own; the status line says which.
+    void theProfileIsChosenAsTheCommandLineChoosesIt_data() {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("WINEPREFIX") << "prefix";
+        QTest::newRow("~/.wine") << "home";
+        QTest::newRow("the program's own") << "own";
+    }
+    void theProfileIsChosenAsTheCommandLineChoosesIt() {
+        QFETCH(QString, where);
+        const QByteArray saved[] = {qgetenv("WINEPREFIX"), qgetenv("HOME"), qgetenv("XDG_DATA_HOME")};
+        const std::string home = samples->dir.file("home");
+        fs::create_directories(home);
+        if (where == "home") fs::create_directory_symlink(samples->dir.file("alice"), home + "/.wine");
+        qputenv("HOME", QByteArray::fromStdString(home));
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(samples->dir.file("data")));
+        if (where == "prefix") qputenv("WINEPREFIX", QByteArray::fromStdString(samples->dir.file("bob")));
+        else qunsetenv("WINEPREFIX");
+        TtsChosenProfile picked = ChooseProfileForWindows(std::nullopt);
+        qputenv("WINEPREFIX", saved[0]);
+        if (saved[0].isEmpty()) qunsetenv("WINEPREFIX");
+        qputenv("HOME", saved[1]);
+        qputenv("XDG_DATA_HOME", saved[2]);
+        if (saved[2].isEmpty()) qunsetenv("XDG_DATA_HOME");
+
+        QVERIFY2(picked.profile, qPrintable(picked.problem));
+        const QString expected = where == "prefix" ? QString::fromStdString(samples->dir.file("bob"))
+                                 : where == "home" ? QString::fromStdString(home + "/.wine")
+                                                   : QString::fromStdString(samples->dir.file("data/tessaly/profile"));
+        QVERIFY2(picked.description.contains(expected), qPrintable(picked.description));
+        QCOMPARE(picked.description.contains("the program's own profile"), where == "own");
+    }
+
     void anUnusableProfileIsReportedAndTheWindowStillOpens() {
+        fs::create_directories(samples->dir.path() / "rejected");
+        test::writeHostFile(samples->dir.file("rejected/user.reg"), std::string("not a registry file\n"));
+        TtsChosenProfile rejected = ChooseProfileForWindows(samples->dir.file("rejected"));
+        QVERIFY(!rejected.profile);
+        QVERIFY2(rejected.problem.contains(QString::fromStdString(samples->dir.file("rejected"))), qPrintable(rejected.problem));
+
         TtsChosenProfile missing = ChooseProfileForWindows(samples->dir.file("no-prefix-here"));
         QVERIFY(!missing.profile);
         QVERIFY2(missing.problem.contains("--profile"), qPrintable(missing.problem));
