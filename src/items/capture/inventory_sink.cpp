@@ -22,6 +22,10 @@ void InventorySink::setValue(const std::string& keyPath, const RegValue& value) 
         InventoryValue{value.name, value.type, static_cast<int64_t>(value.data.size()), false});
 }
 
+void InventorySink::setStoredValue(const std::string& keyPath, const RegValue& value, int32_t storedSize) {
+    keyFor(keyPath).values.push_back(InventoryValue{value.name, value.type, storedSize, false});
+}
+
 void InventorySink::keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) {
     uint32_t type = typeCode == 2 ? REG_EXPAND_SZ : REG_NONE;
     keyFor(keyPath).values.push_back(InventoryValue{name, type, size, true});
