@@ -77,7 +77,6 @@ TEST_F(ProjectTest, AFreshProjectRoundTripsThroughAFile) {
     EXPECT_EQ(loaded.Scheme().SchemeValue1(), 0);
     EXPECT_EQ(loaded.Scheme().SchemeTime(), 0.0);
     EXPECT_FALSE(loaded.Encrypt());
-    EXPECT_EQ(loaded.TransferSize(), 0);
 }
 
 TEST_F(ProjectTest, APlainProjectFileIsTheRecordTheItemsAndBothSections) {

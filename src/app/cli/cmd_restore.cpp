@@ -72,7 +72,6 @@ int runRestore(const Arguments& args) {
         opened = openDataFile(file, profile, question, 1);
         if (!opened) throw PasswordError("no password was entered");
         const std::vector<std::string> chosen = chosenItems(options, *opened->project, file);
-        throwFirst(checkBeforeRestore(profile));
 
         std::exception_ptr failure;
         std::vector<RefusedFileName> refused;

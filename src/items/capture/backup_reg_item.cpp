@@ -177,7 +177,7 @@ int32_t ReadKeyTree(Stream& stream, RestoreSink& sink) {
             const auto size = in.value<int32_t>();
             switch (type) {
             case kTypeString:
-                sink.setStoredValue(keyPath, RegValue::text(valueName, REG_SZ, fromAnsi(in.string())), size);
+                sink.setValue(keyPath, RegValue::text(valueName, REG_SZ, fromAnsi(in.string())));
                 break;
             case kTypeInteger:
                 sink.setValue(keyPath, RegValue::dword(valueName, in.value<uint32_t>()));

@@ -33,8 +33,6 @@ class InventorySink : public RestoreSink {
 public:
     void createKey(const std::string& keyPath) override;
     void setValue(const std::string& keyPath, const RegValue& value) override;
-    // Records the size as stored, not that of the value in memory (UTF-16 for strings).
-    void setStoredValue(const std::string& keyPath, const RegValue& value, int32_t storedSize) override;
     void keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) override;
     void writeFile(const std::string& storedName, const std::string& realPath, Stream& data, int64_t size) override;
     void skippedFile(const std::string& storedName) override;

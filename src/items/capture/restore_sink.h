@@ -21,12 +21,6 @@ public:
     virtual void createKey(const std::string& keyPath) = 0;
     // A value to store under keyPath (created when missing).
     virtual void setValue(const std::string& keyPath, const RegValue& value) = 0;
-    // The same, with the size the data records for it (for a string, its ANSI bytes with the
-    // NUL), which only a sink that describes the data needs.
-    virtual void setStoredValue(const std::string& keyPath, const RegValue& value, int32_t storedSize) {
-        (void)storedSize;
-        setValue(keyPath, value);
-    }
     // A value the data holds by name, type code and size only, never written back.
     virtual void keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) = 0;
 
