@@ -50,7 +50,9 @@ BackupRun::BackupRun(TtsBackupProject& project, Profile& profile, RunEvents even
 BackupRun::BackupRun(TtsBackupProject& project, RunEvents events, UserMessages* messages)
     : Run(project, nullptr, std::move(events)), messages_(messages) {}
 
-BackupRun::~BackupRun() = default;
+BackupRun::~BackupRun() {
+    detach();
+}
 
 void BackupRun::cancel() {
     Run::cancel();

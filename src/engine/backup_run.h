@@ -36,7 +36,8 @@ public:
     void run();
     // Also closes the control connection of an upload under way.
     void cancel() override;
-    // What the run noted without failing.
+    // What the run noted without failing, for the front end to show after it. Nothing adds
+    // to it yet: files saved as error records are told only in the debug log so far.
     const std::vector<std::string>& warnings() const { return warnings_; }
 
     // The two steps of run(), each usable alone.

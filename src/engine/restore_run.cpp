@@ -67,7 +67,9 @@ RestoreRun::RestoreRun(OpenedDataFile& opened, Profile& profile, RunEvents event
 RestoreRun::RestoreRun(TtsBackupProject& project, std::string dataFile, RunEvents events, ItemFilter filter)
     : Run(project, nullptr, std::move(events)), dataFile_(std::move(dataFile)), filter_(std::move(filter)) {}
 
-RestoreRun::~RestoreRun() = default;
+RestoreRun::~RestoreRun() {
+    detach();
+}
 
 void RestoreRun::fileNameRefused(const std::string& storedName, const std::string& reason) {
     refused_.push_back(RefusedFileName{storedName, reason});
@@ -84,6 +86,7 @@ void RestoreRun::consumed(int64_t done, int64_t total) {
 void RestoreRun::run() {
     debugLog("-Restore-");
     refused_.clear();
+    lastPercent_ = -1;
     // Wine would overwrite the restored registry values at its next save; nothing is written.
     if (profile()) throwFirst(checkBeforeRestore(*profile()));
     // Two runs writing one profile at once would interleave their changes.

@@ -14,6 +14,10 @@ Run::Run(TtsBackupProject& project, Profile* profile, RunEvents events)
 }
 
 Run::~Run() {
+    detach();
+}
+
+void Run::detach() {
     project_.detachRun(this);
 }
 

@@ -37,6 +37,9 @@ protected:
     // With a profile, the project works on it from now on.
     Run(TtsBackupProject& project, Profile* profile, RunEvents events);
     virtual ~Run();
+    // The project lets go of the run; the derived runs call it first thing in their
+    // destructors, so a cancel from another thread never meets a run half destroyed.
+    void detach();
 
 private:
     TtsBackupProject& project_;

@@ -26,7 +26,8 @@ TtsBPSourceItem* TtsBPSource::FindItem(std::string_view caption) const {
 }
 
 void TtsBPSource::ProfileGiven() {
-    for (TtsBPSourceItem* item : itemList_) item->ProfileGiven();
+    // Of the four, only the favorites collect from the profile when they are made.
+    static_cast<TtsBPFavorites&>(*items_[1]).ProfileGiven();
 }
 
 int32_t TtsBPSource::WriteToStream(Stream& stream) {

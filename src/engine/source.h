@@ -21,7 +21,7 @@ public:
     const TtsBPSourceItemList& ItemList() const { return itemList_; }
     // The first item whose Caption equals caption exactly (case-sensitive), or nullptr.
     TtsBPSourceItem* FindItem(std::string_view caption) const;
-    // Tells every item that the project now has a profile.
+    // The project now has a profile: the items that collect from it when made do so now.
     void ProfileGiven();
 
     // The four item records one after the other, no count, no separator. Records are matched

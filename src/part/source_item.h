@@ -31,10 +31,6 @@ public:
     virtual int32_t BackupToStream(Stream& stream) = 0;
     virtual int32_t RestoreFromStream(Stream& stream) = 0;
 
-    // The project was made without a profile and has just been given one: an item that
-    // collects from the profile when it is made does so now.
-    virtual void ProfileGiven() {}
-
 private:
     std::string caption_;
     bool selected_ = false;

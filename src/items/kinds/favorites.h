@@ -20,7 +20,7 @@ public:
 
     // Collects from the profile now given, ahead of what a project file added, as the
     // constructor would have.
-    void ProfileGiven() override;
+    void ProfileGiven();
 
     // Real paths of the favorite files; unsorted, duplicates allowed.
     const std::vector<std::string>& Files() const { return files_; }
