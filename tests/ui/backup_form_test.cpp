@@ -45,6 +45,8 @@ private slots:
         QVERIFY(!control<QCheckBox>(form, "EnableEncryptCheckBox")->isChecked());
         QVERIFY(!edit(form, "EnPasswordEdit")->isEnabled());
         QCOMPARE(control<QComboBox>(form, "CompressionLevelComboBox")->currentText(), QString("Default"));
+        QTest::keyClick(&form, Qt::Key_Escape);  // Cancel is not bound to Esc
+        QVERIFY(form.isVisible());
     }
 
     void storedSelectionIsShownExactly() {
