@@ -1,6 +1,6 @@
 #include "engine/ftp_upload.h"
 
-#include "engine/project.h"
+#include "engine/destination.h"
 
 namespace ts {
 
@@ -18,8 +18,8 @@ private:
 
 }  // namespace
 
-void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFile, const std::string& remoteName) {
-    const TtsBPDestination& destination = project.Destination();
+void TtsFtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destination, const std::string& localFile,
+                          const std::string& remoteName) {
     // Released on every path; its destructor closes the connection without logging out.
     FtpClient client;
     client.setUserName(destination.UserName());
@@ -27,17 +27,17 @@ void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFil
     client.setHost(destination.Host());
     client.setTimeouts(timeouts_);
     try {
-        project.Status("Connect to host");
-        client.connect();
-        project.Status("Prepare transferring");
-        client.changeDirectory(destination.RemoteFolder());
-        client.OnWorkBegin = [&project](FtpClient&, FtpWorkMode, int64_t total) { project.UploadWorkBegin(total); };
-        client.OnWork = [&project](FtpClient&, FtpWorkMode, int64_t sent) { project.UploadWork(sent); };
-        project.Status("Transferring ...");
+        // A cancel may close the connection from the first step on.
         FtpUploadConnection connection(client);
-        UploadScope uploading(project, connection);
-        // A cancel that came while connecting had no connection to close yet.
-        if (project.Cancelled()) client.close();
+        UploadScope uploading(run, connection);
+        run.uploadStatus("Connect to host");
+        client.connect();
+        run.uploadStatus("Prepare transferring");
+        client.changeDirectory(destination.RemoteFolder());
+        client.OnWorkBegin = [&run](FtpClient&, FtpWorkMode, int64_t total) { run.uploadWorkBegin(total); };
+        client.OnWork = [&run](FtpClient&, FtpWorkMode, int64_t sent) { run.uploadWork(sent); };
+        run.uploadStatus("Transferring ...");
+        if (run.uploadCancelled()) client.close();
         client.store(localFile, remoteName);
     } catch (...) {
         if (messages_) messages_->ShowMessage(kTransferFailedText, kErrorCaption, MessageIcon::Error);

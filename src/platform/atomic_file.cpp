@@ -27,22 +27,25 @@ void syncFolderOf(const std::string& path) {
 }  // namespace
 
 AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durability)
-    : path_(std::move(path)), durability_(durability) {
+    : path_(std::move(path)), permissions_(permissions), durability_(durability) {
     std::vector<char> pattern(path_.begin(), path_.end());
     const char suffix[] = ".tmp-XXXXXX";
     pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);  // with its NUL
     int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) throw EFCreateError(path_, systemErrorText(errno));
     temporaryPath_ = pattern.data();
-    if (::fchmod(fd, permissions) != 0) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(temporaryPath_.c_str());
-        throw EFCreateError(path_, systemErrorText(error));
-    }
+    // The temporary file stays writable for its owner (mkostemp makes it 0600) while it is
+    // filled: permission bits without the owner's write bit, such as a read-only file's
+    // being replaced, are given at commit.
     ::close(fd);
     try {
         stream_ = std::make_unique<FileStream>(temporaryPath_, FileStream::Mode::ReadWrite);
+    } catch (const EFOpenError& error) {
+        ::unlink(temporaryPath_.c_str());
+        // The reason without the temporary file's name: the target is the file the user knows.
+        const std::string message = error.what();
+        const std::string prefix = "Cannot open file \"" + temporaryPath_ + "\". ";
+        throw EFCreateError(path_, message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message);
     } catch (...) {
         ::unlink(temporaryPath_.c_str());
         throw;
@@ -65,6 +68,7 @@ void AtomicFile::commit() {
         }
     }
     stream_.reset();
+    if (::chmod(temporaryPath_.c_str(), permissions_) != 0) throw EFCreateError(path_, systemErrorText(errno));
     if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
         throw EFCreateError(path_, systemErrorText(errno));
     committed_ = true;

@@ -19,8 +19,8 @@ public:
         SyncWhenReplacing,
     };
 
-    // Creates the temporary file beside `path` with the given permission bits; raises
-    // EFCreateError naming `path` when that is impossible.
+    // Creates the temporary file beside `path`; the given permission bits are the file's
+    // from commit on. Raises EFCreateError naming `path` when that is impossible.
     explicit AtomicFile(std::string path, unsigned permissions = 0600, Durability durability = Durability::SyncAlways);
     // Removes the temporary file unless commit() succeeded.
     ~AtomicFile();
@@ -39,6 +39,7 @@ private:
     std::string path_;
     std::string temporaryPath_;
     std::unique_ptr<FileStream> stream_;
+    unsigned permissions_;
     Durability durability_;
     bool committed_ = false;
 };

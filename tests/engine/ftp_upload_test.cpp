@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/backup_run.h"
 #include "engine/ftp_upload.h"
 #include "run_test_support.h"
 #include "support/ftp_test_server.h"
@@ -21,14 +22,32 @@ protected:
         fs::create_directory(server.home() / "backups");
         project.SetName("Mail");
         project.SetWorkFolder(dir.file("work"));
-        project.SetUploader(&upload);
         TtsBPDestination& destination = project.Destination();
         destination.SetKind(TtsBPDestination::kKindFtp);
         destination.SetHost(server.host());
         destination.SetUserName(server.options().user);
         destination.SetFtpPassword(server.options().password);
         destination.SetRemoteFolder("backups");
-        test::recordEvents(project, events);
+    }
+    // A run whose status texts also go to onStatus.
+    void backUp(const std::function<void(BackupRun&, const std::string&)>& onStatus = {}) {
+        BackupRun run(project,
+                      RunEvents{[&](const std::string& text) {
+                                    events.statuses.push_back(text);
+                                    if (onStatus) onStatus(run, text);
+                                },
+                                [&](uint8_t percent) { events.progress.push_back(percent); }},
+                      &recorder);
+        run.setUploader(&upload);
+        try {
+            run.run();
+        } catch (...) {
+            uploadingAfter = run.uploading();
+            cancelled = run.cancelled();
+            throw;
+        }
+        uploadingAfter = run.uploading();
+        cancelled = run.cancelled();
     }
     void TearDown() override { DebugLog::instance().clear(); }
 
@@ -48,10 +67,12 @@ protected:
     TtsFtpUpload upload;
     TtsBackupProject project;
     test::RecordedEvents events;
+    bool uploadingAfter = false;
+    bool cancelled = false;
 };
 
 TEST_F(FtpUploadTest, TheDataFileArrivesWholeAndTheTemporaryFilesGo) {
-    project.Backup();
+    backUp();
     ASSERT_TRUE(fs::exists(remoteFile()));
     EXPECT_EQ(test::inflateFile(remoteFile()).size(), 272 + test::projectStreamOf(project).size());
     const std::vector<std::string> tail(events.statuses.end() - 4, events.statuses.end());
@@ -61,7 +82,7 @@ TEST_F(FtpUploadTest, TheDataFileArrivesWholeAndTheTemporaryFilesGo) {
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(fs::exists(dir.file("work/Temp.data")));
     EXPECT_FALSE(fs::exists(dir.file("work/Temp.data_compressed")));
-    EXPECT_FALSE(project.Uploading());
+    EXPECT_FALSE(uploadingAfter);
     EXPECT_TRUE(test::logHas("-Backup Finished-"));
 }
 
@@ -75,7 +96,7 @@ TEST_F(FtpUploadTest, AWrongPasswordOrAMissingFolderShowsTheMessageThenFailsKeep
             project.Destination().SetRemoteFolder("no-such-folder");
         }
         try {
-            project.Backup();
+            backUp();
             FAIL() << "no exception";
         } catch (const TsException& e) {
             EXPECT_EQ(std::string(e.what()).find("wrong"), std::string::npos) << "no password in " << e.what();
@@ -84,17 +105,17 @@ TEST_F(FtpUploadTest, AWrongPasswordOrAMissingFolderShowsTheMessageThenFailsKeep
         EXPECT_TRUE(fs::exists(dir.file("work/Temp.data")));
         EXPECT_TRUE(fs::exists(dir.file("work/Temp.data_compressed")));
         EXPECT_FALSE(fs::exists(remoteFile()));
-        EXPECT_FALSE(project.Uploading());
+        EXPECT_FALSE(uploadingAfter);
     }
 }
 
 TEST_F(FtpUploadTest, ACancelDuringTheUploadClosesTheConnection) {
-    project.SetOnStatus([&](const std::string& text) {
-        if (text == "Prepare transferring") project.Cancel();
-    });
-    EXPECT_THROW(project.Backup(), TsException);
+    EXPECT_THROW(backUp([](BackupRun& run, const std::string& text) {
+                     if (text == "Prepare transferring") run.cancel();
+                 }),
+                 TsException);
     EXPECT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(project.Cancelled());
+    EXPECT_TRUE(cancelled);
     EXPECT_FALSE(test::logHas("-Backup Finished-"));
 }
 

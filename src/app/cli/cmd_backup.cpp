@@ -9,9 +9,10 @@
 #include "app/cli/passwords.h"
 #include "app/cli/progress_line.h"
 #include "app/cli/signals.h"
-#include "engine/ftp_upload.h"
+#include "engine/backup_run.h"
+#include "engine/flows.h"
 #include "engine/project.h"
-#include "platform/exception.h"
+#include "platform/user_messages.h"
 
 namespace ts::cli {
 
@@ -33,31 +34,6 @@ struct RememberedMessage : UserMessages {
     void ShowMessage(const std::string& message, const std::string&, MessageIcon) override { text = message; }
 };
 
-// A file that does not begin with a project record would otherwise load as nothing at all
-// and back up an empty "Unnamed" project.
-void loadProjectFile(TtsBackupProject& project, const std::string& file) {
-    FileStream stream(file, FileStream::Mode::Read);
-    if (project.LoadFromStream(stream) <= TtsBackupProject::kRecordSize)
-        throw CommandFailure(file + ": not a Tessaly project file", kExitFailure);
-}
-
-// An encrypted project is loaded again into a fresh project with the password: a failed
-// load has already taken the item records, and loading them twice would double lists such as
-// the favorites'.
-std::unique_ptr<TtsBackupProject> loadProject(Profile& profile, const std::string& file) {
-    auto project = std::make_unique<TtsBackupProject>(&profile);
-    try {
-        loadProjectFile(*project, file);
-        return project;
-    } catch (const EFileEncrypted&) {
-    }
-    project = std::make_unique<TtsBackupProject>(&profile);
-    project->SetPassword(archivePassword(file, false));
-    project->SetEncrypt(true);
-    loadProjectFile(*project, file);
-    return project;
-}
-
 }  // namespace
 
 int runBackup(const Arguments& args) {
@@ -71,20 +47,27 @@ int runBackup(const Arguments& args) {
     std::unique_ptr<TtsBackupProject> project;
     // The upload's failure message becomes the start of the one error line.
     RememberedMessage uploadMessage;
-    TtsFtpUpload upload(&uploadMessage);
+    bool cancelled = false;
     try {
-        project = loadProject(session.profile(), file);
-        project->SetUploader(&upload);
+        CliPasswordQuestion question;
+        project = openProjectFile(file, session.profile(), question, 1);
+        throwFirst(checkBeforeBackup(*project));
         ProgressLine progress;
-        progress.attach(*project);
-        CancelOnSignal cancelOnSignal(*project);
-        project->Backup();
+        BackupRun run(*project, session.profile(), progress.events(), &uploadMessage);
+        CancelOnSignal cancelOnSignal(run);
+        try {
+            run.run();
+        } catch (...) {
+            if (run.cancelled()) cancelled = true;
+            throw;
+        }
+        cancelled = run.cancelled();
     } catch (...) {
-        if (project && project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
+        if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
         if (uploadMessage.text.empty()) throw describeFailure(file, project && project->Encrypt());
         throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")", kExitFailure);
     }
-    if (project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
+    if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     return kExitSuccess;
 }
 

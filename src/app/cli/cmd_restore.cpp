@@ -7,13 +7,14 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
-#include "app/cli/data_file_access.h"
+#include "app/cli/passwords.h"
 #include "app/cli/item_names.h"
 #include "app/cli/progress_line.h"
 #include "app/cli/refused_names.h"
 #include "app/cli/signals.h"
+#include "engine/flows.h"
 #include "engine/project.h"
-#include "platform/registry/wine_server_check.h"
+#include "engine/restore_run.h"
 
 namespace ts::cli {
 
@@ -50,14 +51,6 @@ std::vector<std::string> chosenItems(const ParsedOptions& options, const TtsBack
     return wanted;
 }
 
-void refuseRunningWine(const Profile& profile) {
-    if (auto server = findRunningWineServer(profile.folder())) {
-        throw CommandFailure("Wine is running for the profile \"" + profile.folder() + "\" (" + server->evidence +
-                                 "); end it with \"wineserver -k\" (WINEPREFIX set to that folder), then restore",
-                             kExitFailure);
-    }
-}
-
 }  // namespace
 
 int runRestore(const Arguments& args) {
@@ -70,34 +63,39 @@ int runRestore(const Arguments& args) {
     const std::string file = options.positional()[0];
     CliSession session(options, true);
     Profile& profile = session.profile();
-    TtsBackupProject project(&profile);
+    std::optional<OpenedDataFile> opened;
+    bool cancelled = false;
     try {
-        preparePassword(project, file);
-        // A wrong password shows here, before anything is written.
-        project.LoadFromDataFile(file);
-        const std::vector<std::string> chosen = chosenItems(options, project, file);
-        refuseRunningWine(profile);
+        CliPasswordQuestion question;
+        // A wrong password shows here, before anything is written; the file stays open for
+        // the restore.
+        opened = openDataFile(file, profile, question, 1);
+        if (!opened) throw PasswordError("no password was entered");
+        const std::vector<std::string> chosen = chosenItems(options, *opened->project, file);
 
         std::exception_ptr failure;
+        std::vector<RefusedFileName> refused;
         {
             ProgressLine progress;
-            progress.attach(project);
-            CancelOnSignal cancelOnSignal(project);
+            RestoreRun run(*opened, profile, progress.events(), [&](const TtsBPSourceItem& item) {
+                return std::find(chosen.begin(), chosen.end(), item.Caption()) != chosen.end();
+            });
+            CancelOnSignal cancelOnSignal(run);
             try {
-                project.Restore(file, [&](const TtsBPSourceItem& item) {
-                    return std::find(chosen.begin(), chosen.end(), item.Caption()) != chosen.end();
-                });
+                run.run();
             } catch (...) {
                 failure = std::current_exception();
             }
+            cancelled = run.cancelled();
+            refused = run.refusedNames();
         }
         // Below the finished progress line, and before a failure's own line.
-        warnOfRefusedNames(file, project.RefusedFileNames(), true);
+        warnOfRefusedNames(file, refused, true);
         if (failure) std::rethrow_exception(failure);
     } catch (...) {
-        throw describeFailure(file, project.Encrypt());
+        throw describeFailure(file, opened && opened->summary.encrypted);
     }
-    if (project.Cancelled()) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
+    if (cancelled) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
     return kExitSuccess;
 }
 

@@ -4,13 +4,11 @@
 
 #include <fstream>
 
-#include "items/capture/backup_file_item_name_check.h"
 #include "part/bp_object.h"
 #include "items/capture/backup_file_item_record.h"
 #include "platform/atomic_file.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
-#include "platform/debug_log.h"
 
 namespace ts {
 
@@ -84,13 +82,8 @@ void ProfileRestoreSink::keptValue(const std::string&, const std::string&, uint8
 
 void ProfileRestoreSink::writeFile(const std::string& storedName, const std::string& realPath, Stream& data,
                                    int64_t size) {
+    (void)storedName;  // the reader checked it (unrestorableNameReason) before handing it here
     if (size < 0) throw EReadError();
-    if (auto reason = unrestorableNameReason(profile_, storedName, realPath)) {
-        debugLog("File restore: skipped the saved file \"" + storedName + "\": " + *reason);
-        discardBytes(data, size);
-        refusedFile(storedName, *reason);
-        return;
-    }
     const ProfileFiles& files = profile_.files();
     try {
         files.createFolders(folderPartOf(realPath));
@@ -116,7 +109,6 @@ void ProfileRestoreSink::skippedFile(const std::string&) {
 }
 
 void ProfileRestoreSink::refusedFile(const std::string& storedName, const std::string& reason) {
-    refusedNames_.push_back(storedName);
     if (reportTo_) reportTo_->FileNameRefused(storedName, reason);
 }
 

@@ -15,10 +15,19 @@
 
 namespace ts {
 
-TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
-    const Profile* profile = ProfileIfAny(project);
-    if (!profile) return;
-    if (auto folder = profile->specialFolders().path(csidl::FAVORITES)) FindFiles(*profile, *folder, files_, kMask);
+TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption), files_(collect()) {}
+
+void TtsBPFavorites::ProfileGiven() {
+    std::vector<std::string> found = collect();
+    files_.insert(files_.begin(), found.begin(), found.end());
+}
+
+std::vector<std::string> TtsBPFavorites::collect() const {
+    std::vector<std::string> found;
+    const Profile* profile = ProfileIfAny(Project());
+    if (!profile) return found;
+    if (auto folder = profile->specialFolders().path(csidl::FAVORITES)) FindFiles(*profile, *folder, found, kMask);
+    return found;
 }
 
 // The favorites record writes no log lines of its own; the head logs itself.

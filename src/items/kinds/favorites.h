@@ -18,6 +18,10 @@ public:
     // Collects Files from the project's profile now, when the project has one.
     explicit TtsBPFavorites(TtsProjectLink* project);
 
+    // Collects from the profile now given, ahead of what a project file added, as the
+    // constructor would have.
+    void ProfileGiven();
+
     // Real paths of the favorite files; unsorted, duplicates allowed.
     const std::vector<std::string>& Files() const { return files_; }
     std::vector<std::string>& Files() { return files_; }
@@ -39,6 +43,9 @@ public:
     int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
+    // The favorite files found in the profile, if the project has one.
+    std::vector<std::string> collect() const;
+
     // Reads the item data into sink; with `written`, appends each file item's FileName to it.
     int64_t readData(Stream& stream, RestoreSink& sink, std::vector<std::string>* written);
 

@@ -1,0 +1,34 @@
+#include "engine/run.h"
+
+#include "engine/project.h"
+
+namespace ts {
+
+Run::Run(TtsBackupProject& project, Profile* profile, RunEvents events)
+    : project_(project), profile_(profile), events_(std::move(events)) {
+    if (profile_)
+        project_.SetUserProfile(profile_);
+    else if (project_.HasUserProfile())
+        profile_ = &project_.UserProfile();
+    project_.attachRun(this);
+}
+
+Run::~Run() {
+    detach();
+}
+
+void Run::detach() {
+    project_.detachRun(this);
+}
+
+void Run::status(const std::string& text) const {
+    if (events_.onStatus) events_.onStatus(text);
+}
+
+void Run::progress(uint8_t percent) const {
+    if (events_.onProgress) events_.onProgress(percent);
+}
+
+void Run::fileNameRefused(const std::string&, const std::string&) {}
+
+}  // namespace ts

@@ -1,0 +1,51 @@
+#pragma once
+// What a backup run and a restore run share: the project and profile they work on, their
+// events, and the cancel flag. While a run object lives, its project answers Cancelled and
+// FileNameRefused from it (the items ask the project), and the project's Cancel reaches it.
+#include <atomic>
+#include <string>
+
+#include "engine/run_events.h"
+
+namespace ts {
+
+class Profile;
+class TtsBackupProject;
+
+class Run {
+public:
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    // Any thread, any time, idempotent. A cancel before run() makes run() stop at its first
+    // polling point.
+    virtual void cancel() { cancelled_.store(true); }
+    bool cancelled() const { return cancelled_.load(); }
+
+    TtsBackupProject& project() const { return project_; }
+    // The profile the items read and write; nullptr when neither the run nor the project
+    // was given one.
+    Profile* profile() const { return profile_; }
+
+    void status(const std::string& text) const;
+    void progress(uint8_t percent) const;
+
+    // A restore into the profile refused a saved file; a backup run ignores it.
+    virtual void fileNameRefused(const std::string& storedName, const std::string& reason);
+
+protected:
+    // With a profile, the project works on it from now on.
+    Run(TtsBackupProject& project, Profile* profile, RunEvents events);
+    virtual ~Run();
+    // The project lets go of the run; the derived runs call it first thing in their
+    // destructors, so a cancel from another thread never meets a run half destroyed.
+    void detach();
+
+private:
+    TtsBackupProject& project_;
+    Profile* profile_;
+    RunEvents events_;
+    std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace ts
