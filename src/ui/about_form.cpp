@@ -67,12 +67,12 @@ TAboutForm::TAboutForm(Prompts& prompts, QWidget* parent) : QDialog(parent), pro
     about->setWordWrap(true);
     layout->addWidget(about);
     layout->addSpacing(12);
-    auto* contact = new LinkLabel(QString("Questions or trouble? Write to us: %1").arg(kSupportMail),
+    auto* contact = new LinkLabel(QString("Questions or trouble? Write to us at\n%1").arg(kSupportMail),
                                   [this] { ContactLabelClick(); }, this);
     contact->setObjectName("ContactLabel");
     layout->addWidget(contact);
     layout->addSpacing(6);
-    auto* website = new LinkLabel(QString("News and updates on our web site: %1").arg(kWebsite),
+    auto* website = new LinkLabel(QString("News and updates are on our web site\n%1").arg(kWebsite),
                                   [this] { WebsiteLabelClick(); }, this);
     website->setObjectName("WebsiteLabel");
     layout->addWidget(website);

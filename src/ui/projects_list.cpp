@@ -41,6 +41,9 @@ QTreeWidgetItem* appendProjectRow(QTreeWidget* list, const std::string& path, Tt
     row->setData(0, kMarkRole, static_cast<int>(mark));
     row->setData(1, kPathRole, QByteArray::fromStdString(path));
     row->setToolTip(1, QString::fromStdString(path));
+    // The caption beside a 32-pixel mark needs more than the column's designed 100 pixels.
+    int needed = list->iconSize().width() + list->fontMetrics().horizontalAdvance(caption) + 24;
+    if (needed > list->columnWidth(0)) list->setColumnWidth(0, needed);
     return row;
 }
 

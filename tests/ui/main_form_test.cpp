@@ -23,7 +23,7 @@
 #include "ui/main_form.h"
 #include "ui/progress_form.h"
 #include "ui/scripted_prompts.h"
-#include "ui_test_support.h"
+#include "sample_profiles.h"
 
 using namespace ts;
 using namespace ts::ui;

@@ -12,7 +12,7 @@
 #include "engine/backup_run.h"
 #include "platform/debug_log.h"
 #include "ui/worker_thread.h"
-#include "ui_test_support.h"
+#include "sample_profiles.h"
 
 using namespace ts;
 using namespace ts::ui;

@@ -1,0 +1,200 @@
+#include "ui/backup_form.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "engine/project.h"
+#include "support/ftp_test_server.h"
+#include "support/temp_dir.h"
+#include "ui/scripted_prompts.h"
+#include "ui_test_support.h"
+
+using namespace ts;
+using namespace ts::ui;
+using ts::test::control;
+
+class BackupFormTest : public QObject {
+    Q_OBJECT
+
+    ScriptedPrompts prompts;
+    test::TempDir dir;
+
+    QLineEdit* edit(TBackupForm& form, const char* name) { return control<QLineEdit>(form, name); }
+    QTreeWidget* items(TBackupForm& form) { return control<QTreeWidget>(form, "BackupItemsListView"); }
+    QString lastMessage() { return prompts.shown.empty() ? QString() : prompts.shown.back().text; }
+
+private slots:
+    void init() { prompts = ScriptedPrompts(); }
+
+    void newProjectShowsAllItemsTickedAndTheFolderControls() {
+        TtsBackupProject project;
+        TBackupForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        QCOMPARE(edit(form, "ProjectNameEdit")->text(), QString("Unnamed"));
+        QCOMPARE(test::checkedRows(items(form)), TBackupForm::kItemCaptions);
+        QVERIFY(edit(form, "DestFolderEdit")->isEnabled());
+        QVERIFY(!edit(form, "HostEdit")->isEnabled());
+        QVERIFY(!control<QPushButton>(form, "TestButton")->isEnabled());
+        QVERIFY(!control<QCheckBox>(form, "EnableEncryptCheckBox")->isChecked());
+        QVERIFY(!edit(form, "EnPasswordEdit")->isEnabled());
+        QCOMPARE(control<QComboBox>(form, "CompressionLevelComboBox")->currentText(), QString("Default"));
+        QTest::keyClick(&form, Qt::Key_Escape);  // Cancel is not bound to Esc
+        QVERIFY(form.isVisible());
+    }
+
+    void storedSelectionIsShownExactly() {
+        TtsBackupProject project;
+        project.Source().FindItem("Favorites")->SetSelected(true);
+        project.Destination().SetKind(TtsBPDestination::kKindFtp);
+        project.Destination().SetRemoteFolder("/backups");
+        TBackupForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        QCOMPARE(test::checkedRows(items(form)), QStringList{"Favorites"});
+        QVERIFY(control<QRadioButton>(form, "BackupToFTPServerButton")->isChecked());
+        QVERIFY(edit(form, "HostEdit")->isEnabled());
+        QVERIFY(!edit(form, "DestFolderEdit")->isEnabled());
+        QCOMPARE(edit(form, "FolderEdit")->text(), QString("/backups"));
+    }
+
+    void validationListsEveryFailureInCheckOrder_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("noItems");
+        QTest::addColumn<bool>("ftp");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("password2");
+        QTest::addColumn<QString>("expected");
+        const QString existing = QString::fromStdString(dir.path().string());
+        QTest::newRow("three at once") << "" << false << false << "" << "other"
+            << "Error found!\r\nProject Name must be entered!\r\nFolder not found: ''\r\nPassword error!\r\n";
+        QTest::newRow("no item") << "p" << true << false << existing << "pw" << "Error found!\r\nOne backup item must be selected at least!\r\n";
+        QTest::newRow("ftp ignores the folder") << "p" << false << true << "/no/such/folder" << "pw"
+            << "Error found!\r\nFTP Information not enough, please fill all of the FTP information box!\r\n";
+        QTest::newRow("blanks") << "   " << false << false << existing << "pw" << "Error found!\r\nProject Name must be entered!\r\n";
+        QTest::newRow("path in name") << "../up" << false << false << existing << "pw"
+            << "Error found!\r\nProject Name cannot name a data file: it must not be \".\" or \"..\" or hold \"/\" or \"\\\"!\r\n";
+        QTest::newRow("too long") << QString(256, 'n') << false << false << existing << "pw"
+            << "Error found!\r\nProject Name is too long, at most 255 characters!\r\n";
+        QTest::newRow("passes") << " lead" << false << false << existing << "pw" << "";
+    }
+    void validationListsEveryFailureInCheckOrder() {
+        QFETCH(QString, name);
+        QFETCH(bool, noItems);
+        QFETCH(bool, ftp);
+        QFETCH(QString, folder);
+        QFETCH(QString, password2);
+        QFETCH(QString, expected);
+        TtsBackupProject project;
+        TBackupForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        edit(form, "ProjectNameEdit")->setText(name);
+        if (noItems) control<QPushButton>(form, "DeselectAllButton")->click();
+        if (ftp) control<QRadioButton>(form, "BackupToFTPServerButton")->click();
+        edit(form, "DestFolderEdit")->setText(folder);
+        control<QCheckBox>(form, "EnableEncryptCheckBox")->click();
+        edit(form, "EnPasswordEdit")->setText("pw");
+        edit(form, "EnPassword2Edit")->setText(password2);
+        control<QPushButton>(form, "OkButton")->click();
+        if (expected.isEmpty()) {
+            QVERIFY(prompts.shown.empty());
+            QCOMPARE(form.result(), int(QDialog::Accepted));
+            QCOMPARE(QString::fromStdString(project.Name()), name);
+            QVERIFY(project.Encrypt());
+            return;
+        }
+        QCOMPARE(prompts.shown.size(), size_t(1));
+        QCOMPARE(prompts.shown[0].text, expected);
+        QCOMPARE(prompts.shown[0].caption, QString("Error"));
+        QVERIFY(prompts.shown[0].icon == MessageIcon::Error);
+        QVERIFY(form.isVisible());
+        QCOMPARE(project.Name(), std::string("Unnamed"));
+    }
+
+    void ftpRadioPutsASlashOnlyIntoABlankFolder() {
+        TBackupForm form(prompts);
+        form.show();
+        auto* ftp = control<QRadioButton>(form, "BackupToFTPServerButton");
+        auto* file = control<QRadioButton>(form, "BackupToFileButton");
+        edit(form, "FolderEdit")->setText("  ");
+        ftp->click();
+        QCOMPARE(edit(form, "FolderEdit")->text(), QString("/"));
+        file->click();
+        edit(form, "FolderEdit")->setText("/mine");
+        ftp->click();
+        QCOMPARE(edit(form, "FolderEdit")->text(), QString("/mine"));
+    }
+
+    void aValueTheProjectCannotHoldChangesNothing() {
+        TtsBackupProject project;
+        TBackupForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        edit(form, "ProjectNameEdit")->setText("fine");
+        control<QPushButton>(form, "DeselectAllButton")->click();
+        edit(form, "HostEdit")->setText(QString(300, 'h'));
+        QVERIFY(!form.SaveToProject());
+        QCOMPARE(project.Name(), std::string("Unnamed"));
+        QVERIFY(project.Source().FindItem("Favorites")->Selected() == false);
+        edit(form, "HostEdit")->setText("host");
+        control<QCheckBox>(form, "EnableEncryptCheckBox")->click();
+        edit(form, "EnPasswordEdit")->setText("typed");
+        control<QCheckBox>(form, "EnableEncryptCheckBox")->click();
+        QVERIFY(form.SaveToProject());
+        QCOMPARE(project.Destination().Host(), std::string("host"));
+        QCOMPARE(project.Password(), std::string("typed"));
+        QVERIFY(!project.Encrypt());
+    }
+
+    void folderChooserAsksWithItsPrompt() {
+        TBackupForm form(prompts);
+        form.show();
+        prompts.folders = {QString("/chosen"), std::nullopt};
+        control<QPushButton>(form, "SelFolderButton")->click();
+        control<QPushButton>(form, "SelFolderButton")->click();
+        QCOMPARE(prompts.folderPrompts, (QStringList{"Please select a folder", "Please select a folder"}));
+        QCOMPARE(edit(form, "DestFolderEdit")->text(), QString("/chosen"));
+    }
+
+    void ftpTestRunsAgainstTheServerWithoutBlocking() {
+        test::PyFtpServer server;
+        TBackupForm form(prompts);
+        form.show();
+        control<QRadioButton>(form, "BackupToFTPServerButton")->click();
+        edit(form, "HostEdit")->setText(QString::fromStdString(server.host()));
+        edit(form, "UserNameEdit")->setText(QString::fromStdString(server.options().user));
+        auto* button = control<QPushButton>(form, "TestButton");
+        QSignalSpy finished(&form, &TBackupForm::ftpTestFinished);
+        for (auto [password, expected] : {std::pair{server.options().password, "FTP Test ok!"},
+                                          std::pair{std::string("wrong"), ftp_failed()}}) {
+            prompts.shown.clear();
+            edit(form, "PasswordEdit")->setText(QString::fromStdString(password));
+            button->click();
+            QVERIFY(!button->isEnabled());
+            QVERIFY(finished.wait(40000));
+            QVERIFY(button->isEnabled());
+            QVERIFY(!prompts.shown.empty());
+            QCOMPARE(prompts.shown[0].text, QString(expected));
+        }
+        // The failure goes on to the program's general report with the error's own text.
+        QCOMPARE(prompts.shown.size(), size_t(2));
+        QCOMPARE(prompts.shown[1].caption, QString("Tessaly"));
+        QVERIFY(prompts.shown[1].text.contains("530"));
+    }
+
+private:
+    static const char* ftp_failed() {
+        return "Can not create the connection, please verify your FTP settings and make sure your internet "
+               "connection is valid, then try again!";
+    }
+};
+
+QTEST_MAIN(BackupFormTest)
+#include "backup_form_test.moc"

@@ -1,0 +1,174 @@
+// The start choice, the history dialog and the project manager over a real settings hive
+// and real project files.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "engine/project.h"
+#include "settings/reg_env_data.h"
+#include "support/temp_dir.h"
+#include "ui/about_form.h"
+#include "ui/history_projects_form.h"
+#include "ui/project_manager_form.h"
+#include "ui/scripted_prompts.h"
+#include "ui/select_project_form.h"
+#include "ui_test_support.h"
+
+using namespace ts;
+using namespace ts::ui;
+using ts::test::control;
+
+class ProjectListsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempDir> dir;
+    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<TtsRegProjects> history;
+    ScriptedPrompts prompts;
+    std::string plain, secret, gone;
+
+    static QStringList column(const QTreeWidget* list, int c) {
+        QStringList texts;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(c);
+        return texts;
+    }
+    QStringList historyTexts() const {
+        QStringList texts;
+        for (const std::string& path : history->ProjectFiles) texts << QString::fromStdString(path);
+        return texts;
+    }
+
+private slots:
+    void init() {
+        prompts = ScriptedPrompts();
+        dir = std::make_unique<test::TempDir>();
+        settings = std::make_unique<SettingsFile>(dir->file("settings.reg"));
+        history = std::make_unique<TtsRegProjects>(*settings);
+        plain = dir->file("home.tsly");
+        secret = dir->file("office.tsly");
+        gone = dir->file("gone.tsly");
+        TtsBackupProject project;
+        project.SetName("Home mail");
+        project.SaveToFile(plain);
+        project.SetName("Office");
+        project.SetEncrypt(true);
+        project.SetPassword("pw");
+        project.SaveToFile(secret);
+        history->ProjectFiles = {plain, secret, gone};
+    }
+
+    void bothListsMarkEachEntry() {
+        THistoryProjectsForm historyForm(prompts);
+        historyForm.SetProjects(history.get());
+        historyForm.show();
+        const QStringList paths = historyTexts();
+        auto* historyList = control<QTreeWidget>(historyForm, "ProjectsListView");
+        QCOMPARE(column(historyList, 0), (QStringList{"Home mail", "Encrypted!", "[Invalid]"}));
+        QCOMPARE(column(historyList, 1), paths);
+        TProjectManagerForm manager(prompts);
+        manager.SetProjects(history.get());
+        manager.show();
+        QCOMPARE(column(control<QTreeWidget>(manager, "ProjectsListView"), 0),
+                 (QStringList{"Home mail", "Encrypted", "[Invalid]"}));
+    }
+
+    void historyOpensOnlyASelectedRowAndHandsOverItsProject() {
+        THistoryProjectsForm form(prompts);
+        form.SetProjects(history.get());
+        form.show();
+        auto* open = control<QPushButton>(form, "OpenButton");
+        QVERIFY(!open->isEnabled());
+        auto* list = control<QTreeWidget>(form, "ProjectsListView");
+        list->setCurrentItem(list->topLevelItem(0));
+        QVERIFY(open->isEnabled());
+        open->click();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QCOMPARE(form.SelectedPath(), plain);
+        QVERIFY(form.SelectedMark() == RowMark::Valid);
+        std::unique_ptr<TtsBackupProject> taken = form.TakeSelectedProject();
+        QVERIFY(taken);
+        QCOMPARE(taken->Name(), std::string("Home mail"));
+        QVERIFY(!form.TakeSelectedProject());
+    }
+
+    void deleteInvalidRemovesExactlyTheRowsWhoseFilesAreGone() {
+        history->ProjectFiles = {gone, plain, gone, secret, plain};
+        TProjectManagerForm form(prompts);
+        form.SetProjects(history.get());
+        form.show();
+        auto* list = control<QTreeWidget>(form, "ProjectsListView");
+        prompts.questions = {false, true};
+        control<QPushButton>(form, "DeleteInvalidButton")->click();
+        QCOMPARE(list->topLevelItemCount(), 5);
+        control<QPushButton>(form, "DeleteInvalidButton")->click();
+        QCOMPARE(prompts.shown.size(), size_t(2));
+        QCOMPARE(prompts.shown[0].text, QString("Do you want to delete all invalid project file link(s)?"));
+        QCOMPARE(prompts.shown[0].caption, QString("Question"));
+        QCOMPARE(historyTexts(), (QStringList{QString::fromStdString(plain), QString::fromStdString(secret),
+                                              QString::fromStdString(plain)}));
+        QCOMPARE(column(list, 1), historyTexts());
+        // A file removed on disk shows as invalid the next time the list is built.
+        std::filesystem::remove(secret);
+        form.FormShow();
+        QCOMPARE(column(list, 0), (QStringList{"Home mail", "[Invalid]", "Home mail"}));
+    }
+
+    void deleteRemovesTheEntryAtTheRowsOwnPosition() {
+        history->ProjectFiles = {plain, secret, plain};
+        TProjectManagerForm form(prompts);
+        form.SetProjects(history.get());
+        form.show();
+        auto* list = control<QTreeWidget>(form, "ProjectsListView");
+        control<QPushButton>(form, "DeleteButton")->click();  // nothing selected: nothing happens
+        QCOMPARE(history->ProjectFiles.size(), size_t(3));
+        list->setCurrentItem(list->topLevelItem(2));
+        control<QPushButton>(form, "DeleteButton")->click();
+        QCOMPARE(historyTexts(), (QStringList{QString::fromStdString(plain), QString::fromStdString(secret)}));
+        QCOMPARE(column(list, 1), historyTexts());
+        QVERIFY(std::filesystem::exists(plain));
+    }
+
+    void addAppendsEvenAPathAlreadyThereAndMarksItAtOnce() {
+        history->ProjectFiles.clear();
+        TProjectManagerForm form(prompts);
+        form.SetProjects(history.get());
+        form.show();
+        prompts.files = {QString::fromStdString(secret), QString::fromStdString(secret), std::nullopt};
+        for (int i = 0; i < 3; ++i) control<QPushButton>(form, "AddButton")->click();
+        QCOMPARE(prompts.fileFilters.value(0), QString("Tessaly Project File(*.tsly)|*.tsly"));
+        QCOMPARE(prompts.fileSuffixes.value(0), QString("tsly"));
+        auto* list = control<QTreeWidget>(form, "ProjectsListView");
+        QCOMPARE(column(list, 0), (QStringList{"Encrypted", "Encrypted"}));
+        QCOMPARE(historyTexts(), (QStringList(2, QString::fromStdString(secret))));
+        prompts.questions = {true};
+        control<QPushButton>(form, "DeleteInvalidButton")->click();
+        QCOMPARE(list->topLevelItemCount(), 2);
+    }
+
+    void startChoiceBeginsWithANewProject() {
+        TSelectProjectForm form;
+        form.show();
+        QCOMPARE(form.ItemIndex(), int(TSelectProjectForm::NewProject));
+        form.SetItemIndex(2);
+        QTest::keyClick(&form, Qt::Key_Escape);
+        QCOMPARE(form.result(), int(QDialog::Rejected));
+        QCOMPARE(form.ItemIndex(), 2);
+    }
+
+    void aboutClosesOnEnterAndEscAndOpensItsAddresses() {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            TAboutForm form(prompts);
+            form.show();
+            QTest::keyClick(&form, key);
+            QVERIFY(!form.isVisible());
+        }
+        TAboutForm form(prompts);
+        form.ContactLabelClick();
+        form.WebsiteLabelClick();
+        QCOMPARE(prompts.openedUrls, (QStringList{"mailto:support@tessaly.example", "https://tessaly.example/"}));
+    }
+};
+
+QTEST_MAIN(ProjectListsTest)
+#include "project_lists_test.moc"

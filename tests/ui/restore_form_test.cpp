@@ -1,0 +1,147 @@
+#include "ui/restore_form.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "engine/project.h"
+#include "support/crafted_data_file.h"
+#include "support/temp_dir.h"
+#include "ui/scripted_prompts.h"
+#include "ui/single_password_form.h"
+#include "ui_test_support.h"
+
+using namespace ts;
+using namespace ts::ui;
+using ts::test::control;
+
+class RestoreFormTest : public QObject {
+    Q_OBJECT
+
+    test::TempDir dir;
+    QString plainFile, secretFile;
+    ScriptedPrompts prompts;
+
+    void choose(TRestoreForm& form, const QString& file) {
+        prompts.files.push_back(file);
+        control<QPushButton>(form, "SpeedButton1")->click();
+    }
+    bool passwordEnabled(TRestoreForm& form) {
+        bool label = control<QLabel>(form, "PasswordLabel")->isEnabled();
+        bool edit = control<QLineEdit>(form, "PasswordEdit")->isEnabled();
+        if (label != edit) throw std::runtime_error("password label and field disagree");
+        return label;
+    }
+    QStringList messages() {
+        QStringList texts;
+        for (const auto& shown : prompts.shown) texts << shown.text;
+        return texts;
+    }
+
+private slots:
+    void initTestCase() {
+        plainFile = QString::fromStdString(dir.file("plain.tsly_dat"));
+        secretFile = QString::fromStdString(dir.file("secret.tsly_dat"));
+        test::writeCraftedDataFile(plainFile.toStdString(), {{"[CSIDL_APPDATA]\\Microsoft\\Address Book\\a.wab", "x"}});
+        test::writeCraftedDataFile(secretFile.toStdString(), {{"[CSIDL_APPDATA]\\Microsoft\\Address Book\\a.wab", "x"}},
+                                   std::string("right"));
+    }
+    void init() { prompts = ScriptedPrompts(); }
+
+    void plainFileShowsItsItemsAndIsReadOnceWhenChosenTwice() {
+        TtsBackupProject project;
+        TRestoreForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        choose(form, plainFile);
+        choose(form, plainFile);
+        QCOMPARE(form.FileReads(), 1);
+        QCOMPARE(prompts.fileFilters, QStringList(2, "Tessaly Data File(*.tsly_dat)|*.tsly_dat"));
+        QCOMPARE(prompts.fileSuffixes.value(0), QString("tsly_dat"));
+        auto* items = control<QTreeWidget>(form, "ItemsListView");
+        QCOMPARE(items->topLevelItemCount(), 4);
+        QCOMPARE(test::checkedRows(items), QStringList{"Windows Address Book"});
+        QVERIFY(!passwordEnabled(form));
+        QCOMPARE(prompts.passwordQuestions, 0);
+        control<QPushButton>(form, "RestoreButton")->click();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QCOMPARE(QString::fromStdString(form.DataFileName()), plainFile);
+    }
+
+    void encryptedFile_data() {
+        QTest::addColumn<std::optional<QString>>("answer");
+        QTest::addColumn<QStringList>("expectedMessages");
+        QTest::addColumn<QString>("passwordShown");
+        QTest::addColumn<bool>("restoreCloses");
+        QTest::newRow("cancelled") << std::optional<QString>() << QStringList{"Please enter your password for this archive!"}
+                                   << "" << false;
+        QTest::newRow("right") << std::optional<QString>("right") << QStringList{} << "right" << true;
+        QTest::newRow("wrong") << std::optional<QString>("wrong")
+                               << QStringList{"Please check your password, your password is invalid!",
+                                              "Please enter your password for this archive!"}
+                               << "" << false;
+    }
+    void encryptedFile() {
+        QFETCH(std::optional<QString>, answer);
+        QFETCH(QStringList, expectedMessages);
+        QFETCH(QString, passwordShown);
+        QFETCH(bool, restoreCloses);
+        TtsBackupProject project;
+        TRestoreForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        prompts.passwords.push_back(answer);
+        choose(form, secretFile);
+        QCOMPARE(prompts.passwordQuestions, 1);
+        QVERIFY(passwordEnabled(form));
+        QCOMPARE(control<QLineEdit>(form, "PasswordEdit")->text(), passwordShown);
+        QCOMPARE(control<QTreeWidget>(form, "ItemsListView")->topLevelItemCount(), 4);
+        control<QPushButton>(form, "RestoreButton")->click();
+        QCOMPARE(messages(), expectedMessages);
+        QCOMPARE(form.result() == QDialog::Accepted, restoreCloses);
+    }
+
+    void aFileThatIsNotADataFileIsNamedNotTakenForAPassword() {
+        const std::string other = dir.file("notes.txt");
+        test::writeHostFile(other, std::string("not compressed at all"));
+        TtsBackupProject project;
+        TRestoreForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        choose(form, QString::fromStdString(other));
+        QCOMPARE(prompts.passwordQuestions, 0);
+        QCOMPARE(prompts.shown.size(), size_t(1));
+        QVERIFY(prompts.shown[0].text.contains("notes.txt"));
+        QCOMPARE(control<QTreeWidget>(form, "ItemsListView")->topLevelItemCount(), 0);
+    }
+
+    void restoreWithoutAFileClosesWithNoName() {
+        TtsBackupProject project;
+        TRestoreForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        control<QLineEdit>(form, "FileEdit")->setText(plainFile);  // typed by hand: not read
+        control<QPushButton>(form, "RestoreButton")->click();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QVERIFY(form.DataFileName().empty());
+        QCOMPARE(form.FileReads(), 0);
+    }
+
+    void passwordDialogRefusesBlanksAndKeepsWhatWasTyped() {
+        TSinglePasswordForm form(prompts);
+        form.show();
+        auto* edit = control<QLineEdit>(form, "PasswordEdit");
+        edit->setText("   ");
+        control<QPushButton>(form, "OkButton")->click();
+        QCOMPARE(messages(), QStringList{"Please enter your password first!"});
+        QVERIFY(form.isVisible());
+        edit->setText(" pass ");
+        control<QPushButton>(form, "OkButton")->click();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QCOMPARE(form.Password(), QString(" pass "));
+    }
+};
+
+QTEST_MAIN(RestoreFormTest)
+#include "restore_form_test.moc"
