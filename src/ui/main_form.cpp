@@ -21,16 +21,14 @@
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
 #include "ui/history_projects_form.h"
+#include "ui/html_help.h"
 #include "ui/pictures.h"
 #include "ui/progress_form.h"
 #include "ui/project_manager_form.h"
 #include "ui/prompts.h"
 #include "ui/restore_form.h"
 #include "ui/select_project_form.h"
-#if __has_include("ui/html_help.h")
-#include "ui/html_help.h"
-#define TESSALY_HAVE_HTML_HELP 1
-#endif
+
 
 namespace ts::ui {
 
@@ -487,17 +485,9 @@ void TMainForm::FileExitActionExecute() {
     close();
 }
 
-QString TMainForm::HelpFilePath() {
-    return QDir(QCoreApplication::applicationDirPath()).filePath("ts_help.chm");
-}
-
 void TMainForm::HelpTopicActionExecute() {
     if (!AllowClose) return;
-#ifdef TESSALY_HAVE_HTML_HELP
-    Guarded([&] { HtmlHelp(this, HelpFilePath(), 0, 0); });
-#else
-    prompts_.generalError(this, "The help file \"" + HelpFilePath() + "\" cannot be shown");
-#endif
+    Guarded([&] { HtmlHelp(this, helpFilePath(), HH_DISPLAY_TOPIC, 0); });
 }
 
 void TMainForm::HelpAboutActionExecute() {

@@ -90,9 +90,6 @@ public:
     // What a backup run shows itself (the upload's failure), shown by this window.
     UserMessages* RunMessages() const { return runMessages_.get(); }
 
-    // The path of the help file beside the program.
-    static QString HelpFilePath();
-
 signals:
     // After the end of a run has been reported and the actions are enabled again.
     void RunEnded();
