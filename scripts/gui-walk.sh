@@ -48,7 +48,7 @@ step() { echo "gui-walk: $*"; }
 # Waits for a visible window whose title matches, and gives it the keyboard.
 wait_window() {
   local id
-  for _ in $(seq 600); do
+  for _ in $(seq 3000); do
     id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1 || true)
     if [ -n "$id" ]; then
       xdotool windowfocus --sync "$id" 2>/dev/null || true

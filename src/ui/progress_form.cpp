@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ts::ui {
@@ -67,9 +68,9 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     QFont bold = StatesLabel->font();
     bold.setBold(true);
     StatesLabel->setFont(bold);
-    StatesLabel->setGeometry(96, 88, 193, 13);
-    StatesLabel->setMinimumHeight(StatesLabel->sizeHint().height());
-    StatesLabel->resize(193, StatesLabel->sizeHint().height());
+    // Starts where its caption ends when the desktop's font makes that wider than planned.
+    const int statesLeft = std::max(96, Label1->x() + Label1->width() + 4);
+    StatesLabel->setGeometry(statesLeft, 88, 318 - 16 - statesLeft, StatesLabel->sizeHint().height());
 
     ProgressBar = new QProgressBar(this);
     ProgressBar->setObjectName("ProgressBar");
@@ -78,7 +79,7 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     ProgressBar->setTextVisible(false);
     ProgressBar->setGeometry(16, 112, 257, 16);
 
-    PercentLabel = new QLabel(this);
+    PercentLabel = new QLabel(PercentText(0), this);
     PercentLabel->setObjectName("PercentLabel");
     PercentLabel->move(280, 112);
     PercentLabel->resize(36, PercentLabel->sizeHint().height());

@@ -20,8 +20,8 @@ private slots:
         QVERIFY(!form.isModal());
         struct Expected { const char* name; QPoint at; QString text; };
         for (const Expected& e : {Expected{"Animate", {16, 16}, {}}, Expected{"Label1", {16, 88}, "Current States:"},
-                                  Expected{"StatesLabel", {96, 88}, ""}, Expected{"ProgressBar", {16, 112}, {}},
-                                  Expected{"PercentLabel", {280, 112}, ""}, Expected{"CancelButton", {16, 144}, "&Cancel"}}) {
+                                  Expected{"StatesLabel", {form.StatesLabel->x(), 88}, ""}, Expected{"ProgressBar", {16, 112}, {}},
+                                  Expected{"PercentLabel", {280, 112}, "0 %"}, Expected{"CancelButton", {16, 144}, "&Cancel"}}) {
             auto* widget = form.findChild<QWidget*>(e.name);
             QVERIFY2(widget, e.name);
             QCOMPARE(widget->pos(), e.at);
@@ -31,6 +31,8 @@ private slots:
         QCOMPARE(form.ProgressBar->minimum(), 0);
         QCOMPARE(form.ProgressBar->maximum(), 100);
         QVERIFY(form.StatesLabel->font().bold());
+        QVERIFY(form.StatesLabel->x() >= 96);
+        QVERIFY2(form.StatesLabel->x() >= form.Label1->geometry().right(), "the caption is never covered");
     }
 
     void percentTextHasNoLeadingZerosAndABlankBeforeThePercentSign() {
