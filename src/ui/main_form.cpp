@@ -13,6 +13,10 @@
 #include <QStatusBar>
 #include <QThread>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
 #include "engine/failure.h"
 #include "engine/flows.h"
 #include "engine/profile_choice.h"
@@ -40,24 +44,58 @@ constexpr char kWrongPasswordText[] = "Your password is invalid, please try agai
 constexpr char kRestoreWrongPasswordText[] = "Please check your password, the password is invalid! Restore terminated!";
 
 // The boxes a run shows itself (the upload's failure), raised on the worker thread: shown
-// on the interface thread while the worker waits for the user to close them.
-class InterfaceMessages : public UserMessages {
+// on the interface thread while the worker waits for the user to close them. The request
+// and its answer pass under a lock of our own, so what the two threads share is ordered
+// where thread checkers see it.
+class InterfaceMessages : public QObject, public UserMessages {
 public:
     InterfaceMessages(QWidget& window, Prompts& prompts) : window_(window), prompts_(prompts) {}
+
     void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
-        auto show = [&] {
-            prompts_.message(&window_, QString::fromStdString(text), QString::fromStdString(caption), icon);
-        };
-        if (QThread::currentThread() == window_.thread()) {
-            show();
-        } else {
-            QMetaObject::invokeMethod(&window_, show, Qt::BlockingQueuedConnection);
+        if (QThread::currentThread() == thread()) {
+            show(text, caption, icon);
+            return;
         }
+        Request request{text, caption, icon};
+        std::unique_lock lock(mutex_);
+        waiting_.push_back(&request);
+        QMetaObject::invokeMethod(this, &InterfaceMessages::showWaiting, Qt::QueuedConnection);
+        answered_.wait(lock, [&] { return request.done; });
     }
 
 private:
+    struct Request {
+        std::string text;
+        std::string caption;
+        MessageIcon icon;
+        bool done = false;
+    };
+
+    void show(const std::string& text, const std::string& caption, MessageIcon icon) {
+        prompts_.message(&window_, QString::fromStdString(text), QString::fromStdString(caption), icon);
+    }
+
+    void showWaiting() {
+        Request* request;
+        {
+            std::lock_guard lock(mutex_);
+            if (waiting_.empty()) return;
+            request = waiting_.front();
+            waiting_.pop_front();
+        }
+        show(request->text, request->caption, request->icon);
+        {
+            std::lock_guard lock(mutex_);
+            request->done = true;
+        }
+        answered_.notify_all();
+    }
+
     QWidget& window_;
     Prompts& prompts_;
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    std::deque<Request*> waiting_;
 };
 
 // The password of an encrypted project file, asked with the small password dialog; a wrong
