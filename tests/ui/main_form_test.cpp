@@ -19,6 +19,7 @@
 #include "platform/debug_log.h"
 #include "settings/reg_env_data.h"
 #include "settings/settings_file.h"
+#include "support/crafted_data_file.h"
 #include "support/ftp_test_server.h"
 #include "ui/main_form.h"
 #include "ui/progress_form.h"
@@ -336,6 +337,27 @@ private slots:
         QVERIFY(waitForRunEnd());
         QCOMPARE(texts(*prompts), QStringList{"Finished!"});
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob")));
+    }
+
+    // Names that would land outside the user's folders are held back, and the end says how
+    // many and which; the rest is restored.
+    void aRestoreThatHeldBackNamesSaysHowManyAndWhich() {
+        const std::string file = samples->out("crafted.tsly_dat");
+        const std::string escapes[] = {"[CSIDL_APPDATA]\\..\\..\\..\\.bashrc", "[CSIDL_APPDATA]\\..\\..\\evil.txt"};
+        test::writeCraftedDataFile(file, {{escapes[0], "evil"},
+                                          {"[CSIDL_APPDATA]\\Microsoft\\Address Book\\bob.wab", "book"},
+                                          {escapes[1], "evil"}});
+        openWindow();
+        form->RunStart(startRestore(file));
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(prompts->shown.size(), size_t(1));
+        const auto& box = prompts->shown[0];
+        QCOMPARE(box.caption, QString("Information"));
+        QVERIFY2(box.text.startsWith("Finished!\n2 saved files were not restored"), qPrintable(box.text));
+        const QStringList details = box.details.split('\n');
+        QCOMPARE(details.size(), 2);
+        for (int i = 0; i < 2; ++i) QVERIFY2(details[i].startsWith(QString::fromStdString(escapes[i]) + " ("), qPrintable(details[i]));
+        QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/bob.wab")));
     }
 
     // The upload's failure box is the run's own report: nothing is said twice, and the run
