@@ -387,7 +387,9 @@ TEST_F(FlowsTest, RestoreProgressFollowsTheDataReadAcrossTheItemsAndReaches100At
         last = percent;
         fifty += percent == 50;
         if (it > restoring) ++during;
-        if (it < restoring) EXPECT_LT(percent, 50) << "ahead of the data";
+        if (it < restoring) {
+            EXPECT_LT(percent, 50) << "ahead of the data";
+        }
     }
     EXPECT_GE(during, 10) << "the item's data moves the bar";
     EXPECT_EQ(fifty, 1);
