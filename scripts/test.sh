@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test;
-# then the worker-thread tests once more under ThreadSanitizer.
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test,
+# among them the Debian package, tested installed into a scratch root; then the worker-thread
+# tests once more under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
@@ -8,5 +9,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
 scripts/fuzz.sh "${TESSALY_FUZZ_SECONDS:-10}"
+# The Debian package, installed into a scratch root and used from there.
+scripts/package.sh
+tests/package/package_test.sh build/package/tessaly_*.deb
 ctest --test-dir build/test --output-on-failure -j2 --timeout 900
 scripts/tsan.sh
