@@ -13,6 +13,7 @@
 #include "ui/project_manager_form.h"
 #include "ui/scripted_prompts.h"
 #include "ui/select_project_form.h"
+#include "ui/widget_placement.h"
 #include "ui_test_support.h"
 
 using namespace ts;
@@ -154,6 +155,22 @@ private slots:
         QTest::keyClick(&form, Qt::Key_Escape);
         QCOMPARE(form.result(), int(QDialog::Rejected));
         QCOMPARE(form.ItemIndex(), 2);
+    }
+
+    void windowPlacementComesBackFromTheSettings() {
+        {
+            QWidget window;
+            window.setGeometry(120, 80, 500, 300);
+            WidgetPlacement placement(window);
+            TtsRegMainWindow record(*settings, &placement);
+            record.WriteToRegistry();
+        }
+        QWidget window;
+        window.setGeometry(0, 0, 640, 480);
+        WidgetPlacement placement(window);
+        TtsRegMainWindow record(*settings, &placement);
+        record.ReadFromRegistry();
+        QCOMPARE(window.geometry(), QRect(120, 80, 500, 300));
     }
 
     void aboutClosesOnEnterAndEscAndOpensItsAddresses() {
