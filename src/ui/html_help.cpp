@@ -59,13 +59,16 @@ class ChmBrowser : public QTextBrowser {
 public:
     ChmBrowser(ChmHandle file, QWidget* parent) : QTextBrowser(parent), file_(std::move(file)) {
         setOpenLinks(false);
-        connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+        connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) {
+            const QUrl url = link.isRelative() ? source().resolved(link) : link;
             if (url.scheme() == kScheme) setSource(url);
             else QDesktopServices::openUrl(url);
         });
     }
-    QVariant loadResource(int type, const QUrl& name) override {
-        if (name.scheme() != kScheme) return QTextBrowser::loadResource(type, name);
+    QVariant loadResource(int type, const QUrl& link) override {
+        // Pages name their style sheets, pictures and links relative to themselves.
+        const QUrl name = link.isRelative() ? source().resolved(link) : link;
+        if (name.scheme() != kScheme) return QTextBrowser::loadResource(type, link);
         if (std::optional<QByteArray> bytes = readObject(file_.get(), name.path())) {
             if (type == QTextDocument::ImageResource) return *bytes;
             return QString::fromUtf8(*bytes);
