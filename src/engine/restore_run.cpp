@@ -115,8 +115,8 @@ void RestoreRun::run() {
         }
         if (target) target->hive().save();
         syncRestoredFiles(target);
-        if (!cancelled()) progress(100);
     }
+    if (!cancelled()) progress(100);
     if (!refused_.empty()) debugLog("Restore: " + std::to_string(refused_.size()) + " saved file names refused");
     debugLog("-Restore Finished-");
 }

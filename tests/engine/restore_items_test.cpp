@@ -95,7 +95,7 @@ TEST_F(RestoreItemsTest, TheItemsTheFileHoldsAreRestoredWhateverTheSelectionInMe
     project->Restore(file);
     EXPECT_EQ(events.statuses, (std::vector<std::string>{"Decompress Data ...", "Restore Favorites ...",
                                                          "Restore IE Settings ..."}));
-    EXPECT_EQ(events.progress, (std::vector<int>{50, 100}));
+    EXPECT_EQ(events.progress, (std::vector<int>{50, 99, 100})) << "a small file is read in one block";
     EXPECT_EQ(favoritesRestored(), 5u);
     EXPECT_TRUE(target->hive().keyExists(kIeMain));
     EXPECT_FALSE(target->hive().keyExists("Identities"));
