@@ -440,7 +440,7 @@ void TBackupForm::ftpTestDone() {
         prompts_.information(this, QString::fromStdString(check.message));
     } else {
         prompts_.error(this, QString::fromStdString(check.message));
-        prompts_.generalError(this, QString::fromStdString(check.errorText));
+        if (!check.errorText.empty()) prompts_.generalError(this, QString::fromStdString(check.errorText));
     }
     emit ftpTestFinished();
 }

@@ -147,6 +147,29 @@ private slots:
         QCOMPARE(list->topLevelItemCount(), 2);
     }
 
+    void anEntryThatCannotBeReadIsReportedAndNotListed() {
+        const std::string folder = dir->file("a-folder.tsly");
+        std::filesystem::create_directory(folder);
+        history->ProjectFiles = {plain, folder};
+        THistoryProjectsForm historyForm(prompts);
+        historyForm.SetProjects(history.get());
+        historyForm.show();
+        QTRY_VERIFY(!historyForm.isVisible());
+        QCOMPARE(historyForm.result(), int(QDialog::Rejected));
+        QCOMPARE(prompts.shown.size(), size_t(1));
+        QCOMPARE(prompts.shown[0].caption, QString("Tessaly"));
+        // Added in the manager: reported, and neither row nor entry is kept.
+        history->ProjectFiles = {plain};
+        TProjectManagerForm manager(prompts);
+        manager.SetProjects(history.get());
+        manager.show();
+        prompts.files = {QString::fromStdString(folder)};
+        control<QPushButton>(manager, "AddButton")->click();
+        QCOMPARE(prompts.shown.size(), size_t(2));
+        QCOMPARE(historyTexts(), QStringList{QString::fromStdString(plain)});
+        QCOMPARE(control<QTreeWidget>(manager, "ProjectsListView")->topLevelItemCount(), 1);
+    }
+
     void startChoiceBeginsWithANewProject() {
         TSelectProjectForm form;
         form.show();
