@@ -85,8 +85,8 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     auto* general = new QWidget;
     general->setObjectName("GeneralSheet");
     auto* generalLayout = new QVBoxLayout(general);
-    generalLayout->setContentsMargins(8, 8, 8, 8);
-    generalLayout->setSpacing(6);
+    generalLayout->setContentsMargins(6, 6, 6, 6);
+    generalLayout->setSpacing(4);
     auto* nameRow = new QHBoxLayout;
     auto* nameLabel = new QLabel("Project name:", general);
     projectNameEdit_ = namedEdit("ProjectNameEdit", general);
@@ -99,6 +99,7 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     source->setObjectName("SourceGroupBox");
     auto* sourceLayout = new QGridLayout(source);
     sourceLayout->setVerticalSpacing(4);
+    sourceLayout->setContentsMargins(8, 6, 8, 8);
     sourceLayout->addWidget(new QLabel("Please check the boxes below:", source), 0, 0, 1, 2);
     itemsList_ = new QTreeWidget(source);
     itemsList_->setObjectName("BackupItemsListView");
@@ -128,6 +129,7 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     dest->setObjectName("DestGroupBox");
     auto* destLayout = new QGridLayout(dest);
     destLayout->setVerticalSpacing(4);
+    destLayout->setContentsMargins(8, 6, 8, 8);
     destLayout->setColumnMinimumWidth(0, 16);
     destLayout->setColumnStretch(2, 1);
     backupToFileButton_ = new QRadioButton("Backup folder:", dest);
