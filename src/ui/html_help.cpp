@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QTextBrowser>
 #include <QUrl>
@@ -82,7 +83,12 @@ private:
 
 }  // namespace
 
-QString helpFilePath() { return QCoreApplication::applicationDirPath() + "/ts_help.chm"; }
+QString helpFilePath() {
+    const QString beside = QCoreApplication::applicationDirPath() + "/ts_help.chm";
+    // An installed program keeps it with its data: bin/../share/tessaly.
+    const QString installed = QCoreApplication::applicationDirPath() + "/../share/tessaly/ts_help.chm";
+    return QFile::exists(beside) || !QFile::exists(installed) ? beside : QDir::cleanPath(installed);
+}
 
 QWidget* HtmlHelp(QWidget* caller, const QString& fileName, unsigned command, unsigned) {
     if (command != HH_DISPLAY_TOPIC) return nullptr;
