@@ -85,6 +85,8 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     auto* general = new QWidget;
     general->setObjectName("GeneralSheet");
     auto* generalLayout = new QVBoxLayout(general);
+    generalLayout->setContentsMargins(6, 6, 6, 6);
+    generalLayout->setSpacing(4);
     auto* nameRow = new QHBoxLayout;
     auto* nameLabel = new QLabel("Project name:", general);
     projectNameEdit_ = namedEdit("ProjectNameEdit", general);
@@ -96,6 +98,8 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     auto* source = new QGroupBox("Source:", general);
     source->setObjectName("SourceGroupBox");
     auto* sourceLayout = new QGridLayout(source);
+    sourceLayout->setVerticalSpacing(4);
+    sourceLayout->setContentsMargins(8, 6, 8, 8);
     sourceLayout->addWidget(new QLabel("Please check the boxes below:", source), 0, 0, 1, 2);
     itemsList_ = new QTreeWidget(source);
     itemsList_->setObjectName("BackupItemsListView");
@@ -110,19 +114,22 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Checked);
     }
-    itemsList_->setMinimumHeight(itemsList_->header()->sizeHint().height() + 4 * 22 + 6);
+    // Room for the four rows and no more: the page is tall enough as it is.
+    itemsList_->setFixedHeight(itemsList_->header()->sizeHint().height() + 4 * itemsList_->sizeHintForRow(0) +
+                               2 * itemsList_->frameWidth() + 2);
     sourceLayout->addWidget(itemsList_, 1, 0, 3, 1);
     selectAllButton_ = namedButton("SelectAllButton", "&Select All", source);
     deselectAllButton_ = namedButton("DeselectAllButton", "&Deselect All", source);
     sourceLayout->addWidget(selectAllButton_, 1, 1);
     sourceLayout->addWidget(deselectAllButton_, 2, 1);
-    sourceLayout->setRowStretch(3, 1);
     sourceLayout->setColumnStretch(0, 1);
-    generalLayout->addWidget(source, 1);
+    generalLayout->addWidget(source);
 
     auto* dest = new QGroupBox("Destination:", general);
     dest->setObjectName("DestGroupBox");
     auto* destLayout = new QGridLayout(dest);
+    destLayout->setVerticalSpacing(4);
+    destLayout->setContentsMargins(8, 6, 8, 8);
     destLayout->setColumnMinimumWidth(0, 16);
     destLayout->setColumnStretch(2, 1);
     backupToFileButton_ = new QRadioButton("Backup folder:", dest);
@@ -296,8 +303,11 @@ QStringList TBackupForm::unstorableValues() const {
     QStringList problems;
     // The project keeps its name and the destination's texts in 256-byte fields with a NUL.
     auto tooLong = [](const QLineEdit* edit) { return toAnsi(text(edit)).size() > 255; };
-    if (tooLong(projectNameEdit_)) problems << "Project Name is too long, at most 255 characters!";
-    else if (auto problem = dataFileNameProblem(text(projectNameEdit_))) problems << QString::fromStdString(*problem);
+    if (tooLong(projectNameEdit_)) {
+        problems << "Project Name is too long, at most 255 characters!";
+    } else if (!blank(projectNameEdit_)) {  // a blank name is reported as missing
+        if (auto problem = dataFileNameProblem(text(projectNameEdit_))) problems << QString::fromStdString(*problem);
+    }
     for (auto [edit, what] : {std::pair{destFolderEdit_, "Backup folder"}, std::pair{hostEdit_, "Host"},
                               std::pair{folderEdit_, "Folder"}, std::pair{userNameEdit_, "Username"},
                               std::pair{passwordEdit_, "Password"}})
@@ -432,7 +442,7 @@ void TBackupForm::ftpTestDone() {
         prompts_.information(this, QString::fromStdString(check.message));
     } else {
         prompts_.error(this, QString::fromStdString(check.message));
-        prompts_.generalError(this, QString::fromStdString(check.errorText));
+        if (!check.errorText.empty()) prompts_.generalError(this, QString::fromStdString(check.errorText));
     }
     emit ftpTestFinished();
 }

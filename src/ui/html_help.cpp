@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QTextBrowser>
 #include <QUrl>
@@ -59,13 +60,16 @@ class ChmBrowser : public QTextBrowser {
 public:
     ChmBrowser(ChmHandle file, QWidget* parent) : QTextBrowser(parent), file_(std::move(file)) {
         setOpenLinks(false);
-        connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+        connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) {
+            const QUrl url = link.isRelative() ? source().resolved(link) : link;
             if (url.scheme() == kScheme) setSource(url);
             else QDesktopServices::openUrl(url);
         });
     }
-    QVariant loadResource(int type, const QUrl& name) override {
-        if (name.scheme() != kScheme) return QTextBrowser::loadResource(type, name);
+    QVariant loadResource(int type, const QUrl& link) override {
+        // Pages name their style sheets, pictures and links relative to themselves.
+        const QUrl name = link.isRelative() ? source().resolved(link) : link;
+        if (name.scheme() != kScheme) return QTextBrowser::loadResource(type, link);
         if (std::optional<QByteArray> bytes = readObject(file_.get(), name.path())) {
             if (type == QTextDocument::ImageResource) return *bytes;
             return QString::fromUtf8(*bytes);
@@ -79,7 +83,12 @@ private:
 
 }  // namespace
 
-QString helpFilePath() { return QCoreApplication::applicationDirPath() + "/ts_help.chm"; }
+QString helpFilePath() {
+    const QString beside = QCoreApplication::applicationDirPath() + "/ts_help.chm";
+    // An installed program keeps it with its data: bin/../share/tessaly.
+    const QString installed = QCoreApplication::applicationDirPath() + "/../share/tessaly/ts_help.chm";
+    return QFile::exists(beside) || !QFile::exists(installed) ? beside : QDir::cleanPath(installed);
+}
 
 QWidget* HtmlHelp(QWidget* caller, const QString& fileName, unsigned command, unsigned) {
     if (command != HH_DISPLAY_TOPIC) return nullptr;

@@ -13,7 +13,8 @@ class Prompts;
 // The display-topic command, the only one offered.
 inline constexpr unsigned HH_DISPLAY_TOPIC = 0;
 
-// "ts_help.chm" in the program's folder.
+// "ts_help.chm" in the program's folder (the build tree), else where an installed program
+// keeps it (../share/tessaly); the program's folder when neither has it, so the error names it.
 QString helpFilePath();
 
 // A help file that cannot be opened or holds no topic; the text names the file.

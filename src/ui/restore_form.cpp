@@ -12,6 +12,7 @@
 #include "engine/project.h"
 #include "platform/exception.h"
 #include "ui/core_calls.h"
+#include "ui/password_question.h"
 #include "ui/pictures.h"
 #include "ui/prompts.h"
 #include "ui/window_layout.h"
@@ -134,7 +135,7 @@ void TRestoreForm::readDataFile(const std::string& file) {
                 loadOnce(file);
                 passwordEdit_->setText(QString::fromStdString(project_->Password()));
             } catch (const std::exception&) {
-                prompts_.error(this, "Please check your password, your password is invalid!");
+                prompts_.error(this, kInvalidPasswordText);
             }
         }
     } catch (const std::exception& error) {

@@ -7,7 +7,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "engine/project.h"
 #include "support/ftp_test_server.h"
@@ -49,6 +55,22 @@ private slots:
         QVERIFY(form.isVisible());
     }
 
+    void tabGoesThroughTheGeneralPageInItsOrder() {
+        TBackupForm form(prompts);
+        const QStringList expected = {"ProjectNameEdit", "BackupItemsListView", "SelectAllButton", "DeselectAllButton",
+                                      "BackupToFileButton", "DestFolderEdit", "SelFolderButton",
+                                      "BackupToFTPServerButton", "HostEdit", "FolderEdit", "UserNameEdit",
+                                      "PasswordEdit", "TestButton"};
+        QStringList chain;
+        QWidget* first = edit(form, "ProjectNameEdit");
+        QWidget* w = first;
+        do {
+            if (expected.contains(w->objectName()) && !chain.contains(w->objectName())) chain << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w != first);
+        QCOMPARE(chain, expected);
+    }
+
     void storedSelectionIsShownExactly() {
         TtsBackupProject project;
         project.Source().FindItem("Favorites")->SetSelected(true);
@@ -79,7 +101,7 @@ private slots:
             << "Error found!\r\nFTP Information not enough, please fill all of the FTP information box!\r\n";
         QTest::newRow("blanks") << "   " << false << false << existing << "pw" << "Error found!\r\nProject Name must be entered!\r\n";
         QTest::newRow("path in name") << "../up" << false << false << existing << "pw"
-            << "Error found!\r\nProject Name cannot name a data file: it must not be \".\" or \"..\" or hold \"/\" or \"\\\"!\r\n";
+            << "Error found!\r\nThe project name \"../up\" cannot name a data file: it must not be empty or hold \"/\" or \"\\\"\r\n";
         QTest::newRow("too long") << QString(256, 'n') << false << false << existing << "pw"
             << "Error found!\r\nProject Name is too long, at most 255 characters!\r\n";
         QTest::newRow("passes") << " lead" << false << false << existing << "pw" << "";
@@ -187,6 +209,36 @@ private slots:
         QCOMPARE(prompts.shown.size(), size_t(2));
         QCOMPARE(prompts.shown[1].caption, QString("Tessaly"));
         QVERIFY(prompts.shown[1].text.contains("530"));
+    }
+
+    void aSilentServerNeitherFreezesTheWindowNorHoldsItsClosing() {
+        // A listener that never greets: the connection is made, the reply never comes.
+        int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0);
+        QVERIFY(::listen(listener, 4) == 0);
+        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        auto form = std::make_unique<TBackupForm>(prompts);
+        form->show();
+        control<QRadioButton>(*form, "BackupToFTPServerButton")->click();
+        edit(*form, "HostEdit")->setText(QString("127.0.0.1:%1").arg(ntohs(address.sin_port)));
+        control<QPushButton>(*form, "TestButton")->click();
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(20);
+        QTest::qWait(300);
+        QVERIFY(ticks >= 5);
+        QVERIFY(form->FtpTestRunning());
+        QVERIFY(!control<QPushButton>(*form, "TestButton")->isEnabled());
+        QElapsedTimer closing;
+        closing.start();
+        form.reset();
+        QVERIFY(closing.elapsed() < 5000);
+        ::close(listener);
     }
 
 private:

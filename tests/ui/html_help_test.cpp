@@ -21,7 +21,7 @@ private slots:
         auto* browser = control<QTextBrowser>(*window, "HelpBrowser");
         QCOMPARE(browser->documentTitle(), QString("Tessaly Help"));
         QVERIFY(browser->toPlainText().contains("Backing up"));
-        emit browser->anchorClicked(browser->source().resolved(QUrl("ftp.html")));  // a link as the page holds it
+        emit browser->anchorClicked(QUrl("ftp.html"));  // a link as the page holds it
         QCOMPARE(browser->documentTitle(), QString("Storing the backup on an FTP server"));
         QVERIFY(browser->toPlainText().contains("Test FTP Settings"));
         browser->backward();

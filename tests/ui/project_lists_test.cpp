@@ -13,6 +13,7 @@
 #include "ui/project_manager_form.h"
 #include "ui/scripted_prompts.h"
 #include "ui/select_project_form.h"
+#include "ui/widget_placement.h"
 #include "ui_test_support.h"
 
 using namespace ts;
@@ -146,6 +147,29 @@ private slots:
         QCOMPARE(list->topLevelItemCount(), 2);
     }
 
+    void anEntryThatCannotBeReadIsReportedAndNotListed() {
+        const std::string folder = dir->file("a-folder.tsly");
+        std::filesystem::create_directory(folder);
+        history->ProjectFiles = {plain, folder};
+        THistoryProjectsForm historyForm(prompts);
+        historyForm.SetProjects(history.get());
+        historyForm.show();
+        QTRY_VERIFY(!historyForm.isVisible());
+        QCOMPARE(historyForm.result(), int(QDialog::Rejected));
+        QCOMPARE(prompts.shown.size(), size_t(1));
+        QCOMPARE(prompts.shown[0].caption, QString("Tessaly"));
+        // Added in the manager: reported, and neither row nor entry is kept.
+        history->ProjectFiles = {plain};
+        TProjectManagerForm manager(prompts);
+        manager.SetProjects(history.get());
+        manager.show();
+        prompts.files = {QString::fromStdString(folder)};
+        control<QPushButton>(manager, "AddButton")->click();
+        QCOMPARE(prompts.shown.size(), size_t(2));
+        QCOMPARE(historyTexts(), QStringList{QString::fromStdString(plain)});
+        QCOMPARE(control<QTreeWidget>(manager, "ProjectsListView")->topLevelItemCount(), 1);
+    }
+
     void startChoiceBeginsWithANewProject() {
         TSelectProjectForm form;
         form.show();
@@ -154,6 +178,22 @@ private slots:
         QTest::keyClick(&form, Qt::Key_Escape);
         QCOMPARE(form.result(), int(QDialog::Rejected));
         QCOMPARE(form.ItemIndex(), 2);
+    }
+
+    void windowPlacementComesBackFromTheSettings() {
+        {
+            QWidget window;
+            window.setGeometry(120, 80, 500, 300);
+            WidgetPlacement placement(window);
+            TtsRegMainWindow record(*settings, &placement);
+            record.WriteToRegistry();
+        }
+        QWidget window;
+        window.setGeometry(0, 0, 640, 480);
+        WidgetPlacement placement(window);
+        TtsRegMainWindow record(*settings, &placement);
+        record.ReadFromRegistry();
+        QCOMPARE(window.geometry(), QRect(120, 80, 500, 300));
     }
 
     void aboutClosesOnEnterAndEscAndOpensItsAddresses() {

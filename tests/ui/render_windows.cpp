@@ -1,5 +1,5 @@
 // Renders every dialog into a PNG file, to look at layouts without a desktop:
-//   tessaly-render-windows <folder>
+//   tessaly-render-windows <folder> [help file]
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
@@ -13,6 +13,7 @@
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
 #include "ui/history_projects_form.h"
+#include "ui/html_help.h"
 #include "ui/project_manager_form.h"
 #include "ui/restore_form.h"
 #include "ui/scripted_prompts.h"
@@ -95,6 +96,11 @@ int main(int argc, char** argv) {
     {
         TAboutForm form(prompts);
         ok &= render(form, folder, "about");
+    }
+    {
+        QWidget caller;
+        QWidget* help = HtmlHelp(&caller, argc > 2 ? argv[2] : TESSALY_HELP_FILE);
+        ok &= render(*help, folder, "help");
     }
     return ok ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 
 #include "engine/project.h"
 #include "support/crafted_data_file.h"
+#include "support/wine_profile.h"
+#include "ui/password_question.h"
 #include "support/temp_dir.h"
 #include "ui/scripted_prompts.h"
 #include "ui/single_password_form.h"
@@ -126,6 +128,26 @@ private slots:
         QCOMPARE(form.result(), int(QDialog::Accepted));
         QVERIFY(form.DataFileName().empty());
         QCOMPARE(form.FileReads(), 0);
+    }
+
+    void openingAProjectFileAsksAgainAfterAWrongPassword() {
+        test::WineProfile wine;
+        auto profile = wine.open();
+        const std::string file = dir.file("office.tsly");
+        TtsBackupProject written;
+        written.SetName("Office");
+        written.SetEncrypt(true);
+        written.SetPassword("pw");
+        written.SaveToFile(file);
+        DialogPasswordQuestion question(prompts, nullptr);
+        prompts.passwords = {QString("wrong"), QString("pw")};
+        std::unique_ptr<TtsBackupProject> opened = openProjectFile(file, *profile, question);
+        QVERIFY(opened);
+        QCOMPARE(opened->Name(), std::string("Office"));
+        QCOMPARE(question.Asked(), 2);
+        QCOMPARE(messages(), QStringList{kInvalidPasswordText});
+        prompts.passwords = {std::nullopt};
+        QVERIFY(!openProjectFile(file, *profile, question));
     }
 
     void passwordDialogRefusesBlanksAndKeepsWhatWasTyped() {
