@@ -32,6 +32,7 @@
 #include "ui/prompts.h"
 #include "ui/restore_form.h"
 #include "ui/select_project_form.h"
+#include "ui/widget_placement.h"
 
 
 namespace ts::ui {
@@ -124,6 +125,29 @@ QAction* makeAction(QObject* owner, const char* name, const QString& text, const
     if (!shortcut.isEmpty()) action->setShortcut(shortcut);
     return action;
 }
+
+// The main window's place on the screen; its size stays what the picture makes it, and a
+// place left from another screen layout never puts it out of reach.
+class MainWindowPlacement : public WidgetPlacement {
+public:
+    explicit MainWindowPlacement(QWidget& window) : WidgetPlacement(window), window_(window) {}
+    void SetLeft(int32_t value) override {
+        if (onScreen(value, window_.frameGeometry().top())) WidgetPlacement::SetLeft(value);
+    }
+    void SetTop(int32_t value) override {
+        if (onScreen(window_.frameGeometry().left(), value)) WidgetPlacement::SetTop(value);
+    }
+    void SetWidth(int32_t) override {}
+    void SetHeight(int32_t) override {}
+
+private:
+    bool onScreen(int left, int top) const {
+        QRect frame = window_.frameGeometry();
+        frame.moveTopLeft(QPoint(left, top));
+        return QGuiApplication::screenAt(frame.center()) != nullptr;
+    }
+    QWidget& window_;
+};
 
 }  // namespace
 
@@ -260,7 +284,8 @@ void TMainForm::FormShow() {
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-    RegMainWindow = std::make_unique<TtsRegMainWindow>(settings_, this);
+    placement_ = std::make_unique<MainWindowPlacement>(*this);
+    RegMainWindow = std::make_unique<TtsRegMainWindow>(settings_, placement_.get());
     try {
         RegMainWindow->ReadFromRegistry();
     } catch (const std::exception&) {
@@ -286,32 +311,6 @@ void TMainForm::FormDestroy() {
     }
     RegMainWindow.reset();
     RegXPEnv.reset();
-}
-
-int32_t TMainForm::Left() const {
-    return frameGeometry().left();
-}
-int32_t TMainForm::Top() const {
-    return frameGeometry().top();
-}
-int32_t TMainForm::Width() const {
-    return frameGeometry().width();
-}
-int32_t TMainForm::Height() const {
-    return frameGeometry().height();
-}
-
-void TMainForm::SetLeft(int32_t value) {
-    // A place left from another screen layout must not put the window out of reach.
-    QRect frame = frameGeometry();
-    frame.moveLeft(value);
-    if (QGuiApplication::screenAt(frame.center())) move(frame.topLeft());
-}
-
-void TMainForm::SetTop(int32_t value) {
-    QRect frame = frameGeometry();
-    frame.moveTop(value);
-    if (QGuiApplication::screenAt(frame.center())) move(frame.topLeft());
 }
 
 void TMainForm::SetActionsEnabled(bool Enabled) {

@@ -40,7 +40,7 @@ struct TtsChosenProfile {
 // never throws.
 TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder);
 
-class TMainForm : public QMainWindow, public TtsPlacedWindow {
+class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
     // settings and profile outlive the window; profile may hold no profile.
@@ -65,16 +65,6 @@ public:
     QAction* HelpVisitWebsiteAction;
 
     TProgressForm* ProgressForm() const { return progressForm_; }
-
-    // TtsPlacedWindow: the frame's place on the screen; the size is fixed by the picture.
-    int32_t Left() const override;
-    int32_t Top() const override;
-    int32_t Width() const override;
-    int32_t Height() const override;
-    void SetLeft(int32_t value) override;
-    void SetTop(int32_t value) override;
-    void SetWidth(int32_t) override {}
-    void SetHeight(int32_t) override {}
 
     void FileBackupActionExecute();
     void FileRestoreActionExecute();
@@ -127,6 +117,7 @@ private:
     QPointer<TProgressForm> progressForm_;
     bool shown_ = false;
     std::unique_ptr<UserMessages> runMessages_;
+    std::unique_ptr<TtsPlacedWindow> placement_;
 };
 
 }  // namespace ts::ui
