@@ -430,7 +430,17 @@ void FtpClient::sendFile(FtpChannel& data, FileStream& file) {
 void FtpClient::finishStore() {
     FtpReply reply = readReply();
     if (reply.code == 426 || reply.code == 450) {
-        expect(readReply(), {226, 225});
+        // Some servers follow with 226; others (vsftpd) say no more, and their 426 is the
+        // failure it reads as.
+        try {
+            ReplyWait wait(replyWait_, timeouts_.abortReply);
+            expect(readReply(), {226, 225});
+        } catch (const EFtpReplyError&) {
+            throw;
+        } catch (const EFtpError&) {
+            if (interrupter_.triggered()) throw;
+            throwReplyError(reply);
+        }
         return;
     }
     expect(reply, {225, 226, 250});

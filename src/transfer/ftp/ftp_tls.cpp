@@ -90,7 +90,12 @@ FtpTlsContext::FtpTlsContext(std::string host, std::string pinned) : impl_(std::
     impl_->pinned = std::move(pinned);
     impl_->ctx = SSL_CTX_new(TLS_client_method());
     if (!impl_->ctx) throw EFtpError("Cannot set up TLS: " + openSslErrorText());
+    // TLS 1.2 exactly: widespread servers (vsftpd 3.0.3, as Debian 12 ships it) break off
+    // uploads under TLS 1.3 after the first hundred kilobytes ("426 Failure reading network
+    // stream."), and a data connection must use the control connection's version to resume
+    // its session.
     SSL_CTX_set_min_proto_version(impl_->ctx, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(impl_->ctx, TLS1_2_VERSION);
     SSL_CTX_set_default_verify_paths(impl_->ctx);
     // A server that drops the connection without close_notify ends the stream, nothing worse:
     // the FTP replies say whether a transfer was complete.
