@@ -33,26 +33,39 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 }
 
 // A port nothing listens on right now; vsftpd binds it a moment later.
-uint16_t freeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+sockaddr_in6 loopbackAddress(bool ipv6, uint16_t port, socklen_t& length) {
+    sockaddr_in6 storage{};
+    if (ipv6) {
+        storage.sin6_family = AF_INET6;
+        storage.sin6_port = htons(port);
+        storage.sin6_addr = in6addr_loopback;
+        length = sizeof(sockaddr_in6);
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof(sockaddr_in);
+    }
+    return storage;
+}
+
+uint16_t freeLoopbackPort(bool ipv6) {
+    socklen_t length;
+    sockaddr_in6 address = loopbackAddress(ipv6, 0, length);
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("no free loopback port");
     ::close(fd);
-    return ntohs(address.sin_port);
+    return ntohs(address.sin6_port);  // the port sits at the same place in both families
 }
 
-bool accepts(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+bool accepts(bool ipv6, uint16_t port) {
+    socklen_t length;
+    sockaddr_in6 address = loopbackAddress(ipv6, port, length);
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
     ::close(fd);
     return ok;
 }
@@ -78,7 +91,7 @@ Vsftpd::Vsftpd(Options options) : options_(options) {
 
 void Vsftpd::start() {
     const auto root = dir_.path();
-    port_ = freeLoopbackPort();
+    port_ = freeLoopbackPort(options_.ipv6);
     std::string config = textOf(std::string(TESSALY_SOURCE_DIR) + "/tests/support/vsftpd.conf");
     replaceAll(config, "@PORT@", std::to_string(port_));
     replaceAll(config, "@EMPTY@", (root / "empty").string());
@@ -86,6 +99,11 @@ void Vsftpd::start() {
     replaceAll(config, "@HOME@", (root / "home").string());
     replaceAll(config, "@LOG@", (root / "vsftpd.log").string());
     replaceAll(config, "@PORT_ENABLE@", options_.portEnabled ? "YES" : "NO");
+    if (options_.ipv6) {
+        replaceAll(config, "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n",
+                   "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n");
+        replaceAll(config, "pasv_address=127.0.0.1\n", "");
+    }
     if (options_.tls)
         config += "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n"
                   "require_ssl_reuse=YES\nssl_ciphers=HIGH\nrsa_cert_file=" +
@@ -112,7 +130,7 @@ void Vsftpd::start() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
         if (::waitpid(pid, nullptr, WNOHANG) == pid) return;  // gone: the port was taken after all
-        if (accepts(port_)) {
+        if (accepts(options_.ipv6, port_)) {
             pid_ = pid;
             return;
         }

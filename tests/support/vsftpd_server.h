@@ -17,6 +17,7 @@ public:
     struct Options {
         bool portEnabled = true;  // false: PORT and EPRT are refused ("550 Permission denied.")
         bool tls = false;         // TLS required for log-in and data, session reuse required
+        bool ipv6 = false;        // on ::1 instead of 127.0.0.1
     };
     static constexpr char kUser[] = "anonymous";
     static constexpr char kPassword[] = "right-Password-1";
@@ -32,7 +33,7 @@ public:
     Vsftpd& operator=(const Vsftpd&) = delete;
 
     uint16_t port() const { return port_; }
-    std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string host() const { return (options_.ipv6 ? "[::1]:" : "127.0.0.1:") + std::to_string(port_); }
     // The remote folder the tests upload into, and its place on disk.
     static constexpr char kFolder[] = "backups";
     std::filesystem::path folder() const { return dir_.path() / "home" / kFolder; }

@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "engine/ftp_upload.h"
 #include "engine/project.h"
@@ -170,6 +171,24 @@ TEST_F(VsftpdTest, ActiveUploadArrivesByteIdenticalAndSizeRenameAndDeleteWork) {
     EXPECT_FALSE(fs::exists(server.folder() / "Mail.tsly_dat_tmp"));
     client->remove("Mail.tsly_dat");
     EXPECT_FALSE(fs::exists(server.folder() / "Mail.tsly_dat"));
+}
+
+TEST_F(VsftpdTest, IPv6HasActiveModeThroughEprt) {
+    const int probe = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    any.sin6_addr = in6addr_loopback;
+    const bool haveIPv6 = probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
+    if (probe >= 0) ::close(probe);
+    if (!haveIPv6) GTEST_SKIP() << "no IPv6 loopback here";
+    Vsftpd server({.ipv6 = true});
+    auto client = clientFor(server.host());
+    client->connect();
+    client->changeDirectory(Vsftpd::kFolder);
+    client->store(local_, "Mail.tsly_dat");
+    EXPECT_EQ(client->lastDataMode(), FtpDataMode::Active);
+    EXPECT_EQ(remote(server, "Mail.tsly_dat"), bytes_);
+    EXPECT_TRUE(contains(ftpLogLines(), "FTP> EPRT |2|::1|"));
 }
 
 TEST_F(VsftpdTest, RefusedPortFallsBackToPassiveMode) {
