@@ -179,7 +179,8 @@ void FtpChannel::startTls(FtpTlsContext& context, Role role, Milliseconds timeou
     // message can name the reason and the fingerprint.
     SSL_set_verify(ssl_, SSL_VERIFY_NONE, nullptr);
     try {
-        drive([&] { return SSL_connect(ssl_); }, timeout, "The TLS handshake got no answer");
+        if (drive([&] { return SSL_connect(ssl_); }, timeout, "The TLS handshake got no answer") <= 0)
+            throw EFtpError("The FTP server closed the connection during the TLS handshake");
     } catch (const ESocketTimeout&) {
         throw EFtpError("The FTP server did not complete the TLS handshake within " + describeDuration(timeout));
     }

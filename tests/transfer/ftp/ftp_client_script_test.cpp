@@ -341,6 +341,34 @@ TEST(FtpClientScript, ServerSilentWhileItConnectsIsAbortedAndAnUnansweredAborCos
         EXPECT_TRUE(logHasLineContaining(step)) << step;
 }
 
+TEST(FtpClientScript, FtpesNeverFallsBackToPlainTextAndNeverSendsTheUser) {
+    for (const char* authReply : {"500 AUTH not understood", "234 go ahead"}) {
+        SCOPED_TRACE(authReply);
+        ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+            session.reply("220 hi");
+            session.expectCommand("AUTH TLS");
+            // The second server says yes, then speaks plain FTP instead of TLS.
+            session.reply(authReply);
+            if (authReply[0] == '2') session.reply("331 Password required");
+            EXPECT_TRUE(session.waitForClientClose(kLong));
+        });
+        // OpenSSL takes the plain reply for the head of a long record and waits for the rest.
+        auto client = clientFor(server, {Milliseconds(500), kLong, kLong, kLong});
+        client->setHost("ftpes://" + server.host());
+        try {
+            client->connect();
+            FAIL() << "connected";
+        } catch (const EFtpError& error) {
+            if (authReply[0] == '5')
+                EXPECT_STREQ(error.what(), "The FTP server does not offer TLS (500 AUTH not understood)");
+            else
+                EXPECT_NE(std::string(error.what()).find("TLS"), std::string::npos) << error.what();
+        }
+        server.join();
+        EXPECT_EQ(server.commands(), Strings{"AUTH TLS"});
+    }
+}
+
 TEST(FtpClientScript, PlainLogInRefusedForWantOfTlsNamesTheFtpesForm) {
     ScriptedFtpServer server([](ScriptedFtpSession& session) {
         session.reply("220 hi");
