@@ -1,8 +1,7 @@
 #include "engine/ftp_upload.h"
 
+#include "engine/ftp_replacing_store.h"
 #include "engine/project.h"
-#include "platform/debug_log.h"
-#include "platform/stream/stream.h"
 #include "transfer/ftp/ftp_trust_store.h"
 
 namespace ts {
@@ -19,60 +18,22 @@ private:
     FtpClient& client_;
 };
 
-void prepareClient(FtpClient& client, const TtsBPDestination& destination, const FtpTimeouts& timeouts) {
-    client.setUserName(destination.UserName());
-    client.setPassword(destination.FtpPassword());
-    client.setHost(destination.Host());
-    client.setTimeouts(timeouts);
-    const FtpEndpoint endpoint = parseFtpHost(destination.Host());
-    if (endpoint.tls) client.setTrustedFingerprint(FtpTrustStore().fingerprintFor(endpoint.hostAndPort()));
-}
-
-int64_t localSize(const std::string& file) { return FileStream(file, FileStream::Mode::Read).size(); }
-
-// A server that says how much it holds must hold all of it before the old backup goes.
-void checkRemoteSize(FtpClient& client, const std::string& remoteName, int64_t expected) {
-    const std::optional<int64_t> size = client.remoteSize(remoteName);
-    if (!size) {
-        debugLog("FTP: the server does not tell file sizes (SIZE); relying on its transfer reply");
-        return;
-    }
-    if (*size != expected)
-        throw EFtpError("The FTP server holds " + std::to_string(*size) + " bytes of \"" + remoteName + "\" after " +
-                        std::to_string(expected) + " were sent");
-}
-
 }  // namespace
-
-void TtsFtpUpload::removeTemporary(FtpClient& client, const TtsBPDestination& destination,
-                                   const std::string& temporary) const {
-    // A cancel or a lost connection leaves the client closed; a short second session cleans
-    // up, and a server that will not have it keeps a file that only its name marks as ours.
-    try {
-        if (!client.connected()) {
-            FtpTimeouts brief = timeouts_;
-            brief.connect = brief.idle = std::min(timeouts_.connect, kCleanupTimeout);
-            prepareClient(client, destination, brief);
-            client.connect();
-            client.changeDirectory(destination.RemoteFolder());
-        }
-        client.remove(temporary);
-        debugLog("FTP: removed the unfinished \"" + temporary + "\"");
-    } catch (const std::exception& error) {
-        debugLog("FTP: could not remove the unfinished \"" + temporary + "\": " + error.what());
-    }
-}
 
 void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFile, const std::string& remoteName) {
     const TtsBPDestination& destination = project.Destination();
     // Released on every path; its destructor closes the connection without logging out.
     FtpClient client;
-    // The data goes to a name of its own first: the previous backup stays whole until the new
-    // one is complete on the server, whatever happens to the transfer.
-    const std::string temporary = remoteName + kRemoteTemporarySuffix;
-    bool temporaryMayExist = false;
+    client.setUserName(destination.UserName());
+    client.setPassword(destination.FtpPassword());
+    client.setHost(destination.Host());
+    client.setTimeouts(timeouts_);
+    // The data goes to a name of its own first, so the previous backup stays whole until the
+    // new one is complete on the server.
+    FtpReplacingStore replacing(client, remoteName);
     try {
-        prepareClient(client, destination, timeouts_);
+        const FtpEndpoint endpoint = parseFtpHost(destination.Host());
+        if (endpoint.tls) client.setTrustedFingerprint(FtpTrustStore().fingerprintFor(endpoint.hostAndPort()));
         project.Status("Connect to host");
         client.connect();
         project.Status("Prepare transferring");
@@ -84,26 +45,11 @@ void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFil
         UploadScope uploading(project, connection);
         // A cancel that came while connecting had no connection to close yet.
         if (project.Cancelled()) client.close();
-        const int64_t size = localSize(localFile);
-        temporaryMayExist = true;
-        client.store(localFile, temporary);
-        checkRemoteSize(client, temporary, size);
-        try {
-            client.rename(temporary, remoteName);
-            temporaryMayExist = false;
-        } catch (const EFtpReplyError& refused) {
-            if (!client.connected() || project.Cancelled()) throw;
-            // From here a failure leaves the complete new backup under the temporary name.
-            temporaryMayExist = false;
-            debugLog("FTP: the server refused to rename \"" + temporary + "\" to \"" + remoteName + "\" (" +
-                     refused.what() + "); storing under the final name directly");
-            project.Status(kDirectStoreStatus);
-            client.store(localFile, remoteName);
-            checkRemoteSize(client, remoteName, size);
-            client.remove(temporary);
-        }
+        replacing.store(
+            localFile, [&project](const std::string& text) { project.Status(text); },
+            [&project] { return project.Cancelled(); });
     } catch (...) {
-        if (temporaryMayExist) removeTemporary(client, destination, temporary);
+        replacing.cleanUp(destination.RemoteFolder(), kCleanupTimeout);
         if (messages_) messages_->ShowMessage(kTransferFailedText, kErrorCaption, MessageIcon::Error);
         throw;
     }

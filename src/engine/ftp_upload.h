@@ -1,10 +1,8 @@
 #pragma once
 // The upload of a backup to its FTP destination: connect and log in, enter the remote
-// folder, store the data file under a temporary name, check its size and rename it over the
-// previous backup, with the run's status texts and progress. A failure or a cancel removes
-// the temporary file where it can and never touches the previous backup. A server that will
-// not rename gets the data file under its own name directly. Any failure is first shown as
-// "Transferring failed, please check your ftp settings!" (caption "Error") and then leaves
+// folder, store the data file so that it replaces the previous one only once it is complete
+// (FtpReplacingStore), with the run's status texts and progress. Any failure is first shown
+// as "Transferring failed, please check your ftp settings!" (caption "Error") and then leaves
 // the run as it was raised.
 #include <string>
 
@@ -16,12 +14,6 @@ namespace ts {
 
 inline constexpr char kTransferFailedText[] = "Transferring failed, please check your ftp settings!";
 inline constexpr char kErrorCaption[] = "Error";
-// Appended to the data file's name while it is on its way.
-inline constexpr char kRemoteTemporarySuffix[] = "_tmp";
-inline constexpr char kDirectStoreStatus[] =
-    "The FTP server cannot rename files: storing the backup directly under its name";
-
-class TtsBPDestination;
 
 class TtsFtpUpload : public TtsDataFileUpload {
 public:
@@ -33,8 +25,8 @@ public:
     void Upload(TtsBackupProject& project, const std::string& localFile, const std::string& remoteName) override;
 
 private:
+    // How long the clean-up after a failure may take per step.
     static constexpr Milliseconds kCleanupTimeout{5000};
-    void removeTemporary(FtpClient& client, const TtsBPDestination& destination, const std::string& temporary) const;
 
     UserMessages* messages_;
     FtpTimeouts timeouts_;

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/ftp_replacing_store.h"
 #include "engine/ftp_upload.h"
 #include "run_test_support.h"
 #include "support/ftp_script_server.h"
