@@ -55,17 +55,25 @@ bool contains(const std::vector<std::string>& lines, const std::string& text) {
 }
 
 // Passes the control connection through and points every PORT at a port whose connections
-// are never answered: what a client behind a firewall that drops incoming connections sees.
+// are never answered (what a client behind a firewall that drops incoming connections sees),
+// or with `refuse` at a port nothing listens on (a firewall that rejects them).
 class SwallowingRelay {
 public:
-    explicit SwallowingRelay(uint16_t serverPort) : serverPort_(serverPort) {
-        // A listener with a full accept queue leaves further SYNs unanswered.
+    explicit SwallowingRelay(uint16_t serverPort, bool refuse = false) : serverPort_(serverPort) {
         blackHole_ = TcpSocket::listen(loopback(0));
-        ::listen(blackHole_.descriptor(), 0);
-        try {
-            for (int i = 0; i < 8; ++i) queued_.push_back(TcpSocket::connect(blackHole_.localAddress(), 200ms));
-        } catch (const ESocketTimeout&) {
+        if (refuse) {
+            hole_ = blackHole_.localAddress().port();
+            blackHole_.close();
             swallows_ = true;
+        } else {
+            // A listener with a full accept queue leaves further SYNs unanswered.
+            hole_ = blackHole_.localAddress().port();
+            ::listen(blackHole_.descriptor(), 0);
+            try {
+                for (int i = 0; i < 8; ++i) queued_.push_back(TcpSocket::connect(blackHole_.localAddress(), 200ms));
+            } catch (const ESocketTimeout&) {
+                swallows_ = true;
+            }
         }
         listener_ = TcpSocket::listen(loopback(0), &stop_);
         thread_ = std::thread([this] { serve(); });
@@ -91,7 +99,7 @@ private:
     }
 
     void pump(TcpSocket& client, TcpSocket& server) {
-        const uint16_t hole = blackHole_.localAddress().port();
+        const uint16_t hole = hole_;
         std::string pending;
         char buffer[65536];
         try {
@@ -119,6 +127,7 @@ private:
     }
 
     uint16_t serverPort_;
+    uint16_t hole_ = 0;
     TcpSocket blackHole_;
     std::vector<TcpSocket> queued_;
     bool swallows_ = false;
@@ -202,6 +211,21 @@ TEST_F(VsftpdTest, RefusedPortFallsBackToPassiveMode) {
     const auto lines = ftpLogLines();
     EXPECT_TRUE(contains(lines, "FTP: the server refused active mode (550 Permission denied.); switching to passive mode"));
     EXPECT_TRUE(contains(lines, "FTP> EPSV"));
+}
+
+TEST_F(VsftpdTest, ConnectBackThatIsRejectedFallsBackToPassiveModeAtOnce) {
+    Vsftpd server;
+    SwallowingRelay relay(server.port(), true);
+    auto client = clientFor(relay.host());
+    client->connect();
+    client->changeDirectory(Vsftpd::kFolder);
+    const auto start = std::chrono::steady_clock::now();
+    client->store(local_, "Mail.tsly_dat");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_EQ(client->lastDataMode(), FtpDataMode::Passive);
+    EXPECT_EQ(remote(server, "Mail.tsly_dat"), bytes_);
+    EXPECT_TRUE(contains(ftpLogLines(), "FTP: the server could not open the data connection (425 Failed to establish "
+                                        "connection.); switching to passive mode"));
 }
 
 TEST_F(VsftpdTest, ConnectBackThatIsDroppedFallsBackToPassiveModeAfterThirtySeconds) {
