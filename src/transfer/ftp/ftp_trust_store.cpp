@@ -20,7 +20,8 @@ std::unique_ptr<RegistryHive> openHive(const std::string& path) {
 std::string FtpTrustStore::defaultPath() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     std::filesystem::path base;
-    if (config && *config) {
+    // The same file the settings records use; XDG says to ignore a relative XDG_CONFIG_HOME.
+    if (config && *config && std::filesystem::path(config).is_absolute()) {
         base = config;
     } else {
         const char* home = std::getenv("HOME");
