@@ -24,7 +24,7 @@ constexpr const char* kUsage =
     "Options follow the command; \"tessaly-cli COMMAND --help\" tells more.\n"
     "Passwords come from TESSALY_PASSWORD (the archive) and TESSALY_FTP_PASSWORD (new --ftp),\n"
     "or from a prompt. Exit codes: 0 success, 1 failure, 2 usage, 3 wrong or missing\n"
-    "password, 4 the FTP server refused the user name or password, 130 cancelled.\n";
+    "archive password, 4 the FTP server refused the user name or password, 130 cancelled.\n";
 
 using Command = int (*)(const ts::cli::Arguments&);
 
