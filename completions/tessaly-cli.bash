@@ -10,7 +10,7 @@ _tessaly_cli() {
         cword=$COMP_CWORD
     fi
 
-    local commands="new backup ls check restore"
+    local commands="new backup ls check restore test-ftp"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -21,6 +21,7 @@ _tessaly_cli() {
         new) options="--name --items --folder --ftp --remote-folder --user --level --encrypt" ;;
         backup | ls | check) options="" ;;
         restore) options="--items" ;;
+        test-ftp) options="--trust-fingerprint" ;;
         *) return ;;
     esac
     options="$options --profile --help"
@@ -44,7 +45,7 @@ _tessaly_cli() {
         --profile | --folder)
             COMPREPLY=($(compgen -d -- "$cur"))
             return ;;
-        --name | --ftp | --remote-folder | --user)
+        --name | --ftp | --remote-folder | --user | --trust-fingerprint)
             return ;;
     esac
 
@@ -54,7 +55,7 @@ _tessaly_cli() {
     fi
     # The one positional argument: a project file for new and backup, a data file otherwise.
     local extension=tsly_dat
-    [[ $command == new || $command == backup ]] && extension=tsly
+    [[ $command == new || $command == backup || $command == test-ftp ]] && extension=tsly
     COMPREPLY=($(compgen -f -X "!*.$extension" -- "$cur") $(compgen -d -- "$cur"))
     compopt -o filenames 2>/dev/null
 }

@@ -8,6 +8,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/passwords.h"
 #include "app/cli/progress_line.h"
+#include "app/cli/project_file.h"
 #include "app/cli/signals.h"
 #include "engine/backup_run.h"
 #include "engine/flows.h"
@@ -49,8 +50,7 @@ int runBackup(const Arguments& args) {
     RememberedMessage uploadMessage;
     bool cancelled = false;
     try {
-        CliPasswordQuestion question;
-        project = openProjectFile(file, session.profile(), question, 1);
+        project = loadProject(session.profile(), file);
         throwFirst(checkBeforeBackup(*project));
         ProgressLine progress;
         BackupRun run(*project, session.profile(), progress.events(), &uploadMessage);
@@ -65,7 +65,8 @@ int runBackup(const Arguments& args) {
     } catch (...) {
         if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
         if (uploadMessage.text.empty()) throw describeFailure(file, project && project->Encrypt());
-        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")", kExitFailure);
+        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")",
+                             describeFailure(file, false).exitCode());
     }
     if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     return kExitSuccess;
