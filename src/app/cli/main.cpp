@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/cli/cli_errors.h"
+#include "app/common/version.h"
 #include "app/cli/commands.h"
 #include "app/cli/signals.h"
 
@@ -19,6 +20,8 @@ constexpr const char* kUsage =
     "  ls DATAFILE                   show what a data file holds\n"
     "  check DATAFILE                read a whole data file and report whether it is sound\n"
     "  restore DATAFILE [--items L]  restore a data file into the profile\n"
+    "\n"
+    "  --version                     print the version and the library versions in use\n"
     "\n"
     "Options follow the command; \"tessaly-cli COMMAND --help\" tells more.\n"
     "Passwords come from TESSALY_PASSWORD (the archive) and TESSALY_FTP_PASSWORD (new --ftp),\n"
@@ -45,6 +48,10 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     std::string name = argv[1];
+    if (name == "--version" || name == "-V") {
+        std::fputs(ts::app::versionText("tessaly-cli").c_str(), stdout);
+        return kExitSuccess;
+    }
     if (name == "--help" || name == "-h" || name == "help") {
         std::fputs(kUsage, stdout);
         return kExitSuccess;
