@@ -54,10 +54,14 @@ std::string ftpAddressOf(const TtsBPDestination& destination, const std::string&
 }  // namespace
 
 BackupRun::BackupRun(TtsBackupProject& project, Profile& profile, RunEvents events, UserMessages* messages)
-    : Run(project, &profile, std::move(events)), messages_(messages) {}
+    : Run(project, &profile, std::move(events)), messages_(messages) {
+    attach();
+}
 
 BackupRun::BackupRun(TtsBackupProject& project, RunEvents events, UserMessages* messages)
-    : Run(project, nullptr, std::move(events)), messages_(messages) {}
+    : Run(project, nullptr, std::move(events)), messages_(messages) {
+    attach();
+}
 
 BackupRun::~BackupRun() {
     detach();

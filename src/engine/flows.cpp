@@ -141,8 +141,10 @@ std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& pro
             project->LoadFromStream(reader->stream());
             return OpenedDataFile{std::move(project), summary, file, std::move(reader)};
         } catch (const EFileEncrypted& e) {
-            if (!summary.encrypted || tries + 1 >= maxTries)
-                throw FlowFailure(FailureKind::WrongPassword, file + ": " + e.what());
+            // Without encryption no password is to blame: the project in the file is damaged.
+            if (!summary.encrypted)
+                throw FlowFailure(FailureKind::DamagedDataFile, file + ": the project it holds is damaged");
+            if (tries + 1 >= maxTries) throw FlowFailure(FailureKind::WrongPassword, file + ": " + e.what());
             reader.reset();
         }
     }

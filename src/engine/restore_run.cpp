@@ -52,16 +52,22 @@ void saveRegistryAfterFailure(Profile* profile) {
 
 RestoreRun::RestoreRun(TtsBackupProject& project, Profile& profile, std::string dataFile, RunEvents events,
                        ItemFilter filter)
-    : Run(project, &profile, std::move(events)), dataFile_(std::move(dataFile)), filter_(std::move(filter)) {}
+    : Run(project, &profile, std::move(events)), dataFile_(std::move(dataFile)), filter_(std::move(filter)) {
+    attach();
+}
 
 RestoreRun::RestoreRun(OpenedDataFile& opened, Profile& profile, RunEvents events, ItemFilter filter)
     : Run(*opened.project, &profile, std::move(events)),
       dataFile_(opened.file),
       reader_(std::move(opened.reader)),
-      filter_(std::move(filter)) {}
+      filter_(std::move(filter)) {
+    attach();
+}
 
 RestoreRun::RestoreRun(TtsBackupProject& project, std::string dataFile, RunEvents events, ItemFilter filter)
-    : Run(project, nullptr, std::move(events)), dataFile_(std::move(dataFile)), filter_(std::move(filter)) {}
+    : Run(project, nullptr, std::move(events)), dataFile_(std::move(dataFile)), filter_(std::move(filter)) {
+    attach();
+}
 
 RestoreRun::~RestoreRun() {
     detach();

@@ -10,11 +10,14 @@ Run::Run(TtsBackupProject& project, Profile* profile, RunEvents events)
         project_.SetUserProfile(profile_);
     else if (project_.HasUserProfile())
         profile_ = &project_.UserProfile();
-    project_.attachRun(this);
 }
 
 Run::~Run() {
     detach();
+}
+
+void Run::attach() {
+    project_.attachRun(this);
 }
 
 void Run::detach() {

@@ -51,8 +51,11 @@ protected:
     // With a profile, the project works on it from now on.
     Run(TtsBackupProject& project, Profile* profile, RunEvents events);
     virtual ~Run();
-    // The project lets go of the run; the derived runs call it first thing in their
-    // destructors, so a cancel from another thread never meets a run half destroyed.
+    // The project answers from the run (and cancels it) between these two. The derived runs
+    // call attach last in their constructors and detach first in their destructors, so a
+    // cancel from another thread never meets a run half made or half destroyed. attach raises
+    // TsException when another run is alive on the project.
+    void attach();
     void detach();
 
 private:

@@ -182,6 +182,24 @@ TEST_F(FlowsTest, ARestoreAfterOpeningTheDataFileReadsItOnceAndRestoresIntoThePr
     EXPECT_FALSE(openDataFile(data, *target, givesUp));
 }
 
+TEST_F(FlowsTest, APlainDataFileWhoseProjectDoesNotDecodeIsDamagedNotAWrongPassword) {
+    std::vector<uint8_t> plain = test::inflateFile(backUp(std::nullopt));
+    // The destination section's length, 1281, as it follows the item records.
+    const uint8_t length[8] = {0x01, 0x05, 0, 0, 0, 0, 0, 0};
+    auto at = std::search(plain.begin() + 800, plain.end(), length, length + 8);
+    ASSERT_NE(at, plain.end());
+    at[0] = 0x00;  // 1280: one byte short of the record
+    test::writeHostFile(dir.file("damaged.tsly_dat"), test::deflateBytes(plain));
+    ScriptedQuestion question({});
+    try {
+        openDataFile(dir.file("damaged.tsly_dat"), *target, question);
+        ADD_FAILURE() << "opened";
+    } catch (const FlowFailure& e) {
+        EXPECT_EQ(e.failure().kind, FailureKind::DamagedDataFile) << e.what();
+    }
+    EXPECT_TRUE(question.retries.empty()) << "no password is asked for a plain file";
+}
+
 TEST_F(FlowsTest, ChecksBeforeABackupNameEveryProblemBeforeAnythingIsWritten) {
     test::writeHostFile(dir.file("a-file"), std::string("x"));
     struct Case {
@@ -369,7 +387,9 @@ TEST_F(FlowsTest, RestoreProgressFollowsTheDataReadAcrossTheItemsAndReaches100At
         last = percent;
         fifty += percent == 50;
         if (it > restoring) ++during;
-        if (it < restoring) EXPECT_LT(percent, 50) << "ahead of the data";
+        if (it < restoring) {
+            EXPECT_LT(percent, 50) << "ahead of the data";
+        }
     }
     EXPECT_GE(during, 10) << "the item's data moves the bar";
     EXPECT_EQ(fifty, 1);
