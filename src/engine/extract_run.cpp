@@ -40,7 +40,9 @@ ExtractRun::ExtractRun(OpenedDataFile& opened, Profile& profile, std::string fol
       reader_(std::move(opened.reader)),
       folder_(std::move(folder)),
       replace_(replace),
-      filter_(std::move(filter)) {}
+      filter_(std::move(filter)) {
+    attach();
+}
 
 ExtractRun::~ExtractRun() {
     detach();
