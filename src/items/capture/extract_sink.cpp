@@ -152,10 +152,12 @@ void ExtractSink::writeFile(const std::string& storedName, const std::string& re
         return;
     }
     const std::string target = makeFolders(*relative);
-    const auto existing = replace_ ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep;
+    const bool ours = written_.count(target) > 0;
+    const auto existing = replace_ || ours ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep;
     AtomicFile file(target, newFilePermissions(), AtomicFile::Durability::SyncWhenReplacing, existing);
     file.stream().copyFrom(data, size);
     file.commit();
+    written_.insert(target);
     ++tally_.files;
     tally_.fileBytes += size;
 }

@@ -8,11 +8,13 @@
 // there only when whole, so a failure leaves no partial file under a real name. Without
 // `replace`, nothing that exists is replaced. A stored name is written only when a restore
 // into the profile would write it too (backup_file_item_name_check.h), so no name leaves the
-// folder.
+// folder. A data file may hold one name twice (a favorite listed twice is saved twice); as in
+// a restore the later one takes the place, which is not replacing a file that was there.
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "items/capture/restore_sink.h"
@@ -74,6 +76,7 @@ private:
     std::optional<std::string> currentKey_;
     ExtractTally tally_;
     std::vector<std::pair<std::string, std::string>> refused_;
+    std::unordered_set<std::string> written_;  // the paths this sink has written
 };
 
 }  // namespace ts
