@@ -10,7 +10,7 @@ _tessaly_cli() {
         cword=$COMP_CWORD
     fi
 
-    local commands="new backup ls check restore extract"
+    local commands="new backup ls check restore extract test-ftp"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -24,6 +24,7 @@ _tessaly_cli() {
         check) options="" ;;
         restore) options="--items --quiet" ;;
         extract) options="--items --force --quiet" ;;
+        test-ftp) options="--trust-fingerprint" ;;
         *) return ;;
     esac
     options="$options --profile --help"
@@ -47,7 +48,7 @@ _tessaly_cli() {
         --profile | --folder)
             COMPREPLY=($(compgen -d -- "$cur"))
             return ;;
-        --name | --ftp | --remote-folder | --user)
+        --name | --ftp | --remote-folder | --user | --trust-fingerprint)
             return ;;
     esac
 
@@ -73,7 +74,7 @@ _tessaly_cli() {
     fi
     # The one positional argument: a project file for new and backup, a data file otherwise.
     local extension=tsly_dat
-    [[ $command == new || $command == backup ]] && extension=tsly
+    [[ $command == new || $command == backup || $command == test-ftp ]] && extension=tsly
     COMPREPLY=($(compgen -f -X "!*.$extension" -- "$cur") $(compgen -d -- "$cur"))
     compopt -o filenames 2>/dev/null
 }

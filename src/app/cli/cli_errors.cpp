@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "engine/failure.h"
+#include "transfer/ftp/ftp_client.h"
 
 namespace ts::cli {
 
@@ -22,6 +23,9 @@ CommandFailure describeFailure(const std::string& file, bool encrypted) {
     } catch (const PasswordError& e) {
         Failure failure = classifyCurrentException(file, encrypted);
         return CommandFailure(failure.text, kExitPassword);
+    } catch (const EFtpLoginRefused&) {
+        Failure failure = classifyCurrentException(file, encrypted);
+        return CommandFailure(failure.text, kExitFtpLogin);
     } catch (...) {
         Failure failure = classifyCurrentException(file, encrypted);
         return CommandFailure(failure.text, exitCodeOf(failure.kind));

@@ -12,6 +12,7 @@ enum ExitCode : int {
     kExitFailure = 1,
     kExitUsage = 2,
     kExitPassword = 3,
+    kExitFtpLogin = 4,
     kExitCancelled = 130,
 };
 
@@ -51,8 +52,9 @@ private:
 int exitCodeOf(FailureKind kind);
 
 // The exception being handled, as a CommandFailure about `file`, worded and classified by
-// the engine. A cipher failure counts as a wrong password when the file is encrypted. Call
-// only inside a catch block.
+// the engine: exit code 3 for a wrong or missing password, 4 for a log-in the FTP server
+// refused, otherwise exitCodeOf. A cipher failure counts as a wrong password when the file is
+// encrypted. Call only inside a catch block.
 CommandFailure describeFailure(const std::string& file, bool encrypted);
 
 // The message of the exception being handled. Call only inside a catch block.

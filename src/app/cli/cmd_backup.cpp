@@ -9,6 +9,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/passwords.h"
 #include "app/cli/progress_line.h"
+#include "app/cli/project_file.h"
 #include "app/cli/signals.h"
 #include "engine/backup_run.h"
 #include "engine/flows.h"
@@ -85,7 +86,8 @@ int runBackup(const Arguments& args) {
     } catch (...) {
         if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
         if (uploadMessage.text.empty()) throw describeFailure(file, project && project->Encrypt());
-        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")", kExitFailure);
+        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")",
+                             describeFailure(file, false).exitCode());
     }
     if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     printClosingLine(options.has("quiet"), closingLine);

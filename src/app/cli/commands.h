@@ -14,5 +14,6 @@ int runLs(const Arguments& args);
 int runCheck(const Arguments& args);
 int runRestore(const Arguments& args);
 int runExtract(const Arguments& args);
+int runTestFtp(const Arguments& args);
 
 }  // namespace ts::cli
