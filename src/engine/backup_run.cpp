@@ -168,6 +168,13 @@ void BackupRun::endUpload() {
     connection_ = nullptr;
 }
 
+bool BackupRun::closeUploadConnection() {
+    std::lock_guard lock(uploadMutex_);
+    if (!connection_) return false;
+    connection_->CloseControlConnection();
+    return true;
+}
+
 bool BackupRun::uploading() const {
     std::lock_guard lock(uploadMutex_);
     return connection_ != nullptr;

@@ -54,6 +54,9 @@ public:
     void beginUpload(TtsUploadConnection& connection) override;
     void endUpload() override;
     bool uploading() const;
+    // Closes the control connection of an upload under way without cancelling the run, as a
+    // broken connection would; false when no upload runs.
+    bool closeUploadConnection();
     int64_t transferSize() const { return transferSize_; }
 
     // After a run that ended well: where the data file went (a path, or an ftp:// address

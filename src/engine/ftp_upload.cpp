@@ -34,9 +34,6 @@ void TtsFtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destinatio
     try {
         const FtpEndpoint endpoint = parseFtpHost(destination.Host());
         if (endpoint.tls) client.setTrustedFingerprint(FtpTrustStore().fingerprintFor(endpoint.hostAndPort()));
-        // A cancel may close the connection from the first step on.
-        FtpUploadConnection connection(client);
-        UploadScope uploading(run, connection);
         run.uploadStatus("Connect to host");
         client.connect();
         run.uploadStatus("Prepare transferring");
@@ -44,7 +41,10 @@ void TtsFtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destinatio
         client.OnWorkBegin = [&run](FtpClient&, FtpWorkMode, int64_t total) { run.uploadWorkBegin(total); };
         client.OnWork = [&run](FtpClient&, FtpWorkMode, int64_t sent) { run.uploadWork(sent); };
         run.uploadStatus("Transferring ...");
-        if (run.uploadCancelled()) client.close();
+        FtpUploadConnection connection(client);
+        // A cancel that came while connecting had no connection to close yet: the scope
+        // closes it at once.
+        UploadScope uploading(run, connection);
         replacing.store(
             localFile, [&run](const std::string& text) { run.uploadStatus(text); },
             [&run] { return run.uploadCancelled(); });

@@ -108,17 +108,17 @@ TEST_F(FtpUploadTest, ACancelledOrBrokenUploadLeavesThePreviousBackupByteIdentic
     for (bool cancel : {true, false}) {
         SCOPED_TRACE(cancel ? "cancel" : "server gone mid-transfer");
         messages.clear();
-        test::UploadLink link;
-        link.onProgress = [&](int percent) {
-            if (percent < 5) return;
-            if (cancel) {
-                link.cancelled = true;
-            } else {
-                project.Destination().SetHost("127.0.0.1:1");  // the clean-up finds no server either
-            }
-            link.closeConnection();
-        };
-        EXPECT_THROW(upload.Upload(link, project.Destination(), large.path, "Mail.tsly_dat"), TsException);
+        BackupRun run(project, RunEvents{{}, [&](uint8_t percent) {
+                                             if (percent < 5) return;
+                                             if (cancel) {
+                                                 run.cancel();
+                                             } else {
+                                                 // the clean-up finds no server either
+                                                 project.Destination().SetHost("127.0.0.1:1");
+                                                 run.closeUploadConnection();
+                                             }
+                                         }});
+        EXPECT_THROW(upload.Upload(run, project.Destination(), large.path, "Mail.tsly_dat"), TsException);
         EXPECT_EQ(test::readHostFile(remoteFile()), previous);
         EXPECT_EQ(messages.size(), 1u);
         project.Destination().SetHost(server.host());
@@ -197,15 +197,14 @@ TEST_F(FtpUploadTest, RenameRefusedStoresDirectlyAndAShortFileOnTheServerNeverRe
         project.Destination().SetHost(scripted.host());
         events.statuses.clear();
         messages.clear();
-        test::UploadLink link;
-        link.onStatus = [&](const std::string& text) { events.statuses.push_back(text); };
+        BackupRun run(project, test::eventsOf(events));
         if (renameRefused) {
-            upload.Upload(link, project.Destination(), local, "Mail.tsly_dat");
+            upload.Upload(run, project.Destination(), local, "Mail.tsly_dat");
             EXPECT_EQ(std::count(events.statuses.begin(), events.statuses.end(), kDirectStoreStatus), 1);
             EXPECT_TRUE(messages.empty());
         } else {
             try {
-                upload.Upload(link, project.Destination(), local, "Mail.tsly_dat");
+                upload.Upload(run, project.Destination(), local, "Mail.tsly_dat");
                 ADD_FAILURE() << "a short file passed";
             } catch (const EFtpError& error) {
                 EXPECT_STREQ(error.what(), "The FTP server holds 32768 bytes of \"Mail.tsly_dat_tmp\" after 40000 were sent");

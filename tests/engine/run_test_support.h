@@ -5,12 +5,9 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "engine/data_file_upload.h"
 #include "engine/project.h"
 #include "support/temp_dir.h"
 #include "platform/debug_log.h"
@@ -26,30 +23,6 @@ inline void recordEvents(TtsBackupProject& project, RecordedEvents& events) {
     project.SetOnStatus([&events](const std::string& text) { events.statuses.push_back(text); });
     project.SetOnProgress([&events](uint8_t percent) { events.progress.push_back(percent); });
 }
-
-// Stands for the backup run around a direct upload: its status texts, the percentage sent, its
-// cancel flag, and the connection a cancel (or a test) may close.
-struct UploadLink : UploadRunLink {
-    std::function<void(const std::string&)> onStatus;
-    std::function<void(int percent)> onProgress;
-    std::atomic<bool> cancelled{false};
-    std::atomic<TtsUploadConnection*> connection{nullptr};
-    int64_t total = 0;
-
-    void uploadStatus(const std::string& text) override {
-        if (onStatus) onStatus(text);
-    }
-    void uploadWorkBegin(int64_t announced) override { total = announced; }
-    void uploadWork(int64_t sent) override {
-        if (onProgress && total > 0) onProgress(static_cast<int>(sent * 100 / total));
-    }
-    bool uploadCancelled() const override { return cancelled; }
-    void beginUpload(TtsUploadConnection& open) override { connection = &open; }
-    void endUpload() override { connection = nullptr; }
-    void closeConnection() {
-        if (TtsUploadConnection* open = connection) open->CloseControlConnection();
-    }
-};
 
 inline RunEvents eventsOf(RecordedEvents& events) {
     return RunEvents{[&events](const std::string& text) { events.statuses.push_back(text); },

@@ -3,13 +3,13 @@
 #include <exception>
 
 #include "engine/failure.h"
-#include "transfer/ftp/ftp_client.h"
 
 namespace ts::cli {
 
 int exitCodeOf(FailureKind kind) {
     switch (kind) {
         case FailureKind::WrongPassword: return kExitPassword;
+        case FailureKind::FtpLogin: return kExitFtpLogin;
         case FailureKind::Cancelled: return kExitCancelled;
         default: return kExitFailure;
     }
@@ -23,9 +23,6 @@ CommandFailure describeFailure(const std::string& file, bool encrypted) {
     } catch (const PasswordError& e) {
         Failure failure = classifyCurrentException(file, encrypted);
         return CommandFailure(failure.text, kExitPassword);
-    } catch (const EFtpLoginRefused&) {
-        Failure failure = classifyCurrentException(file, encrypted);
-        return CommandFailure(failure.text, kExitFtpLogin);
     } catch (...) {
         Failure failure = classifyCurrentException(file, encrypted);
         return CommandFailure(failure.text, exitCodeOf(failure.kind));

@@ -47,14 +47,13 @@ private:
     int exitCode_;
 };
 
-// The exit code of a failure the engine classified: wrong or missing passwords 3, a cancel
-// 130, everything else 1.
+// The exit code of a failure the engine classified: wrong or missing passwords 3, a log-in
+// the FTP server refused 4, a cancel 130, everything else 1.
 int exitCodeOf(FailureKind kind);
 
 // The exception being handled, as a CommandFailure about `file`, worded and classified by
-// the engine: exit code 3 for a wrong or missing password, 4 for a log-in the FTP server
-// refused, otherwise exitCodeOf. A cipher failure counts as a wrong password when the file is
-// encrypted. Call only inside a catch block.
+// the engine. A cipher failure counts as a wrong password when the file is encrypted. Call
+// only inside a catch block.
 CommandFailure describeFailure(const std::string& file, bool encrypted);
 
 // The message of the exception being handled. Call only inside a catch block.

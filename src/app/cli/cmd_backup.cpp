@@ -69,8 +69,7 @@ int runBackup(const Arguments& args) {
     bool cancelled = false;
     std::string closingLine;
     try {
-        CliPasswordQuestion question;
-        project = openProjectFile(file, session.profile(), question, 1);
+        project = loadProject(session.profile(), file);
         throwFirst(checkBeforeBackup(*project));
         ProgressLine progress;
         BackupRun run(*project, session.profile(), progress.events(), &uploadMessage);
