@@ -90,6 +90,15 @@ void TtsBackupProject::FileNameRefused(const std::string& storedName, const std:
     if (run) run->fileNameRefused(storedName, reason);
 }
 
+void TtsBackupProject::Tally(Moved what, int64_t bytes) {
+    Run* run;
+    {
+        std::lock_guard lock(runMutex_);
+        run = run_;
+    }
+    if (run) run->tally(what, bytes);
+}
+
 void TtsBackupProject::attachRun(Run* run) {
     std::lock_guard lock(runMutex_);
     if (run_) throw TsException("The backup project \"" + name_ + "\" is already being backed up or restored");

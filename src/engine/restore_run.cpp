@@ -48,10 +48,6 @@ void saveRegistryAfterFailure(Profile* profile) {
     }
 }
 
-// The progress a reader of the status line knows: the midpoint, and 100 only at the end.
-constexpr int kMidpoint = 50;
-constexpr int kLastBeforeEnd = 99;
-
 }  // namespace
 
 RestoreRun::RestoreRun(TtsBackupProject& project, Profile& profile, std::string dataFile, RunEvents events,
@@ -82,17 +78,13 @@ void RestoreRun::fileNameRefused(const std::string& storedName, const std::strin
 }
 
 void RestoreRun::consumed(int64_t done, int64_t total) {
-    const int percent = std::min<int>(percentOf(done, total), kLastBeforeEnd);
-    if (percent <= lastPercent_) return;
-    if (lastPercent_ < kMidpoint && percent > kMidpoint) progress(kMidpoint);
-    lastPercent_ = percent;
-    progress(static_cast<uint8_t>(percent));
+    progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
 }
 
 void RestoreRun::run() {
     debugLog("-Restore-");
     refused_.clear();
-    lastPercent_ = -1;
+    progress_.reset();
     // Wine would overwrite the restored registry values at its next save; nothing is written.
     if (profile()) throwFirst(checkBeforeRestore(*profile()));
     // Two runs writing one profile at once would interleave their changes.

@@ -17,6 +17,11 @@ int64_t WriteFileListBlock(const TtsBPObject& codec, const Profile& profile, con
         item.SetFileName(path);
         auto record = item.OpenRecord();
         written += codec.WriteSection(*record, record->size(), dest);
+        if (TtsProjectLink* project = codec.Project()) {
+            project->Tally(record->isErrorRecord() ? TtsProjectLink::Moved::UnreadableFileSaved
+                                                   : TtsProjectLink::Moved::FileSaved,
+                           record->contentSize());
+        }
         if (afterEachFile) afterEachFile(item);
     }
     return written;
