@@ -36,7 +36,7 @@ int32_t TtsBPAddressBook::BackupToStream(Stream& stream) {
     logOperationStart("TtsBPAddressBook.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
     const std::vector<std::string> files = FilesBelow(profile, kFolder);
-    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(*this, profile, files, stream));
+    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(Codec(), profile, files, stream));
 }
 
 int32_t TtsBPAddressBook::RestoreFromStream(Stream& stream) {
@@ -50,7 +50,7 @@ int32_t TtsBPAddressBook::RestoreToSink(Stream& stream, RestoreSink& sink) {
 }
 
 int64_t TtsBPAddressBook::readData(Stream& stream, RestoreSink& sink) {
-    return ReadFileListBlock(*this, RequireProfile(Project(), Caption()), stream, sink).bytesRead;
+    return ReadFileListBlock(Codec(), RequireProfile(Project(), Caption()), stream, sink).bytesRead;
 }
 
 }  // namespace ts

@@ -61,7 +61,7 @@ int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
 int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
     logOperationStart("TtsBPFavorites.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
-    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(*this, profile, files_, stream));
+    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(Codec(), profile, files_, stream));
 }
 
 int32_t TtsBPFavorites::RestoreFromStream(Stream& stream) {
@@ -80,7 +80,7 @@ int64_t TtsBPFavorites::readData(Stream& stream, RestoreSink& sink, std::vector<
     const Profile& profile = RequireProfile(Project(), Caption());
     FileListObserver recordName;
     if (written) recordName = [written](const TtsBackupFileItem& file) { written->push_back(file.FileName()); };
-    return ReadFileListBlock(*this, profile, stream, sink, recordName).bytesRead;
+    return ReadFileListBlock(Codec(), profile, stream, sink, recordName).bytesRead;
 }
 
 }  // namespace ts

@@ -52,7 +52,7 @@ int32_t TtsBPOEData::BackupToStream(Stream& stream) {
     count += identitiesKey_->WriteToStream(stream);
 
     const std::vector<std::string> files = FilesBelow(profile, kStoreFolder);
-    count += WriteFileListBlock(*this, profile, files, stream);
+    count += WriteFileListBlock(Codec(), profile, files, stream);
     return LogItemResult("TtsBPOEData.BackupToStream", count);
 }
 
@@ -70,7 +70,7 @@ int64_t TtsBPOEData::readData(Stream& stream, RestoreSink& sink) {
     const Profile& profile = RequireProfile(Project(), Caption());
     int64_t count = ReadKeyTree(stream, sink);
     count += ReadKeyTree(stream, sink);
-    count += ReadFileListBlock(*this, profile, stream, sink).bytesRead;
+    count += ReadFileListBlock(Codec(), profile, stream, sink).bytesRead;
     return count;
 }
 
