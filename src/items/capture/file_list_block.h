@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "items/capture/restore_sink.h"
+#include "part/restore_sink.h"
 #include "platform/stream/stream.h"
 
 namespace ts {

@@ -9,13 +9,12 @@
 #include "items/find_files.h"
 #include "items/kinds/item_count.h"
 #include "items/kinds/item_profile.h"
-#include "items/capture/profile_restore_sink.h"
 #include "platform/ansi_text.h"
 #include "platform/profile/profile.h"
 
 namespace ts {
 
-TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
+TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPFavorites", true) {
     const Profile* profile = ProfileIfAny(project);
     if (!profile) return;
     if (auto folder = profile->specialFolders().path(csidl::FAVORITES)) FindFiles(*profile, *folder, files_, kMask);
@@ -64,22 +63,14 @@ int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
     return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(Codec(), profile, files_, stream));
 }
 
-int32_t TtsBPFavorites::RestoreFromStream(Stream& stream) {
-    logOperationStart("TtsBPFavorites.RestoreFromStream", stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
-    files_.clear();
-    return LogItemResult("TtsBPFavorites.RestoreFromStream", readData(stream, sink, &files_));
-}
-
-// Passing the data over writes nothing, so Files keeps what it held.
-int32_t TtsBPFavorites::RestoreToSink(Stream& stream, RestoreSink& sink) {
-    return SaturatedCount(readData(stream, sink, nullptr));
-}
-
-int64_t TtsBPFavorites::readData(Stream& stream, RestoreSink& sink, std::vector<std::string>* written) {
+// Passing the data over writes nothing, so Files keeps what it held then.
+int64_t TtsBPFavorites::ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) {
     const Profile& profile = RequireProfile(Project(), Caption());
     FileListObserver recordName;
-    if (written) recordName = [written](const TtsBackupFileItem& file) { written->push_back(file.FileName()); };
+    if (intoProfile) {
+        files_.clear();
+        recordName = [this](const TtsBackupFileItem& file) { files_.push_back(file.FileName()); };
+    }
     return ReadFileListBlock(Codec(), profile, stream, sink, recordName).bytesRead;
 }
 

@@ -7,7 +7,6 @@
 #include "items/capture/file_list_block.h"
 #include "items/kinds/item_count.h"
 #include "items/kinds/item_profile.h"
-#include "items/capture/profile_restore_sink.h"
 
 namespace ts {
 
@@ -15,7 +14,7 @@ namespace {
 const std::string kExtraTextName = std::string("Extra text of the item \"") + TtsBPOEData::kCaption + "\"";
 }
 
-TtsBPOEData::TtsBPOEData(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
+TtsBPOEData::TtsBPOEData(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPOEData", true) {
     if (Profile* profile = ProfileIfAny(project)) {
         accountsKey_ = MakeSavedKey(*profile, kAccountsKeyPath);
         identitiesKey_ = MakeSavedKey(*profile, kIdentitiesKeyPath);
@@ -56,17 +55,7 @@ int32_t TtsBPOEData::BackupToStream(Stream& stream) {
     return LogItemResult("TtsBPOEData.BackupToStream", count);
 }
 
-int32_t TtsBPOEData::RestoreFromStream(Stream& stream) {
-    logOperationStart("TtsBPOEData.RestoreFromStream", stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
-    return LogItemResult("TtsBPOEData.RestoreFromStream", readData(stream, sink));
-}
-
-int32_t TtsBPOEData::RestoreToSink(Stream& stream, RestoreSink& sink) {
-    return SaturatedCount(readData(stream, sink));
-}
-
-int64_t TtsBPOEData::readData(Stream& stream, RestoreSink& sink) {
+int64_t TtsBPOEData::ReadData(Stream& stream, RestoreSink& sink, bool) {
     const Profile& profile = RequireProfile(Project(), Caption());
     int64_t count = ReadKeyTree(stream, sink);
     count += ReadKeyTree(stream, sink);
