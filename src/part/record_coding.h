@@ -24,9 +24,9 @@ inline void requireInside(size_t recordSize, size_t offset, size_t width) {
 }
 
 template <typename T>
-using Bits = std::conditional_t<sizeof(T) == 1, uint8_t,
-                                std::conditional_t<sizeof(T) == 2, uint16_t,
-                                                   std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
+using Bits = std::conditional_t<
+    sizeof(T) == 1, uint8_t,
+    std::conditional_t<sizeof(T) == 2, uint16_t, std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
 
 }  // namespace detail
 

@@ -18,8 +18,7 @@ std::atomic<uint64_t> keyDerivations{0};
 
 }  // namespace
 
-SectionCodec::SectionCodec(bool encrypt, std::string password)
-    : encrypt_(encrypt), password_(std::move(password)) {}
+SectionCodec::SectionCodec(bool encrypt, std::string password) : encrypt_(encrypt), password_(std::move(password)) {}
 
 SectionCodec::SectionCodec(const SectionCodec& other) {
     std::lock_guard lock(other.mutex_);
@@ -67,7 +66,9 @@ void SectionCodec::Configure(bool encrypt, const std::string& password) {
     key_.reset();
 }
 
-uint64_t SectionCodec::KeyDerivations() { return keyDerivations.load(); }
+uint64_t SectionCodec::KeyDerivations() {
+    return keyDerivations.load();
+}
 
 // The key depends on the pass phrase alone; switching Encrypt off and on again keeps it.
 TLb3DES SectionCodec::KeyedCipher() const {
@@ -183,7 +184,8 @@ bool SectionReader::refill() {
     plainOffset_ = 0;
     plainEnd_ = bytes;
     if (cipherBlocksLeft_ == 0) {
-        plainEnd_ = bytes - kBlockSize + static_cast<size_t>(TLb3DES::DataBytesOfLastBlock(plain_.data() + bytes - kBlockSize));
+        plainEnd_ =
+            bytes - kBlockSize + static_cast<size_t>(TLb3DES::DataBytesOfLastBlock(plain_.data() + bytes - kBlockSize));
     }
     return true;
 }
@@ -191,7 +193,8 @@ bool SectionReader::refill() {
 int64_t SectionReader::read(void* buffer, int64_t count) {
     if (count <= 0) return 0;
     if (!encrypted_) {
-        const int64_t got = position_ < plainLimit_ ? payload_.read(buffer, std::min(count, plainLimit_ - position_)) : 0;
+        const int64_t got =
+            position_ < plainLimit_ ? payload_.read(buffer, std::min(count, plainLimit_ - position_)) : 0;
         position_ += got;
         return got;
     }
