@@ -128,13 +128,7 @@ int64_t SectionCodec::WriteSectionBuffer(const void* buffer, int64_t count, Stre
 
 int64_t SectionCodec::ReadSection(Stream& source, Stream& dest) const {
     SectionReader section(*this, source);
-    // Read to the end rather than to size(): an encrypted payload gives its count only there.
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(section.size(), kChunkBlocks * kBlockSize)));
-    for (;;) {
-        const int64_t got = section.read(buffer.data(), static_cast<int64_t>(buffer.size()));
-        if (got <= 0) break;
-        dest.write(buffer.data(), got);
-    }
+    section.drainTo(dest);
     section.skipRest();
     return section.sectionSize();
 }
@@ -209,6 +203,22 @@ int64_t SectionReader::read(void* buffer, int64_t count) {
     }
     position_ += done;
     return done;
+}
+
+int64_t SectionReader::drainTo(Stream& dest) {
+    int64_t total = 0;
+    if (!encrypted_) {
+        total = dest.copyFrom(payload_, plainLimit_ - position_);
+    } else {
+        while (plainOffset_ < plainEnd_ || refill()) {
+            const auto n = static_cast<int64_t>(plainEnd_ - plainOffset_);
+            dest.write(plain_.data() + plainOffset_, n);
+            plainOffset_ = plainEnd_;
+            total += n;
+        }
+    }
+    position_ += total;
+    return total;
 }
 
 void SectionReader::seek(int64_t position) {

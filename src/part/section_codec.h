@@ -78,6 +78,9 @@ public:
     // Moves source to the end of the section, dropping whatever was not read. Bytes after
     // the last whole block of an encrypted payload belong to the section and go with it.
     void skipRest();
+    // Writes all plain bytes not yet read to dest, straight from the deciphered chunks.
+    // Returns how many.
+    int64_t drainTo(Stream& dest);
 
     int64_t position() const override { return position_; }
     // The most plain bytes the payload can give: exact when plain; when encrypted the count
