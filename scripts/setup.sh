@@ -12,8 +12,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libssl-dev libjpeg-dev qt6-base-dev
   clang libclang-rt-14-dev
-  python3 python3-pyftpdlib curl time
+  python3 python3-pyftpdlib vsftpd openssl curl time
   wine wine64 xvfb xauth attr
+  dpkg-dev desktop-file-utils appstream man-db
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -28,7 +29,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 case "$kind" in
-  release) cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  release) cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_TESTS=OFF >/dev/null
            cmake --build build/release ;;
   test)    cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON -DTESSALY_BENCH=OFF >/dev/null
            cmake --build build/test ;;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test.
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test,
+# among them the Debian package, tested installed into a scratch root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
@@ -7,4 +8,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
 scripts/fuzz.sh "${TESSALY_FUZZ_SECONDS:-10}"
+# The Debian package, installed into a scratch root and used from there.
+scripts/package.sh
+tests/package/package_test.sh build/package/tessaly_*.deb
 ctest --test-dir build/test --output-on-failure -j2 --timeout 900

@@ -1,6 +1,8 @@
 #include "engine/ftp_upload.h"
 
+#include "engine/ftp_replacing_store.h"
 #include "engine/project.h"
+#include "transfer/ftp/ftp_trust_store.h"
 
 namespace ts {
 
@@ -26,7 +28,12 @@ void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFil
     client.setPassword(destination.FtpPassword());
     client.setHost(destination.Host());
     client.setTimeouts(timeouts_);
+    // The data goes to a name of its own first, so the previous backup stays whole until the
+    // new one is complete on the server.
+    FtpReplacingStore replacing(client, remoteName);
     try {
+        const FtpEndpoint endpoint = parseFtpHost(destination.Host());
+        if (endpoint.tls) client.setTrustedFingerprint(FtpTrustStore().fingerprintFor(endpoint.hostAndPort()));
         project.Status("Connect to host");
         client.connect();
         project.Status("Prepare transferring");
@@ -38,8 +45,11 @@ void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFil
         UploadScope uploading(project, connection);
         // A cancel that came while connecting had no connection to close yet.
         if (project.Cancelled()) client.close();
-        client.store(localFile, remoteName);
+        replacing.store(
+            localFile, [&project](const std::string& text) { project.Status(text); },
+            [&project] { return project.Cancelled(); });
     } catch (...) {
+        replacing.cleanUp(destination.RemoteFolder(), kCleanupTimeout);
         if (messages_) messages_->ShowMessage(kTransferFailedText, kErrorCaption, MessageIcon::Error);
         throw;
     }

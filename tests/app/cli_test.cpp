@@ -16,6 +16,7 @@
 #include "platform/registry/registry_hive.h"
 #include "support/crafted_data_file.h"
 #include "support/ftp_test_server.h"
+#include "support/vsftpd_server.h"
 #include "support/temp_dir.h"
 
 namespace ts {
@@ -51,6 +52,7 @@ class CliTest : public ::testing::Test {
 protected:
     CliTest() : cli(dir.path().string()) {
         cli.environment["XDG_CACHE_HOME"] = dir.file("cache");
+        cli.environment["XDG_CONFIG_HOME"] = dir.file("config");
         cli.environment["TESSALY_PASSWORD"] = std::nullopt;
         cli.environment["TESSALY_FTP_PASSWORD"] = std::nullopt;
         cli.environment["WINEPREFIX"] = std::nullopt;
@@ -326,7 +328,7 @@ TEST_F(CliTest, BackupUploadsToAnFtpServerAndReportsAFailedUploadInOneLine) {
                   .exitCode,
               0);
     CliResult failed = run({"backup", dir.file("bad.tsly"), "--profile", dir.file("alice")});
-    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.exitCode, 4);
     EXPECT_NE(failed.err.find(dir.file("bad.tsly") + ": Transferring failed, please check your ftp settings! ("),
               std::string::npos)
         << failed.err;
@@ -335,10 +337,63 @@ TEST_F(CliTest, BackupUploadsToAnFtpServerAndReportsAFailedUploadInOneLine) {
     EXPECT_FALSE(fs::exists(server.home() / "in/Bad.tsly_dat"));
 }
 
+TEST_F(CliTest, TestFtpChecksLogInFolderAndCertificateWithItsOwnExitCodeForARefusedLogIn) {
+    if (!test::Vsftpd::available()) GTEST_SKIP() << "vsftpd is not installed";
+    test::Vsftpd plain;
+    test::Vsftpd secure({.tls = true});
+    auto project = [&](const std::string& file, const std::string& host, const std::string& password,
+                       const std::string& folder = test::Vsftpd::kFolder) {
+        cli.environment["TESSALY_FTP_PASSWORD"] = password;
+        CliResult made = run({"new", dir.file(file), "--name", "Up", "--items", "favorites", "--ftp", host,
+                              "--remote-folder", folder, "--user", test::Vsftpd::kUser, "--profile", dir.file("alice")});
+        EXPECT_EQ(made.exitCode, 0) << made.err;
+        return dir.file(file);
+    };
+    auto testFtp = [&](const std::string& file, std::vector<std::string> more = {}) {
+        std::vector<std::string> args = {"test-ftp", file, "--profile", dir.file("alice")};
+        args.insert(args.end(), more.begin(), more.end());
+        return run(args);
+    };
+    struct Case {
+        std::string name;
+        std::string host;
+        std::string password;
+        std::string folder;
+        int exitCode;
+        std::string saying;  // in standard output on success, standard error otherwise
+    };
+    const Case cases[] = {
+        {"ok", plain.host(), test::Vsftpd::kPassword, test::Vsftpd::kFolder, 0, "FTP Test ok!\n"},
+        {"password", plain.host(), "wrong-password", test::Vsftpd::kFolder, 4, "refused the log-in: 530 Login incorrect."},
+        {"folder", plain.host(), test::Vsftpd::kPassword, "no-such-folder", 1, "550 Failed to change directory."},
+        {"tls wanted", secure.host(), test::Vsftpd::kPassword, test::Vsftpd::kFolder, 1,
+         "set the host to ftpes://" + secure.host() + " to use TLS"},
+        {"not trusted", "ftpes://" + secure.host(), test::Vsftpd::kPassword, test::Vsftpd::kFolder, 1,
+         "--trust-fingerprint " + secure.fingerprint()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliResult result = testFtp(project(c.name + ".tsly", c.host, c.password, c.folder));
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE((c.exitCode == 0 ? result.out : result.err).find(c.saying), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find(c.password), std::string::npos);
+    }
+    CliResult refused = run({"backup", dir.file("password.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(refused.exitCode, 4) << refused.err;
+
+    // Pinned once by the test, the self-signed server takes backups from then on.
+    CliResult pinned = testFtp(dir.file("not trusted.tsly"), {"--trust-fingerprint", secure.fingerprint()});
+    EXPECT_EQ(pinned.exitCode, 0) << pinned.err;
+    EXPECT_NE(pinned.out.find("FTP Test ok!"), std::string::npos);
+    EXPECT_EQ(run({"backup", dir.file("not trusted.tsly"), "--profile", dir.file("alice")}).exitCode, 0);
+    EXPECT_TRUE(fs::exists(secure.folder() / "Up.tsly_dat"));
+    EXPECT_EQ(testFtp(dir.file("not trusted.tsly"), {"--trust-fingerprint", "12:34"}).exitCode, 2);
+}
+
 TEST_F(CliTest, UsageErrorsExitWith2AndEveryCommandHasHelp) {
     EXPECT_EQ(run({}).exitCode, 2);
     EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
-    for (std::string command : {"new", "backup", "ls", "check", "restore"}) {
+    for (std::string command : {"new", "backup", "ls", "check", "restore", "test-ftp"}) {
         CliResult help = run({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_EQ(help.out.rfind("Usage: tessaly-cli " + command, 0), 0u) << help.out;

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/exception.h"
+#include "transfer/ftp/ftp_client.h"
 
 namespace ts::cli {
 
@@ -23,6 +24,8 @@ CommandFailure describeFailure(const std::string& file, bool encrypted) {
         return failure;
     } catch (const PasswordError& e) {
         return CommandFailure(aboutFile(file, e.what()), kExitPassword);
+    } catch (const EFtpLoginRefused& e) {
+        return CommandFailure(aboutFile(file, e.what()), kExitFtpLogin);
     } catch (const EFileEncrypted& e) {
         return CommandFailure(aboutFile(file, e.what()), kExitPassword);
     } catch (const ECipherException& e) {

@@ -10,6 +10,7 @@ enum ExitCode : int {
     kExitFailure = 1,
     kExitUsage = 2,
     kExitPassword = 3,
+    kExitFtpLogin = 4,
     kExitCancelled = 130,
 };
 
@@ -45,7 +46,7 @@ private:
 };
 
 // The exception being handled, as a CommandFailure about `file`: wrong or missing passwords
-// give exit code 3, everything else 1. A cipher failure counts as a wrong password when the
+// give exit code 3, a log-in the FTP server refused 4, everything else 1. A cipher failure counts as a wrong password when the
 // file is encrypted. Call only inside a catch block.
 CommandFailure describeFailure(const std::string& file, bool encrypted);
 

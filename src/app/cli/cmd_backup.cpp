@@ -8,6 +8,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/passwords.h"
 #include "app/cli/progress_line.h"
+#include "app/cli/project_file.h"
 #include "app/cli/signals.h"
 #include "engine/ftp_upload.h"
 #include "engine/project.h"
@@ -33,31 +34,6 @@ struct RememberedMessage : UserMessages {
     void ShowMessage(const std::string& message, const std::string&, MessageIcon) override { text = message; }
 };
 
-// A file that does not begin with a project record would otherwise load as nothing at all
-// and back up an empty "Unnamed" project.
-void loadProjectFile(TtsBackupProject& project, const std::string& file) {
-    FileStream stream(file, FileStream::Mode::Read);
-    if (project.LoadFromStream(stream) <= TtsBackupProject::kRecordSize)
-        throw CommandFailure(file + ": not a Tessaly project file", kExitFailure);
-}
-
-// An encrypted project is loaded again into a fresh project with the password: a failed
-// load has already taken the item records, and loading them twice would double lists such as
-// the favorites'.
-std::unique_ptr<TtsBackupProject> loadProject(Profile& profile, const std::string& file) {
-    auto project = std::make_unique<TtsBackupProject>(&profile);
-    try {
-        loadProjectFile(*project, file);
-        return project;
-    } catch (const EFileEncrypted&) {
-    }
-    project = std::make_unique<TtsBackupProject>(&profile);
-    project->SetPassword(archivePassword(file, false));
-    project->SetEncrypt(true);
-    loadProjectFile(*project, file);
-    return project;
-}
-
 }  // namespace
 
 int runBackup(const Arguments& args) {
@@ -82,7 +58,8 @@ int runBackup(const Arguments& args) {
     } catch (...) {
         if (project && project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
         if (uploadMessage.text.empty()) throw describeFailure(file, project && project->Encrypt());
-        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")", kExitFailure);
+        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")",
+                             describeFailure(file, false).exitCode());
     }
     if (project->Cancelled()) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     return kExitSuccess;
