@@ -1,7 +1,7 @@
 #include "engine/ftp_upload.h"
 
+#include "engine/destination.h"
 #include "engine/ftp_replacing_store.h"
-#include "engine/project.h"
 #include "transfer/ftp/ftp_trust_store.h"
 
 namespace ts {
@@ -20,8 +20,8 @@ private:
 
 }  // namespace
 
-void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFile, const std::string& remoteName) {
-    const TtsBPDestination& destination = project.Destination();
+void TtsFtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destination, const std::string& localFile,
+                          const std::string& remoteName) {
     // Released on every path; its destructor closes the connection without logging out.
     FtpClient client;
     client.setUserName(destination.UserName());
@@ -34,20 +34,20 @@ void TtsFtpUpload::Upload(TtsBackupProject& project, const std::string& localFil
     try {
         const FtpEndpoint endpoint = parseFtpHost(destination.Host());
         if (endpoint.tls) client.setTrustedFingerprint(FtpTrustStore().fingerprintFor(endpoint.hostAndPort()));
-        project.Status("Connect to host");
+        run.uploadStatus("Connect to host");
         client.connect();
-        project.Status("Prepare transferring");
+        run.uploadStatus("Prepare transferring");
         client.changeDirectory(destination.RemoteFolder());
-        client.OnWorkBegin = [&project](FtpClient&, FtpWorkMode, int64_t total) { project.UploadWorkBegin(total); };
-        client.OnWork = [&project](FtpClient&, FtpWorkMode, int64_t sent) { project.UploadWork(sent); };
-        project.Status("Transferring ...");
+        client.OnWorkBegin = [&run](FtpClient&, FtpWorkMode, int64_t total) { run.uploadWorkBegin(total); };
+        client.OnWork = [&run](FtpClient&, FtpWorkMode, int64_t sent) { run.uploadWork(sent); };
+        run.uploadStatus("Transferring ...");
         FtpUploadConnection connection(client);
-        UploadScope uploading(project, connection);
-        // A cancel that came while connecting had no connection to close yet.
-        if (project.Cancelled()) client.close();
+        // A cancel that came while connecting had no connection to close yet: the scope
+        // closes it at once.
+        UploadScope uploading(run, connection);
         replacing.store(
-            localFile, [&project](const std::string& text) { project.Status(text); },
-            [&project] { return project.Cancelled(); });
+            localFile, [&run](const std::string& text) { run.uploadStatus(text); },
+            [&run] { return run.uploadCancelled(); });
     } catch (...) {
         replacing.cleanUp(destination.RemoteFolder(), kCleanupTimeout);
         if (messages_) messages_->ShowMessage(kTransferFailedText, kErrorCaption, MessageIcon::Error);

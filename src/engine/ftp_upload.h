@@ -20,9 +20,9 @@ public:
     // messages may be null: the failure then only leaves the run as an exception.
     explicit TtsFtpUpload(UserMessages* messages, FtpTimeouts timeouts = {}) : messages_(messages), timeouts_(timeouts) {}
 
-    // While the file is sent, a cancel on another thread may close the connection through
-    // the project's CloseUploadConnection.
-    void Upload(TtsBackupProject& project, const std::string& localFile, const std::string& remoteName) override;
+    // From its connect on, a cancel of the run on another thread closes the connection.
+    void Upload(UploadRunLink& run, const TtsBPDestination& destination, const std::string& localFile,
+                const std::string& remoteName) override;
 
 private:
     // How long the clean-up after a failure may take per step.

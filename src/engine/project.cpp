@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/run.h"
 #include "part/record_coding.h"
 #include "part/text_field.h"
 #include "platform/atomic_file.h"
@@ -61,8 +62,49 @@ Profile& TtsBackupProject::UserProfile() const {
     return *profile_;
 }
 
+void TtsBackupProject::SetUserProfile(Profile* profile) {
+    const bool first = !profile_ && profile;
+    profile_ = profile;
+    if (first) source_->ProfileGiven();
+}
+
+bool TtsBackupProject::Cancelled() const {
+    std::lock_guard lock(runMutex_);
+    return run_ && run_->cancelled();
+}
+
+void TtsBackupProject::Cancel() {
+    std::lock_guard lock(runMutex_);
+    if (run_) run_->cancel();
+}
+
 void TtsBackupProject::FileNameRefused(const std::string& storedName, const std::string& reason) {
-    refusedFileNames_.push_back(RefusedFileName{storedName, reason});
+    Run* run;
+    {
+        std::lock_guard lock(runMutex_);
+        run = run_;
+    }
+    if (run) run->fileNameRefused(storedName, reason);
+}
+
+void TtsBackupProject::Tally(Moved what, int64_t bytes) {
+    Run* run;
+    {
+        std::lock_guard lock(runMutex_);
+        run = run_;
+    }
+    if (run) run->tally(what, bytes);
+}
+
+void TtsBackupProject::attachRun(Run* run) {
+    std::lock_guard lock(runMutex_);
+    if (run_) throw TsException("The backup project \"" + name_ + "\" is already being backed up or restored");
+    run_ = run;
+}
+
+void TtsBackupProject::detachRun(Run* run) {
+    std::lock_guard lock(runMutex_);
+    if (run_ == run) run_ = nullptr;
 }
 
 void TtsBackupProject::SetName(const std::string& name) {
@@ -74,42 +116,6 @@ void TtsBackupProject::SetCompressionLevel(uint8_t level) {
         throw TsException("Unknown compression level " + std::to_string(level) +
                           " (0 none, 1 fastest, 2 default, 3 max)");
     compressionLevel_ = level;
-}
-
-void TtsBackupProject::Status(const std::string& text) const {
-    if (onStatus_) onStatus_(text);
-}
-
-void TtsBackupProject::Progress(uint8_t percent) const {
-    if (onProgress_) onProgress_(percent);
-}
-
-void TtsBackupProject::BeginUpload(TtsUploadConnection& client) {
-    std::lock_guard lock(uploadMutex_);
-    uploadClient_ = &client;
-}
-
-void TtsBackupProject::EndUpload() {
-    std::lock_guard lock(uploadMutex_);
-    uploadClient_ = nullptr;
-}
-
-bool TtsBackupProject::Uploading() const {
-    std::lock_guard lock(uploadMutex_);
-    return uploadClient_ != nullptr;
-}
-
-bool TtsBackupProject::CloseUploadConnection() {
-    std::lock_guard lock(uploadMutex_);
-    if (!uploadClient_) return false;
-    uploadClient_->CloseControlConnection();
-    return true;
-}
-
-void TtsBackupProject::UploadWork(int64_t workCount) const {
-    if (!onProgress_ || transferSize_ <= 0) return;
-    double percent = std::trunc(static_cast<double>(workCount) / static_cast<double>(transferSize_) * 100.0);
-    onProgress_(static_cast<uint8_t>(std::clamp(percent, 0.0, 100.0)));
 }
 
 int32_t TtsBackupProject::SaveToStream(Stream& stream) {

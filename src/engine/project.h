@@ -1,7 +1,8 @@
 #pragma once
 // A backup project: the unit of work. It owns its source set, destination and schedule
 // record, and is what the parts see as their project (the codec's switch and pass phrase,
-// the cancel flag, the user profile). Its one serialised form is the project stream: the
+// the user profile, and the cancel flag of the run under way). The runs themselves are
+// objects of their own (BackupRun, RestoreRun); Backup and Restore here hand on to them. Its one serialised form is the project stream: the
 // 528-byte project record, the four item records, the destination and schedule sections.
 #include <atomic>
 #include <cstdint>
@@ -12,15 +13,16 @@
 #include <vector>
 
 #include "engine/destination.h"
-#include "part/bp_object.h"
+#include "engine/run_events.h"
 #include "engine/scheme.h"
 #include "engine/source.h"
+#include "part/bp_object.h"
 
 namespace ts {
 
 struct DataFileContents;
 class InflateStream;
-class TtsDataFileUpload;
+class Run;
 
 // A saved file a restore did not write because its stored name would not land inside one of
 // the user's special folders.
@@ -29,23 +31,11 @@ struct RefusedFileName {
     std::string reason;
 };
 
-// What a cancel on another thread may do to the FTP client of a running upload.
-class TtsUploadConnection {
-public:
-    virtual ~TtsUploadConnection() = default;
-    // Closes the control connection at once without sending a command. Called from another
-    // thread than the one using the client.
-    virtual void CloseControlConnection() = 0;
-};
-
 class TtsBackupProject : public TtsProjectLink {
 public:
     static constexpr int64_t kRecordSize = 528;
     static constexpr const char* kIdentifier = "Tessaly Project File";
     static constexpr uint8_t kMaxCompressionLevel = 3;
-
-    using StatusEvent = std::function<void(const std::string&)>;
-    using ProgressEvent = std::function<void(uint8_t)>;
 
     // The profile is the Windows user the items read and write; it may be given later with
     // SetUserProfile, before anything uses it.
@@ -57,12 +47,17 @@ public:
     // TtsProjectLink
     bool Encrypt() const override { return encrypt_; }
     std::string Password() const override { return password_; }
-    bool Cancelled() const override { return cancelled_.load(); }
+    // The cancel flag of the run under way; false when none runs.
+    bool Cancelled() const override;
     // Raises TsException when no profile was given.
     Profile& UserProfile() const override;
-    void SetUserProfile(Profile* profile) { profile_ = profile; }
-    // Kept for RefusedFileNames.
+    // Told to the run under way.
     void FileNameRefused(const std::string& storedName, const std::string& reason) override;
+    void Tally(Moved what, int64_t bytes) override;
+    // A project made before its profile was known collects what the items find in the
+    // profile (the favorites) once it is given, as if it had been made with it.
+    void SetUserProfile(Profile* profile);
+    bool HasUserProfile() const { return profile_ != nullptr; }
 
     const std::string& Name() const { return name_; }
     // Refuses (TsException, name unchanged) a name whose ANSI form exceeds 255 bytes.
@@ -73,36 +68,18 @@ public:
     void SetEncrypt(bool encrypt) { encrypt_ = encrypt; }
     void SetPassword(const std::string& password) { password_ = password; }
     double CreateTime() const { return createTime_; }
-    int64_t TransferSize() const { return transferSize_; }
 
     TtsBPSource& Source() const { return *source_; }
     TtsBPDestination& Destination() const { return *destination_; }
     TtsBPScheme& Scheme() const { return *scheme_; }
 
-    // Events, raised on the thread that runs the operation.
-    void SetOnStatus(StatusEvent handler) { onStatus_ = std::move(handler); }
-    void SetOnProgress(ProgressEvent handler) { onProgress_ = std::move(handler); }
-    void Status(const std::string& text) const;
-    void Progress(uint8_t percent) const;
+    // The events the runs started by Backup and Restore raise, on the thread that runs them.
+    void SetOnStatus(std::function<void(const std::string&)> handler) { events_.onStatus = std::move(handler); }
+    void SetOnProgress(std::function<void(uint8_t)> handler) { events_.onProgress = std::move(handler); }
+    const RunEvents& Events() const { return events_; }
 
-    // Cancellation: Cancel may be called on any thread; the runs clear the flag when they
-    // start and poll Cancelled.
-    void Cancel() { cancelled_.store(true); }
-    void ClearCancelled() { cancelled_.store(false); }
-
-    // The upload of a run. While an upload is under way a cancel on another thread may close
-    // its control connection; EndUpload waits for such a close to finish, so the client can
-    // never be closed after the run has let it go. Use UploadScope rather than these two.
-    void BeginUpload(TtsUploadConnection& client);
-    void EndUpload();
-    bool Uploading() const;
-    // Closes the running upload's control connection; false when no upload runs.
-    bool CloseUploadConnection();
-
-    // The FTP client's work notifications: the announced total, then the bytes sent so far,
-    // reported through OnProgress as a truncated percentage (nothing while the total is 0).
-    void UploadWorkBegin(int64_t workCountMax) { transferSize_ = workCountMax; }
-    void UploadWork(int64_t workCount) const;
+    // Cancels the run under way on this project, from any thread; nothing when none runs.
+    void Cancel();
 
     // The project stream at the stream's position. Returns the bytes written.
     int32_t SaveToStream(Stream& stream);
@@ -118,78 +95,50 @@ public:
     void SaveToFile(const std::string& fileName);
     void LoadFromFile(const std::string& fileName);
 
-    // The backup run (backup_run.cpp). Its temporary files live in the work folder, which a
-    // run holds locked; a second run at the same time fails at once.
+    // Where the runs of this project keep their temporary files (and hold their lock): the
+    // folder set, or defaultWorkFolderPath().
     void SetWorkFolder(std::string path) { workFolder_ = std::move(path); }
-    // The folder set, or defaultWorkFolderPath().
     std::string WorkFolder() const;
-    // What stores the data file of an FTP destination; not owned. Without one, a backup to
-    // an FTP destination fails after compressing.
-    void SetUploader(TtsDataFileUpload* uploader) { uploader_ = uploader; }
+
+    // A BackupRun with the project's events and profile; an FTP destination is uploaded
+    // without a message box.
     void Backup();
     void BuildTempFile(const std::string& FileName);
-    // Replaces DestName only when the compression ran to its end; a cancelled or failed
-    // one leaves an existing file as it was.
     void CompressFile(const std::string& SourceName, const std::string& DestName);
 
-    // The restore run (restore_run.cpp). The data file is read in one pass.
     using ItemFilter = std::function<bool(const TtsBPSourceItem&)>;
     // Takes Encrypt from the data file's header and the project from its project stream,
     // reading no further.
     void LoadFromDataFile(const std::string& FileName);
-    // Restores every item the data file holds.
+    // A RestoreRun of every stored item (or those restoreItem accepts) with the project's
+    // events and profile.
     void Restore(const std::string& FileName);
-    // Restores the stored items restoreItem accepts; the others are read and passed over.
-    // The registry values restored are saved into the profile's user.reg at the end, also
-    // when the restore fails or is cancelled after it began writing: the files written stay
-    // written, and the registry keeps in step with them.
     void Restore(const std::string& FileName, const ItemFilter& restoreItem);
-    // The saved files the last restore refused to write, in the order met (the items passed
-    // over refuse nothing: they write nothing).
-    const std::vector<RefusedFileName>& RefusedFileNames() const { return refusedFileNames_; }
     // Reads the whole data file, writing nothing: header, project, what each stored item
     // holds, and the end of the compressed data. Fills contents as it goes, so what was read
     // before a failure is there when the exception leaves.
     void InspectDataFile(const std::string& FileName, DataFileContents& contents);
 
 private:
-    // The items of a restore, from the project stream to the end of the data.
-    void restoreItems(InflateStream& stream, const ItemFilter& restoreItem);
+    friend class Run;  // tells the project which run is under way
+    void attachRun(Run* run);
+    void detachRun(Run* run);
 
-    std::string workFolder_;
-    TtsDataFileUpload* uploader_ = nullptr;
     Profile* profile_;
     std::string name_ = "Unnamed";
     uint8_t compressionLevel_ = 2;
     double createTime_;
     bool encrypt_ = false;
     std::string password_;
-    int64_t transferSize_ = 0;
-    std::vector<RefusedFileName> refusedFileNames_;
-    StatusEvent onStatus_;
-    ProgressEvent onProgress_;
-    std::atomic<bool> cancelled_{false};
+    std::string workFolder_;
+    RunEvents events_;
 
-    mutable std::mutex uploadMutex_;
-    TtsUploadConnection* uploadClient_ = nullptr;  // not owned; set only while uploading
+    mutable std::mutex runMutex_;
+    Run* run_ = nullptr;  // not owned; the run object alive on this project
 
     std::unique_ptr<TtsBPSource> source_;
     std::unique_ptr<TtsBPDestination> destination_;
     std::unique_ptr<TtsBPScheme> scheme_;
-};
-
-// Marks an upload as under way for as long as it lives.
-class UploadScope {
-public:
-    UploadScope(TtsBackupProject& project, TtsUploadConnection& client) : project_(project) {
-        project_.BeginUpload(client);
-    }
-    ~UploadScope() { project_.EndUpload(); }
-    UploadScope(const UploadScope&) = delete;
-    UploadScope& operator=(const UploadScope&) = delete;
-
-private:
-    TtsBackupProject& project_;
 };
 
 }  // namespace ts

@@ -1,8 +1,14 @@
 // The restore side: reading a data file's project, restoring its items, and reading it whole
 // without writing anything. Each reads the data file in one streaming pass; nothing is
 // inflated twice and the plain stream is never staged on disk.
+#include "engine/restore_run.h"
+
+#include <algorithm>
+
 #include "engine/datafile/data_file_contents.h"
 #include "engine/datafile/data_file_reader.h"
+#include "engine/flows.h"
+#include "engine/progress_percent.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"
 #include "items/capture/inventory_sink.h"
@@ -38,64 +44,107 @@ void saveRegistryAfterFailure(Profile* profile) {
 
 }  // namespace
 
-void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
-    DataFileReader reader(FileName);
-    if (!reader.header()) return;  // not a data file: the project stays as it was
-    SetEncrypt(reader.header()->Encrypt);
-    LoadFromStream(reader.stream());
+RestoreRun::RestoreRun(TtsBackupProject& project, Profile& profile, std::string dataFile, RunEvents events,
+                       ItemFilter filter)
+    : Run(project, &profile, std::move(events)), dataFile_(std::move(dataFile)), filter_(std::move(filter)) {
+    attach();
 }
 
-void TtsBackupProject::Restore(const std::string& FileName) {
-    Restore(FileName, [](const TtsBPSourceItem&) { return true; });
+RestoreRun::RestoreRun(OpenedDataFile& opened, Profile& profile, RunEvents events, ItemFilter filter)
+    : Run(*opened.project, &profile, std::move(events)),
+      dataFile_(opened.file),
+      reader_(std::move(opened.reader)),
+      filter_(std::move(filter)) {
+    attach();
 }
 
-void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& restoreItem) {
+RestoreRun::RestoreRun(TtsBackupProject& project, std::string dataFile, RunEvents events, ItemFilter filter)
+    : Run(project, nullptr, std::move(events)), dataFile_(std::move(dataFile)), filter_(std::move(filter)) {
+    attach();
+}
+
+RestoreRun::~RestoreRun() {
+    detach();
+}
+
+void RestoreRun::fileNameRefused(const std::string& storedName, const std::string& reason) {
+    refused_.push_back(RefusedFileName{storedName, reason});
+}
+
+void RestoreRun::consumed(int64_t done, int64_t total) {
+    progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
+}
+
+void RestoreRun::run() {
     debugLog("-Restore-");
-    ClearCancelled();
-    refusedFileNames_.clear();
+    refused_.clear();
+    progress_.reset();
+    // Wine would overwrite the restored registry values at its next save; nothing is written.
+    if (profile()) throwFirst(checkBeforeRestore(*profile()));
     // Two runs writing one profile at once would interleave their changes.
-    WorkFolderLock work(WorkFolder());
-    Status("Decompress Data ...");
-    DataFileReader reader(FileName);
-    Progress(50);
-    if (Cancelled()) return;
-    Progress(100);
+    WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
+    status("Decompress Data ...");
+    // The project was read already when the file came from openDataFile.
+    const bool projectRead = reader_ != nullptr;
+    std::shared_ptr<DataFileReader> reader = projectRead ? std::move(reader_) : std::make_shared<DataFileReader>(dataFile_);
+    reader->setOnConsumed([this](int64_t done, int64_t total) { consumed(done, total); });
+    consumed(reader->consumed(), reader->compressedSize());
+    if (cancelled()) return;
 
-    if (reader.header()) {
+    if (reader->header()) {
+        Profile* target = profile();
         try {
-            restoreItems(reader.stream(), restoreItem);
+            if (!projectRead) {
+                project().SetEncrypt(reader->header()->Encrypt);
+                // The items restored are those the file holds: the item records come from it.
+                project().LoadFromStream(reader->stream());
+            }
+            restoreItems(reader->stream());
         } catch (...) {
-            saveRegistryAfterFailure(profile_);
-            syncRestoredFiles(profile_);
+            saveRegistryAfterFailure(target);
+            syncRestoredFiles(target);
             throw;
         }
-        if (profile_) profile_->hive().save();
-        syncRestoredFiles(profile_);
+        if (target) target->hive().save();
+        syncRestoredFiles(target);
     }
-    if (!refusedFileNames_.empty())
-        debugLog("Restore: " + std::to_string(refusedFileNames_.size()) + " saved file names refused");
+    if (!cancelled()) progress(100);
+    if (!refused_.empty()) debugLog("Restore: " + std::to_string(refused_.size()) + " saved file names refused");
     debugLog("-Restore Finished-");
 }
 
-void TtsBackupProject::restoreItems(InflateStream& stream, const ItemFilter& restoreItem) {
-    // The items restored are those the file holds: the item records come from it.
-    LoadFromStream(stream);
+void RestoreRun::restoreItems(InflateStream& stream) {
     InventorySink passedOver;
-    for (TtsBPSourceItem* item : Source().ItemList()) {
-        if (Cancelled()) break;
+    for (TtsBPSourceItem* item : project().Source().ItemList()) {
+        if (cancelled()) break;
         if (!item->Selected()) continue;
-        if (restoreItem(*item)) {
-            Status("Restore " + item->Caption() + " ...");
+        if (!filter_ || filter_(*item)) {
+            status("Restore " + item->Caption() + " ...");
             item->RestoreFromStream(stream);
         } else {
             // Its data must still be read to reach the items after it.
-            Status("Skip " + item->Caption() + " ...");
+            status("Skip " + item->Caption() + " ...");
             passedOver.clear();
             item->RestoreToSink(stream, passedOver);
         }
     }
     // Everything is in place by now; reading the end still shows a damaged checksum.
-    if (!Cancelled()) stream.skipToEnd();
+    if (!cancelled()) stream.skipToEnd();
+}
+
+void TtsBackupProject::Restore(const std::string& FileName) {
+    RestoreRun(*this, FileName, events_).run();
+}
+
+void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& restoreItem) {
+    RestoreRun(*this, FileName, events_, restoreItem).run();
+}
+
+void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
+    DataFileReader reader(FileName);
+    if (!reader.header()) return;  // not a data file: the project stays as it was
+    SetEncrypt(reader.header()->Encrypt);
+    LoadFromStream(reader.stream());
 }
 
 void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {

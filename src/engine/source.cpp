@@ -25,6 +25,11 @@ TtsBPSourceItem* TtsBPSource::FindItem(std::string_view caption) const {
     return nullptr;
 }
 
+void TtsBPSource::ProfileGiven() {
+    // Of the four, only the favorites collect from the profile when they are made.
+    static_cast<TtsBPFavorites&>(*items_[1]).ProfileGiven();
+}
+
 int32_t TtsBPSource::WriteToStream(Stream& stream) {
     int32_t total = 0;
     for (TtsBPSourceItem* item : itemList_) total += item->WriteToStream(stream);

@@ -21,6 +21,8 @@ public:
     const TtsBPSourceItemList& ItemList() const { return itemList_; }
     // The first item whose Caption equals caption exactly (case-sensitive), or nullptr.
     TtsBPSourceItem* FindItem(std::string_view caption) const;
+    // The project now has a profile: the items that collect from it when made do so now.
+    void ProfileGiven();
 
     // The four item records one after the other, no count, no separator. Records are matched
     // to items by position, not by caption. Each returns the sum of the items' counts.

@@ -35,6 +35,13 @@ public:
         (void)storedName;
         (void)reason;
     }
+    // What a run moved, told as it happens so that the run can report its totals at the end
+    // without reading anything twice. bytes: the file's size, 0 for the others.
+    enum class Moved { FileSaved, UnreadableFileSaved, FileRestored, RegistryValueRestored };
+    virtual void Tally(Moved what, int64_t bytes) {
+        (void)what;
+        (void)bytes;
+    }
 
 private:
     mutable SectionCodec codec_;

@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <stdio.h>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "platform/exception.h"
@@ -26,23 +29,54 @@ void syncFolderOf(const std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durability)
-    : path_(std::move(path)), durability_(durability) {
+// The mask is read without changing it (umask() would, for a moment, for every thread).
+unsigned newFilePermissions() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) return 0666 & ~static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 0644;
+}
+
+// Renames only onto a free name. A file system without the no-replace rename gets a hard
+// link, which fails the same way on a taken name, and the temporary name is then dropped.
+void AtomicFile::takeFreeName() {
+    if (::renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) == 0) return;
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS) {
+        if (::link(temporaryPath_.c_str(), path_.c_str()) == 0) {
+            ::unlink(temporaryPath_.c_str());
+            return;
+        }
+        error = errno;
+    }
+    if (error == EEXIST) throw EFileExists(path_);
+    throw EFCreateError(path_, systemErrorText(error));
+}
+
+AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durability, Existing existing)
+    : path_(std::move(path)), permissions_(permissions), durability_(durability), existing_(existing) {
+    struct stat present {};
+    if (existing_ == Existing::Keep && ::lstat(path_.c_str(), &present) == 0) throw EFileExists(path_);
     std::vector<char> pattern(path_.begin(), path_.end());
     const char suffix[] = ".tmp-XXXXXX";
     pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);  // with its NUL
     int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) throw EFCreateError(path_, systemErrorText(errno));
     temporaryPath_ = pattern.data();
-    if (::fchmod(fd, permissions) != 0) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(temporaryPath_.c_str());
-        throw EFCreateError(path_, systemErrorText(error));
-    }
+    // The temporary file stays writable for its owner (mkostemp makes it 0600) while it is
+    // filled: permission bits without the owner's write bit, such as a read-only file's
+    // being replaced, are given at commit.
     ::close(fd);
     try {
         stream_ = std::make_unique<FileStream>(temporaryPath_, FileStream::Mode::ReadWrite);
+    } catch (const EFOpenError& error) {
+        ::unlink(temporaryPath_.c_str());
+        // The reason without the temporary file's name: the target is the file the user knows.
+        const std::string message = error.what();
+        const std::string prefix = "Cannot open file \"" + temporaryPath_ + "\". ";
+        throw EFCreateError(path_, message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message);
     } catch (...) {
         ::unlink(temporaryPath_.c_str());
         throw;
@@ -65,8 +99,12 @@ void AtomicFile::commit() {
         }
     }
     stream_.reset();
-    if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
+    if (::chmod(temporaryPath_.c_str(), permissions_) != 0) throw EFCreateError(path_, systemErrorText(errno));
+    if (existing_ == Existing::Keep) {
+        takeFreeName();
+    } else if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
         throw EFCreateError(path_, systemErrorText(errno));
+    }
     committed_ = true;
     if (sync) syncFolderOf(path_);
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "cli_runner.h"
@@ -197,6 +198,10 @@ TEST_F(CliTest, AWrongOrMissingPasswordExitsWith3AndWritesNothing) {
     EXPECT_NE(missing.err.find("TESSALY_PASSWORD"), std::string::npos) << missing.err;
     CliResult backup = run({"backup", dir.file("Secret.tsly"), "--profile", dir.file("alice")});
     EXPECT_EQ(backup.exitCode, 3) << backup.err;
+    setPassword("wrong");
+    CliResult extracted = run({"extract", data, dir.file("x"), "--profile", dir.file("bob")}, "bob");
+    EXPECT_EQ(extracted.exitCode, 3) << extracted.err;
+    EXPECT_FALSE(fs::exists(dir.path() / "x")) << "the folder is made only after the password is right";
 
     auto after = snapshot(dir.path() / "bob");
     after.erase("drive_c/ts_debug.log");
@@ -318,6 +323,10 @@ TEST_F(CliTest, BackupUploadsToAnFtpServerAndReportsAFailedUploadInOneLine) {
               0);
     CliResult done = run({"backup", dir.file("up.tsly"), "--profile", dir.file("alice")});
     ASSERT_EQ(done.exitCode, 0) << done.err;
+    // Where it went, and never with the password.
+    EXPECT_EQ(done.out.rfind("Uploaded ftp://" + server.options().user + "@" + server.host() + "/in/Up.tsly_dat: 1 item (Favorites), ", 0), 0u)
+        << done.out;
+    EXPECT_EQ(done.out.find(server.options().password), std::string::npos);
     std::string uploaded = (server.home() / "in/Up.tsly_dat").string();
     CliResult checked = run({"check", uploaded, "--profile", dir.file("alice")});
     EXPECT_EQ(checked.exitCode, 0) << checked.err;
@@ -465,7 +474,8 @@ TEST_F(CliTest, StoredNamesOutsideTheSpecialFoldersAreNamedByRestoreLsAndCheck) 
     EXPECT_EQ(restored.err, "tessaly-cli: warning: " + data + ": the restore refused the saved file \"" + escape +
                                 "\"" + why + "tessaly-cli: warning: " + data +
                                 ": 1 saved file was refused and not written\n");
-    EXPECT_EQ(restored.out, "");
+    EXPECT_EQ(restored.out.rfind("Restored 1 item (Windows Address Book) from " + data + ": 1 file (4 bytes), 0 registry values, 1 name held back, ", 0), 0u)
+        << restored.out;
     fs::path bob = userFolder("target", "bob");
     EXPECT_EQ(test::readHostFile((bob / kAddressBook / "bob.wab").string()), (std::vector<uint8_t>{'b', 'o', 'o', 'k'}));
     auto written = filesBelow(dir.path() / "target");
@@ -491,6 +501,17 @@ TEST_F(CliTest, StoredNamesOutsideTheSpecialFoldersAreNamedByRestoreLsAndCheck) 
 
     CliResult help = run({"restore", "--help"});
     EXPECT_NE(help.out.find("the exit code stays 0"), std::string::npos) << help.out;
+
+    // An extract refuses the same names, and nothing lands outside its folder.
+    CliResult extracted = run({"extract", data, dir.file("x/y"), "--profile", dir.file("target")}, "bob");
+    EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(extracted.err, "tessaly-cli: warning: " + data + ": the restore refused the saved file \"" + escape +
+                                 "\"" + why + "tessaly-cli: warning: " + data +
+                                 ": 1 saved file was refused and not written\n");
+    EXPECT_EQ(filesBelow(dir.path() / "x"),
+              (std::map<std::string, std::vector<uint8_t>>{{"y/AppData/Microsoft/Address Book/bob.wab", {'b', 'o', 'o', 'k'}}}));
+    EXPECT_FALSE(fs::exists(dir.path() / ".bashrc"));
+    EXPECT_FALSE(fs::exists(dir.path().parent_path() / ".bashrc"));
 }
 
 TEST_F(CliTest, ARestoreThatFailsHalfwayStillSavesTheRegistryValuesItRestored) {
@@ -513,6 +534,130 @@ TEST_F(CliTest, ARestoreThatFailsHalfwayStillSavesTheRegistryValuesItRestored) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name == "user.reg" || name.find("user.reg") == std::string::npos) << "left beside it: " << name;
     }
+}
+
+TEST_F(CliTest, ExtractWritesEveryFileByteIdenticalUnderReadableFoldersAndTheRunsTellWhatTheyWrote) {
+    std::string data = backUp("Mail");
+    const fs::path alice = userFolder("alice", "alice");
+    // The data file's own count of file records (a favorite may be listed twice), and the
+    // registry values of the types it stores with their data.
+    const std::string listing = run({"ls", data, "--profile", dir.file("alice")}).out;
+    size_t records = 0;
+    for (size_t at = listing.find("\n  file "); at != std::string::npos; at = listing.find("\n  file ", at + 1)) ++records;
+    size_t values = 0;
+    auto hive = hiveOf("alice");
+    std::function<void(const std::string&)> count = [&](const std::string& key) {
+        for (const std::string& name : hive->valueNames(key)) {
+            const uint32_t type = hive->value(key, name)->type;
+            if (type == REG_SZ || type == REG_DWORD || type == REG_BINARY) ++values;
+        }
+        for (const std::string& sub : hive->subkeyNames(key)) count(key + "\\" + sub);
+    };
+    for (const std::string& key : kSavedKeys) count(key);
+    const std::string items = "4 items (Windows Address Book, Favorites, IE Settings, Outlook Express Data)";
+    const std::string files = std::to_string(records) + " files";
+
+    // The closing lines count what the runs moved.
+    CliResult backup = run({"backup", dir.file("Mail.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(backup.out.rfind("Wrote " + data + ": " + items + ", " + files + ", ", 0), 0u) << backup.out;
+    EXPECT_EQ(run({"backup", dir.file("Mail.tsly"), "--quiet", "--profile", dir.file("alice")}).out, "");
+    CliResult restored = run({"restore", data, "--profile", dir.file("bob")}, "bob");
+    EXPECT_EQ(restored.out.rfind("Restored " + items + " from " + data + ": " + files + " (", 0), 0u) << restored.out;
+    EXPECT_NE(restored.out.find(", " + std::to_string(values) + " registry values, "), std::string::npos)
+        << restored.out;
+
+    const fs::path x = dir.path() / "x";
+    CliResult extracted = run({"extract", data, x.string(), "--profile", dir.file("alice")});
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(extracted.out.rfind("Extracted " + items + " from " + data + " into " + x.string() + ": " + files + " (", 0),
+              0u)
+        << extracted.out;
+    EXPECT_NE(extracted.out.find(std::to_string(values) + " registry values in 2 .reg files"), std::string::npos)
+        << extracted.out;
+    EXPECT_EQ(filesBelow(x / "AppData/Microsoft/Address Book"), filesBelow(alice / kAddressBook));
+    EXPECT_EQ(filesBelow(x / "Local AppData/Identities"), filesBelow(alice / kIdentities));
+    EXPECT_EQ(filesBelow(x / "Favorites"), filesBelow(alice / kFavorites, ".url"));
+    std::set<std::string> top;
+    for (const auto& entry : fs::directory_iterator(x)) top.insert(entry.path().filename().string());
+    EXPECT_EQ(top, (std::set<std::string>{"AppData", "Local AppData", "Favorites", "IE Settings.reg",
+                                          "Outlook Express Data.reg"}));
+
+    // Nothing that is there is replaced without --force, and no temporary file stays.
+    const fs::path mine = x / "Favorites/Example.url";
+    test::writeHostFile(mine.string(), std::string("mine"));
+    const auto before = snapshot(x);
+    CliResult again = run({"extract", data, x.string(), "--quiet", "--profile", dir.file("alice")});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("--force replaces it"), std::string::npos) << again.err;
+    EXPECT_TRUE(snapshot(x) == before) << "an existing file was replaced";
+    CliResult forced = run({"extract", data, x.string(), "--force", "--quiet", "--profile", dir.file("alice")});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(forced.out, "");
+    EXPECT_EQ(test::readHostFile(mine.string()), test::readHostFile((alice / kFavorites / "Example.url").string()));
+    for (const auto& [name, bytes] : snapshot(x)) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+
+    CliResult some = run({"extract", data, dir.file("some"), "--items", "ie", "--profile", dir.file("alice")});
+    EXPECT_EQ(some.exitCode, 0) << some.err;
+    EXPECT_EQ(filesBelow(dir.path() / "some").size(), 1u) << "only IE Settings.reg";
+}
+
+TEST_F(CliTest, LsJsonIsValidJsonWithEveryNameExactlyAsStored) {
+    // Quotes, backslashes and control characters must be escaped, never passed raw.
+    const std::string odd = "[CSIDL_APPDATA]\\Tab\there\\\"quoted\" \x01\x1f.txt";
+    const std::string data = dir.file("out/odd.tsly_dat");
+    test::writeCraftedDataFile(data, {{odd, "x"}, {"<file error>", ""}});
+    CliResult listed = run({"ls", data, "--json", "--profile", dir.file("alice")});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    test::writeHostFile(dir.file("ls.json"), listed.out);
+    test::writeHostFile(dir.file("expected"), odd);
+    const std::string check =
+        "/usr/bin/python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); f=d['items'][0]['files'];"
+        " assert d['complete'] and d['destination']['kind']=='folder', d;"
+        " assert f[0]['name']==open(sys.argv[2]).read() and f[0]['size']==1 and f[0]['state']=='stored', f;"
+        " assert f[1]['state']=='unreadable', f\" '" +
+        dir.file("ls.json") + "' '" + dir.file("expected") + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << listed.out;
+}
+
+// Real Wine imports what extract wrote into a fresh prefix; the hive reader reads it back once
+// wineserver has saved it.
+TEST_F(CliTest, ExtractedRegFilesImportIntoAFreshWinePrefixWithTheValuesEqual) {
+    if (std::system("command -v wine > /dev/null 2>&1") != 0) GTEST_SKIP() << "wine is not installed here";
+    std::string data = backUp("Mail", "default", false, "ie,oe");
+    const fs::path x = dir.path() / "x";
+    ASSERT_EQ(run({"extract", data, x.string(), "--quiet", "--profile", dir.file("alice")}).exitCode, 0);
+
+    const std::string prefix = dir.file("wineprefix");
+    const std::string env = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+    for (const char* reg : {"IE Settings.reg", "Outlook Express Data.reg"}) {
+        const std::string command = env + "timeout 300 wine regedit /s '" + (x / reg).string() + "' > /dev/null 2>&1";
+        if (std::system(command.c_str()) != 0 && !fs::exists(prefix + "/user.reg"))
+            GTEST_SKIP() << "wine could not start here: " << command;
+    }
+    ASSERT_EQ(std::system((env + "wineserver -w").c_str()), 0);
+
+    auto imported = RegistryHive::openUserReg(prefix + "/user.reg", prefix);
+    auto source = hiveOf("alice");
+    int compared = 0;
+    std::function<void(const std::string&)> walk = [&](const std::string& key) {
+        EXPECT_TRUE(imported->keyExists(key)) << key;
+        for (const std::string& name : source->valueNames(key)) {
+            RegValue value = *source->value(key, name);
+            if (value.type != REG_SZ && value.type != REG_DWORD && value.type != REG_BINARY) continue;
+            SCOPED_TRACE(key + " : " + name);
+            auto copy = imported->value(key, name);
+            ASSERT_TRUE(copy);
+            EXPECT_EQ(copy->type, value.type);
+            if (value.type == REG_SZ)
+                EXPECT_EQ(copy->asText(), value.asText());
+            else
+                EXPECT_EQ(copy->data, value.data);
+            ++compared;
+        }
+        for (const std::string& sub : source->subkeyNames(key)) walk(key + "\\" + sub);
+    };
+    for (const std::string& key : kSavedKeys) walk(key);
+    EXPECT_GT(compared, 20);
 }
 
 }  // namespace

@@ -64,10 +64,25 @@ class BashCompletion(unittest.TestCase):
             (("tessaly-cli", "restore", "x.tsly_dat", "--items", "oe,f"), {"oe,favorites"}),
             (("tessaly-cli", "new", "--items", "a"), {"addressbook", "all"}),
             (("tessaly-cli", "restore", "--items", "a"), {"addressbook"}),
+            (("tessaly-cli", "extract", "--items", "i"), {"ie"}),
         ]
         for words, expected in cases:
             with self.subTest(words=words):
                 self.assertEqual(completion(*words), expected)
+
+
+class ExtractCompletion(unittest.TestCase):
+    def test_data_file_then_folder(self):
+        import os
+        import tempfile
+        with tempfile.TemporaryDirectory() as root:
+            os.mkdir(os.path.join(root, "out"))
+            open(os.path.join(root, "a.tsly_dat"), "w").close()
+            open(os.path.join(root, "notes.txt"), "w").close()
+            first = completion("tessaly-cli", "extract", root + "/")
+            second = completion("tessaly-cli", "extract", "--items", "oe", root + "/a.tsly_dat", root + "/")
+        self.assertEqual(first, {root + "/a.tsly_dat", root + "/out"})
+        self.assertEqual(second, {root + "/out"})
 
 
 if __name__ == "__main__":

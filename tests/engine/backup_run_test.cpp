@@ -5,7 +5,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/backup_run.h"
 #include "engine/data_file_upload.h"
+#include "engine/failure.h"
 #include "engine/datafile/data_header.h"
 #include "engine/progress_percent.h"
 #include "engine/work_folder.h"
@@ -181,6 +183,25 @@ TEST_F(BackupRunTest, AProjectNameHoldingAPathWritesNothingOutsideTheFolder) {
     EXPECT_EQ(std::distance(fs::directory_iterator(project.Destination().LocalFolder()), fs::directory_iterator()), 0);
 }
 
+TEST_F(BackupRunTest, ANameOrFolderThatCannotTakeTheDataFileFailsBeforeAnyItemIsCaptured) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"../escaped", dir.file("dest")}, {"", dir.file("dest")}, {"Mail", ""}};
+    for (const auto& [name, folder] : cases) {
+        SCOPED_TRACE(name + " in \"" + folder + "\"");
+        events.statuses.clear();
+        project.SetName(name);
+        project.Destination().SetLocalFolder(folder);
+        try {
+            project.Backup();
+            ADD_FAILURE() << "no exception";
+        } catch (const FlowFailure& e) {
+            EXPECT_EQ(e.failure().kind, FailureKind::Usage);
+        }
+        EXPECT_TRUE(events.statuses.empty()) << "captured: " << events.statuses.front();
+        EXPECT_FALSE(fs::exists(tempData()));
+    }
+}
+
 class CompressFileTest : public BackupRunTest {
 protected:
     CompressFileTest() {
@@ -232,7 +253,8 @@ TEST(ProgressPercent, CountsBeyondTwoAndFourGibibytesGiveTheRightPercentage) {
 
 class RecordingUpload : public TtsDataFileUpload {
 public:
-    void Upload(TtsBackupProject&, const std::string& localFile, const std::string& remoteName) override {
+    void Upload(UploadRunLink&, const TtsBPDestination&, const std::string& localFile,
+                const std::string& remoteName) override {
         plain = test::inflateFile(localFile);
         this->localFile = localFile;
         this->remoteName = remoteName;
@@ -245,9 +267,10 @@ public:
 
 TEST_F(BackupRunTest, AnFtpDestinationHandsTheCompressedFileToTheUploadThenRemovesBoth) {
     RecordingUpload upload;
-    project.SetUploader(&upload);
     project.Destination().SetKind(TtsBPDestination::kKindFtp);
-    project.Backup();
+    BackupRun run(project);
+    run.setUploader(&upload);
+    run.run();
     EXPECT_EQ(upload.remoteName, "Mail.tsly_dat");
     EXPECT_EQ(upload.localFile, dir.file("work/Temp.data_compressed"));
     EXPECT_EQ(upload.plain.size(), 272 + test::projectStreamOf(project).size());
@@ -259,9 +282,10 @@ TEST_F(BackupRunTest, AnFtpDestinationHandsTheCompressedFileToTheUploadThenRemov
 TEST_F(BackupRunTest, AFailedUploadKeepsBothTemporaryFiles) {
     RecordingUpload upload;
     upload.fail = true;
-    project.SetUploader(&upload);
     project.Destination().SetKind(TtsBPDestination::kKindFtp);
-    EXPECT_THROW(project.Backup(), TsException);
+    BackupRun run(project);
+    run.setUploader(&upload);
+    EXPECT_THROW(run.run(), TsException);
     EXPECT_TRUE(fs::exists(upload.localFile));
     EXPECT_TRUE(fs::exists(tempData()));
     EXPECT_FALSE(test::logHas("-Backup Finished-"));
@@ -269,10 +293,11 @@ TEST_F(BackupRunTest, AFailedUploadKeepsBothTemporaryFiles) {
 
 TEST_F(BackupRunTest, ACancelDuringCompressionForFtpSkipsTheUpload) {
     RecordingUpload upload;
-    project.SetUploader(&upload);
     project.Destination().SetKind(TtsBPDestination::kKindFtp);
-    project.SetOnProgress([&](uint8_t) { project.Cancel(); });
-    project.Backup();
+    BackupRun run(project, RunEvents{{}, [&](uint8_t) { run.cancel(); }});
+    run.setUploader(&upload);
+    run.run();
+    EXPECT_TRUE(run.cancelled());
     EXPECT_TRUE(upload.remoteName.empty());
     EXPECT_TRUE(fs::exists(tempData()));
     EXPECT_FALSE(test::logHas("-Backup Finished-"));

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/backup_run.h"
 #include "engine/ftp_replacing_store.h"
 #include "engine/ftp_upload.h"
 #include "run_test_support.h"
@@ -32,14 +33,32 @@ protected:
         fs::create_directory(server.home() / "backups");
         project.SetName("Mail");
         project.SetWorkFolder(dir.file("work"));
-        project.SetUploader(&upload);
         TtsBPDestination& destination = project.Destination();
         destination.SetKind(TtsBPDestination::kKindFtp);
         destination.SetHost(server.host());
         destination.SetUserName(server.options().user);
         destination.SetFtpPassword(server.options().password);
         destination.SetRemoteFolder("backups");
-        test::recordEvents(project, events);
+    }
+    // A run whose status texts also go to onStatus.
+    void backUp(const std::function<void(BackupRun&, const std::string&)>& onStatus = {}) {
+        BackupRun run(project,
+                      RunEvents{[&](const std::string& text) {
+                                    events.statuses.push_back(text);
+                                    if (onStatus) onStatus(run, text);
+                                },
+                                [&](uint8_t percent) { events.progress.push_back(percent); }},
+                      &recorder);
+        run.setUploader(&upload);
+        try {
+            run.run();
+        } catch (...) {
+            uploadingAfter = run.uploading();
+            cancelled = run.cancelled();
+            throw;
+        }
+        uploadingAfter = run.uploading();
+        cancelled = run.cancelled();
     }
     void TearDown() override { DebugLog::instance().clear(); }
 
@@ -59,10 +78,12 @@ protected:
     TtsFtpUpload upload;
     TtsBackupProject project;
     test::RecordedEvents events;
+    bool uploadingAfter = false;
+    bool cancelled = false;
 };
 
 TEST_F(FtpUploadTest, TheDataFileArrivesWholeAndTheTemporaryFilesGo) {
-    project.Backup();
+    backUp();
     ASSERT_TRUE(fs::exists(remoteFile()));
     EXPECT_EQ(test::inflateFile(remoteFile()).size(), 272 + test::projectStreamOf(project).size());
     const std::vector<std::string> tail(events.statuses.end() - 4, events.statuses.end());
@@ -72,7 +93,7 @@ TEST_F(FtpUploadTest, TheDataFileArrivesWholeAndTheTemporaryFilesGo) {
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(fs::exists(dir.file("work/Temp.data")));
     EXPECT_FALSE(fs::exists(dir.file("work/Temp.data_compressed")));
-    EXPECT_FALSE(project.Uploading());
+    EXPECT_FALSE(uploadingAfter);
     EXPECT_TRUE(test::logHas("-Backup Finished-"));
     // It went by way of a temporary name, which is gone.
     EXPECT_TRUE(test::logHas("FTP> RNFR Mail.tsly_dat_tmp"));
@@ -87,18 +108,17 @@ TEST_F(FtpUploadTest, ACancelledOrBrokenUploadLeavesThePreviousBackupByteIdentic
     for (bool cancel : {true, false}) {
         SCOPED_TRACE(cancel ? "cancel" : "server gone mid-transfer");
         messages.clear();
-        project.ClearCancelled();
-        project.SetOnProgress([&](uint8_t percent) {
-            if (percent < 5) return;
-            if (cancel) {
-                project.Cancel();
-                project.CloseUploadConnection();
-            } else {
-                project.Destination().SetHost("127.0.0.1:1");  // the clean-up finds no server either
-                project.CloseUploadConnection();
-            }
-        });
-        EXPECT_THROW(upload.Upload(project, large.path, "Mail.tsly_dat"), TsException);
+        BackupRun run(project, RunEvents{{}, [&](uint8_t percent) {
+                                             if (percent < 5) return;
+                                             if (cancel) {
+                                                 run.cancel();
+                                             } else {
+                                                 // the clean-up finds no server either
+                                                 project.Destination().SetHost("127.0.0.1:1");
+                                                 run.closeUploadConnection();
+                                             }
+                                         }});
+        EXPECT_THROW(upload.Upload(run, project.Destination(), large.path, "Mail.tsly_dat"), TsException);
         EXPECT_EQ(test::readHostFile(remoteFile()), previous);
         EXPECT_EQ(messages.size(), 1u);
         project.Destination().SetHost(server.host());
@@ -117,7 +137,7 @@ TEST_F(FtpUploadTest, AWrongPasswordOrAMissingFolderShowsTheMessageThenFailsKeep
             project.Destination().SetRemoteFolder("no-such-folder");
         }
         try {
-            project.Backup();
+            backUp();
             FAIL() << "no exception";
         } catch (const TsException& e) {
             EXPECT_EQ(std::string(e.what()).find("wrong"), std::string::npos) << "no password in " << e.what();
@@ -126,17 +146,17 @@ TEST_F(FtpUploadTest, AWrongPasswordOrAMissingFolderShowsTheMessageThenFailsKeep
         EXPECT_TRUE(fs::exists(dir.file("work/Temp.data")));
         EXPECT_TRUE(fs::exists(dir.file("work/Temp.data_compressed")));
         EXPECT_FALSE(fs::exists(remoteFile()));
-        EXPECT_FALSE(project.Uploading());
+        EXPECT_FALSE(uploadingAfter);
     }
 }
 
 TEST_F(FtpUploadTest, ACancelDuringTheUploadClosesTheConnection) {
-    project.SetOnStatus([&](const std::string& text) {
-        if (text == "Prepare transferring") project.Cancel();
-    });
-    EXPECT_THROW(project.Backup(), TsException);
+    EXPECT_THROW(backUp([](BackupRun& run, const std::string& text) {
+                     if (text == "Prepare transferring") run.cancel();
+                 }),
+                 TsException);
     EXPECT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(project.Cancelled());
+    EXPECT_TRUE(cancelled);
     EXPECT_FALSE(test::logHas("-Backup Finished-"));
 }
 
@@ -177,13 +197,14 @@ TEST_F(FtpUploadTest, RenameRefusedStoresDirectlyAndAShortFileOnTheServerNeverRe
         project.Destination().SetHost(scripted.host());
         events.statuses.clear();
         messages.clear();
+        BackupRun run(project, test::eventsOf(events));
         if (renameRefused) {
-            upload.Upload(project, local, "Mail.tsly_dat");
+            upload.Upload(run, project.Destination(), local, "Mail.tsly_dat");
             EXPECT_EQ(std::count(events.statuses.begin(), events.statuses.end(), kDirectStoreStatus), 1);
             EXPECT_TRUE(messages.empty());
         } else {
             try {
-                upload.Upload(project, local, "Mail.tsly_dat");
+                upload.Upload(run, project.Destination(), local, "Mail.tsly_dat");
                 ADD_FAILURE() << "a short file passed";
             } catch (const EFtpError& error) {
                 EXPECT_STREQ(error.what(), "The FTP server holds 32768 bytes of \"Mail.tsly_dat_tmp\" after 40000 were sent");

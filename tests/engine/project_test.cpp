@@ -9,8 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "engine/backup_run.h"
 #include "engine/project.h"
+#include "items/kinds/favorites.h"
 #include "support/temp_dir.h"
+#include "support/wine_profile.h"
 #include "platform/debug_log.h"
 
 namespace ts {
@@ -74,7 +77,6 @@ TEST_F(ProjectTest, AFreshProjectRoundTripsThroughAFile) {
     EXPECT_EQ(loaded.Scheme().SchemeValue1(), 0);
     EXPECT_EQ(loaded.Scheme().SchemeTime(), 0.0);
     EXPECT_FALSE(loaded.Encrypt());
-    EXPECT_EQ(loaded.TransferSize(), 0);
 }
 
 TEST_F(ProjectTest, APlainProjectFileIsTheRecordTheItemsAndBothSections) {
@@ -247,44 +249,76 @@ TEST_F(ProjectTest, SavingReplacesTheFileWhole600AndLeavesNothingBeside) {
     }
 }
 
-TEST_F(ProjectTest, APartsProfileIsTheOneGivenAndUsingNoneIsAClearError) {
-    TtsBackupProject project;
-    EXPECT_THROW(project.UserProfile(), TsException);
-    auto* profile = reinterpret_cast<Profile*>(&project);  // never dereferenced here
-    project.SetUserProfile(profile);
-    EXPECT_EQ(&project.UserProfile(), profile);
-    EXPECT_EQ(&project.Source().ItemList().Items(0)->Project()->UserProfile(), profile);
+TEST_F(ProjectTest, AProfileGivenLaterIsThePartsProfileAndItsFavoritesAreCollectedOnce) {
+    test::WineProfile wine;
+    wine.writeFile("C:\\users\\alice\\Favorites\\News.url", "[InternetShortcut]\r\nURL=http://a.example/\r\n");
+    wine.writeFile("C:\\users\\alice\\Favorites\\Links\\Mail.url", "[InternetShortcut]\r\nURL=http://b.example/\r\n");
+    auto profile = wine.open();
+    auto favorites = [](TtsBackupProject& project) {
+        return static_cast<TtsBPFavorites*>(project.Source().FindItem("Favorites"))->Files();
+    };
+    TtsBackupProject made(profile.get());
+    ASSERT_EQ(favorites(made).size(), 2u);
+
+    TtsBackupProject later;
+    EXPECT_THROW(later.UserProfile(), TsException);
+    later.SetUserProfile(profile.get());
+    EXPECT_EQ(&later.UserProfile(), profile.get());
+    EXPECT_EQ(&later.Source().ItemList().Items(0)->Project()->UserProfile(), profile.get());
+    EXPECT_EQ(favorites(later), favorites(made));
+    later.SetUserProfile(profile.get());
+    EXPECT_EQ(favorites(later).size(), 2u) << "given again: nothing doubles";
 }
 
 TEST_F(ProjectTest, UploadProgressIsATruncatedPercentageAlsoBeyond2GiB) {
     TtsBackupProject project;
     std::vector<int> reported;
-    project.SetOnProgress([&](uint8_t percent) { reported.push_back(percent); });
-    project.UploadWork(10);  // no total announced yet
-    project.UploadWorkBegin(3);
-    project.UploadWork(1);
-    project.UploadWork(3);
-    project.UploadWork(4);  // a client that overshoots
-    project.UploadWorkBegin(int64_t{5} << 30);
-    project.UploadWork((int64_t{5} << 30) / 2);
-    project.UploadWork((int64_t{5} << 30) - 1);
-    EXPECT_EQ(project.TransferSize(), int64_t{5} << 30);
+    BackupRun run(project, RunEvents{{}, [&](uint8_t percent) { reported.push_back(percent); }});
+    run.uploadWork(10);  // no total announced yet
+    run.uploadWorkBegin(3);
+    run.uploadWork(1);
+    run.uploadWork(3);
+    run.uploadWork(4);  // a client that overshoots
+    run.uploadWorkBegin(int64_t{5} << 30);
+    run.uploadWork((int64_t{5} << 30) / 2);
+    run.uploadWork((int64_t{5} << 30) - 1);
+    EXPECT_EQ(run.transferSize(), int64_t{5} << 30);
     EXPECT_EQ(reported, (std::vector<int>{33, 100, 100, 50, 99}));
 }
 
-TEST_F(ProjectTest, EventsAndCancelReachTheirHandlers) {
+TEST_F(ProjectTest, TheProjectsCancelReachesTheRunUnderWayAndOnlyIt) {
     TtsBackupProject project;
-    project.Status("nobody listens");
-    std::vector<std::string> statuses;
-    project.SetOnStatus([&](const std::string& text) { statuses.push_back(text); });
-    project.Status("Backup Favorites ...");
-    EXPECT_EQ(statuses, std::vector<std::string>{"Backup Favorites ..."});
-
+    project.Cancel();  // no run: nothing to cancel
     EXPECT_FALSE(project.Cancelled());
-    std::thread([&] { project.Cancel(); }).join();
-    EXPECT_TRUE(project.Cancelled());
-    EXPECT_TRUE(project.Source().ItemList().Items(3)->Project()->Cancelled());
-    project.ClearCancelled();
+    {
+        std::vector<std::string> statuses;
+        BackupRun run(project, RunEvents{[&](const std::string& text) { statuses.push_back(text); }, {}});
+        run.status("Backup Favorites ...");
+        EXPECT_EQ(statuses, std::vector<std::string>{"Backup Favorites ..."});
+        EXPECT_FALSE(project.Cancelled());
+        std::thread([&] { project.Cancel(); }).join();
+        EXPECT_TRUE(run.cancelled());
+        EXPECT_TRUE(project.Source().ItemList().Items(3)->Project()->Cancelled());
+        EXPECT_THROW(BackupRun second(project), TsException) << "one run at a time per project";
+    }
+    EXPECT_FALSE(project.Cancelled()) << "the next run starts afresh";
+}
+
+// A cancel through the project racing with runs that come and go must reach each run whole
+// or not at all; AddressSanitizer shows a cancel that meets a run being destroyed.
+TEST_F(ProjectTest, ACancelRacingWithRunsComingAndGoingNeverMeetsOneHalfDestroyed) {
+    TtsBackupProject project;
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        while (!done) project.Cancel();
+    });
+    for (int i = 0; i < 2000; ++i) {
+        auto run = std::make_unique<BackupRun>(project);
+        std::this_thread::yield();
+        run.reset();
+    }
+    done = true;
+    canceller.join();
     EXPECT_FALSE(project.Cancelled());
 }
 
@@ -294,40 +328,49 @@ public:
     std::atomic<int> closes{0};
 };
 
-TEST_F(ProjectTest, OnlyARunningUploadCanBeClosed) {
+TEST_F(ProjectTest, ACancelClosesOnlyARunningUploadAndOneThatBeginsAfterIt) {
     TtsBackupProject project;
     CountingConnection client;
-    EXPECT_FALSE(project.Uploading());
-    EXPECT_FALSE(project.CloseUploadConnection());
     {
-        UploadScope upload(project, client);
-        EXPECT_TRUE(project.Uploading());
-        EXPECT_TRUE(project.CloseUploadConnection());
+        BackupRun run(project);
+        EXPECT_FALSE(run.uploading());
+        {
+            UploadScope upload(run, client);
+            EXPECT_TRUE(run.uploading());
+            run.cancel();
+            EXPECT_EQ(client.closes, 1);
+        }
+        EXPECT_FALSE(run.uploading());
+        run.cancel();
+        EXPECT_EQ(client.closes, 1);
     }
-    EXPECT_FALSE(project.Uploading());
-    EXPECT_FALSE(project.CloseUploadConnection());
-    EXPECT_EQ(client.closes, 1);
+    // A cancel that came while connecting had no connection to close yet.
+    BackupRun early(project);
+    early.cancel();
+    UploadScope upload(early, client);
+    EXPECT_EQ(client.closes, 2);
 }
 
 // A cancel racing with the end of uploads must never reach a client that is gone; under
 // AddressSanitizer a close after the scope would show as a use after free.
 TEST_F(ProjectTest, ACloseRacingWithTheEndOfUploadsNeverReachesAReleasedClient) {
     TtsBackupProject project;
+    BackupRun run(project);
     std::atomic<bool> done{false};
     std::thread canceller([&] {
-        while (!done) project.CloseUploadConnection();
+        while (!done) run.cancel();
     });
     for (int i = 0; i < 2000; ++i) {
         auto client = std::make_unique<CountingConnection>();
         {
-            UploadScope upload(project, *client);
+            UploadScope upload(run, *client);
             std::this_thread::yield();
         }
         client.reset();
     }
     done = true;
     canceller.join();
-    EXPECT_FALSE(project.Uploading());
+    EXPECT_FALSE(run.uploading());
 }
 
 }  // namespace

@@ -24,6 +24,11 @@ inline void recordEvents(TtsBackupProject& project, RecordedEvents& events) {
     project.SetOnProgress([&events](uint8_t percent) { events.progress.push_back(percent); });
 }
 
+inline RunEvents eventsOf(RecordedEvents& events) {
+    return RunEvents{[&events](const std::string& text) { events.statuses.push_back(text); },
+                     [&events](uint8_t percent) { events.progress.push_back(percent); }};
+}
+
 inline std::vector<uint8_t> inflateFile(const std::string& path) {
     std::vector<uint8_t> compressed = readHostFile(path);
     z_stream z{};

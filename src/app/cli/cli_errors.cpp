@@ -2,20 +2,18 @@
 
 #include <exception>
 
-#include "platform/exception.h"
-#include "transfer/ftp/ftp_client.h"
+#include "engine/failure.h"
 
 namespace ts::cli {
 
-namespace {
-
-// Messages that already name the file keep their wording.
-std::string aboutFile(const std::string& file, const std::string& message) {
-    if (file.empty() || message.find(file) != std::string::npos) return message;
-    return file + ": " + message;
+int exitCodeOf(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::WrongPassword: return kExitPassword;
+        case FailureKind::FtpLogin: return kExitFtpLogin;
+        case FailureKind::Cancelled: return kExitCancelled;
+        default: return kExitFailure;
+    }
 }
-
-}  // namespace
 
 CommandFailure describeFailure(const std::string& file, bool encrypted) {
     try {
@@ -23,18 +21,11 @@ CommandFailure describeFailure(const std::string& file, bool encrypted) {
     } catch (const CommandFailure& failure) {
         return failure;
     } catch (const PasswordError& e) {
-        return CommandFailure(aboutFile(file, e.what()), kExitPassword);
-    } catch (const EFtpLoginRefused& e) {
-        return CommandFailure(aboutFile(file, e.what()), kExitFtpLogin);
-    } catch (const EFileEncrypted& e) {
-        return CommandFailure(aboutFile(file, e.what()), kExitPassword);
-    } catch (const ECipherException& e) {
-        if (encrypted)
-            return CommandFailure(aboutFile(file, std::string("wrong password or damaged data (") + e.what() + ")"),
-                                  kExitPassword);
-        return CommandFailure(aboutFile(file, e.what()), kExitFailure);
-    } catch (const std::exception& e) {
-        return CommandFailure(aboutFile(file, e.what()), kExitFailure);
+        Failure failure = classifyCurrentException(file, encrypted);
+        return CommandFailure(failure.text, kExitPassword);
+    } catch (...) {
+        Failure failure = classifyCurrentException(file, encrypted);
+        return CommandFailure(failure.text, exitCodeOf(failure.kind));
     }
 }
 

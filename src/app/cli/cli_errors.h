@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/failure.h"
+
 namespace ts::cli {
 
 enum ExitCode : int {
@@ -45,9 +47,13 @@ private:
     int exitCode_;
 };
 
-// The exception being handled, as a CommandFailure about `file`: wrong or missing passwords
-// give exit code 3, a log-in the FTP server refused 4, everything else 1. A cipher failure counts as a wrong password when the
-// file is encrypted. Call only inside a catch block.
+// The exit code of a failure the engine classified: wrong or missing passwords 3, a log-in
+// the FTP server refused 4, a cancel 130, everything else 1.
+int exitCodeOf(FailureKind kind);
+
+// The exception being handled, as a CommandFailure about `file`, worded and classified by
+// the engine. A cipher failure counts as a wrong password when the file is encrypted. Call
+// only inside a catch block.
 CommandFailure describeFailure(const std::string& file, bool encrypted);
 
 // The message of the exception being handled. Call only inside a catch block.

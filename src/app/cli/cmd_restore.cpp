@@ -5,22 +5,25 @@
 
 #include "app/cli/cli_errors.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/closing_line.h"
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
 #include "app/cli/data_file_access.h"
+#include "app/cli/passwords.h"
 #include "app/cli/item_names.h"
 #include "app/cli/progress_line.h"
 #include "app/cli/refused_names.h"
 #include "app/cli/signals.h"
+#include "engine/flows.h"
 #include "engine/project.h"
-#include "platform/registry/wine_server_check.h"
+#include "engine/restore_run.h"
 
 namespace ts::cli {
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tessaly-cli restore DATAFILE [--items LIST] [--profile DIR]\n"
+    "Usage: tessaly-cli restore DATAFILE [--items LIST] [--quiet] [--profile DIR]\n"
     "\n"
     "Restores the items of a data file into the profile, for the profile's user.\n"
     "  --items LIST    restore only these (comma list of addressbook, favorites, ie, oe);\n"
@@ -28,76 +31,71 @@ constexpr const char* kUsage =
     "  --profile DIR   the Wine prefix to restore into (default: $WINEPREFIX, ~/.wine, or\n"
     "                  the program's own profile); a folder that does not exist yet or is\n"
     "                  empty becomes a new profile\n"
+    "  --quiet         print nothing on success (otherwise one line: the items, files and\n"
+    "                  registry values restored, and the names held back)\n"
     "An encrypted file takes its password from TESSALY_PASSWORD or a prompt; a wrong one\n"
     "exits with 3 before anything is written.\n"
     "A saved file whose stored name would land outside the profile's special folders is\n"
     "refused and not written: each one is named in a warning on standard error, followed by\n"
     "their count; the rest is restored and the exit code stays 0.\n";
 
-// The captions chosen with --items, each of which the file must hold.
-std::vector<std::string> chosenItems(const ParsedOptions& options, const TtsBackupProject& project,
-                                     const std::string& file) {
-    std::vector<std::string> chosen;
-    for (TtsBPSourceItem* item : project.Source().ItemList())
-        if (item->Selected()) chosen.push_back(item->Caption());
-    auto list = options.value("items");
-    if (!list) return chosen;
-    std::vector<std::string> wanted = parseItemList("restore", *list);
-    for (const std::string& caption : wanted) {
-        if (std::find(chosen.begin(), chosen.end(), caption) == chosen.end())
-            throw CommandFailure(file + ": holds no " + caption, kExitFailure);
-    }
-    return wanted;
-}
-
-void refuseRunningWine(const Profile& profile) {
-    if (auto server = findRunningWineServer(profile.folder())) {
-        throw CommandFailure("Wine is running for the profile \"" + profile.folder() + "\" (" + server->evidence +
-                                 "); end it with \"wineserver -k\" (WINEPREFIX set to that folder), then restore",
-                             kExitFailure);
-    }
-}
-
 }  // namespace
 
 int runRestore(const Arguments& args) {
-    ParsedOptions options = parseOptions("restore", args, {{"items", true}}, 1);
+    ParsedOptions options = parseOptions("restore", args, {{"items", true}, {"quiet", false}}, 1);
     if (options.has("help")) {
         std::fputs(kUsage, stdout);
         return kExitSuccess;
     }
     if (auto list = options.value("items")) parseItemList("restore", *list);  // usage errors first
     const std::string file = options.positional()[0];
+    Stopwatch stopwatch;
     CliSession session(options, true);
     Profile& profile = session.profile();
-    TtsBackupProject project(&profile);
+    std::optional<OpenedDataFile> opened;
+    bool cancelled = false;
+    RunTally tally;
+    std::vector<std::string> restoredItems;
+    size_t heldBack = 0;
     try {
-        preparePassword(project, file);
-        // A wrong password shows here, before anything is written.
-        project.LoadFromDataFile(file);
-        const std::vector<std::string> chosen = chosenItems(options, project, file);
-        refuseRunningWine(profile);
+        CliPasswordQuestion question;
+        // A wrong password shows here, before anything is written; the file stays open for
+        // the restore.
+        opened = openDataFile(file, profile, question, 1);
+        if (!opened) throw PasswordError("no password was entered");
+        const std::vector<std::string> chosen = chosenItems("restore", options, *opened->project, file);
 
         std::exception_ptr failure;
+        std::vector<RefusedFileName> refused;
         {
             ProgressLine progress;
-            progress.attach(project);
-            CancelOnSignal cancelOnSignal(project);
+            RestoreRun run(*opened, profile, progress.events(), [&](const TtsBPSourceItem& item) {
+                return std::find(chosen.begin(), chosen.end(), item.Caption()) != chosen.end();
+            });
+            CancelOnSignal cancelOnSignal(run);
             try {
-                project.Restore(file, [&](const TtsBPSourceItem& item) {
-                    return std::find(chosen.begin(), chosen.end(), item.Caption()) != chosen.end();
-                });
+                run.run();
             } catch (...) {
                 failure = std::current_exception();
             }
+            cancelled = run.cancelled();
+            refused = run.refusedNames();
+            tally = run.tally();
         }
+        restoredItems = chosen;
+        heldBack = refused.size();
         // Below the finished progress line, and before a failure's own line.
-        warnOfRefusedNames(file, project.RefusedFileNames(), true);
+        warnOfRefusedNames(file, refused, true);
         if (failure) std::rethrow_exception(failure);
     } catch (...) {
-        throw describeFailure(file, project.Encrypt());
+        throw describeFailure(file, opened && opened->summary.encrypted);
     }
-    if (project.Cancelled()) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
+    if (cancelled) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
+    std::string line = "Restored " + itemsText(restoredItems) + " from " + file + ": " +
+                       countText(tally.filesRestored, "file", "files") + " (" + sizeText(tally.bytesRestored) + "), " +
+                       countText(tally.valuesRestored, "registry value", "registry values");
+    if (heldBack > 0) line += ", " + countText(static_cast<int64_t>(heldBack), "name", "names") + " held back";
+    printClosingLine(options.has("quiet"), line + ", " + stopwatch.elapsedText());
     return kExitSuccess;
 }
 

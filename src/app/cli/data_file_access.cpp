@@ -1,20 +1,34 @@
 #include "app/cli/data_file_access.h"
 
+#include <algorithm>
+
 #include "app/cli/cli_errors.h"
+#include "app/cli/item_names.h"
 #include "app/cli/passwords.h"
-#include "engine/datafile/data_file_reader.h"
+#include "engine/flows.h"
 #include "engine/project.h"
 
 namespace ts::cli {
 
-void preparePassword(TtsBackupProject& project, const std::string& dataFile) {
-    bool encrypted;
-    {
-        DataFileReader reader(dataFile);
-        if (!reader.header()) throw CommandFailure(dataFile + ": not a Tessaly data file", kExitFailure);
-        encrypted = reader.header()->Encrypt;
-    }
+bool preparePassword(TtsBackupProject& project, const std::string& dataFile) {
+    const bool encrypted = probeDataFile(dataFile).encrypted;
     if (encrypted) project.SetPassword(archivePassword(dataFile, false));
+    return encrypted;
+}
+
+std::vector<std::string> chosenItems(const std::string& command, const ParsedOptions& options, const TtsBackupProject& project,
+                                     const std::string& file) {
+    std::vector<std::string> stored;
+    for (TtsBPSourceItem* item : project.Source().ItemList())
+        if (item->Selected()) stored.push_back(item->Caption());
+    auto list = options.value("items");
+    if (!list) return stored;
+    std::vector<std::string> wanted = parseItemList(command, *list);
+    for (const std::string& caption : wanted) {
+        if (std::find(stored.begin(), stored.end(), caption) == stored.end())
+            throw CommandFailure(file + ": holds no " + caption, kExitFailure);
+    }
+    return wanted;
 }
 
 }  // namespace ts::cli

@@ -75,6 +75,10 @@ std::string archivePassword(const std::string& what, bool confirm) {
                   what + " needs a password: set TESSALY_PASSWORD or run on a terminal", confirm);
 }
 
+std::optional<std::string> CliPasswordQuestion::askPassword(const std::string& file, bool) {
+    return archivePassword(file, false);
+}
+
 std::string ftpPassword(const std::string& user, const std::string& host) {
     if (auto value = environmentValue("TESSALY_FTP_PASSWORD")) return *value;
     return prompt("FTP password of " + user + " at " + host,

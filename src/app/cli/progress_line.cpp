@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "engine/project.h"
 
 namespace ts::cli {
 
@@ -13,9 +12,8 @@ ProgressLine::~ProgressLine() {
     if (drawn_) std::fputs("\n", stderr);
 }
 
-void ProgressLine::attach(TtsBackupProject& project) {
-    project.SetOnStatus([this](const std::string& text) { status(text); });
-    project.SetOnProgress([this](uint8_t percent) { progress(percent); });
+RunEvents ProgressLine::events() {
+    return RunEvents{[this](const std::string& text) { status(text); }, [this](uint8_t percent) { progress(percent); }};
 }
 
 void ProgressLine::status(const std::string& text) {

@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace ts {
-class TtsBackupProject;
-}
+#include "engine/run_events.h"
 
 namespace ts::cli {
 
@@ -18,8 +16,8 @@ public:
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
-    // Routes the project's OnStatus and OnProgress here.
-    void attach(TtsBackupProject& project);
+    // The events of a run, routed here.
+    RunEvents events();
     void status(const std::string& text);
     void progress(uint8_t percent);
 

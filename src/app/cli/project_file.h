@@ -8,8 +8,9 @@
 
 namespace ts::cli {
 
-// Loads file; an encrypted project is loaded again with the password from TESSALY_PASSWORD
-// or a prompt. Throws CommandFailure for a file that is not a project file.
+// The project file through the shared flow, an encrypted one with the password from
+// TESSALY_PASSWORD or a prompt (one try). Throws FlowFailure for a file that is not a
+// project file or a wrong password, PasswordError when none can be had.
 std::unique_ptr<TtsBackupProject> loadProject(Profile& profile, const std::string& file);
 
 }  // namespace ts::cli

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "app/cli/cli_errors.h"
-#include "engine/project.h"
+#include "engine/run.h"
 
 namespace ts::cli {
 
@@ -56,15 +56,14 @@ void installSignalHandlers() {
     ::signal(SIGPIPE, SIG_IGN);  // a closed connection or pipe is an error, not a death
 }
 
-CancelOnSignal::CancelOnSignal(TtsBackupProject& project) {
+CancelOnSignal::CancelOnSignal(Run& run) {
     if (wakePipe[0] < 0) return;
     signalsSeen.store(0);
-    canceller_ = std::thread([&project] {
+    canceller_ = std::thread([&run] {
         if (awaitWake() != kSignalled) return;
         static const char note[] = "\nCancelling ... (press Ctrl-C again to stop at once)\n";
         (void)!::write(STDERR_FILENO, note, sizeof note - 1);
-        project.Cancel();
-        project.CloseUploadConnection();
+        run.cancel();
     });
     cancelArmed.store(true);
 }

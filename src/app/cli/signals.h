@@ -1,6 +1,6 @@
 #pragma once
 // Ctrl-C and SIGTERM: the first one cancels the run under way as the interface's Cancel
-// button would (the project's cancel flag, and the connection of a running upload), so it
+// button would (the run's cancel flag, and the connection of a running upload), so it
 // stops at its next polling point and cleans up; a second one, or one that comes when no
 // run is under way, ends the program at once with exit code 130. A terminal whose echo was
 // turned off for a password prompt gets it back either way.
@@ -9,18 +9,19 @@
 #include <thread>
 
 namespace ts {
-class TtsBackupProject;
+class Run;
 }
 
 namespace ts::cli {
 
 void installSignalHandlers();
 
-// While alive, a signal cancels `project` instead of ending the program. The cancel itself
+// While alive, a signal cancels `run` instead of ending the program (the run's cancel also
+// closes the connection of an upload under way). The cancel itself
 // runs on a thread of its own, since closing a connection is no work for a signal handler.
 class CancelOnSignal {
 public:
-    explicit CancelOnSignal(TtsBackupProject& project);
+    explicit CancelOnSignal(Run& run);
     ~CancelOnSignal();
     CancelOnSignal(const CancelOnSignal&) = delete;
     CancelOnSignal& operator=(const CancelOnSignal&) = delete;

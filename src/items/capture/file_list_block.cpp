@@ -1,5 +1,6 @@
 #include "items/capture/file_list_block.h"
 
+#include "part/bp_object.h"
 #include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "platform/exception.h"
@@ -7,7 +8,7 @@
 namespace ts {
 
 int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, const std::vector<std::string>& realPaths,
-                           Stream& dest, const FileListObserver& afterEachFile) {
+                           Stream& dest, const FileListObserver& afterEachFile, TtsProjectLink* tallyTo) {
     const auto count = static_cast<int32_t>(realPaths.size());
     dest.writeValue<int32_t>(count);
     int64_t written = sizeof count;
@@ -16,6 +17,11 @@ int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, co
         item.SetFileName(path);
         auto record = item.OpenRecord();
         written += codec.WriteSection(*record, record->size(), dest);
+        if (tallyTo) {
+            tallyTo->Tally(record->isErrorRecord() ? TtsProjectLink::Moved::UnreadableFileSaved
+                                                   : TtsProjectLink::Moved::FileSaved,
+                           record->contentSize());
+        }
         if (afterEachFile) afterEachFile(item);
     }
     return written;

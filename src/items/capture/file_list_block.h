@@ -19,6 +19,7 @@ namespace ts {
 
 class Profile;
 class SectionCodec;
+class TtsProjectLink;
 class TtsBackupFileItem;
 
 // Called after each file of a block is written or read, with the item that handled it
@@ -26,9 +27,11 @@ class TtsBackupFileItem;
 using FileListObserver = std::function<void(const TtsBackupFileItem& file)>;
 
 // Writes the files named by realPaths (taken as given: no sorting, duplicates kept) as one
-// block into dest, each record encoded by codec. Returns the bytes written.
+// block into dest, each record encoded by codec; tallyTo, when given, is told of every file
+// saved. Returns the bytes written.
 int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, const std::vector<std::string>& realPaths,
-                           Stream& dest, const FileListObserver& afterEachFile = {});
+                           Stream& dest, const FileListObserver& afterEachFile = {},
+                           TtsProjectLink* tallyTo = nullptr);
 
 struct FileListReadResult {
     int64_t bytesRead = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ansi_text.h"
 #include "platform/exception.h"
 
 namespace ts {
@@ -17,9 +18,19 @@ void InventorySink::createKey(const std::string& keyPath) {
     keyFor(keyPath);
 }
 
+namespace {
+
+// The size a data file records: a string's ANSI bytes with the NUL, not the UTF-16 ones it
+// takes in memory.
+int64_t storedSizeOf(const RegValue& value) {
+    if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) return static_cast<int64_t>(toAnsi(value.asText()).size()) + 1;
+    return static_cast<int64_t>(value.data.size());
+}
+
+}  // namespace
+
 void InventorySink::setValue(const std::string& keyPath, const RegValue& value) {
-    keyFor(keyPath).values.push_back(
-        InventoryValue{value.name, value.type, static_cast<int64_t>(value.data.size()), false});
+    keyFor(keyPath).values.push_back(InventoryValue{value.name, value.type, storedSizeOf(value), false});
 }
 
 void InventorySink::keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) {

@@ -2,37 +2,22 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
-
-#include "items/capture/backup_file_item_name_check.h"
 #include "part/bp_object.h"
 #include "items/capture/backup_file_item_record.h"
 #include "platform/atomic_file.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
-#include "platform/debug_log.h"
 
 namespace ts {
 
 namespace {
-
-// The process's file creation mask, read without changing it (umask() would, for a moment,
-// for every thread).
-mode_t currentUmask() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-    }
-    return 022;
-}
 
 // A replaced file keeps its permissions (a private mail store stays private); a new one
 // gets what any program of the user would give it.
 unsigned permissionsFor(const std::string& hostPath) {
     struct stat st;
     if (::stat(hostPath.c_str(), &st) == 0) return st.st_mode & 07777;
-    return 0666 & ~currentUmask();
+    return newFilePermissions();
 }
 
 // The system's reason from an EFCreateError about hostPath, to be reported for the
@@ -76,6 +61,7 @@ void ProfileRestoreSink::setValue(const std::string& keyPath, const RegValue& va
     default:
         throw ERegistryException("Failed to set data for '" + value.name + "'");
     }
+    if (reportTo_) reportTo_->Tally(TtsProjectLink::Moved::RegistryValueRestored, 0);
 }
 
 void ProfileRestoreSink::keptValue(const std::string&, const std::string&, uint8_t, int32_t) {
@@ -84,13 +70,8 @@ void ProfileRestoreSink::keptValue(const std::string&, const std::string&, uint8
 
 void ProfileRestoreSink::writeFile(const std::string& storedName, const std::string& realPath, Stream& data,
                                    int64_t size) {
+    (void)storedName;  // the reader checked it (unrestorableNameReason) before handing it here
     if (size < 0) throw EReadError();
-    if (auto reason = unrestorableNameReason(profile_, storedName, realPath)) {
-        debugLog("File restore: skipped the saved file \"" + storedName + "\": " + *reason);
-        discardBytes(data, size);
-        refusedFile(storedName, *reason);
-        return;
-    }
     const ProfileFiles& files = profile_.files();
     try {
         files.createFolders(folderPartOf(realPath));
@@ -104,6 +85,7 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
         AtomicFile file(*host, permissionsFor(*host), AtomicFile::Durability::SyncWhenReplacing);
         file.stream().copyFrom(data, size);
         file.commit();
+        if (reportTo_) reportTo_->Tally(TtsProjectLink::Moved::FileRestored, size);
     } catch (const EFCreateError& error) {
         throw EFCreateError(realPath, reasonOf(error, *host));
     } catch (const EWriteError& error) {
@@ -116,7 +98,6 @@ void ProfileRestoreSink::skippedFile(const std::string&) {
 }
 
 void ProfileRestoreSink::refusedFile(const std::string& storedName, const std::string& reason) {
-    refusedNames_.push_back(storedName);
     if (reportTo_) reportTo_->FileNameRefused(storedName, reason);
 }
 

@@ -20,7 +20,8 @@ class TtsProjectLink;
 
 class ProfileRestoreSink : public RestoreSink {
 public:
-    // reportTo, when given, is told of every refused name (FileNameRefused).
+    // reportTo, when given, is told of every refused name (FileNameRefused): the run keeps
+    // the one list of them; and of every file and registry value written (Tally).
     explicit ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo = nullptr);
 
     void createKey(const std::string& keyPath) override;
@@ -28,21 +29,18 @@ public:
     // or a failed write.
     void setValue(const std::string& keyPath, const RegValue& value) override;
     void keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) override;
-    // Creates the missing folders, then replaces the file. Raises "Cannot create file "%s". %s"
+    // Writes a file whose stored name the reader found restorable (the name check runs
+    // once, where the record is read). Creates the missing folders, then replaces the file. Raises "Cannot create file "%s". %s"
     // (the real path, the system's reason) when the folders or the file cannot be made, and
     // EReadError when data ends early; the previous file is then left as it was.
     void writeFile(const std::string& storedName, const std::string& realPath, Stream& data, int64_t size) override;
     void skippedFile(const std::string& storedName) override;
     void refusedFile(const std::string& storedName, const std::string& reason) override;
 
-    // The stored names refused, in the order met.
-    const std::vector<std::string>& refusedNames() const { return refusedNames_; }
-
 private:
     const Profile& profile_;
     TtsProjectLink* reportTo_;
     TRegistry registry_;
-    std::vector<std::string> refusedNames_;
 };
 
 }  // namespace ts

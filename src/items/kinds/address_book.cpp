@@ -35,7 +35,7 @@ int32_t TtsBPAddressBook::BackupToStream(Stream& stream) {
     logOperationStart("TtsBPAddressBook.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
     const std::vector<std::string> files = FilesBelow(profile, kFolder);
-    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(Codec(), profile, files, stream));
+    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(Codec(), profile, files, stream, {}, Project()));
 }
 
 int64_t TtsBPAddressBook::ReadData(Stream& stream, RestoreSink& sink, bool) {

@@ -14,10 +14,20 @@
 
 namespace ts {
 
-TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPFavorites", true) {
-    const Profile* profile = ProfileIfAny(project);
-    if (!profile) return;
-    if (auto folder = profile->specialFolders().path(csidl::FAVORITES)) FindFiles(*profile, *folder, files_, kMask);
+TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project)
+    : TtsBPItemKind(project, kCaption, "TtsBPFavorites", true), files_(collect()) {}
+
+void TtsBPFavorites::ProfileGiven() {
+    std::vector<std::string> found = collect();
+    files_.insert(files_.begin(), found.begin(), found.end());
+}
+
+std::vector<std::string> TtsBPFavorites::collect() const {
+    std::vector<std::string> found;
+    const Profile* profile = ProfileIfAny(Project());
+    if (!profile) return found;
+    if (auto folder = profile->specialFolders().path(csidl::FAVORITES)) FindFiles(*profile, *folder, found, kMask);
+    return found;
 }
 
 // The favorites record writes no log lines of its own; the head logs itself.
@@ -60,7 +70,7 @@ int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
 int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
     logOperationStart("TtsBPFavorites.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
-    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(Codec(), profile, files_, stream));
+    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(Codec(), profile, files_, stream, {}, Project()));
 }
 
 // Passing the data over writes nothing, so Files keeps what it held then.

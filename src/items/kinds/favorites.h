@@ -17,6 +17,10 @@ public:
     // Collects Files from the project's profile now, when the project has one.
     explicit TtsBPFavorites(TtsProjectLink* project);
 
+    // Collects from the profile now given, ahead of what a project file added, as the
+    // constructor would have.
+    void ProfileGiven();
+
     // Real paths of the favorite files; unsorted, duplicates allowed.
     const std::vector<std::string>& Files() const { return files_; }
     std::vector<std::string>& Files() { return files_; }
@@ -34,6 +38,9 @@ public:
     int32_t BackupToStream(Stream& stream) override;
 
 private:
+    // The favorite files found in the profile, if the project has one.
+    std::vector<std::string> collect() const;
+
     // Into the profile, Files is emptied first and then holds the real path each file record
     // went to ("<file error>" for an error record); into another sink Files stays as it was.
     int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;

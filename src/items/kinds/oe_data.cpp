@@ -51,7 +51,7 @@ int32_t TtsBPOEData::BackupToStream(Stream& stream) {
     count += identitiesKey_->WriteToStream(stream);
 
     const std::vector<std::string> files = FilesBelow(profile, kStoreFolder);
-    count += WriteFileListBlock(Codec(), profile, files, stream);
+    count += WriteFileListBlock(Codec(), profile, files, stream, {}, Project());
     return LogItemResult("TtsBPOEData.BackupToStream", count);
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -189,6 +191,20 @@ TEST_F(BackupRegItemTest, KeptValuesCarryTheirTypeCodeAndAnsiSize) {
     EXPECT_EQ(inventory.keys()[0].values[0].size, 6);
     EXPECT_EQ(inventory.keys()[0].values[1].type, REG_EXPAND_SZ);
     EXPECT_EQ(target.hive().valueNames("K").size(), 0u);
+}
+
+TEST_F(BackupRegItemTest, AnInventoryShowsStringSizesAsStoredNotAsHeldInMemory) {
+    source.hive().setValue("K", RegValue::text("plain", REG_SZ, "abc"));
+    source.hive().setValue("K", RegValue::text("accent", REG_SZ, "caf\xC3\xA9"));  // 4 ANSI bytes
+    source.hive().setValue("K", RegValue::binary("raw", {1, 2, 3}));
+    InventorySink inventory;
+    TtsBackupRegItem item(target.profile);
+    MemoryStream in(capture("\\K"));
+    item.ReadToSink(in, inventory);
+    ASSERT_EQ(inventory.keys().size(), 1u);
+    std::map<std::string, int64_t> sizes;
+    for (const InventoryValue& value : inventory.keys()[0].values) sizes[value.name] = value.size;
+    EXPECT_EQ(sizes, (std::map<std::string, int64_t>{{"plain", 4}, {"accent", 5}, {"raw", 3}}));
 }
 
 TEST_F(BackupRegItemTest, StringsOf260CharactersOrMoreAreWrittenWhole) {

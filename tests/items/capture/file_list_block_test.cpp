@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "part/bp_object.h"
 #include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/inventory_sink.h"
@@ -104,16 +105,29 @@ TEST_F(FileListTest, AnEmptyFileIs264BytesAndIsRestoredEmpty) {
     EXPECT_EQ(fs::file_size(wine.hostOf(kRoaming + "\\empty.txt")), 0u);
 }
 
+// Collects the names a restore refused, as a run does.
+struct RefusalRecorder : TtsProjectLink {
+    explicit RefusalRecorder(Profile& profile) : profile(profile) {}
+    bool Encrypt() const override { return false; }
+    std::string Password() const override { return {}; }
+    bool Cancelled() const override { return false; }
+    Profile& UserProfile() const override { return profile; }
+    void FileNameRefused(const std::string& storedName, const std::string&) override { names.push_back(storedName); }
+    Profile& profile;
+    std::vector<std::string> names;
+};
+
 TEST_F(FileListTest, AnUnreadableFileIsTheErrorRecordAndRestoresNothing) {
     const Bytes missing = captureRecord(kRoaming + "\\gone.dbx");
     const Bytes folder = captureRecord(kRoaming);
     EXPECT_EQ(missing, record("<file error>", ""));
     EXPECT_EQ(folder, missing);
 
-    ProfileRestoreSink sink(*profile);
+    RefusalRecorder refusals(*profile);
+    ProfileRestoreSink sink(*profile, &refusals);
     auto result = restore(plainBlock({missing}), sink);
     EXPECT_EQ(result.bytesRead, 4 + 8 + 264);
-    EXPECT_TRUE(sink.refusedNames().empty()) << "the error record is no name that was refused";
+    EXPECT_TRUE(refusals.names.empty()) << "the error record is no name that was refused";
     EXPECT_FALSE(fs::exists(wine.hostOf(kRoaming)));
 }
 
@@ -239,9 +253,10 @@ TEST_F(FileListTest, NamesOutsideTheSpecialFoldersAreSkippedAndTheNextRecordStil
     for (const auto& name : unsafe) records.push_back(record(name, "evil"));
     records.push_back(record("[CSIDL_APPDATA]\\good.txt", "good"));
 
-    ProfileRestoreSink sink(*profile);
+    RefusalRecorder refusals(*profile);
+    ProfileRestoreSink sink(*profile, &refusals);
     restore(plainBlock(records), sink);
-    EXPECT_EQ(sink.refusedNames(), unsafe);
+    EXPECT_EQ(refusals.names, unsafe);
     EXPECT_EQ(filesIn(wine.hostOf(kRoaming)), std::vector<std::string>{"good.txt"});
     EXPECT_FALSE(fs::exists(wine.hostOf("C:\\users\\.bashrc")));
     EXPECT_FALSE(fs::exists(wine.driveC() + "/other-drive.txt"));

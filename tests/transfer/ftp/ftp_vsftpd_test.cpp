@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "engine/backup_run.h"
 #include "engine/ftp_upload.h"
 #include "engine/project.h"
 #include "platform/debug_log.h"
@@ -317,14 +318,11 @@ TEST_F(VsftpdTest, CancelledUploadLeavesThePreviousBackupByteIdentical) {
     destination.SetUserName(Vsftpd::kUser);
     destination.SetFtpPassword(Vsftpd::kPassword);
     destination.SetRemoteFolder(Vsftpd::kFolder);
-    project.SetOnProgress([&](uint8_t percent) {
-        if (percent >= 5 && !project.Cancelled()) {
-            project.Cancel();
-            project.CloseUploadConnection();
-        }
-    });
+    BackupRun run(project, RunEvents{{}, [&](uint8_t percent) {
+                                         if (percent >= 5 && !run.cancelled()) run.cancel();
+                                     }});
     TtsFtpUpload upload(nullptr, FtpTimeouts{5000ms, 10000ms, 5000ms});
-    EXPECT_THROW(upload.Upload(project, large, "Mail.tsly_dat"), TsException);
+    EXPECT_THROW(upload.Upload(run, project.Destination(), large, "Mail.tsly_dat"), TsException);
     EXPECT_EQ(remote(server, "Mail.tsly_dat"), previous);
     EXPECT_FALSE(fs::exists(server.folder() / "Mail.tsly_dat_tmp"));
     EXPECT_EQ(std::distance(fs::directory_iterator(server.folder()), fs::directory_iterator()), 1);

@@ -1,0 +1,180 @@
+#include "engine/flows.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/datafile/data_file_reader.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/wine_server_check.h"
+#include "platform/stream/zlib_error.h"
+#include "transfer/ftp/ftp_endpoint.h"
+#include "transfer/ftp/ftp_reply.h"
+
+namespace ts {
+
+namespace {
+
+constexpr const char* kDataFileExtension = ".tsly_dat";
+
+std::vector<uint8_t> readWholeFile(const std::string& file) {
+    FileStream stream(file, FileStream::Mode::Read);
+    std::vector<uint8_t> bytes(static_cast<size_t>(stream.size()));
+    stream.readExact(bytes.data(), static_cast<int64_t>(bytes.size()));
+    return bytes;
+}
+
+// One load of the project file's bytes into a fresh project.
+std::unique_ptr<TtsBackupProject> loadProject(const std::string& file, const std::vector<uint8_t>& bytes,
+                                              Profile& profile, const std::optional<std::string>& password) {
+    auto project = std::make_unique<TtsBackupProject>(&profile);
+    if (password) {
+        project->SetPassword(*password);
+        project->SetEncrypt(true);
+    }
+    MemoryStream stream(bytes);
+    // A file that does not begin with a project record would load as nothing at all.
+    if (project->LoadFromStream(stream) <= TtsBackupProject::kRecordSize)
+        throw FlowFailure(FailureKind::NotADataFile, file + ": not a Tessaly project file");
+    return project;
+}
+
+std::shared_ptr<DataFileReader> openReader(const std::string& file) {
+    std::shared_ptr<DataFileReader> reader;
+    try {
+        reader = std::make_shared<DataFileReader>(file);
+    } catch (const ECompressedDataError& e) {
+        throw FlowFailure(FailureKind::NotADataFile, e.what());
+    }
+    if (!reader->header()) throw FlowFailure(FailureKind::NotADataFile, file + ": not a Tessaly data file");
+    return reader;
+}
+
+DataFileSummary summaryOf(const DataFileReader& reader) {
+    return DataFileSummary{reader.header()->Encrypt, reader.header()->BackupTime};
+}
+
+bool hasLineBreak(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+void checkFolder(const std::string& folder, const std::string& projectName, std::vector<Failure>& problems) {
+    if (folder.empty()) {
+        problems.push_back({FailureKind::Usage, "The destination folder of the project \"" + projectName + "\" is not set"});
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(folder, ec)) {
+        problems.push_back({FailureKind::FileSystem, "The destination folder \"" + folder + "\" does not exist"});
+    } else if (!std::filesystem::is_directory(folder, ec)) {
+        problems.push_back({FailureKind::FileSystem, "The destination \"" + folder + "\" is not a folder"});
+    } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        problems.push_back({FailureKind::FileSystem, "The destination folder \"" + folder + "\" is not writable"});
+    }
+}
+
+void checkFtp(const TtsBPDestination& destination, const std::string& projectName, std::vector<Failure>& problems) {
+    const std::string of = " of the project \"" + projectName + "\"";
+    try {
+        parseFtpHost(destination.Host());
+    } catch (const EFtpError& e) {
+        problems.push_back({FailureKind::Usage, "The FTP host" + of + " cannot be used: " + e.what()});
+    }
+    if (destination.UserName().empty()) problems.push_back({FailureKind::Usage, "The FTP user name" + of + " is not set"});
+    const std::pair<const char*, const std::string*> texts[] = {{"host", &destination.Host()},
+                                                                {"user name", &destination.UserName()},
+                                                                {"password", &destination.FtpPassword()},
+                                                                {"remote folder", &destination.RemoteFolder()}};
+    for (const auto& [what, text] : texts)
+        if (hasLineBreak(*text))
+            problems.push_back({FailureKind::Usage, std::string("The FTP ") + what + of + " must not contain line breaks"});
+}
+
+}  // namespace
+
+std::string dataFileNameOf(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos)
+        throw FlowFailure(FailureKind::Usage, "The project name \"" + name +
+                                                  "\" cannot name a data file: it must not be empty or hold \"/\" or \"\\\"");
+    return name + kDataFileExtension;
+}
+
+std::unique_ptr<TtsBackupProject> openProjectFile(const std::string& file, Profile& profile,
+                                                  PasswordQuestion& question, int maxTries) {
+    // Read once; every try parses the same bytes into a project of its own.
+    const std::vector<uint8_t> bytes = readWholeFile(file);
+    try {
+        return loadProject(file, bytes, profile, std::nullopt);
+    } catch (const EFileEncrypted&) {
+    }
+    for (int tries = 0;; ++tries) {
+        std::optional<std::string> password = question.askPassword(file, tries > 0);
+        if (!password) return nullptr;
+        try {
+            return loadProject(file, bytes, profile, password);
+        } catch (const EFileEncrypted& e) {
+            if (tries + 1 >= maxTries) throw FlowFailure(FailureKind::WrongPassword, file + ": " + e.what());
+        }
+    }
+}
+
+DataFileSummary probeDataFile(const std::string& file) {
+    return summaryOf(*openReader(file));
+}
+
+std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& profile, PasswordQuestion& question,
+                                           int maxTries) {
+    std::shared_ptr<DataFileReader> reader = openReader(file);
+    const DataFileSummary summary = summaryOf(*reader);
+    for (int tries = 0;; ++tries) {
+        std::optional<std::string> password;
+        if (summary.encrypted) {
+            password = question.askPassword(file, tries > 0);
+            if (!password) return std::nullopt;
+        }
+        // The file read so far is the header only; after a wrong password it is read afresh.
+        if (!reader) reader = openReader(file);
+        auto project = std::make_unique<TtsBackupProject>(&profile);
+        project->SetEncrypt(summary.encrypted);
+        if (password) project->SetPassword(*password);
+        try {
+            project->LoadFromStream(reader->stream());
+            return OpenedDataFile{std::move(project), summary, file, std::move(reader)};
+        } catch (const EFileEncrypted& e) {
+            // Without encryption no password is to blame: the project in the file is damaged.
+            if (!summary.encrypted)
+                throw FlowFailure(FailureKind::DamagedDataFile, file + ": the project it holds is damaged");
+            if (tries + 1 >= maxTries) throw FlowFailure(FailureKind::WrongPassword, file + ": " + e.what());
+            reader.reset();
+        }
+    }
+}
+
+std::vector<Failure> checkBeforeBackup(const TtsBackupProject& project) {
+    std::vector<Failure> problems;
+    try {
+        dataFileNameOf(project.Name());
+    } catch (const FlowFailure& e) {
+        problems.push_back(e.failure());
+    }
+    const TtsBPDestination& destination = project.Destination();
+    if (destination.Kind() == TtsBPDestination::kKindLocalFolder) checkFolder(destination.LocalFolder(), project.Name(), problems);
+    if (destination.Kind() == TtsBPDestination::kKindFtp) checkFtp(destination, project.Name(), problems);
+    return problems;
+}
+
+std::vector<Failure> checkBeforeRestore(const Profile& profile) {
+    std::vector<Failure> problems;
+    if (auto server = findRunningWineServer(profile.folder())) {
+        problems.push_back({FailureKind::WineRunning,
+                            "Wine is running for the profile \"" + profile.folder() + "\" (" + server->evidence +
+                                "); end it with \"wineserver -k\" (WINEPREFIX set to that folder), then restore"});
+    }
+    return problems;
+}
+
+void throwFirst(const std::vector<Failure>& problems) {
+    if (!problems.empty()) throw FlowFailure(problems.front());
+}
+
+}  // namespace ts

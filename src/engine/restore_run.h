@@ -1,0 +1,59 @@
+#pragma once
+// One restore of a data file into a profile, reading the file in one pass: the items the
+// filter accepts are written back, the others are read and passed over. The registry values
+// restored are saved into the profile's user.reg at the end, also after a failure or a
+// cancel halfway, so the registry keeps in step with the files already written.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/progress_percent.h"
+#include "engine/project.h"
+#include "engine/run.h"
+
+namespace ts {
+
+class DataFileReader;
+class InflateStream;
+class TtsBPSourceItem;
+struct OpenedDataFile;
+
+class RestoreRun : public Run {
+public:
+    using ItemFilter = std::function<bool(const TtsBPSourceItem&)>;  // empty: every stored item
+
+    // Opens dataFile when run() starts and takes the project from it. project: Password set
+    // (as openDataFile returned it, or a bare project for an unencrypted file).
+    RestoreRun(TtsBackupProject& project, Profile& profile, std::string dataFile, RunEvents events,
+               ItemFilter filter = {});
+    // Goes on reading the file openDataFile opened; opened.project must outlive the run.
+    RestoreRun(OpenedDataFile& opened, Profile& profile, RunEvents events, ItemFilter filter = {});
+    // On the project's own profile, if any (the project's Restore).
+    RestoreRun(TtsBackupProject& project, std::string dataFile, RunEvents events, ItemFilter filter = {});
+    ~RestoreRun() override;
+
+    // The folder the run holds locked (two runs writing one profile would interleave); the
+    // project's WorkFolder() unless set.
+    void setWorkFolder(std::string path) { workFolder_ = std::move(path); }
+
+    // On the worker thread. Refuses (FlowFailure WineRunning) before anything is written when
+    // Wine runs on the profile. Returns normally when cancelled; throws on failure.
+    void run();
+    // The saved files this run refused to write, in the order met.
+    const std::vector<RefusedFileName>& refusedNames() const { return refused_; }
+    void fileNameRefused(const std::string& storedName, const std::string& reason) override;
+
+private:
+    void restoreItems(InflateStream& stream);
+    void consumed(int64_t done, int64_t total);
+
+    std::string dataFile_;
+    std::shared_ptr<DataFileReader> reader_;  // set when the project was already read from it
+    ItemFilter filter_;
+    std::string workFolder_;
+    std::vector<RefusedFileName> refused_;
+    ReadProgress progress_;
+};
+
+}  // namespace ts

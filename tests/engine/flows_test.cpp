@@ -1,0 +1,400 @@
+// The flows every front end shares, against real files in real temporary profiles.
+#include "engine/flows.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "engine/datafile/data_file_reader.h"
+#include "engine/restore_run.h"
+#include "items/kinds/favorites.h"
+#include "platform/stream/zlib_error.h"
+#include "platform/tcp_socket.h"
+#include "run_test_support.h"
+#include "support/wine_profile.h"
+#include "transfer/ftp/ftp_client.h"
+
+namespace ts {
+namespace {
+
+namespace fs = std::filesystem;
+using Answers = std::vector<std::optional<std::string>>;
+
+// Gives its answers in turn, then gives up; keeps the retry flags it was asked with.
+struct ScriptedQuestion : PasswordQuestion {
+    explicit ScriptedQuestion(Answers answers) : answers(std::move(answers)) {}
+    std::optional<std::string> askPassword(const std::string&, bool retry) override {
+        retries.push_back(retry);
+        return retries.size() <= answers.size() ? answers[retries.size() - 1] : std::nullopt;
+    }
+    Answers answers;
+    std::vector<bool> retries;
+};
+
+std::map<std::string, std::vector<uint8_t>> filesBelow(const fs::path& folder) {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = test::readHostFile(entry.path());
+    return files;
+}
+
+class FlowsTest : public ::testing::Test {
+protected:
+    FlowsTest() {
+        alice.writeFile("C:\\users\\alice\\Favorites\\News.url", "[InternetShortcut]\r\nURL=http://a.example/\r\n");
+        alice.writeFile("C:\\users\\alice\\Favorites\\Links\\Mail.url", "[InternetShortcut]\r\nURL=http://b.example/\r\n");
+        source = alice.open();
+        target = bob.open();
+        fs::create_directory(dir.path() / "out");
+    }
+    void TearDown() override { DebugLog::instance().clear(); }
+
+    // A project of alice's favorites into out/, saved as Mail.tsly and backed up.
+    std::string backUp(const std::optional<std::string>& password) {
+        TtsBackupProject project(source.get());
+        project.SetName("Mail");
+        project.SetWorkFolder(dir.file("work"));
+        project.SetEncrypt(password.has_value());
+        project.SetPassword(password.value_or(""));
+        project.Destination().SetLocalFolder(dir.file("out"));
+        project.Source().FindItem("Favorites")->SetSelected(true);
+        project.SaveToFile(dir.file("Mail.tsly"));
+        project.Backup();
+        return dir.file("out/Mail.tsly_dat");
+    }
+
+    static size_t favoritesOf(const TtsBackupProject& project) {
+        return static_cast<TtsBPFavorites*>(project.Source().FindItem("Favorites"))->Files().size();
+    }
+
+    test::WineProfile alice;
+    test::WineProfile bob{{.userName = "bob"}};
+    test::TempDir dir;
+    std::unique_ptr<Profile> source, target;
+};
+
+TEST_F(FlowsTest, AProjectFileIsAskedForUntilTheRightPasswordAndNeverHalfFilled) {
+    backUp("right");
+    // Two favorites collected from the profile, two read from the file.
+    const size_t whole = 4;
+    struct Case {
+        const char* name;
+        Answers answers;
+        int maxTries;
+        enum { Opened, GaveUp, Wrong } outcome;
+        std::vector<bool> retries;
+    };
+    const std::vector<Case> cases = {
+        {"right at once", {"right"}, 3, Case::Opened, {false}},
+        {"wrong, then right", {"wrong", "right"}, 3, Case::Opened, {false, true}},
+        {"gave up", {std::nullopt}, 3, Case::GaveUp, {false}},
+        {"wrong until the last try", {"a", "b", "c", "right"}, 3, Case::Wrong, {false, true, true}},
+        {"one try for the command line", {"wrong"}, 1, Case::Wrong, {false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedQuestion question(c.answers);
+        try {
+            auto project = openProjectFile(dir.file("Mail.tsly"), *target, question, c.maxTries);
+            EXPECT_EQ(c.outcome, project ? Case::Opened : Case::GaveUp);
+            if (project) {
+                EXPECT_EQ(project->Name(), "Mail");
+                EXPECT_EQ(project->Password(), "right");
+                // bob has no favorites of his own.
+                EXPECT_EQ(favoritesOf(*project), whole - 2) << "a wrong try left nothing behind";
+            }
+        } catch (const FlowFailure& e) {
+            EXPECT_EQ(c.outcome, Case::Wrong) << e.what();
+            EXPECT_EQ(e.failure().kind, FailureKind::WrongPassword);
+            EXPECT_NE(e.failure().text.find(dir.file("Mail.tsly")), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(question.retries, c.retries);
+    }
+    backUp(std::nullopt);
+    ScriptedQuestion none({});
+    auto plain = openProjectFile(dir.file("Mail.tsly"), *source, none);
+    ASSERT_TRUE(plain);
+    EXPECT_TRUE(none.retries.empty()) << "a plain project asks nothing";
+    EXPECT_EQ(favoritesOf(*plain), whole);
+    try {
+        openProjectFile(alice.userRegPath(), *source, none);
+        ADD_FAILURE() << "opened user.reg";
+    } catch (const FlowFailure& e) {
+        EXPECT_EQ(e.failure().kind, FailureKind::NotADataFile);
+    }
+}
+
+TEST_F(FlowsTest, AProbeTellsEncryptionBeforeAnyPasswordAndRefusesOtherFiles) {
+    const std::string plain = backUp(std::nullopt);
+    fs::copy_file(plain, dir.file("plain.tsly_dat"));
+    const std::string encrypted = backUp("pw");
+    EXPECT_FALSE(probeDataFile(dir.file("plain.tsly_dat")).encrypted);
+    EXPECT_TRUE(probeDataFile(encrypted).encrypted);
+    EXPECT_GT(probeDataFile(encrypted).backupTime, 40000.0);
+
+    test::writeHostFile(dir.file("text.tsly_dat"), std::string(3000, 'x'));
+    test::writeHostFile(dir.file("project.tsly_dat"), test::deflateBytes(test::readHostFile(dir.file("Mail.tsly"))));
+    for (const std::string& other : {dir.file("Mail.tsly"), dir.file("text.tsly_dat"), dir.file("project.tsly_dat")}) {
+        try {
+            probeDataFile(other);
+            ADD_FAILURE() << other;
+        } catch (const FlowFailure& e) {
+            EXPECT_EQ(e.failure().kind, FailureKind::NotADataFile) << other;
+            EXPECT_NE(e.failure().text.find(other), std::string::npos) << e.what();
+        }
+    }
+    try {
+        probeDataFile(dir.file("none.tsly_dat"));
+        ADD_FAILURE() << "a missing file";
+    } catch (...) {
+        EXPECT_EQ(classifyCurrentException(dir.file("none.tsly_dat")).kind, FailureKind::FileSystem);
+    }
+}
+
+TEST_F(FlowsTest, ARestoreAfterOpeningTheDataFileReadsItOnceAndRestoresIntoTheProfile) {
+    const std::string data = backUp("right");
+    struct Case {
+        Answers answers;
+        uint64_t opens;
+    };
+    for (const Case& c : std::vector<Case>{{{"right"}, 1}, {{"wrong", "right"}, 2}}) {
+        SCOPED_TRACE(c.opens);
+        fs::remove_all(dir.path() / "work");
+        const uint64_t before = DataFileReader::openCount();
+        ScriptedQuestion question(c.answers);
+        std::optional<OpenedDataFile> opened = openDataFile(data, *target, question);
+        ASSERT_TRUE(opened);
+        EXPECT_TRUE(opened->summary.encrypted);
+        EXPECT_TRUE(opened->project->Source().FindItem("Favorites")->Selected());
+        opened->project->SetWorkFolder(dir.file("work"));
+        RestoreRun run(*opened, *target, {});
+        run.run();
+        EXPECT_EQ(DataFileReader::openCount() - before, c.opens);
+        EXPECT_EQ(test::readHostFile(bob.hostOf("C:\\users\\bob\\Favorites\\Links\\Mail.url")),
+                  test::readHostFile(alice.hostOf("C:\\users\\alice\\Favorites\\Links\\Mail.url")));
+    }
+    ScriptedQuestion givesUp({std::nullopt});
+    EXPECT_FALSE(openDataFile(data, *target, givesUp));
+}
+
+TEST_F(FlowsTest, APlainDataFileWhoseProjectDoesNotDecodeIsDamagedNotAWrongPassword) {
+    std::vector<uint8_t> plain = test::inflateFile(backUp(std::nullopt));
+    // The destination section's length, 1281, as it follows the item records.
+    const uint8_t length[8] = {0x01, 0x05, 0, 0, 0, 0, 0, 0};
+    auto at = std::search(plain.begin() + 800, plain.end(), length, length + 8);
+    ASSERT_NE(at, plain.end());
+    at[0] = 0x00;  // 1280: one byte short of the record
+    test::writeHostFile(dir.file("damaged.tsly_dat"), test::deflateBytes(plain));
+    ScriptedQuestion question({});
+    try {
+        openDataFile(dir.file("damaged.tsly_dat"), *target, question);
+        ADD_FAILURE() << "opened";
+    } catch (const FlowFailure& e) {
+        EXPECT_EQ(e.failure().kind, FailureKind::DamagedDataFile) << e.what();
+    }
+    EXPECT_TRUE(question.retries.empty()) << "no password is asked for a plain file";
+}
+
+TEST_F(FlowsTest, ChecksBeforeABackupNameEveryProblemBeforeAnythingIsWritten) {
+    test::writeHostFile(dir.file("a-file"), std::string("x"));
+    struct Case {
+        const char* name;
+        std::function<void(TtsBackupProject&)> set;
+        std::vector<FailureKind> expected;
+    };
+    auto ftp = [](TtsBackupProject& p) {
+        p.Destination().SetKind(TtsBPDestination::kKindFtp);
+        p.Destination().SetHost("127.0.0.1:2121");
+        p.Destination().SetUserName("zoe");
+    };
+    const std::vector<Case> cases = {
+        {"sound local", [](TtsBackupProject&) {}, {}},
+        {"name with a path", [](TtsBackupProject& p) { p.SetName("../up"); }, {FailureKind::Usage}},
+        {"empty name, no folder",
+         [](TtsBackupProject& p) {
+             p.SetName("");
+             p.Destination().SetLocalFolder("");
+         },
+         {FailureKind::Usage, FailureKind::Usage}},
+        {"missing folder", [&](TtsBackupProject& p) { p.Destination().SetLocalFolder(dir.file("gone")); },
+         {FailureKind::FileSystem}},
+        {"folder is a file", [&](TtsBackupProject& p) { p.Destination().SetLocalFolder(dir.file("a-file")); },
+         {FailureKind::FileSystem}},
+        {"sound FTP", ftp, {}},
+        {"FTP without host",
+         [&](TtsBackupProject& p) {
+             ftp(p);
+             p.Destination().SetHost("");
+         },
+         {FailureKind::Usage}},
+        {"FTP without user",
+         [&](TtsBackupProject& p) {
+             ftp(p);
+             p.Destination().SetUserName("");
+         },
+         {FailureKind::Usage}},
+        {"FTP password with a line break",
+         [&](TtsBackupProject& p) {
+             ftp(p);
+             p.Destination().SetFtpPassword("pw\r\nDELE x");
+         },
+         {FailureKind::Usage}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TtsBackupProject project(source.get());
+        project.SetName("Mail");
+        project.Destination().SetLocalFolder(dir.file("out"));
+        c.set(project);
+        std::vector<FailureKind> kinds;
+        for (const Failure& failure : checkBeforeBackup(project)) kinds.push_back(failure.kind);
+        EXPECT_EQ(kinds, c.expected);
+    }
+    if (::geteuid() != 0) {  // root writes anywhere
+        fs::create_directory(dir.path() / "locked");
+        ::chmod(dir.file("locked").c_str(), 0555);
+        TtsBackupProject project;
+        project.Destination().SetLocalFolder(dir.file("locked"));
+        ASSERT_EQ(checkBeforeBackup(project).size(), 1u);
+        EXPECT_NE(checkBeforeBackup(project)[0].text.find("not writable"), std::string::npos);
+    }
+}
+
+// Wine's server for a prefix, as Debian's Wine lays it out under $TMPDIR: a lock file it keeps
+// locked for its whole life.
+class FakeWineServer {
+public:
+    FakeWineServer(const std::string& prefix, const std::string& tmpDir) {
+        test::writeHostFile(prefix + "/wineserver", std::string("wine-flows"));
+        struct stat st {};
+        ::stat(prefix.c_str(), &st);
+        char name[64];
+        std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                      static_cast<unsigned long long>(st.st_ino));
+        const fs::path folder = fs::path(tmpDir) / "wine-flows" / name;
+        fs::create_directories(folder);
+        fd_ = ::open((folder / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_len = 1;
+        EXPECT_EQ(::fcntl(fd_, F_OFD_SETLK, &lock), 0);
+        const char* old = std::getenv("TMPDIR");
+        oldTmpDir_ = old ? std::optional<std::string>(old) : std::nullopt;
+        ::setenv("TMPDIR", tmpDir.c_str(), 1);
+    }
+    ~FakeWineServer() {
+        ::close(fd_);
+        if (oldTmpDir_) ::setenv("TMPDIR", oldTmpDir_->c_str(), 1);
+        else ::unsetenv("TMPDIR");
+    }
+
+private:
+    int fd_;
+    std::optional<std::string> oldTmpDir_;
+};
+
+TEST_F(FlowsTest, ARestoreWhileWineRunsOnTheProfileWritesNothingAndSaysWhy) {
+    const std::string data = backUp(std::nullopt);
+    EXPECT_TRUE(checkBeforeRestore(*target).empty());
+    const auto before = filesBelow(bob.folder());
+    FakeWineServer server(bob.folder(), dir.file("wine-tmp"));
+    std::vector<Failure> problems = checkBeforeRestore(*target);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].kind, FailureKind::WineRunning);
+    EXPECT_NE(problems[0].text.find(bob.folder()), std::string::npos) << problems[0].text;
+
+    TtsBackupProject project(target.get());
+    project.SetWorkFolder(dir.file("work"));
+    try {
+        project.Restore(data);
+        ADD_FAILURE() << "restored while Wine runs";
+    } catch (const FlowFailure& e) {
+        EXPECT_EQ(e.failure().kind, FailureKind::WineRunning);
+    }
+    auto after = filesBelow(bob.folder());
+    after.erase("wineserver");
+    EXPECT_TRUE(after == before) << "the profile changed";
+}
+
+TEST_F(FlowsTest, EveryFailureHasItsKindAndATextNamingTheFileOnce) {
+    const std::string file = "/data/Mail.tsly_dat";
+    struct Case {
+        std::function<void()> raise;
+        bool encrypted;
+        FailureKind kind;
+    };
+    const std::vector<Case> cases = {
+        {[] { throw EFileEncrypted(); }, true, FailureKind::WrongPassword},
+        {[] { throw ECipherException(); }, true, FailureKind::WrongPassword},
+        {[] { throw ECipherException(); }, false, FailureKind::DamagedDataFile},
+        {[&] { throw ECompressedDataError("Cannot decompress \"" + file + "\": data error"); }, true,
+         FailureKind::DamagedDataFile},
+        {[] { throw EReadError(); }, false, FailureKind::DamagedDataFile},
+        {[&] { throw EFOpenError(file, "No such file or directory"); }, false, FailureKind::FileSystem},
+        {[] { throw EFCreateError("/out/Mail.tsly_dat", "Permission denied"); }, false, FailureKind::FileSystem},
+        {[] { throw EFtpLoginRefused(530, "530 Login incorrect."); }, false, FailureKind::FtpLogin},
+        {[] { throw EFtpReplyError(550, "550 No such folder"); }, false, FailureKind::Network},
+        {[] { throw ESocketError("Connection refused"); }, false, FailureKind::Network},
+        {[] { throw FlowFailure(FailureKind::Cancelled, "backup cancelled"); }, false, FailureKind::Cancelled},
+        {[] { throw std::runtime_error("odd"); }, false, FailureKind::Other},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        try {
+            cases[i].raise();
+        } catch (...) {
+            Failure failure = classifyCurrentException(file, cases[i].encrypted);
+            EXPECT_EQ(failure.kind, cases[i].kind) << failure.text;
+            const size_t at = failure.text.find(file);
+            EXPECT_NE(at, std::string::npos) << failure.text;
+            EXPECT_EQ(failure.text.find(file, at + 1), std::string::npos) << failure.text;
+        }
+    }
+}
+
+TEST_F(FlowsTest, RestoreProgressFollowsTheDataReadAcrossTheItemsAndReaches100AtTheEnd) {
+    for (int i = 0; i < 24; ++i) {
+        auto bytes = test::randomBytes(96 << 10, static_cast<uint32_t>(i));
+        alice.writeFile("C:\\users\\alice\\Favorites\\Big" + std::to_string(i) + ".url",
+                        std::string(bytes.begin(), bytes.end()));
+    }
+    source = alice.open();
+    const std::string data = backUp(std::nullopt);
+
+    std::vector<std::string> seen;  // statuses as "s:TEXT", progress as numbers
+    TtsBackupProject project(target.get());
+    RestoreRun run(project, *target, data,
+                   RunEvents{[&](const std::string& text) { seen.push_back("s:" + text); },
+                             [&](uint8_t percent) { seen.push_back(std::to_string(percent)); }});
+    run.setWorkFolder(dir.file("work"));
+    run.run();
+
+    auto restoring = std::find(seen.begin(), seen.end(), "s:Restore Favorites ...");
+    ASSERT_NE(restoring, seen.end());
+    EXPECT_EQ(seen.front(), "s:Decompress Data ...");
+    EXPECT_EQ(seen.back(), "100");
+    int last = -1, during = 0, fifty = 0;
+    for (auto it = seen.begin(); it != seen.end(); ++it) {
+        if (it->starts_with("s:")) continue;
+        const int percent = std::stoi(*it);
+        EXPECT_GE(percent, last) << "backwards";
+        last = percent;
+        fifty += percent == 50;
+        if (it > restoring) ++during;
+        if (it < restoring) {
+            EXPECT_LT(percent, 50) << "ahead of the data";
+        }
+    }
+    EXPECT_GE(during, 10) << "the item's data moves the bar";
+    EXPECT_EQ(fifty, 1);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "100"), 1);
+}
+
+}  // namespace
+}  // namespace ts
