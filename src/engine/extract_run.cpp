@@ -86,20 +86,17 @@ void ExtractRun::run() {
         for (TtsBPSourceItem* item : project().Source().ItemList()) {
             if (cancelled()) break;
             if (!item->Selected()) continue;
-            auto* restorable = dynamic_cast<TtsSinkRestorable*>(item);
-            if (!restorable)
-                throw TsException("The item \"" + item->Caption() + "\" cannot be read without restoring it");
             if (!filter_ || filter_(*item)) {
                 status("Extract " + item->Caption() + " ...");
                 sink.beginItem(regFileNameOf(item->Caption()));
-                restorable->RestoreToSink(stream, sink);
+                item->RestoreToSink(stream, sink);
                 sink.endItem();
                 items_.push_back(item->Caption());
             } else {
                 // Its data must still be read to reach the items after it.
                 status("Skip " + item->Caption() + " ...");
                 passedOver.clear();
-                restorable->RestoreToSink(stream, passedOver);
+                item->RestoreToSink(stream, passedOver);
             }
         }
         if (!cancelled()) stream.skipToEnd();

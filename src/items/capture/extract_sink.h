@@ -17,7 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "items/capture/restore_sink.h"
+#include "part/restore_sink.h"
 
 namespace ts {
 

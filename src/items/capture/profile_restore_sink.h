@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "items/registry.h"
-#include "items/capture/restore_sink.h"
+#include "part/restore_sink.h"
 
 namespace ts {
 
