@@ -10,7 +10,7 @@
 #include <exception>
 #include <string>
 
-#include "part/standalone_codec.h"
+#include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/file_list_block.h"
 #include "items/capture/profile_restore_sink.h"
@@ -37,8 +37,7 @@ int main(int argc, char** argv) {
     try {
         ts::createProfileLayout(argv[2]);
         auto profile = ts::Profile::open(argv[2], argv[3]);
-        ts::TtsCodecSettings project(mode == "encrypted", "capture-memory-bench", profile.get());
-        ts::TtsSectionCodec codec(&project);
+        const ts::SectionCodec codec(mode == "encrypted", "capture-memory-bench");
         if (capture) {
             ts::FileStream block(argv[5], ts::FileStream::Mode::Create, 0600);
             const int64_t written = ts::WriteFileListBlock(codec, *profile, {argv[4]}, block);

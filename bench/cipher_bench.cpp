@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "part/standalone_codec.h"
+#include "part/section_codec.h"
 #include "platform/stream/stream.h"
 #include "transfer/cipher/triple_des.h"
 
@@ -115,8 +115,7 @@ private:
 };
 
 int encodeAndDecodeSection(const std::string& path) {
-    ts::TtsCodecSettings project(true, kPassPhrase);
-    ts::TtsSectionCodec part(&project);
+    const ts::SectionCodec part(true, kPassPhrase);
     {
         ts::FileStream plain(path, ts::FileStream::Mode::Read);
         ts::FileStream section(path + ".section", ts::FileStream::Mode::Create);

@@ -1,7 +1,8 @@
 // Uploads one file with the FTP client and prints the seconds it took, for
 // ftp_upload_bench.sh, which times curl on the same server for comparison.
 // Usage: tessaly-bench-ftp_upload HOST[:PORT] USER LOCAL_FILE REMOTE_NAME
-// The password comes from the environment variable TESSALY_FTP_PASSWORD, never the arguments.
+// The password comes from the environment variable TESSALY_FTP_PASSWORD, never the arguments;
+// for an ftpes:// host with a self-signed certificate, TESSALY_FTP_FINGERPRINT pins it.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
         client.setHost(argv[1]);
         client.setUserName(argv[2]);
         client.setPassword(password ? password : "");
+        if (const char* pin = std::getenv("TESSALY_FTP_FINGERPRINT")) client.setTrustedFingerprint(pin);
         const auto start = std::chrono::steady_clock::now();
         client.connect();
         client.store(argv[3], argv[4]);

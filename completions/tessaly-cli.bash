@@ -10,7 +10,7 @@ _tessaly_cli() {
         cword=$COMP_CWORD
     fi
 
-    local commands="new backup ls check restore"
+    local commands="new backup ls check restore extract test-ftp"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -19,8 +19,12 @@ _tessaly_cli() {
     local command=${words[1]} options=""
     case $command in
         new) options="--name --items --folder --ftp --remote-folder --user --level --encrypt" ;;
-        backup | ls | check) options="" ;;
-        restore) options="--items" ;;
+        backup) options="--quiet" ;;
+        ls) options="--json" ;;
+        check) options="" ;;
+        restore) options="--items --quiet" ;;
+        extract) options="--items --force --quiet" ;;
+        test-ftp) options="--trust-fingerprint" ;;
         *) return ;;
     esac
     options="$options --profile --help"
@@ -44,7 +48,7 @@ _tessaly_cli() {
         --profile | --folder)
             COMPREPLY=($(compgen -d -- "$cur"))
             return ;;
-        --name | --ftp | --remote-folder | --user)
+        --name | --ftp | --remote-folder | --user | --trust-fingerprint)
             return ;;
     esac
 
@@ -52,9 +56,25 @@ _tessaly_cli() {
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi
+    # The folder extract writes into comes after its data file.
+    if [[ $command == extract ]]; then
+        local i positionals=0
+        for ((i = 2; i < cword; i++)); do
+            case ${words[i]} in
+                --items | --profile) ((i++)) ;;
+                -*) ;;
+                *) ((positionals++)) ;;
+            esac
+        done
+        if ((positionals >= 1)); then
+            COMPREPLY=($(compgen -d -- "$cur"))
+            compopt -o filenames 2>/dev/null
+            return
+        fi
+    fi
     # The one positional argument: a project file for new and backup, a data file otherwise.
     local extension=tsly_dat
-    [[ $command == new || $command == backup ]] && extension=tsly
+    [[ $command == new || $command == backup || $command == test-ftp ]] && extension=tsly
     COMPREPLY=($(compgen -f -X "!*.$extension" -- "$cur") $(compgen -d -- "$cur"))
     compopt -o filenames 2>/dev/null
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "part/standalone_codec.h"
+#include "part/section_codec.h"
 #include "items/capture/file_list_block.h"
 #include "items/capture/inventory_sink.h"
 #include "platform/stream/bounded_stream.h"
@@ -14,15 +14,11 @@
 #include "platform/registry/registry_hive.h"
 #include "platform/debug_log.h"
 
-namespace {
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static ts::Profile profile("/nonexistent-fuzz-profile", ts::RegistryHive::inMemory(), "fuzz");
     if (size == 0) return 0;
-    ts::TtsCodecSettings project((data[0] & 1) != 0, "fuzz", &profile);
-    ts::TtsSectionCodec codec(&project);
+    static const ts::SectionCodec encrypted(true, "fuzz"), plain(false, "fuzz");
+    const ts::SectionCodec& codec = (data[0] & 1) != 0 ? encrypted : plain;
     ts::ByteViewStream input(data + 1, static_cast<int64_t>(size - 1));
     ts::InventorySink inventory;
     try {

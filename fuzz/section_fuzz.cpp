@@ -6,17 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "part/standalone_codec.h"
+#include "part/section_codec.h"
 #include "platform/exception.h"
-
-namespace {
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    ts::TtsCodecSettings project((data[0] & 1) != 0, "fuzz");
-    ts::TtsSectionCodec part(&project);
+    static const ts::SectionCodec encrypted(true, "fuzz"), plain(false, "fuzz");
+    const ts::SectionCodec& part = (data[0] & 1) != 0 ? encrypted : plain;
     ts::MemoryStream source(std::vector<uint8_t>(data + 1, data + size));
     try {
         while (source.remaining() > 0) {

@@ -42,6 +42,15 @@ void checkBeforeCapture(const TtsBackupProject& project) {
                           "The destination folder of the project \"" + project.Name() + "\" is not set");
 }
 
+// Where an FTP destination's data file goes, as an address a user can read; never with the
+// password.
+std::string ftpAddressOf(const TtsBPDestination& destination, const std::string& fileName) {
+    std::string folder = destination.RemoteFolder();
+    while (!folder.empty() && folder.front() == '/') folder.erase(0, 1);
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return "ftp://" + destination.UserName() + "@" + destination.Host() + "/" + folder + fileName;
+}
+
 }  // namespace
 
 BackupRun::BackupRun(TtsBackupProject& project, Profile& profile, RunEvents events, UserMessages* messages)
@@ -66,6 +75,7 @@ void BackupRun::cancel() {
 
 void BackupRun::run() {
     debugLog("-Backup-");
+    location_.clear();
     checkBeforeCapture(project());
     WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
     const std::string tempData = work.file(kTempDataName);
@@ -75,10 +85,13 @@ void BackupRun::run() {
 
     const TtsBPDestination& destination = project().Destination();
     switch (destination.Kind()) {
-        case TtsBPDestination::kKindLocalFolder:
-            compressFile(tempData, destination.LocalFolder() + "/" + dataFileNameOf(project().Name()));
+        case TtsBPDestination::kKindLocalFolder: {
+            const std::string dataFile = destination.LocalFolder() + "/" + dataFileNameOf(project().Name());
+            compressFile(tempData, dataFile);
             if (cancelled()) return;
+            location_ = dataFile;
             break;
+        }
         case TtsBPDestination::kKindFtp: {
             const std::string compressed = work.file(kTempCompressedName);
             compressFile(tempData, compressed);
@@ -89,6 +102,7 @@ void BackupRun::run() {
             }
             uploader_->Upload(*this, destination, compressed, dataFileNameOf(project().Name()));
             removeIfPresent(compressed);
+            location_ = ftpAddressOf(destination, dataFileNameOf(project().Name()));
             break;
         }
         default:
@@ -131,6 +145,8 @@ void BackupRun::compressFile(const std::string& sourceName, const std::string& d
     }
     if (count > 0) return;  // cancelled with data left: the partial file goes
     zlib.finish();
+    plainBytes_ = total;
+    dataFileBytes_ = dest.stream().size();
     dest.commit();
 }
 
@@ -150,6 +166,13 @@ void BackupRun::beginUpload(TtsUploadConnection& connection) {
 void BackupRun::endUpload() {
     std::lock_guard lock(uploadMutex_);
     connection_ = nullptr;
+}
+
+bool BackupRun::closeUploadConnection() {
+    std::lock_guard lock(uploadMutex_);
+    if (!connection_) return false;
+    connection_->CloseControlConnection();
+    return true;
 }
 
 bool BackupRun::uploading() const {

@@ -54,7 +54,16 @@ public:
     void beginUpload(TtsUploadConnection& connection) override;
     void endUpload() override;
     bool uploading() const;
+    // Closes the control connection of an upload under way without cancelling the run, as a
+    // broken connection would; false when no upload runs.
+    bool closeUploadConnection();
     int64_t transferSize() const { return transferSize_; }
+
+    // After a run that ended well: where the data file went (a path, or an ftp:// address
+    // without the password), the bytes of the plain data stream and of the data file.
+    const std::string& dataFileLocation() const { return location_; }
+    int64_t plainBytes() const { return plainBytes_; }
+    int64_t dataFileBytes() const { return dataFileBytes_; }
 
 private:
     UserMessages* messages_;
@@ -63,6 +72,9 @@ private:
     std::unique_ptr<TtsDataFileUpload> ownUploader_;
     int64_t transferSize_ = 0;
     std::vector<std::string> warnings_;
+    std::string location_;
+    int64_t plainBytes_ = 0;
+    int64_t dataFileBytes_ = 0;
 
     mutable std::mutex uploadMutex_;
     TtsUploadConnection* connection_ = nullptr;  // not owned; set only while uploading

@@ -1,8 +1,10 @@
 #include "engine/destination.h"
 
 #include <array>
+#include <span>
 
 #include "part/operation_log.h"
+#include "part/record_coding.h"
 #include "part/text_field.h"
 #include "platform/exception.h"
 
@@ -52,12 +54,12 @@ void TtsBPDestination::SetUserName(const std::string& userName) {
 int32_t TtsBPDestination::WriteToStream(Stream& stream) {
     logOperationStart("TtsBPDestination.WriteToStream", stream);
     DestRec rec{};
-    rec[kKindOffset] = kind_;
-    textToField(localFolder_, &rec[kLocalFolderOffset], "Destination folder");
-    textToField(remoteFolder_, &rec[kRemoteFolderOffset], "FTP folder");
-    textToField(host_, &rec[kHostOffset], "FTP host");
-    textToField(userName_, &rec[kUserNameOffset], "FTP user name");
-    textToField(ftpPassword_, &rec[kFtpPasswordOffset], "FTP password");
+    record::putFixed(rec, kKindOffset, kind_);
+    record::putText(rec, kLocalFolderOffset, localFolder_, "Destination folder");
+    record::putText(rec, kRemoteFolderOffset, remoteFolder_, "FTP folder");
+    record::putText(rec, kHostOffset, host_, "FTP host");
+    record::putText(rec, kUserNameOffset, userName_, "FTP user name");
+    record::putText(rec, kFtpPasswordOffset, ftpPassword_, "FTP password");
     auto count = static_cast<int32_t>(WriteSectionBuffer(rec.data(), kRecordSize, stream));
     debugLog("TtsBPDestination.WriteToStream, SizeOf(DestRec)=" + std::to_string(kRecordSize) +
              ", Result=" + std::to_string(count));
@@ -78,13 +80,13 @@ int32_t TtsBPDestination::ReadFromStream(Stream& stream) {
     DecodeStream(encoded, plain);
     if (plain.size() != kRecordSize) throw EFileEncrypted();
 
-    const uint8_t* rec = plain.bytes().data();
-    std::string localFolder = textFromField(&rec[kLocalFolderOffset]);
-    std::string remoteFolder = textFromField(&rec[kRemoteFolderOffset]);
-    std::string host = textFromField(&rec[kHostOffset]);
-    std::string userName = textFromField(&rec[kUserNameOffset]);
-    std::string ftpPassword = textFromField(&rec[kFtpPasswordOffset]);
-    kind_ = rec[kKindOffset];
+    const std::span<const uint8_t> rec(plain.bytes());
+    std::string localFolder = record::getText(rec, kLocalFolderOffset);
+    std::string remoteFolder = record::getText(rec, kRemoteFolderOffset);
+    std::string host = record::getText(rec, kHostOffset);
+    std::string userName = record::getText(rec, kUserNameOffset);
+    std::string ftpPassword = record::getText(rec, kFtpPasswordOffset);
+    kind_ = record::getFixed<uint8_t>(rec, kKindOffset);
     localFolder_ = std::move(localFolder);
     remoteFolder_ = std::move(remoteFolder);
     host_ = std::move(host);

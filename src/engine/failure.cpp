@@ -18,11 +18,6 @@ std::string aboutFile(const std::string& file, const std::string& message) {
     return file + ": " + message;
 }
 
-// FTP replies that mean the account or the folder was refused rather than the network.
-bool isLoginReply(int code) {
-    return code == 530 || code == 331 || code == 332 || code == 550;
-}
-
 }  // namespace
 
 Failure classifyCurrentException(const std::string& file, bool encrypted) {
@@ -48,8 +43,8 @@ Failure classifyCurrentException(const std::string& file, bool encrypted) {
         return Failure{FailureKind::FileSystem, aboutFile(file, e.what())};
     } catch (const std::filesystem::filesystem_error& e) {
         return Failure{FailureKind::FileSystem, aboutFile(file, e.what())};
-    } catch (const EFtpReplyError& e) {
-        return Failure{isLoginReply(e.code()) ? FailureKind::FtpLogin : FailureKind::Network, aboutFile(file, e.what())};
+    } catch (const EFtpLoginRefused& e) {
+        return Failure{FailureKind::FtpLogin, aboutFile(file, e.what())};
     } catch (const EFtpError& e) {
         return Failure{FailureKind::Network, aboutFile(file, e.what())};
     } catch (const ESocketError& e) {

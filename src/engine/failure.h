@@ -14,7 +14,7 @@ enum class FailureKind {
     NotADataFile,     // a file of another kind altogether
     FileSystem,       // a file or folder that cannot be opened, created, read or written
     Network,          // the FTP server cannot be reached or the connection broke
-    FtpLogin,         // the FTP server refused the account or the remote folder
+    FtpLogin,         // the FTP server refused the log-in (EFtpLoginRefused)
     WineRunning,      // Wine runs on the profile: its registry must not be written now
     RefusedNames,     // a restore did not write some saved files (their names were refused)
     Cancelled,

@@ -1,6 +1,8 @@
 #include "engine/ftp_upload.h"
 
 #include "engine/destination.h"
+#include "engine/ftp_replacing_store.h"
+#include "transfer/ftp/ftp_trust_store.h"
 
 namespace ts {
 
@@ -26,10 +28,12 @@ void TtsFtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destinatio
     client.setPassword(destination.FtpPassword());
     client.setHost(destination.Host());
     client.setTimeouts(timeouts_);
+    // The data goes to a name of its own first, so the previous backup stays whole until the
+    // new one is complete on the server.
+    FtpReplacingStore replacing(client, remoteName);
     try {
-        // A cancel may close the connection from the first step on.
-        FtpUploadConnection connection(client);
-        UploadScope uploading(run, connection);
+        const FtpEndpoint endpoint = parseFtpHost(destination.Host());
+        if (endpoint.tls) client.setTrustedFingerprint(FtpTrustStore().fingerprintFor(endpoint.hostAndPort()));
         run.uploadStatus("Connect to host");
         client.connect();
         run.uploadStatus("Prepare transferring");
@@ -37,9 +41,15 @@ void TtsFtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destinatio
         client.OnWorkBegin = [&run](FtpClient&, FtpWorkMode, int64_t total) { run.uploadWorkBegin(total); };
         client.OnWork = [&run](FtpClient&, FtpWorkMode, int64_t sent) { run.uploadWork(sent); };
         run.uploadStatus("Transferring ...");
-        if (run.uploadCancelled()) client.close();
-        client.store(localFile, remoteName);
+        FtpUploadConnection connection(client);
+        // A cancel that came while connecting had no connection to close yet: the scope
+        // closes it at once.
+        UploadScope uploading(run, connection);
+        replacing.store(
+            localFile, [&run](const std::string& text) { run.uploadStatus(text); },
+            [&run] { return run.uploadCancelled(); });
     } catch (...) {
+        replacing.cleanUp(destination.RemoteFolder(), kCleanupTimeout);
         if (messages_) messages_->ShowMessage(kTransferFailedText, kErrorCaption, MessageIcon::Error);
         throw;
     }

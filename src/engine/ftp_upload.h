@@ -1,8 +1,9 @@
 #pragma once
 // The upload of a backup to its FTP destination: connect and log in, enter the remote
-// folder, store the data file, with the run's status texts and progress. Any failure is
-// first shown as "Transferring failed, please check your ftp settings!" (caption "Error")
-// and then leaves the run as it was raised.
+// folder, store the data file so that it replaces the previous one only once it is complete
+// (FtpReplacingStore), with the run's status texts and progress. Any failure is first shown
+// as "Transferring failed, please check your ftp settings!" (caption "Error") and then leaves
+// the run as it was raised.
 #include <string>
 
 #include "engine/data_file_upload.h"
@@ -24,6 +25,9 @@ public:
                 const std::string& remoteName) override;
 
 private:
+    // How long the clean-up after a failure may take per step.
+    static constexpr Milliseconds kCleanupTimeout{5000};
+
     UserMessages* messages_;
     FtpTimeouts timeouts_;
 };

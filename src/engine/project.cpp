@@ -2,20 +2,17 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstring>
 
 #include "engine/run.h"
+#include "part/record_coding.h"
 #include "part/text_field.h"
 #include "platform/atomic_file.h"
 #include "platform/date_time.h"
 #include "platform/exception.h"
 
 namespace ts {
-
-static_assert(std::endian::native == std::endian::little,
-              "records are stored little-endian and copied as they lie in memory");
 
 namespace {
 
@@ -90,6 +87,15 @@ void TtsBackupProject::FileNameRefused(const std::string& storedName, const std:
     if (run) run->fileNameRefused(storedName, reason);
 }
 
+void TtsBackupProject::Tally(Moved what, int64_t bytes) {
+    Run* run;
+    {
+        std::lock_guard lock(runMutex_);
+        run = run_;
+    }
+    if (run) run->tally(what, bytes);
+}
+
 void TtsBackupProject::attachRun(Run* run) {
     std::lock_guard lock(runMutex_);
     if (run_) throw TsException("The backup project \"" + name_ + "\" is already being backed up or restored");
@@ -114,10 +120,10 @@ void TtsBackupProject::SetCompressionLevel(uint8_t level) {
 
 int32_t TtsBackupProject::SaveToStream(Stream& stream) {
     ProjectRec rec{};
-    textToField(kIdentifier, &rec[kIdentifierOffset], "Project identifier");
-    textToField(name_, &rec[kNameOffset], "Project name");
-    rec[kCompressionLevelOffset] = compressionLevel_;
-    std::memcpy(&rec[kCreateTimeOffset], &createTime_, sizeof createTime_);
+    record::putText(rec, kIdentifierOffset, kIdentifier, "Project identifier");
+    record::putText(rec, kNameOffset, name_, "Project name");
+    record::putFixed(rec, kCompressionLevelOffset, compressionLevel_);
+    record::putFixed(rec, kCreateTimeOffset, createTime_);
     stream.write(rec.data(), kRecordSize);
     int32_t count = static_cast<int32_t>(kRecordSize);
     count += source_->WriteToStream(stream);
@@ -133,9 +139,9 @@ int32_t TtsBackupProject::LoadFromStream(Stream& stream) {
     // A project record cut short is a damaged file, not a foreign one.
     if (read < kRecordSize) throw EReadError();
 
-    name_ = textFromField(&rec[kNameOffset]);
-    compressionLevel_ = rec[kCompressionLevelOffset];
-    std::memcpy(&createTime_, &rec[kCreateTimeOffset], sizeof createTime_);
+    name_ = record::getText(rec, kNameOffset);
+    compressionLevel_ = record::getFixed<uint8_t>(rec, kCompressionLevelOffset);
+    createTime_ = record::getFixed<double>(rec, kCreateTimeOffset);
     int32_t count = static_cast<int32_t>(kRecordSize);
     count += source_->ReadFromStream(stream);
     count += destination_->ReadFromStream(stream);

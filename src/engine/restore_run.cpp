@@ -12,7 +12,7 @@
 #include "engine/project.h"
 #include "engine/work_folder.h"
 #include "items/capture/inventory_sink.h"
-#include "items/capture/restore_sink.h"
+#include "part/restore_sink.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/registry_hive.h"
@@ -21,12 +21,6 @@
 namespace ts {
 
 namespace {
-
-TtsSinkRestorable& sinkRestorable(TtsBPSourceItem& item) {
-    auto* restorable = dynamic_cast<TtsSinkRestorable*>(&item);
-    if (!restorable) throw TsException("The item \"" + item.Caption() + "\" cannot be read without restoring it");
-    return *restorable;
-}
 
 // The registry values restored live in the profile's hive in memory until it is saved. After
 // a failure halfway the files already written stay written, so the values already replayed are
@@ -47,10 +41,6 @@ void saveRegistryAfterFailure(Profile* profile) {
                  error.what());
     }
 }
-
-// The progress a reader of the status line knows: the midpoint, and 100 only at the end.
-constexpr int kMidpoint = 50;
-constexpr int kLastBeforeEnd = 99;
 
 }  // namespace
 
@@ -82,17 +72,13 @@ void RestoreRun::fileNameRefused(const std::string& storedName, const std::strin
 }
 
 void RestoreRun::consumed(int64_t done, int64_t total) {
-    const int percent = std::min<int>(percentOf(done, total), kLastBeforeEnd);
-    if (percent <= lastPercent_) return;
-    if (lastPercent_ < kMidpoint && percent > kMidpoint) progress(kMidpoint);
-    lastPercent_ = percent;
-    progress(static_cast<uint8_t>(percent));
+    progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
 }
 
 void RestoreRun::run() {
     debugLog("-Restore-");
     refused_.clear();
-    lastPercent_ = -1;
+    progress_.reset();
     // Wine would overwrite the restored registry values at its next save; nothing is written.
     if (profile()) throwFirst(checkBeforeRestore(*profile()));
     // Two runs writing one profile at once would interleave their changes.
@@ -139,7 +125,7 @@ void RestoreRun::restoreItems(InflateStream& stream) {
             // Its data must still be read to reach the items after it.
             status("Skip " + item->Caption() + " ...");
             passedOver.clear();
-            sinkRestorable(*item).RestoreToSink(stream, passedOver);
+            item->RestoreToSink(stream, passedOver);
         }
     }
     // Everything is in place by now; reading the end still shows a damaged checksum.
@@ -179,7 +165,7 @@ void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileCont
     for (TtsBPSourceItem* item : Source().ItemList()) {
         DataFileItemContents& entry = contents.items[index++];
         if (!entry.stored) continue;
-        sinkRestorable(*item).RestoreToSink(stream, entry.inventory);
+        item->RestoreToSink(stream, entry.inventory);
         entry.read = true;
     }
     stream.verifyComplete();

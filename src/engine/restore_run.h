@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/progress_percent.h"
 #include "engine/project.h"
 #include "engine/run.h"
 
@@ -52,7 +53,7 @@ private:
     ItemFilter filter_;
     std::string workFolder_;
     std::vector<RefusedFileName> refused_;
-    int lastPercent_ = -1;
+    ReadProgress progress_;
 };
 
 }  // namespace ts

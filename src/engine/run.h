@@ -6,11 +6,22 @@
 #include <string>
 
 #include "engine/run_events.h"
+#include "part/bp_object.h"
 
 namespace ts {
 
 class Profile;
 class TtsBackupProject;
+
+// The totals of one run, for the line a front end shows at its end.
+struct RunTally {
+    int64_t filesSaved = 0;       // file records with contents (a backup)
+    int64_t bytesSaved = 0;       // their contents
+    int64_t unreadableFiles = 0;  // saved as error records: they could not be read
+    int64_t filesRestored = 0;    // files written into the profile (a restore)
+    int64_t bytesRestored = 0;
+    int64_t valuesRestored = 0;   // registry values written into the profile
+};
 
 class Run {
 public:
@@ -32,6 +43,9 @@ public:
 
     // A restore into the profile refused a saved file; a backup run ignores it.
     virtual void fileNameRefused(const std::string& storedName, const std::string& reason);
+    // Counts what the items moved (the project hands it on from them).
+    void tally(TtsProjectLink::Moved what, int64_t bytes);
+    const RunTally& tally() const { return tally_; }
 
 protected:
     // With a profile, the project works on it from now on.
@@ -49,6 +63,7 @@ private:
     Profile* profile_;
     RunEvents events_;
     std::atomic<bool> cancelled_{false};
+    RunTally tally_;
 };
 
 }  // namespace ts

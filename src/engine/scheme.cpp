@@ -1,15 +1,11 @@
 #include "engine/scheme.h"
 
 #include <array>
-#include <bit>
-#include <cstring>
 
+#include "part/record_coding.h"
 #include "platform/exception.h"
 
 namespace ts {
-
-static_assert(std::endian::native == std::endian::little,
-              "records are stored little-endian and copied as they lie in memory");
 
 namespace {
 
@@ -24,29 +20,17 @@ constexpr size_t kValue3Offset = 32;
 
 using SchemeRec = std::array<uint8_t, TtsBPScheme::kRecordSize>;
 
-template <typename T>
-void put(SchemeRec& rec, size_t offset, T value) {
-    std::memcpy(&rec[offset], &value, sizeof value);
-}
-
-template <typename T>
-T get(const SchemeRec& rec, size_t offset) {
-    T value;
-    std::memcpy(&value, &rec[offset], sizeof value);
-    return value;
-}
-
 }  // namespace
 
 int32_t TtsBPScheme::WriteToStream(Stream& stream) {
     SchemeRec rec{};
-    put(rec, kFlagOffset, flag_);
-    put(rec, kTimeOffset, time_);
-    put(rec, kValue5Offset, value5_);
-    put(rec, kValue4Offset, value4_);
-    put(rec, kValue1Offset, value1_);
-    put(rec, kValue2Offset, value2_);
-    put(rec, kValue3Offset, value3_);
+    record::putFixed(rec, kFlagOffset, flag_);
+    record::putFixed(rec, kTimeOffset, time_);
+    record::putFixed(rec, kValue5Offset, value5_);
+    record::putFixed(rec, kValue4Offset, value4_);
+    record::putFixed(rec, kValue1Offset, value1_);
+    record::putFixed(rec, kValue2Offset, value2_);
+    record::putFixed(rec, kValue3Offset, value3_);
     return static_cast<int32_t>(WriteSectionBuffer(rec.data(), kRecordSize, stream));
 }
 
@@ -65,13 +49,13 @@ int32_t TtsBPScheme::ReadFromStream(Stream& stream) {
     plain.rewind();
     SchemeRec rec;
     plain.readExact(rec.data(), kRecordSize);
-    flag_ = get<uint8_t>(rec, kFlagOffset);
-    time_ = get<double>(rec, kTimeOffset);
-    value5_ = get<int32_t>(rec, kValue5Offset);
-    value4_ = get<int32_t>(rec, kValue4Offset);
-    value1_ = get<int32_t>(rec, kValue1Offset);
-    value2_ = get<int32_t>(rec, kValue2Offset);
-    value3_ = get<int32_t>(rec, kValue3Offset);
+    flag_ = record::getFixed<decltype(flag_)>(rec, kFlagOffset);
+    time_ = record::getFixed<decltype(time_)>(rec, kTimeOffset);
+    value5_ = record::getFixed<decltype(value5_)>(rec, kValue5Offset);
+    value4_ = record::getFixed<decltype(value4_)>(rec, kValue4Offset);
+    value1_ = record::getFixed<decltype(value1_)>(rec, kValue1Offset);
+    value2_ = record::getFixed<decltype(value2_)>(rec, kValue2Offset);
+    value3_ = record::getFixed<decltype(value3_)>(rec, kValue3Offset);
     return static_cast<int32_t>(sizeof length + length);
 }
 

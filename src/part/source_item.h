@@ -8,6 +8,8 @@
 
 namespace ts {
 
+class RestoreSink;
+
 class TtsBPSourceItem : public TtsBPObject {
 public:
     static constexpr int32_t kHeadSize = 257;
@@ -30,6 +32,10 @@ public:
     // The item's saved data in the data stream, and putting it back in place.
     virtual int32_t BackupToStream(Stream& stream) = 0;
     virtual int32_t RestoreFromStream(Stream& stream) = 0;
+    // Reads exactly what BackupToStream wrote into any sink (passing an item over, listing
+    // or checking a data file), so the data stream stays aligned; returns the bytes read.
+    // RestoreFromStream is this with the sink that writes into the project's user profile.
+    virtual int32_t RestoreToSink(Stream& stream, RestoreSink& sink) = 0;
 
 private:
     std::string caption_;

@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <stdio.h>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "platform/exception.h"
@@ -26,8 +29,36 @@ void syncFolderOf(const std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durability)
-    : path_(std::move(path)), permissions_(permissions), durability_(durability) {
+// The mask is read without changing it (umask() would, for a moment, for every thread).
+unsigned newFilePermissions() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) return 0666 & ~static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 0644;
+}
+
+// Renames only onto a free name. A file system without the no-replace rename gets a hard
+// link, which fails the same way on a taken name, and the temporary name is then dropped.
+void AtomicFile::takeFreeName() {
+    if (::renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) == 0) return;
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS) {
+        if (::link(temporaryPath_.c_str(), path_.c_str()) == 0) {
+            ::unlink(temporaryPath_.c_str());
+            return;
+        }
+        error = errno;
+    }
+    if (error == EEXIST) throw EFileExists(path_);
+    throw EFCreateError(path_, systemErrorText(error));
+}
+
+AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durability, Existing existing)
+    : path_(std::move(path)), permissions_(permissions), durability_(durability), existing_(existing) {
+    struct stat present {};
+    if (existing_ == Existing::Keep && ::lstat(path_.c_str(), &present) == 0) throw EFileExists(path_);
     std::vector<char> pattern(path_.begin(), path_.end());
     const char suffix[] = ".tmp-XXXXXX";
     pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);  // with its NUL
@@ -69,8 +100,11 @@ void AtomicFile::commit() {
     }
     stream_.reset();
     if (::chmod(temporaryPath_.c_str(), permissions_) != 0) throw EFCreateError(path_, systemErrorText(errno));
-    if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
+    if (existing_ == Existing::Keep) {
+        takeFreeName();
+    } else if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
         throw EFCreateError(path_, systemErrorText(errno));
+    }
     committed_ = true;
     if (sync) syncFolderOf(path_);
 }

@@ -4,9 +4,20 @@
 #include <memory>
 #include <string>
 
+#include "platform/exception.h"
 #include "platform/stream/stream.h"
 
 namespace ts {
+
+// The permission bits any program of the user gives a new file: 0666 less the process's
+// file creation mask.
+unsigned newFilePermissions();
+
+// The target of an AtomicFile that keeps existing files is there already.
+class EFileExists : public EFCreateError {
+public:
+    explicit EFileExists(const std::string& fileName) : EFCreateError(fileName, "The file exists.") {}
+};
 
 class AtomicFile {
 public:
@@ -19,9 +30,19 @@ public:
         SyncWhenReplacing,
     };
 
+    enum class Existing {
+        Replace,
+        // An existing file (or anything else by that name) is never replaced: the name is
+        // checked when the temporary file is made, and taken at commit only if it is still
+        // free, so a file that appears meanwhile is kept too.
+        Keep,
+    };
+
     // Creates the temporary file beside `path`; the given permission bits are the file's
-    // from commit on. Raises EFCreateError naming `path` when that is impossible.
-    explicit AtomicFile(std::string path, unsigned permissions = 0600, Durability durability = Durability::SyncAlways);
+    // from commit on. Raises EFCreateError naming `path` when that is impossible, and
+    // EFileExists when `path` exists and existing files are kept.
+    explicit AtomicFile(std::string path, unsigned permissions = 0600, Durability durability = Durability::SyncAlways,
+                        Existing existing = Existing::Replace);
     // Removes the temporary file unless commit() succeeded.
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -36,11 +57,13 @@ public:
     const std::string& temporaryPath() const { return temporaryPath_; }
 
 private:
+    void takeFreeName();
     std::string path_;
     std::string temporaryPath_;
     std::unique_ptr<FileStream> stream_;
     unsigned permissions_;
     Durability durability_;
+    Existing existing_;
     bool committed_ = false;
 };
 

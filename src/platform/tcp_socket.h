@@ -122,11 +122,13 @@ public:
     SocketAddress peerAddress() const;
     int descriptor() const { return fd_; }
 
+    // Waits for events (POLLIN/POLLOUT), watching the interrupter; throws ESocketTimeout with
+    // `what` in its message. For protocol layers (TLS) that drive the descriptor themselves.
+    void waitFor(short events, Milliseconds timeout, const char* what) const;
+
 private:
     TcpSocket(int fd, const SocketInterrupter* interrupter) : fd_(fd), interrupter_(interrupter) {}
     int connectTo(const SocketAddress& address, Milliseconds timeout);
-    // Waits for events (POLLIN/POLLOUT); throws ESocketTimeout with `what` in its message.
-    void waitFor(short events, Milliseconds timeout, const char* what) const;
 
     int fd_ = -1;
     const SocketInterrupter* interrupter_ = nullptr;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "cli_runner.h"
@@ -16,6 +17,7 @@
 #include "platform/registry/registry_hive.h"
 #include "support/crafted_data_file.h"
 #include "support/ftp_test_server.h"
+#include "support/vsftpd_server.h"
 #include "support/temp_dir.h"
 
 namespace ts {
@@ -51,6 +53,7 @@ class CliTest : public ::testing::Test {
 protected:
     CliTest() : cli(dir.path().string()) {
         cli.environment["XDG_CACHE_HOME"] = dir.file("cache");
+        cli.environment["XDG_CONFIG_HOME"] = dir.file("config");
         cli.environment["TESSALY_PASSWORD"] = std::nullopt;
         cli.environment["TESSALY_FTP_PASSWORD"] = std::nullopt;
         cli.environment["WINEPREFIX"] = std::nullopt;
@@ -195,6 +198,10 @@ TEST_F(CliTest, AWrongOrMissingPasswordExitsWith3AndWritesNothing) {
     EXPECT_NE(missing.err.find("TESSALY_PASSWORD"), std::string::npos) << missing.err;
     CliResult backup = run({"backup", dir.file("Secret.tsly"), "--profile", dir.file("alice")});
     EXPECT_EQ(backup.exitCode, 3) << backup.err;
+    setPassword("wrong");
+    CliResult extracted = run({"extract", data, dir.file("x"), "--profile", dir.file("bob")}, "bob");
+    EXPECT_EQ(extracted.exitCode, 3) << extracted.err;
+    EXPECT_FALSE(fs::exists(dir.path() / "x")) << "the folder is made only after the password is right";
 
     auto after = snapshot(dir.path() / "bob");
     after.erase("drive_c/ts_debug.log");
@@ -316,6 +323,10 @@ TEST_F(CliTest, BackupUploadsToAnFtpServerAndReportsAFailedUploadInOneLine) {
               0);
     CliResult done = run({"backup", dir.file("up.tsly"), "--profile", dir.file("alice")});
     ASSERT_EQ(done.exitCode, 0) << done.err;
+    // Where it went, and never with the password.
+    EXPECT_EQ(done.out.rfind("Uploaded ftp://" + server.options().user + "@" + server.host() + "/in/Up.tsly_dat: 1 item (Favorites), ", 0), 0u)
+        << done.out;
+    EXPECT_EQ(done.out.find(server.options().password), std::string::npos);
     std::string uploaded = (server.home() / "in/Up.tsly_dat").string();
     CliResult checked = run({"check", uploaded, "--profile", dir.file("alice")});
     EXPECT_EQ(checked.exitCode, 0) << checked.err;
@@ -326,7 +337,7 @@ TEST_F(CliTest, BackupUploadsToAnFtpServerAndReportsAFailedUploadInOneLine) {
                   .exitCode,
               0);
     CliResult failed = run({"backup", dir.file("bad.tsly"), "--profile", dir.file("alice")});
-    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.exitCode, 4);
     EXPECT_NE(failed.err.find(dir.file("bad.tsly") + ": Transferring failed, please check your ftp settings! ("),
               std::string::npos)
         << failed.err;
@@ -335,10 +346,63 @@ TEST_F(CliTest, BackupUploadsToAnFtpServerAndReportsAFailedUploadInOneLine) {
     EXPECT_FALSE(fs::exists(server.home() / "in/Bad.tsly_dat"));
 }
 
+TEST_F(CliTest, TestFtpChecksLogInFolderAndCertificateWithItsOwnExitCodeForARefusedLogIn) {
+    if (!test::Vsftpd::available()) GTEST_SKIP() << "vsftpd is not installed";
+    test::Vsftpd plain;
+    test::Vsftpd secure({.tls = true});
+    auto project = [&](const std::string& file, const std::string& host, const std::string& password,
+                       const std::string& folder = test::Vsftpd::kFolder) {
+        cli.environment["TESSALY_FTP_PASSWORD"] = password;
+        CliResult made = run({"new", dir.file(file), "--name", "Up", "--items", "favorites", "--ftp", host,
+                              "--remote-folder", folder, "--user", test::Vsftpd::kUser, "--profile", dir.file("alice")});
+        EXPECT_EQ(made.exitCode, 0) << made.err;
+        return dir.file(file);
+    };
+    auto testFtp = [&](const std::string& file, std::vector<std::string> more = {}) {
+        std::vector<std::string> args = {"test-ftp", file, "--profile", dir.file("alice")};
+        args.insert(args.end(), more.begin(), more.end());
+        return run(args);
+    };
+    struct Case {
+        std::string name;
+        std::string host;
+        std::string password;
+        std::string folder;
+        int exitCode;
+        std::string saying;  // in standard output on success, standard error otherwise
+    };
+    const Case cases[] = {
+        {"ok", plain.host(), test::Vsftpd::kPassword, test::Vsftpd::kFolder, 0, "FTP Test ok!\n"},
+        {"password", plain.host(), "wrong-password", test::Vsftpd::kFolder, 4, "refused the log-in: 530 Login incorrect."},
+        {"folder", plain.host(), test::Vsftpd::kPassword, "no-such-folder", 1, "550 Failed to change directory."},
+        {"tls wanted", secure.host(), test::Vsftpd::kPassword, test::Vsftpd::kFolder, 1,
+         "set the host to ftpes://" + secure.host() + " to use TLS"},
+        {"not trusted", "ftpes://" + secure.host(), test::Vsftpd::kPassword, test::Vsftpd::kFolder, 1,
+         "--trust-fingerprint " + secure.fingerprint()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliResult result = testFtp(project(c.name + ".tsly", c.host, c.password, c.folder));
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE((c.exitCode == 0 ? result.out : result.err).find(c.saying), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find(c.password), std::string::npos);
+    }
+    CliResult refused = run({"backup", dir.file("password.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(refused.exitCode, 4) << refused.err;
+
+    // Pinned once by the test, the self-signed server takes backups from then on.
+    CliResult pinned = testFtp(dir.file("not trusted.tsly"), {"--trust-fingerprint", secure.fingerprint()});
+    EXPECT_EQ(pinned.exitCode, 0) << pinned.err;
+    EXPECT_NE(pinned.out.find("FTP Test ok!"), std::string::npos);
+    EXPECT_EQ(run({"backup", dir.file("not trusted.tsly"), "--profile", dir.file("alice")}).exitCode, 0);
+    EXPECT_TRUE(fs::exists(secure.folder() / "Up.tsly_dat"));
+    EXPECT_EQ(testFtp(dir.file("not trusted.tsly"), {"--trust-fingerprint", "12:34"}).exitCode, 2);
+}
+
 TEST_F(CliTest, UsageErrorsExitWith2AndEveryCommandHasHelp) {
     EXPECT_EQ(run({}).exitCode, 2);
     EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
-    for (std::string command : {"new", "backup", "ls", "check", "restore"}) {
+    for (std::string command : {"new", "backup", "ls", "check", "restore", "test-ftp"}) {
         CliResult help = run({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_EQ(help.out.rfind("Usage: tessaly-cli " + command, 0), 0u) << help.out;
@@ -410,7 +474,8 @@ TEST_F(CliTest, StoredNamesOutsideTheSpecialFoldersAreNamedByRestoreLsAndCheck) 
     EXPECT_EQ(restored.err, "tessaly-cli: warning: " + data + ": the restore refused the saved file \"" + escape +
                                 "\"" + why + "tessaly-cli: warning: " + data +
                                 ": 1 saved file was refused and not written\n");
-    EXPECT_EQ(restored.out, "");
+    EXPECT_EQ(restored.out.rfind("Restored 1 item (Windows Address Book) from " + data + ": 1 file (4 bytes), 0 registry values, 1 name held back, ", 0), 0u)
+        << restored.out;
     fs::path bob = userFolder("target", "bob");
     EXPECT_EQ(test::readHostFile((bob / kAddressBook / "bob.wab").string()), (std::vector<uint8_t>{'b', 'o', 'o', 'k'}));
     auto written = filesBelow(dir.path() / "target");
@@ -436,6 +501,17 @@ TEST_F(CliTest, StoredNamesOutsideTheSpecialFoldersAreNamedByRestoreLsAndCheck) 
 
     CliResult help = run({"restore", "--help"});
     EXPECT_NE(help.out.find("the exit code stays 0"), std::string::npos) << help.out;
+
+    // An extract refuses the same names, and nothing lands outside its folder.
+    CliResult extracted = run({"extract", data, dir.file("x/y"), "--profile", dir.file("target")}, "bob");
+    EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(extracted.err, "tessaly-cli: warning: " + data + ": the restore refused the saved file \"" + escape +
+                                 "\"" + why + "tessaly-cli: warning: " + data +
+                                 ": 1 saved file was refused and not written\n");
+    EXPECT_EQ(filesBelow(dir.path() / "x"),
+              (std::map<std::string, std::vector<uint8_t>>{{"y/AppData/Microsoft/Address Book/bob.wab", {'b', 'o', 'o', 'k'}}}));
+    EXPECT_FALSE(fs::exists(dir.path() / ".bashrc"));
+    EXPECT_FALSE(fs::exists(dir.path().parent_path() / ".bashrc"));
 }
 
 TEST_F(CliTest, ARestoreThatFailsHalfwayStillSavesTheRegistryValuesItRestored) {
@@ -458,6 +534,130 @@ TEST_F(CliTest, ARestoreThatFailsHalfwayStillSavesTheRegistryValuesItRestored) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name == "user.reg" || name.find("user.reg") == std::string::npos) << "left beside it: " << name;
     }
+}
+
+TEST_F(CliTest, ExtractWritesEveryFileByteIdenticalUnderReadableFoldersAndTheRunsTellWhatTheyWrote) {
+    std::string data = backUp("Mail");
+    const fs::path alice = userFolder("alice", "alice");
+    // The data file's own count of file records (a favorite may be listed twice), and the
+    // registry values of the types it stores with their data.
+    const std::string listing = run({"ls", data, "--profile", dir.file("alice")}).out;
+    size_t records = 0;
+    for (size_t at = listing.find("\n  file "); at != std::string::npos; at = listing.find("\n  file ", at + 1)) ++records;
+    size_t values = 0;
+    auto hive = hiveOf("alice");
+    std::function<void(const std::string&)> count = [&](const std::string& key) {
+        for (const std::string& name : hive->valueNames(key)) {
+            const uint32_t type = hive->value(key, name)->type;
+            if (type == REG_SZ || type == REG_DWORD || type == REG_BINARY) ++values;
+        }
+        for (const std::string& sub : hive->subkeyNames(key)) count(key + "\\" + sub);
+    };
+    for (const std::string& key : kSavedKeys) count(key);
+    const std::string items = "4 items (Windows Address Book, Favorites, IE Settings, Outlook Express Data)";
+    const std::string files = std::to_string(records) + " files";
+
+    // The closing lines count what the runs moved.
+    CliResult backup = run({"backup", dir.file("Mail.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(backup.out.rfind("Wrote " + data + ": " + items + ", " + files + ", ", 0), 0u) << backup.out;
+    EXPECT_EQ(run({"backup", dir.file("Mail.tsly"), "--quiet", "--profile", dir.file("alice")}).out, "");
+    CliResult restored = run({"restore", data, "--profile", dir.file("bob")}, "bob");
+    EXPECT_EQ(restored.out.rfind("Restored " + items + " from " + data + ": " + files + " (", 0), 0u) << restored.out;
+    EXPECT_NE(restored.out.find(", " + std::to_string(values) + " registry values, "), std::string::npos)
+        << restored.out;
+
+    const fs::path x = dir.path() / "x";
+    CliResult extracted = run({"extract", data, x.string(), "--profile", dir.file("alice")});
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(extracted.out.rfind("Extracted " + items + " from " + data + " into " + x.string() + ": " + files + " (", 0),
+              0u)
+        << extracted.out;
+    EXPECT_NE(extracted.out.find(std::to_string(values) + " registry values in 2 .reg files"), std::string::npos)
+        << extracted.out;
+    EXPECT_EQ(filesBelow(x / "AppData/Microsoft/Address Book"), filesBelow(alice / kAddressBook));
+    EXPECT_EQ(filesBelow(x / "Local AppData/Identities"), filesBelow(alice / kIdentities));
+    EXPECT_EQ(filesBelow(x / "Favorites"), filesBelow(alice / kFavorites, ".url"));
+    std::set<std::string> top;
+    for (const auto& entry : fs::directory_iterator(x)) top.insert(entry.path().filename().string());
+    EXPECT_EQ(top, (std::set<std::string>{"AppData", "Local AppData", "Favorites", "IE Settings.reg",
+                                          "Outlook Express Data.reg"}));
+
+    // Nothing that is there is replaced without --force, and no temporary file stays.
+    const fs::path mine = x / "Favorites/Example.url";
+    test::writeHostFile(mine.string(), std::string("mine"));
+    const auto before = snapshot(x);
+    CliResult again = run({"extract", data, x.string(), "--quiet", "--profile", dir.file("alice")});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("--force replaces it"), std::string::npos) << again.err;
+    EXPECT_TRUE(snapshot(x) == before) << "an existing file was replaced";
+    CliResult forced = run({"extract", data, x.string(), "--force", "--quiet", "--profile", dir.file("alice")});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(forced.out, "");
+    EXPECT_EQ(test::readHostFile(mine.string()), test::readHostFile((alice / kFavorites / "Example.url").string()));
+    for (const auto& [name, bytes] : snapshot(x)) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+
+    CliResult some = run({"extract", data, dir.file("some"), "--items", "ie", "--profile", dir.file("alice")});
+    EXPECT_EQ(some.exitCode, 0) << some.err;
+    EXPECT_EQ(filesBelow(dir.path() / "some").size(), 1u) << "only IE Settings.reg";
+}
+
+TEST_F(CliTest, LsJsonIsValidJsonWithEveryNameExactlyAsStored) {
+    // Quotes, backslashes and control characters must be escaped, never passed raw.
+    const std::string odd = "[CSIDL_APPDATA]\\Tab\there\\\"quoted\" \x01\x1f.txt";
+    const std::string data = dir.file("out/odd.tsly_dat");
+    test::writeCraftedDataFile(data, {{odd, "x"}, {"<file error>", ""}});
+    CliResult listed = run({"ls", data, "--json", "--profile", dir.file("alice")});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    test::writeHostFile(dir.file("ls.json"), listed.out);
+    test::writeHostFile(dir.file("expected"), odd);
+    const std::string check =
+        "/usr/bin/python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); f=d['items'][0]['files'];"
+        " assert d['complete'] and d['destination']['kind']=='folder', d;"
+        " assert f[0]['name']==open(sys.argv[2]).read() and f[0]['size']==1 and f[0]['state']=='stored', f;"
+        " assert f[1]['state']=='unreadable', f\" '" +
+        dir.file("ls.json") + "' '" + dir.file("expected") + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << listed.out;
+}
+
+// Real Wine imports what extract wrote into a fresh prefix; the hive reader reads it back once
+// wineserver has saved it.
+TEST_F(CliTest, ExtractedRegFilesImportIntoAFreshWinePrefixWithTheValuesEqual) {
+    if (std::system("command -v wine > /dev/null 2>&1") != 0) GTEST_SKIP() << "wine is not installed here";
+    std::string data = backUp("Mail", "default", false, "ie,oe");
+    const fs::path x = dir.path() / "x";
+    ASSERT_EQ(run({"extract", data, x.string(), "--quiet", "--profile", dir.file("alice")}).exitCode, 0);
+
+    const std::string prefix = dir.file("wineprefix");
+    const std::string env = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+    for (const char* reg : {"IE Settings.reg", "Outlook Express Data.reg"}) {
+        const std::string command = env + "timeout 300 wine regedit /s '" + (x / reg).string() + "' > /dev/null 2>&1";
+        if (std::system(command.c_str()) != 0 && !fs::exists(prefix + "/user.reg"))
+            GTEST_SKIP() << "wine could not start here: " << command;
+    }
+    ASSERT_EQ(std::system((env + "wineserver -w").c_str()), 0);
+
+    auto imported = RegistryHive::openUserReg(prefix + "/user.reg", prefix);
+    auto source = hiveOf("alice");
+    int compared = 0;
+    std::function<void(const std::string&)> walk = [&](const std::string& key) {
+        EXPECT_TRUE(imported->keyExists(key)) << key;
+        for (const std::string& name : source->valueNames(key)) {
+            RegValue value = *source->value(key, name);
+            if (value.type != REG_SZ && value.type != REG_DWORD && value.type != REG_BINARY) continue;
+            SCOPED_TRACE(key + " : " + name);
+            auto copy = imported->value(key, name);
+            ASSERT_TRUE(copy);
+            EXPECT_EQ(copy->type, value.type);
+            if (value.type == REG_SZ)
+                EXPECT_EQ(copy->asText(), value.asText());
+            else
+                EXPECT_EQ(copy->data, value.data);
+            ++compared;
+        }
+        for (const std::string& sub : source->subkeyNames(key)) walk(key + "\\" + sub);
+    };
+    for (const std::string& key : kSavedKeys) walk(key);
+    EXPECT_GT(compared, 20);
 }
 
 }  // namespace

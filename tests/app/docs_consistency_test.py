@@ -38,9 +38,9 @@ class ManualPage(unittest.TestCase):
         self.man = open(MAN, encoding="utf-8").read().replace("\\-", "-")
 
     def test_every_command_has_a_section(self):
-        documented = set(re.findall(r'^\.BI? "?([a-z]+) ', self.man, re.M))
+        documented = set(re.findall(r'^\.BI? "?([a-z][a-z-]*) ', self.man, re.M))
         self.assertEqual(commands_of_help(), documented & commands_of_help())
-        self.assertFalse({c for c in documented if c not in commands_of_help()} - {"tessaly"},
+        self.assertFalse({c for c in documented if c not in commands_of_help()} - {"tessaly", "tessaly-cli"},
                          "the page documents a command the program lacks")
 
     def test_options_are_the_same_both_ways(self):
@@ -64,10 +64,25 @@ class BashCompletion(unittest.TestCase):
             (("tessaly-cli", "restore", "x.tsly_dat", "--items", "oe,f"), {"oe,favorites"}),
             (("tessaly-cli", "new", "--items", "a"), {"addressbook", "all"}),
             (("tessaly-cli", "restore", "--items", "a"), {"addressbook"}),
+            (("tessaly-cli", "extract", "--items", "i"), {"ie"}),
         ]
         for words, expected in cases:
             with self.subTest(words=words):
                 self.assertEqual(completion(*words), expected)
+
+
+class ExtractCompletion(unittest.TestCase):
+    def test_data_file_then_folder(self):
+        import os
+        import tempfile
+        with tempfile.TemporaryDirectory() as root:
+            os.mkdir(os.path.join(root, "out"))
+            open(os.path.join(root, "a.tsly_dat"), "w").close()
+            open(os.path.join(root, "notes.txt"), "w").close()
+            first = completion("tessaly-cli", "extract", root + "/")
+            second = completion("tessaly-cli", "extract", "--items", "oe", root + "/a.tsly_dat", root + "/")
+        self.assertEqual(first, {root + "/a.tsly_dat", root + "/out"})
+        self.assertEqual(second, {root + "/out"})
 
 
 if __name__ == "__main__":

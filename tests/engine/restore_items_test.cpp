@@ -101,6 +101,19 @@ TEST_F(RestoreItemsTest, TheItemsTheFileHoldsAreRestoredWhateverTheSelectionInMe
     EXPECT_FALSE(target->hive().keyExists("Identities"));
 }
 
+// Every saved file and the settings record is a section of its own; the pass phrase is
+// still digested once by the backup and once by the project that restores.
+TEST_F(RestoreItemsTest, AnEncryptedBackupAndRestoreDigestThePassPhraseOncePerProject) {
+    const uint64_t start = SectionCodec::KeyDerivations();
+    std::string file = backUp({"Windows Address Book", "Favorites", "IE Settings", "Outlook Express Data"}, true);
+    EXPECT_EQ(SectionCodec::KeyDerivations() - start, 1u);
+
+    auto project = reader(file, true);
+    project->Restore(file);
+    EXPECT_GT(favoritesRestored(), 1u);
+    EXPECT_EQ(SectionCodec::KeyDerivations() - start, 2u);
+}
+
 TEST_F(RestoreItemsTest, ACancelDuringAnItemFinishesItAndSkipsTheRest) {
     std::string file = backUp({"Favorites", "IE Settings"});
     auto project = reader(file);

@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "part/standalone_codec.h"
+#include "part/bp_object.h"
+#include "part/section_codec.h"
 #include "platform/exception.h"
 #include "support/temp_dir.h"
 
@@ -14,8 +16,16 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-using FakeProject = TtsCodecSettings;
-using Part = TtsSectionCodec;
+using FakeProject = SectionCodec;
+using Part = SectionCodec;
+
+// A part with no record of its own, for the codec as a part without a project offers it.
+class RecordlessPart : public TtsBPObject {
+public:
+    using TtsBPObject::TtsBPObject;
+    int32_t ReadFromStream(Stream&) override { return 0; }
+    int32_t WriteToStream(Stream&) override { return 0; }
+};
 
 int64_t lengthField(const Bytes& section) {
     int64_t length;
@@ -49,7 +59,7 @@ Bytes sectionBuiltInMemory(const Part& part, const Bytes& plain) {
 }
 
 TEST(SectionCodec, WithoutAProjectNothingIsEncoded) {
-    Part part(nullptr);
+    RecordlessPart part(nullptr);
     Bytes plain = test::randomBytes(40, 1);
     MemoryStream source(plain), dest;
     EXPECT_EQ(part.EncodeStream(source, dest), 0);
@@ -62,7 +72,7 @@ TEST(SectionCodec, WithoutAProjectNothingIsEncoded) {
 
 TEST(SectionCodec, PlainSectionsHoldTheBytesUnchanged) {
     FakeProject project(false, "ignored");
-    Part part(&project);
+    const Part& part = project;
     Bytes record = test::randomBytes(1281, 2);
     MemoryStream encoded;
     EXPECT_EQ(part.EncodeBuffer(record.data(), 1281, encoded), 1281);
@@ -77,7 +87,7 @@ TEST(SectionCodec, PlainSectionsHoldTheBytesUnchanged) {
 
 TEST(SectionCodec, EncryptedSectionLengthsFollowTheBlocks) {
     FakeProject project(true, "secret");
-    Part part(&project);
+    const Part& part = project;
     struct Case { size_t plain; int64_t payload; };
     for (auto [plain, payload] : {Case{1281, 1288}, Case{40, 48}, Case{0, 8}, Case{7, 8}, Case{8, 16}}) {
         EXPECT_EQ(part.EncodedLength(static_cast<int64_t>(plain)), payload);
@@ -90,8 +100,9 @@ TEST(SectionCodec, EncryptedSectionLengthsFollowTheBlocks) {
 TEST(SectionCodec, StreamedSectionsAreByteForByteTheInMemoryFraming) {
     FakeProject encrypted(true, "p\xC3\xA4ss"), plain(false, "");
     for (FakeProject* project : {&encrypted, &plain}) {
-        Part part(project);
-        for (size_t length : {0, 1, 7, 8, 9, 40, 1281, 70001}) {
+        const Part& part = *project;
+        // 65535 to 65537 end the payload at, and just after, the reader's chunk of 8192 blocks.
+        for (size_t length : {0, 1, 7, 8, 9, 40, 1281, 65535, 65536, 65537, 70001}) {
             Bytes data = test::randomBytes(length, static_cast<uint32_t>(length));
             Bytes section = writeSection(part, data);
             EXPECT_EQ(section, sectionBuiltInMemory(part, data)) << length;
@@ -104,7 +115,7 @@ TEST(SectionCodec, EncodeAndDecodeRoundTripForManyLengthsAndPasswords) {
     for (uint32_t length = 0; length <= 300; ++length) {
         Bytes phrase = test::randomBytes(length % 17, length + 900);
         FakeProject project(true, std::string(phrase.begin(), phrase.end()));
-        Part part(&project);
+        const Part& part = project;
         Bytes data = test::randomBytes(length, length);
         MemoryStream source(data), encoded, decoded;
         EXPECT_EQ(part.EncodeStream(source, encoded), part.EncodedLength(length));
@@ -117,15 +128,15 @@ TEST(SectionCodec, EncodeAndDecodeRoundTripForManyLengthsAndPasswords) {
 TEST(SectionCodec, DecodingAPlainPayloadAsEncryptedGivesAnotherLength) {
     FakeProject plainProject(false, ""), encryptedProject(true, "secret");
     Bytes record = test::randomBytes(1281, 4);
-    Bytes section = writeSection(Part(&plainProject), record);
-    Bytes decoded = readSection(Part(&encryptedProject), section);
+    Bytes section = writeSection(plainProject, record);
+    Bytes decoded = readSection(encryptedProject, section);
     EXPECT_NE(decoded.size(), record.size());
 }
 
 TEST(SectionCodec, ALengthOfZeroIsAnEmptyPayloadOfEightBytes) {
     FakeProject encrypted(true, "secret"), plain(false, "");
     for (FakeProject* project : {&encrypted, &plain}) {
-        Part part(project);
+        const Part& part = *project;
         MemoryStream in(Bytes(8 + 5, 0)), out;  // zero length, then bytes of the next record
         EXPECT_EQ(part.ReadSection(in, out), 8);
         EXPECT_EQ(in.position(), 8);
@@ -136,7 +147,7 @@ TEST(SectionCodec, ALengthOfZeroIsAnEmptyPayloadOfEightBytes) {
 TEST(SectionCodec, ALengthBeyondTheStreamOrBelowZeroIsRejected) {
     FakeProject encrypted(true, "secret"), plain(false, "");
     for (FakeProject* project : {&encrypted, &plain}) {
-        Part part(project);
+        const Part& part = *project;
         for (int64_t length : {int64_t{17}, int64_t{-8}, INT64_MAX}) {
             MemoryStream in, out;
             in.writeValue(length);
@@ -150,7 +161,7 @@ TEST(SectionCodec, ALengthBeyondTheStreamOrBelowZeroIsRejected) {
 
 TEST(SectionCodec, AnEncryptedPayloadThatIsNotWholeBlocksEndsWhereItsLengthSays) {
     FakeProject project(true, "secret");
-    Part part(&project);
+    const Part& part = project;
     Bytes first = writeSection(part, Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9});
     // Pad the payload with three stray bytes and fix the length field to match.
     first.insert(first.end(), {0xEE, 0xEE, 0xEE});
@@ -172,7 +183,7 @@ TEST(SectionCodec, AnEncryptedPayloadThatIsNotWholeBlocksEndsWhereItsLengthSays)
 TEST(SectionCodec, SectionsStreamFromTheMiddleOfAFileAndStopAtTheirEnd) {
     test::TempDir dir;
     FakeProject project(true, "secret");
-    Part part(&project);
+    const Part& part = project;
     Bytes content = test::randomBytes(100000, 5);
     test::writeHostFile(dir.file("plain"), content);
 
@@ -196,6 +207,29 @@ TEST(SectionCodec, SectionsStreamFromTheMiddleOfAFileAndStopAtTheirEnd) {
     EXPECT_EQ(sections.position(), sections.size());
     EXPECT_EQ(first.bytes(), Bytes(content.begin() + 1000, content.begin() + 51000));
     EXPECT_EQ(second.bytes(), Bytes(content.begin() + 51000, content.end()));
+}
+
+TEST(SectionCodec, ThePassPhraseIsDigestedOnceUntilItChanges) {
+    SectionCodec codec(true, "secret");
+    Bytes data = test::randomBytes(100, 6);
+    const uint64_t start = SectionCodec::KeyDerivations();
+    struct Step { const char* what; std::function<void()> change; uint64_t digestsAfter; };
+    const std::vector<Step> steps = {
+        {"first use", [] {}, 1},
+        {"same pass phrase again", [&] { codec.SetPassword("secret"); }, 1},
+        {"switched off and on", [&] { codec.SetEncrypt(false); codec.SetEncrypt(true); }, 1},
+        {"new pass phrase", [&] { codec.SetPassword("other"); }, 2},
+        {"configured unchanged", [&] { codec.Configure(true, "other"); }, 2},
+        {"copied", [&] { codec = SectionCodec(codec); }, 2},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        for (int i = 0; i < 5; ++i) {
+            Bytes section = writeSection(codec, data);
+            EXPECT_EQ(readSection(codec, section), data) << step.what;
+        }
+        EXPECT_EQ(SectionCodec::KeyDerivations() - start, step.digestsAfter) << step.what;
+    }
 }
 
 }  // namespace

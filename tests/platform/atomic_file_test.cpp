@@ -45,6 +45,25 @@ TEST(AtomicFileTest, CommitReplacesTheTargetWhole) {
     EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
 
+// Keeping existing files holds also for one that appears while the new one is written.
+TEST(AtomicFileTest, KeepingExistingFilesRefusesATakenNameAtEitherEnd) {
+    test::TempDir dir;
+    std::string target = dir.file("x.wab");
+    test::writeHostFile(target, std::string("there"));
+    EXPECT_THROW(AtomicFile(target, 0600, AtomicFile::Durability::SyncAlways, AtomicFile::Existing::Keep), EFileExists);
+
+    std::string later = dir.file("y.wab");
+    {
+        AtomicFile file(later, 0600, AtomicFile::Durability::SyncAlways, AtomicFile::Existing::Keep);
+        file.stream().write("new", 3);
+        test::writeHostFile(later, std::string("meanwhile"));
+        EXPECT_THROW(file.commit(), EFileExists);
+    }
+    auto bytes = test::readHostFile(later);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "meanwhile");
+    EXPECT_EQ(entriesIn(dir.path()), 2u) << "the temporary file is gone";
+}
+
 TEST(AtomicFileTest, ATargetThatCannotBeReplacedIsNamedInTheError) {
     test::TempDir dir;
     std::filesystem::create_directory(dir.path() / "taken");

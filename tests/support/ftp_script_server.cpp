@@ -43,6 +43,11 @@ std::string ScriptedFtpSession::readCommand() {
     }
 }
 
+void ScriptedFtpSession::acceptAnotherConnection() {
+    control_ = listener_->accept(kScriptWait);
+    buffer_.clear();
+}
+
 void ScriptedFtpSession::expectCommand(const std::string& command) { EXPECT_EQ(readCommand(), command); }
 
 void ScriptedFtpSession::logIn() {
@@ -98,6 +103,7 @@ ScriptedFtpServer::ScriptedFtpServer(Script script) : listener_(TcpSocket::liste
                 std::lock_guard lock(mutex_);
                 commands_.push_back(line);
             });
+            session.setListener(&listener_);
             {
                 std::lock_guard lock(mutex_);
                 session_ = &session;

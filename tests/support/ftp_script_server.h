@@ -34,8 +34,13 @@ public:
     // True when the client closes the control connection within timeout.
     bool waitForClientClose(Milliseconds timeout);
     SocketInterrupter& interrupter() { return interrupter_; }
+    // Takes the client's next control connection in place of the current one (a client that
+    // logs in again).
+    void acceptAnotherConnection();
+    void setListener(TcpSocket* listener) { listener_ = listener; }
 
 private:
+    TcpSocket* listener_ = nullptr;
     SocketInterrupter interrupter_;
     TcpSocket control_;
     std::string buffer_;

@@ -9,6 +9,7 @@ namespace ts::cli {
 int exitCodeOf(FailureKind kind) {
     switch (kind) {
         case FailureKind::WrongPassword: return kExitPassword;
+        case FailureKind::FtpLogin: return kExitFtpLogin;
         case FailureKind::Cancelled: return kExitCancelled;
         default: return kExitFailure;
     }

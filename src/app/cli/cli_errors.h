@@ -12,6 +12,7 @@ enum ExitCode : int {
     kExitFailure = 1,
     kExitUsage = 2,
     kExitPassword = 3,
+    kExitFtpLogin = 4,
     kExitCancelled = 130,
 };
 
@@ -46,8 +47,8 @@ private:
     int exitCode_;
 };
 
-// The exit code of a failure the engine classified: wrong or missing passwords 3, a cancel
-// 130, everything else 1.
+// The exit code of a failure the engine classified: wrong or missing passwords 3, a log-in
+// the FTP server refused 4, a cancel 130, everything else 1.
 int exitCodeOf(FailureKind kind);
 
 // The exception being handled, as a CommandFailure about `file`, worded and classified by

@@ -4,10 +4,12 @@
 
 #include "app/cli/cli_errors.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/closing_line.h"
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
 #include "app/cli/passwords.h"
 #include "app/cli/progress_line.h"
+#include "app/cli/project_file.h"
 #include "app/cli/signals.h"
 #include "engine/backup_run.h"
 #include "engine/flows.h"
@@ -19,13 +21,16 @@ namespace ts::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tessaly-cli backup PROJECT.tsly [--profile DIR]\n"
+    "Usage: tessaly-cli backup PROJECT.tsly [--quiet] [--profile DIR]\n"
     "\n"
     "Backs up the items of a project file from the profile into the project's data file,\n"
     "in its folder or on its FTP server.\n"
     "An encrypted project takes its password from TESSALY_PASSWORD or a prompt.\n"
     "  --profile DIR   the Wine prefix to back up (default: $WINEPREFIX, ~/.wine, or\n"
-    "                  the program's own profile)\n";
+    "                  the program's own profile)\n"
+    "  --quiet         print nothing on success (otherwise one line: where the data file\n"
+    "                  went, the items and files in it, its size before and after\n"
+    "                  compression, and the time taken)\n";
 
 // The command line prints a message as part of its one error line, after the run has
 // ended, instead of interrupting the progress line.
@@ -34,23 +39,37 @@ struct RememberedMessage : UserMessages {
     void ShowMessage(const std::string& message, const std::string&, MessageIcon) override { text = message; }
 };
 
+std::string closingLineOf(const BackupRun& run, const Stopwatch& stopwatch) {
+    std::vector<std::string> items;
+    for (TtsBPSourceItem* item : run.project().Source().ItemList())
+        if (item->Selected()) items.push_back(item->Caption());
+    const RunTally& tally = run.tally();
+    const bool uploaded = run.project().Destination().Kind() == TtsBPDestination::kKindFtp;
+    std::string line = (uploaded ? "Uploaded " : "Wrote ") + run.dataFileLocation() + ": " + itemsText(items) + ", " +
+                       countText(tally.filesSaved, "file", "files");
+    if (tally.unreadableFiles > 0) line += " (" + std::to_string(tally.unreadableFiles) + " unreadable, not saved)";
+    return line + ", " + sizeText(run.plainBytes()) + " in, " + sizeText(run.dataFileBytes()) + " out, " +
+           stopwatch.elapsedText();
+}
+
 }  // namespace
 
 int runBackup(const Arguments& args) {
-    ParsedOptions options = parseOptions("backup", args, {}, 1);
+    ParsedOptions options = parseOptions("backup", args, {{"quiet", false}}, 1);
     if (options.has("help")) {
         std::fputs(kUsage, stdout);
         return kExitSuccess;
     }
     const std::string file = options.positional()[0];
+    Stopwatch stopwatch;
     CliSession session(options, false);
     std::unique_ptr<TtsBackupProject> project;
     // The upload's failure message becomes the start of the one error line.
     RememberedMessage uploadMessage;
     bool cancelled = false;
+    std::string closingLine;
     try {
-        CliPasswordQuestion question;
-        project = openProjectFile(file, session.profile(), question, 1);
+        project = loadProject(session.profile(), file);
         throwFirst(checkBeforeBackup(*project));
         ProgressLine progress;
         BackupRun run(*project, session.profile(), progress.events(), &uploadMessage);
@@ -62,12 +81,15 @@ int runBackup(const Arguments& args) {
             throw;
         }
         cancelled = run.cancelled();
+        closingLine = closingLineOf(run, stopwatch);
     } catch (...) {
         if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
         if (uploadMessage.text.empty()) throw describeFailure(file, project && project->Encrypt());
-        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")", kExitFailure);
+        throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")",
+                             describeFailure(file, false).exitCode());
     }
     if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
+    printClosingLine(options.has("quiet"), closingLine);
     return kExitSuccess;
 }
 

@@ -7,6 +7,7 @@
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
 #include "app/cli/data_file_access.h"
+#include "app/cli/json_text.h"
 #include "app/cli/refused_names.h"
 #include "engine/datafile/data_file_contents.h"
 #include "engine/project.h"
@@ -17,13 +18,14 @@ namespace ts::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tessaly-cli ls DATAFILE [--profile DIR]\n"
+    "Usage: tessaly-cli ls DATAFILE [--json] [--profile DIR]\n"
     "\n"
     "Shows what a data file holds: the project, when it was backed up, whether it is\n"
     "encrypted, its destination, and for every stored item its registry keys and files.\n"
     "A saved file whose stored name would land outside the profile's special folders is\n"
     "shown as refused, and named in a warning on standard error.\n"
-    "An encrypted file takes its password from TESSALY_PASSWORD or a prompt.\n";
+    "An encrypted file takes its password from TESSALY_PASSWORD or a prompt.\n"
+    "  --json          the same as one JSON object, for scripts\n";
 
 const char* levelName(uint8_t level) {
     switch (level) {
@@ -94,10 +96,71 @@ void printItem(const DataFileItemContents& item) {
     }
 }
 
+// The listing above as one JSON object; "complete" is false when a failure stopped the
+// reading, and the items then hold what was read before it.
+void printJson(const std::string& file, const TtsBackupProject& project, const DataFileContents& contents,
+               bool complete) {
+    std::string out = "{\n  \"file\": " + jsonString(file) + ",\n  \"project\": " + jsonString(project.Name()) +
+                      ",\n  \"backup_time\": " + jsonString(formatDateTime(contents.header.BackupTime)) +
+                      ",\n  \"encrypted\": " + (contents.header.Encrypt ? "true" : "false") +
+                      ",\n  \"compression\": " + jsonString(levelName(project.CompressionLevel())) +
+                      ",\n  \"destination\": ";
+    const TtsBPDestination& destination = project.Destination();
+    if (destination.Kind() == TtsBPDestination::kKindLocalFolder) {
+        out += "{\"kind\": \"folder\", \"folder\": " + jsonString(destination.LocalFolder()) + "}";
+    } else if (destination.Kind() == TtsBPDestination::kKindFtp) {
+        out += "{\"kind\": \"ftp\", \"host\": " + jsonString(destination.Host()) +
+               ", \"folder\": " + jsonString(destination.RemoteFolder()) + ", \"user\": " + jsonString(destination.UserName()) +
+               "}";
+    } else {
+        out += "{\"kind\": \"unknown\", \"code\": " + std::to_string(destination.Kind()) + "}";
+    }
+    out += ",\n  \"items\": [";
+    const char* itemSeparator = "\n";
+    for (const DataFileItemContents& item : contents.items) {
+        out += itemSeparator;
+        itemSeparator = ",\n";
+        out += "    {\"caption\": " + jsonString(item.caption) + ", \"stored\": " + (item.stored ? "true" : "false") +
+               ",\n     \"keys\": [";
+        const char* keySeparator = "";
+        for (const InventoryKey& key : item.inventory.keys()) {
+            out += keySeparator;
+            keySeparator = ",";
+            out += "\n       {\"path\": " + jsonString(key.path) + ", \"values\": [";
+            const char* valueSeparator = "";
+            for (const InventoryValue& value : key.values) {
+                out += valueSeparator;
+                valueSeparator = ", ";
+                out += "{\"name\": " + jsonString(value.name) + ", \"type\": " + jsonString(typeName(value)) +
+                       ", \"size\": " + std::to_string(value.size) + ", \"restored\": " + (value.kept ? "false" : "true") +
+                       "}";
+            }
+            out += "]}";
+        }
+        out += "],\n     \"files\": [";
+        const char* fileSeparator = "";
+        for (const InventoryFile& saved : item.inventory.files()) {
+            out += fileSeparator;
+            fileSeparator = ",";
+            out += "\n       {\"name\": " + jsonString(saved.storedName);
+            if (!saved.refusedReason.empty())
+                out += ", \"state\": \"refused\", \"reason\": " + jsonString(saved.refusedReason);
+            else if (saved.skipped)
+                out += ", \"state\": \"unreadable\"";
+            else
+                out += ", \"state\": \"stored\", \"size\": " + std::to_string(saved.size);
+            out += "}";
+        }
+        out += "]}";
+    }
+    out += std::string("\n  ],\n  \"complete\": ") + (complete ? "true" : "false") + "\n}\n";
+    std::fputs(out.c_str(), stdout);
+}
+
 }  // namespace
 
 int runLs(const Arguments& args) {
-    ParsedOptions options = parseOptions("ls", args, {}, 1);
+    ParsedOptions options = parseOptions("ls", args, {{"json", false}}, 1);
     if (options.has("help")) {
         std::fputs(kUsage, stdout);
         return kExitSuccess;
@@ -114,7 +177,9 @@ int runLs(const Arguments& args) {
         failure = describeFailure(file, project.Encrypt());
     }
     // Whatever was read before a failure is still worth showing.
-    if (contents.projectRead) {
+    if (contents.projectRead && options.has("json")) {
+        printJson(file, project, contents, !failure && contents.complete);
+    } else if (contents.projectRead) {
         printProject(project, contents);
         for (const DataFileItemContents& item : contents.items) printItem(item);
     }

@@ -9,6 +9,7 @@
 #include "app/cli/item_names.h"
 #include "app/cli/passwords.h"
 #include "engine/project.h"
+#include "transfer/ftp/ftp_endpoint.h"
 
 namespace ts::cli {
 
@@ -23,7 +24,8 @@ constexpr const char* kUsage =
     "  --name NAME          project name; the data file is NAME.tsly_dat\n"
     "  --items LIST         comma list of addressbook, favorites, ie, oe, or all\n"
     "  --folder DIR         put the data file into this local folder\n"
-    "  --ftp HOST[:PORT]    upload the data file to this FTP server (port 21 by default),\n"
+    "  --ftp HOST[:PORT]    upload the data file to this FTP server (port 21 by default;\n"
+    "                       ftpes://HOST[:PORT] for TLS, which is then required),\n"
     "  --remote-folder DIR  into this folder on it,\n"
     "  --user USER          logging in as USER; the password comes from\n"
     "                       TESSALY_FTP_PASSWORD or a prompt\n"
@@ -56,6 +58,11 @@ void setDestination(TtsBackupProject& project, const ParsedOptions& options) {
     std::string user = requiredValue("new", options, "user");
     std::string remoteFolder = requiredValue("new", options, "remote-folder");
     if (host.empty()) throw UsageError("new", "--ftp needs a host");
+    try {
+        parseFtpHost(host);
+    } catch (const std::exception& e) {
+        throw UsageError("new", e.what());
+    }
     destination.SetKind(TtsBPDestination::kKindFtp);
     destination.SetHost(host);
     destination.SetUserName(user);

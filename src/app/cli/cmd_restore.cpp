@@ -5,8 +5,10 @@
 
 #include "app/cli/cli_errors.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/closing_line.h"
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
+#include "app/cli/data_file_access.h"
 #include "app/cli/passwords.h"
 #include "app/cli/item_names.h"
 #include "app/cli/progress_line.h"
@@ -21,7 +23,7 @@ namespace ts::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tessaly-cli restore DATAFILE [--items LIST] [--profile DIR]\n"
+    "Usage: tessaly-cli restore DATAFILE [--items LIST] [--quiet] [--profile DIR]\n"
     "\n"
     "Restores the items of a data file into the profile, for the profile's user.\n"
     "  --items LIST    restore only these (comma list of addressbook, favorites, ie, oe);\n"
@@ -29,49 +31,39 @@ constexpr const char* kUsage =
     "  --profile DIR   the Wine prefix to restore into (default: $WINEPREFIX, ~/.wine, or\n"
     "                  the program's own profile); a folder that does not exist yet or is\n"
     "                  empty becomes a new profile\n"
+    "  --quiet         print nothing on success (otherwise one line: the items, files and\n"
+    "                  registry values restored, and the names held back)\n"
     "An encrypted file takes its password from TESSALY_PASSWORD or a prompt; a wrong one\n"
     "exits with 3 before anything is written.\n"
     "A saved file whose stored name would land outside the profile's special folders is\n"
     "refused and not written: each one is named in a warning on standard error, followed by\n"
     "their count; the rest is restored and the exit code stays 0.\n";
 
-// The captions chosen with --items, each of which the file must hold.
-std::vector<std::string> chosenItems(const ParsedOptions& options, const TtsBackupProject& project,
-                                     const std::string& file) {
-    std::vector<std::string> chosen;
-    for (TtsBPSourceItem* item : project.Source().ItemList())
-        if (item->Selected()) chosen.push_back(item->Caption());
-    auto list = options.value("items");
-    if (!list) return chosen;
-    std::vector<std::string> wanted = parseItemList("restore", *list);
-    for (const std::string& caption : wanted) {
-        if (std::find(chosen.begin(), chosen.end(), caption) == chosen.end())
-            throw CommandFailure(file + ": holds no " + caption, kExitFailure);
-    }
-    return wanted;
-}
-
 }  // namespace
 
 int runRestore(const Arguments& args) {
-    ParsedOptions options = parseOptions("restore", args, {{"items", true}}, 1);
+    ParsedOptions options = parseOptions("restore", args, {{"items", true}, {"quiet", false}}, 1);
     if (options.has("help")) {
         std::fputs(kUsage, stdout);
         return kExitSuccess;
     }
     if (auto list = options.value("items")) parseItemList("restore", *list);  // usage errors first
     const std::string file = options.positional()[0];
+    Stopwatch stopwatch;
     CliSession session(options, true);
     Profile& profile = session.profile();
     std::optional<OpenedDataFile> opened;
     bool cancelled = false;
+    RunTally tally;
+    std::vector<std::string> restoredItems;
+    size_t heldBack = 0;
     try {
         CliPasswordQuestion question;
         // A wrong password shows here, before anything is written; the file stays open for
         // the restore.
         opened = openDataFile(file, profile, question, 1);
         if (!opened) throw PasswordError("no password was entered");
-        const std::vector<std::string> chosen = chosenItems(options, *opened->project, file);
+        const std::vector<std::string> chosen = chosenItems("restore", options, *opened->project, file);
 
         std::exception_ptr failure;
         std::vector<RefusedFileName> refused;
@@ -88,7 +80,10 @@ int runRestore(const Arguments& args) {
             }
             cancelled = run.cancelled();
             refused = run.refusedNames();
+            tally = run.tally();
         }
+        restoredItems = chosen;
+        heldBack = refused.size();
         // Below the finished progress line, and before a failure's own line.
         warnOfRefusedNames(file, refused, true);
         if (failure) std::rethrow_exception(failure);
@@ -96,6 +91,11 @@ int runRestore(const Arguments& args) {
         throw describeFailure(file, opened && opened->summary.encrypted);
     }
     if (cancelled) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
+    std::string line = "Restored " + itemsText(restoredItems) + " from " + file + ": " +
+                       countText(tally.filesRestored, "file", "files") + " (" + sizeText(tally.bytesRestored) + "), " +
+                       countText(tally.valuesRestored, "registry value", "registry values");
+    if (heldBack > 0) line += ", " + countText(static_cast<int64_t>(heldBack), "name", "names") + " held back";
+    printClosingLine(options.has("quiet"), line + ", " + stopwatch.elapsedText());
     return kExitSuccess;
 }
 

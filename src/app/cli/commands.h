@@ -13,5 +13,7 @@ int runBackup(const Arguments& args);
 int runLs(const Arguments& args);
 int runCheck(const Arguments& args);
 int runRestore(const Arguments& args);
+int runExtract(const Arguments& args);
+int runTestFtp(const Arguments& args);
 
 }  // namespace ts::cli

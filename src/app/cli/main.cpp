@@ -20,13 +20,15 @@ constexpr const char* kUsage =
     "  ls DATAFILE                   show what a data file holds\n"
     "  check DATAFILE                read a whole data file and report whether it is sound\n"
     "  restore DATAFILE [--items L]  restore a data file into the profile\n"
+    "  extract DATAFILE DIR          write the saved files and .reg files into a folder\n"
+    "  test-ftp PROJECT.tsly         test the FTP settings of a project file\n"
     "\n"
     "  --version                     print the version and the library versions in use\n"
     "\n"
     "Options follow the command; \"tessaly-cli COMMAND --help\" tells more.\n"
     "Passwords come from TESSALY_PASSWORD (the archive) and TESSALY_FTP_PASSWORD (new --ftp),\n"
     "or from a prompt. Exit codes: 0 success, 1 failure, 2 usage, 3 wrong or missing\n"
-    "password, 130 cancelled.\n";
+    "archive password, 4 the FTP server refused the user name or password, 130 cancelled.\n";
 
 using Command = int (*)(const ts::cli::Arguments&);
 
@@ -36,6 +38,8 @@ Command commandNamed(const std::string& name) {
     if (name == "ls") return ts::cli::runLs;
     if (name == "check") return ts::cli::runCheck;
     if (name == "restore") return ts::cli::runRestore;
+    if (name == "extract") return ts::cli::runExtract;
+    if (name == "test-ftp") return ts::cli::runTestFtp;
     return nullptr;
 }
 

@@ -2,14 +2,15 @@
 
 #include <cstring>
 
+#include "part/record_coding.h"
+
 namespace ts {
 
 std::array<uint8_t, DataHeaderRec::kSize> DataHeaderRec::toBytes() const {
     std::array<uint8_t, kSize> bytes{};
-    std::memcpy(bytes.data(), kIdentifier, std::strlen(kIdentifier));
-    static_assert(sizeof(double) == 8);
-    std::memcpy(bytes.data() + kBackupTimeOffset, &BackupTime, sizeof BackupTime);
-    bytes[kEncryptOffset] = Encrypt ? 1 : 0;
+    record::putText(bytes, 0, kIdentifier, "Data file identifier");
+    record::putFixed(bytes, kBackupTimeOffset, BackupTime);
+    record::putFixed(bytes, kEncryptOffset, Encrypt);
     return bytes;
 }
 
@@ -18,8 +19,8 @@ std::optional<DataHeaderRec> DataHeaderRec::fromBytes(const std::array<uint8_t, 
     // The identifier field holds a NUL-terminated text; only that text counts.
     if (std::memcmp(bytes.data(), kIdentifier, idLength) != 0 || bytes[idLength] != 0) return std::nullopt;
     DataHeaderRec header;
-    std::memcpy(&header.BackupTime, bytes.data() + kBackupTimeOffset, sizeof header.BackupTime);
-    header.Encrypt = bytes[kEncryptOffset] != 0;
+    header.BackupTime = record::getFixed<double>(bytes, kBackupTimeOffset);
+    header.Encrypt = record::getFixed<bool>(bytes, kEncryptOffset);
     return header;
 }
 

@@ -3,7 +3,7 @@
 // stream on backup and read back on restore.
 #include <cstdint>
 
-#include "items/capture/restore_sink.h"
+#include "part/restore_sink.h"
 #include "platform/stream/stream.h"
 
 namespace ts {

@@ -169,7 +169,13 @@ int32_t TtsBackupRegItem::ReadToSink(Stream& stream, RestoreSink& sink) { return
 int32_t ReadKeyTree(Stream& stream, RestoreSink& sink) {
     KeyTreeReader in(stream);
     for (std::string key = in.string(); key != kKeyTreeEndMarker; key = in.string()) {
-        const std::string keyPath = fromAnsi(key);
+        std::string keyPath = fromAnsi(key);
+        // Every path is stored from the root. One without its leading backslash would open
+        // below the key replayed before it and nest each key one level deeper.
+        if (!keyPath.starts_with('\\')) {
+            debugLog("Registry replay: the stored key path \"" + keyPath + "\" lacks its leading \\; replayed from the root");
+            keyPath.insert(0, 1, '\\');
+        }
         sink.createKey(keyPath);
         for (std::string name = in.string(); name != kKeyTreeEndMarker; name = in.string()) {
             const std::string valueName = fromAnsi(name);

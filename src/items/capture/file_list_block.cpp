@@ -1,14 +1,14 @@
 #include "items/capture/file_list_block.h"
 
 #include "part/bp_object.h"
+#include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
-#include "items/capture/file_list_block_section.h"
 #include "platform/exception.h"
 
 namespace ts {
 
-int64_t WriteFileListBlock(const TtsBPObject& codec, const Profile& profile, const std::vector<std::string>& realPaths,
-                           Stream& dest, const FileListObserver& afterEachFile) {
+int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, const std::vector<std::string>& realPaths,
+                           Stream& dest, const FileListObserver& afterEachFile, TtsProjectLink* tallyTo) {
     const auto count = static_cast<int32_t>(realPaths.size());
     dest.writeValue<int32_t>(count);
     int64_t written = sizeof count;
@@ -17,12 +17,17 @@ int64_t WriteFileListBlock(const TtsBPObject& codec, const Profile& profile, con
         item.SetFileName(path);
         auto record = item.OpenRecord();
         written += codec.WriteSection(*record, record->size(), dest);
+        if (tallyTo) {
+            tallyTo->Tally(record->isErrorRecord() ? TtsProjectLink::Moved::UnreadableFileSaved
+                                                   : TtsProjectLink::Moved::FileSaved,
+                           record->contentSize());
+        }
         if (afterEachFile) afterEachFile(item);
     }
     return written;
 }
 
-FileListReadResult ReadFileListBlock(const TtsBPObject& codec, const Profile& profile, Stream& source,
+FileListReadResult ReadFileListBlock(const SectionCodec& codec, const Profile& profile, Stream& source,
                                      RestoreSink& sink, const FileListObserver& afterEachFile) {
     FileListReadResult result;
     const auto count = source.readValue<int32_t>();
@@ -30,7 +35,7 @@ FileListReadResult ReadFileListBlock(const TtsBPObject& codec, const Profile& pr
     result.bytesRead = sizeof count;
     TtsBackupFileItem item(profile);
     for (int32_t i = 0; i < count; ++i) {
-        SectionPlainStream section(codec, source);
+        SectionReader section(codec, source);
         item.ReadToSink(section, sink);
         section.skipRest();
         result.bytesRead += section.sectionSize();

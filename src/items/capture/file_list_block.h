@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "items/capture/restore_sink.h"
+#include "part/restore_sink.h"
 #include "platform/stream/stream.h"
 
 namespace ts {
 
 class Profile;
-class TtsBPObject;
+class SectionCodec;
+class TtsProjectLink;
 class TtsBackupFileItem;
 
 // Called after each file of a block is written or read, with the item that handled it
@@ -26,9 +27,11 @@ class TtsBackupFileItem;
 using FileListObserver = std::function<void(const TtsBackupFileItem& file)>;
 
 // Writes the files named by realPaths (taken as given: no sorting, duplicates kept) as one
-// block into dest, each record encoded by codec. Returns the bytes written.
-int64_t WriteFileListBlock(const TtsBPObject& codec, const Profile& profile, const std::vector<std::string>& realPaths,
-                           Stream& dest, const FileListObserver& afterEachFile = {});
+// block into dest, each record encoded by codec; tallyTo, when given, is told of every file
+// saved. Returns the bytes written.
+int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, const std::vector<std::string>& realPaths,
+                           Stream& dest, const FileListObserver& afterEachFile = {},
+                           TtsProjectLink* tallyTo = nullptr);
 
 struct FileListReadResult {
     int64_t bytesRead = 0;
@@ -37,7 +40,7 @@ struct FileListReadResult {
 // Reads one block from source, handing every file record to sink (see TtsBackupFileItem's
 // ReadToSink). Bytes of a section that its record does not use are dropped with it, so each
 // file starts at its own section. A negative count raises an error naming the block.
-FileListReadResult ReadFileListBlock(const TtsBPObject& codec, const Profile& profile, Stream& source,
+FileListReadResult ReadFileListBlock(const SectionCodec& codec, const Profile& profile, Stream& source,
                                      RestoreSink& sink, const FileListObserver& afterEachFile = {});
 
 }  // namespace ts

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "items/capture/restore_sink.h"
+#include "part/restore_sink.h"
 
 namespace ts {
 

@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "part/bp_object.h"
 #include "items/capture/backup_file_item_record.h"
 #include "platform/atomic_file.h"
@@ -14,23 +12,12 @@ namespace ts {
 
 namespace {
 
-// The process's file creation mask, read without changing it (umask() would, for a moment,
-// for every thread).
-mode_t currentUmask() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-    }
-    return 022;
-}
-
 // A replaced file keeps its permissions (a private mail store stays private); a new one
 // gets what any program of the user would give it.
 unsigned permissionsFor(const std::string& hostPath) {
     struct stat st;
     if (::stat(hostPath.c_str(), &st) == 0) return st.st_mode & 07777;
-    return 0666 & ~currentUmask();
+    return newFilePermissions();
 }
 
 // The system's reason from an EFCreateError about hostPath, to be reported for the
@@ -74,6 +61,7 @@ void ProfileRestoreSink::setValue(const std::string& keyPath, const RegValue& va
     default:
         throw ERegistryException("Failed to set data for '" + value.name + "'");
     }
+    if (reportTo_) reportTo_->Tally(TtsProjectLink::Moved::RegistryValueRestored, 0);
 }
 
 void ProfileRestoreSink::keptValue(const std::string&, const std::string&, uint8_t, int32_t) {
@@ -97,6 +85,7 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
         AtomicFile file(*host, permissionsFor(*host), AtomicFile::Durability::SyncWhenReplacing);
         file.stream().copyFrom(data, size);
         file.commit();
+        if (reportTo_) reportTo_->Tally(TtsProjectLink::Moved::FileRestored, size);
     } catch (const EFCreateError& error) {
         throw EFCreateError(realPath, reasonOf(error, *host));
     } catch (const EWriteError& error) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "items/registry.h"
-#include "items/capture/restore_sink.h"
+#include "part/restore_sink.h"
 
 namespace ts {
 
@@ -21,7 +21,7 @@ class TtsProjectLink;
 class ProfileRestoreSink : public RestoreSink {
 public:
     // reportTo, when given, is told of every refused name (FileNameRefused): the run keeps
-    // the one list of them.
+    // the one list of them; and of every file and registry value written (Tally).
     explicit ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo = nullptr);
 
     void createKey(const std::string& keyPath) override;

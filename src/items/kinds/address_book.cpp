@@ -6,7 +6,6 @@
 #include "items/capture/file_list_block.h"
 #include "items/kinds/item_count.h"
 #include "items/kinds/item_profile.h"
-#include "items/capture/profile_restore_sink.h"
 
 namespace ts {
 
@@ -14,7 +13,7 @@ namespace {
 const std::string kExtraTextName = std::string("Extra text of the item \"") + TtsBPAddressBook::kCaption + "\"";
 }
 
-TtsBPAddressBook::TtsBPAddressBook(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {}
+TtsBPAddressBook::TtsBPAddressBook(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPAddressBook", true) {}
 
 void TtsBPAddressBook::SetExtraText(const std::string& text) { extra_.SetText(text, kExtraTextName); }
 
@@ -36,21 +35,11 @@ int32_t TtsBPAddressBook::BackupToStream(Stream& stream) {
     logOperationStart("TtsBPAddressBook.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
     const std::vector<std::string> files = FilesBelow(profile, kFolder);
-    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(*this, profile, files, stream));
+    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(Codec(), profile, files, stream, {}, Project()));
 }
 
-int32_t TtsBPAddressBook::RestoreFromStream(Stream& stream) {
-    logOperationStart("TtsBPAddressBook.RestoreFromStream", stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
-    return LogItemResult("TtsBPAddressBook.RestoreFromStream", readData(stream, sink));
-}
-
-int32_t TtsBPAddressBook::RestoreToSink(Stream& stream, RestoreSink& sink) {
-    return SaturatedCount(readData(stream, sink));
-}
-
-int64_t TtsBPAddressBook::readData(Stream& stream, RestoreSink& sink) {
-    return ReadFileListBlock(*this, RequireProfile(Project(), Caption()), stream, sink).bytesRead;
+int64_t TtsBPAddressBook::ReadData(Stream& stream, RestoreSink& sink, bool) {
+    return ReadFileListBlock(Codec(), RequireProfile(Project(), Caption()), stream, sink).bytesRead;
 }
 
 }  // namespace ts

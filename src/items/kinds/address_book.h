@@ -1,13 +1,12 @@
 #pragma once
 // The item "Windows Address Book": every file below the user's address book folder. It
 // touches no registry key.
-#include "part/source_item.h"
+#include "items/kinds/item_kind.h"
 #include "items/kinds/extra_fields.h"
-#include "items/capture/restore_sink.h"
 
 namespace ts {
 
-class TtsBPAddressBook : public TtsBPSourceItem, public TtsSinkRestorable {
+class TtsBPAddressBook : public TtsBPItemKind {
 public:
     static constexpr const char* kCaption = "Windows Address Book";
     static constexpr const char* kFolder = "[CSIDL_APPDATA]\\Microsoft\\Address Book";
@@ -25,11 +24,9 @@ public:
     int32_t ReadFromStream(Stream& stream) override;
     // One file list block of the files found below the folder at this moment.
     int32_t BackupToStream(Stream& stream) override;
-    int32_t RestoreFromStream(Stream& stream) override;
-    int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
-    int64_t readData(Stream& stream, RestoreSink& sink);
+    int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;
 
     TtsExtraFields extra_;
 };

@@ -9,13 +9,13 @@
 #include "items/find_files.h"
 #include "items/kinds/item_count.h"
 #include "items/kinds/item_profile.h"
-#include "items/capture/profile_restore_sink.h"
 #include "platform/ansi_text.h"
 #include "platform/profile/profile.h"
 
 namespace ts {
 
-TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption), files_(collect()) {}
+TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project)
+    : TtsBPItemKind(project, kCaption, "TtsBPFavorites", true), files_(collect()) {}
 
 void TtsBPFavorites::ProfileGiven() {
     std::vector<std::string> found = collect();
@@ -70,26 +70,18 @@ int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
 int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
     logOperationStart("TtsBPFavorites.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
-    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(*this, profile, files_, stream));
+    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(Codec(), profile, files_, stream, {}, Project()));
 }
 
-int32_t TtsBPFavorites::RestoreFromStream(Stream& stream) {
-    logOperationStart("TtsBPFavorites.RestoreFromStream", stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
-    files_.clear();
-    return LogItemResult("TtsBPFavorites.RestoreFromStream", readData(stream, sink, &files_));
-}
-
-// Passing the data over writes nothing, so Files keeps what it held.
-int32_t TtsBPFavorites::RestoreToSink(Stream& stream, RestoreSink& sink) {
-    return SaturatedCount(readData(stream, sink, nullptr));
-}
-
-int64_t TtsBPFavorites::readData(Stream& stream, RestoreSink& sink, std::vector<std::string>* written) {
+// Passing the data over writes nothing, so Files keeps what it held then.
+int64_t TtsBPFavorites::ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) {
     const Profile& profile = RequireProfile(Project(), Caption());
     FileListObserver recordName;
-    if (written) recordName = [written](const TtsBackupFileItem& file) { written->push_back(file.FileName()); };
-    return ReadFileListBlock(*this, profile, stream, sink, recordName).bytesRead;
+    if (intoProfile) {
+        files_.clear();
+        recordName = [this](const TtsBackupFileItem& file) { files_.push_back(file.FileName()); };
+    }
+    return ReadFileListBlock(Codec(), profile, stream, sink, recordName).bytesRead;
 }
 
 }  // namespace ts

@@ -4,12 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "part/source_item.h"
-#include "items/capture/restore_sink.h"
+#include "items/kinds/item_kind.h"
 
 namespace ts {
 
-class TtsBPFavorites : public TtsBPSourceItem, public TtsSinkRestorable {
+class TtsBPFavorites : public TtsBPItemKind {
 public:
     static constexpr const char* kCaption = "Favorites";
     static constexpr const char* kMask = "*.url";
@@ -37,17 +36,14 @@ public:
     int32_t ReadFromStream(Stream& stream) override;
     // One file list block of Files as it stands.
     int32_t BackupToStream(Stream& stream) override;
-    // Empties Files, then holds the real path each file record went to ("<file error>" for
-    // an error record).
-    int32_t RestoreFromStream(Stream& stream) override;
-    int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
     // The favorite files found in the profile, if the project has one.
     std::vector<std::string> collect() const;
 
-    // Reads the item data into sink; with `written`, appends each file item's FileName to it.
-    int64_t readData(Stream& stream, RestoreSink& sink, std::vector<std::string>* written);
+    // Into the profile, Files is emptied first and then holds the real path each file record
+    // went to ("<file error>" for an error record); into another sink Files stays as it was.
+    int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;
 
     std::vector<std::string> files_;
     int64_t extraValue_ = 0;

@@ -5,11 +5,10 @@
 #include "items/capture/inventory_sink.h"
 #include "items/kinds/item_count.h"
 #include "items/kinds/item_profile.h"
-#include "items/capture/profile_restore_sink.h"
 
 namespace ts {
 
-TtsBPIESettings::TtsBPIESettings(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
+TtsBPIESettings::TtsBPIESettings(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPIESettings", false) {
     if (Profile* profile = ProfileIfAny(project)) settingsKey_ = MakeSavedKey(*profile, kSettingsKeyPath);
 }
 
@@ -49,17 +48,12 @@ int32_t TtsBPIESettings::BackupToStream(Stream& stream) {
     return LogItemResult("TtsBPIESettings.BackupToStream", count);
 }
 
-int32_t TtsBPIESettings::RestoreFromStream(Stream& stream) {
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
-    return LogItemResult("TtsBPIESettings.RestoreFromStream", RestoreToSink(stream, sink));
-}
-
-int32_t TtsBPIESettings::RestoreToSink(Stream& stream, RestoreSink& sink) {
+int64_t TtsBPIESettings::ReadData(Stream& stream, RestoreSink& sink, bool) {
     MemoryStream record;
     int64_t count = ReadSection(stream, record);
     record.rewind();
     readRecord(record, sink);
-    return SaturatedCount(count);
+    return count;
 }
 
 }  // namespace ts

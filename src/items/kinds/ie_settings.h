@@ -4,14 +4,13 @@
 // data is that same record passed through the section codec.
 #include <memory>
 
-#include "part/source_item.h"
-#include "items/capture/restore_sink.h"
+#include "items/kinds/item_kind.h"
 
 namespace ts {
 
 class TtsBackupRegItem;
 
-class TtsBPIESettings : public TtsBPSourceItem, public TtsSinkRestorable {
+class TtsBPIESettings : public TtsBPItemKind {
 public:
     static constexpr const char* kCaption = "IE Settings";
     static constexpr const char* kSettingsKeyPath = "\\Software\\Microsoft\\Internet Explorer";
@@ -28,12 +27,11 @@ public:
     int32_t ReadFromStream(Stream& stream) override;
     // The record as one section: 8-byte length, then the record, encrypted with a password.
     int32_t BackupToStream(Stream& stream) override;
-    // Reads the section; its head replaces Caption and Selected and its tree is written
-    // into the registry (string, integer and binary values; others are left alone).
-    int32_t RestoreFromStream(Stream& stream) override;
-    int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
+    // Reads the section; its head replaces Caption and Selected and its tree goes to the
+    // sink (into the profile: string, integer and binary values; others are left alone).
+    int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;
     int32_t readRecord(Stream& record, RestoreSink& sink);
 
     std::unique_ptr<TtsBackupRegItem> settingsKey_;

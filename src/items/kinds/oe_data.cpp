@@ -7,7 +7,6 @@
 #include "items/capture/file_list_block.h"
 #include "items/kinds/item_count.h"
 #include "items/kinds/item_profile.h"
-#include "items/capture/profile_restore_sink.h"
 
 namespace ts {
 
@@ -15,7 +14,7 @@ namespace {
 const std::string kExtraTextName = std::string("Extra text of the item \"") + TtsBPOEData::kCaption + "\"";
 }
 
-TtsBPOEData::TtsBPOEData(TtsProjectLink* project) : TtsBPSourceItem(project, kCaption) {
+TtsBPOEData::TtsBPOEData(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPOEData", true) {
     if (Profile* profile = ProfileIfAny(project)) {
         accountsKey_ = MakeSavedKey(*profile, kAccountsKeyPath);
         identitiesKey_ = MakeSavedKey(*profile, kIdentitiesKeyPath);
@@ -52,25 +51,15 @@ int32_t TtsBPOEData::BackupToStream(Stream& stream) {
     count += identitiesKey_->WriteToStream(stream);
 
     const std::vector<std::string> files = FilesBelow(profile, kStoreFolder);
-    count += WriteFileListBlock(*this, profile, files, stream);
+    count += WriteFileListBlock(Codec(), profile, files, stream, {}, Project());
     return LogItemResult("TtsBPOEData.BackupToStream", count);
 }
 
-int32_t TtsBPOEData::RestoreFromStream(Stream& stream) {
-    logOperationStart("TtsBPOEData.RestoreFromStream", stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
-    return LogItemResult("TtsBPOEData.RestoreFromStream", readData(stream, sink));
-}
-
-int32_t TtsBPOEData::RestoreToSink(Stream& stream, RestoreSink& sink) {
-    return SaturatedCount(readData(stream, sink));
-}
-
-int64_t TtsBPOEData::readData(Stream& stream, RestoreSink& sink) {
+int64_t TtsBPOEData::ReadData(Stream& stream, RestoreSink& sink, bool) {
     const Profile& profile = RequireProfile(Project(), Caption());
     int64_t count = ReadKeyTree(stream, sink);
     count += ReadKeyTree(stream, sink);
-    count += ReadFileListBlock(*this, profile, stream, sink).bytesRead;
+    count += ReadFileListBlock(Codec(), profile, stream, sink).bytesRead;
     return count;
 }
 

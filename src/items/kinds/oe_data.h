@@ -3,15 +3,14 @@
 // settings, and every file of every identity's store, all at once.
 #include <memory>
 
-#include "part/source_item.h"
+#include "items/kinds/item_kind.h"
 #include "items/kinds/extra_fields.h"
-#include "items/capture/restore_sink.h"
 
 namespace ts {
 
 class TtsBackupRegItem;
 
-class TtsBPOEData : public TtsBPSourceItem, public TtsSinkRestorable {
+class TtsBPOEData : public TtsBPItemKind {
 public:
     static constexpr const char* kCaption = "Outlook Express Data";
     static constexpr const char* kAccountsKeyPath = "\\Software\\Microsoft\\Internet Account Manager";
@@ -39,11 +38,9 @@ public:
     // The accounts tree, the identities tree (neither encoded), then one file list block of
     // every file below the identities folder at this moment.
     int32_t BackupToStream(Stream& stream) override;
-    int32_t RestoreFromStream(Stream& stream) override;
-    int32_t RestoreToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
-    int64_t readData(Stream& stream, RestoreSink& sink);
+    int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;
 
     std::unique_ptr<TtsBackupRegItem> accountsKey_;
     TtsExtraFields extra_;

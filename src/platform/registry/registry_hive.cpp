@@ -1,5 +1,9 @@
 #include "platform/registry/registry_hive.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 
@@ -50,10 +54,41 @@ std::string RegValue::asText() const {
 
 namespace {
 
+// What user.reg held when it was last read or written. A save compares the file with it to
+// tell whether another writer (Wine, another of our processes) replaced it meanwhile.
+struct DiskState {
+    bool exists = false;
+    int64_t size = 0;
+    int64_t mtimeSeconds = 0;
+    int64_t mtimeNanoseconds = 0;
+    std::string content;
+    bool operator==(const DiskState&) const = default;
+};
+
+// The metadata is taken before the content: a replacement between the two then shows as a
+// difference at the next comparison, never as a change missed.
+DiskState readDiskState(const std::string& path) {
+    DiskState state;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return state;
+        throw EFOpenError(path, std::strerror(errno));
+    }
+    state.size = info.st_size;
+    state.mtimeSeconds = info.st_mtim.tv_sec;
+    state.mtimeNanoseconds = info.st_mtim.tv_nsec;
+    std::optional<std::string> content = wine_reg::readWholeFile(path);
+    state.exists = content.has_value();
+    if (content) state.content = std::move(*content);
+    return state;
+}
+
 struct UserRegFile {
     std::string path;
     std::string prefixDir;
+    std::optional<std::string> arch;
     wine_reg::Document document;
+    DiskState read;  // the file the document and the tree were built from
 };
 
 std::optional<std::string> prefixArch(const std::string& prefixDir) {
@@ -71,6 +106,38 @@ void refuseWhileServerRuns(const UserRegFile& file) {
                       "or run `wineserver -k`, then try again.");
 }
 
+// One change this hive made, kept until it is saved so that it can be made again on a file
+// another writer replaced in the meantime.
+struct Change {
+    enum class Kind { CreateKey, DeleteKeyTree, SetValue, DeleteValue } kind;
+    hive::KeyPath path;
+    RegValue value;  // SetValue: the value; DeleteValue: its name
+};
+
+// Makes the change on tree; false when the tree already was that way.
+bool apply(hive::KeyTree& tree, const Change& change) {
+    bool created = false;
+    switch (change.kind) {
+        case Change::Kind::CreateKey:
+            tree.create(change.path, created);
+            return created;
+        case Change::Kind::DeleteKeyTree:
+            return tree.erase(change.path);
+        case Change::Kind::SetValue: {
+            auto key = tree.create(change.path, created);
+            return hive::KeyTree::storeValue(*key, change.value) || created;
+        }
+        case Change::Kind::DeleteValue: {
+            auto key = tree.find(change.path);
+            return key && hive::KeyTree::removeValue(*key, hive_text::toUtf16(change.value.name));
+        }
+    }
+    return false;
+}
+
+// Raised from the last check before the rename when the file changed after it was re-read.
+struct FileChangedMeanwhile {};
+
 }  // namespace
 
 class RegistryHive::Impl {
@@ -79,8 +146,32 @@ public:
     hive::KeyTree tree;
     bool changed = false;
     std::optional<UserRegFile> file;
+    std::vector<Change> journal;  // file hives only: what changed since the last save
 
     std::shared_ptr<hive::Key> find(std::string_view keyPath) const { return tree.find(hive::splitKeyPath(keyPath)); }
+
+    bool change(Change change) {
+        const bool made = apply(tree, change);
+        if (made) {
+            changed = true;
+            if (file) journal.push_back(std::move(change));
+        }
+        return made;
+    }
+
+    // Builds the tree and document anew from what the file holds now and makes this hive's
+    // changes on them again, in the order they were made.
+    void rebaseOnto(const DiskState& disk) {
+        UserRegFile& f = *file;
+        hive::KeyTree fresh;
+        f.document = disk.exists ? wine_reg::parseUserReg(disk.content, fresh, f.path, f.arch)
+                                 : wine_reg::newUserRegDocument(f.arch);
+        for (const Change& change : journal) apply(fresh, change);
+        tree = std::move(fresh);
+        f.read = disk;
+        debugLog("Registry: \"" + f.path + "\" changed on disk since it was read; " + std::to_string(journal.size()) +
+                 " changes made again on the new content");
+    }
 };
 
 RegistryHive::RegistryHive(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -93,13 +184,13 @@ std::unique_ptr<RegistryHive> RegistryHive::inMemory() {
 std::unique_ptr<RegistryHive> RegistryHive::openUserReg(const std::string& userRegPath, const std::string& prefixDir) {
     auto impl = std::make_unique<Impl>();
     std::optional<std::string> arch = prefixArch(prefixDir);
-    std::optional<std::string> content = wine_reg::readWholeFile(userRegPath);
+    DiskState disk = readDiskState(userRegPath);
     if (findRunningWineServer(prefixDir))
         debugLog("Reading \"" + userRegPath + "\" while a Wine server runs for the prefix \"" + prefixDir +
                  "\": it may lack the last 30 seconds of changes");
-    wine_reg::Document document = content ? wine_reg::parseUserReg(*content, impl->tree, userRegPath, arch)
-                                          : wine_reg::newUserRegDocument(arch);
-    impl->file = UserRegFile{userRegPath, prefixDir, std::move(document)};
+    wine_reg::Document document = disk.exists ? wine_reg::parseUserReg(disk.content, impl->tree, userRegPath, arch)
+                                              : wine_reg::newUserRegDocument(arch);
+    impl->file = UserRegFile{userRegPath, prefixDir, arch, std::move(document), std::move(disk)};
     return std::unique_ptr<RegistryHive>(new RegistryHive(std::move(impl)));
 }
 
@@ -110,16 +201,12 @@ bool RegistryHive::keyExists(std::string_view keyPath) const {
 
 void RegistryHive::createKey(std::string_view keyPath) {
     std::lock_guard lock(impl_->mutex);
-    bool created;
-    impl_->tree.create(hive::splitKeyPath(keyPath), created);
-    impl_->changed |= created;
+    impl_->change({Change::Kind::CreateKey, hive::splitKeyPath(keyPath), {}});
 }
 
 bool RegistryHive::deleteKeyTree(std::string_view keyPath) {
     std::lock_guard lock(impl_->mutex);
-    bool erased = impl_->tree.erase(hive::splitKeyPath(keyPath));
-    impl_->changed |= erased;
-    return erased;
+    return impl_->change({Change::Kind::DeleteKeyTree, hive::splitKeyPath(keyPath), {}});
 }
 
 std::vector<std::string> RegistryHive::subkeyNames(std::string_view keyPath) const {
@@ -149,32 +236,51 @@ std::optional<RegValue> RegistryHive::value(std::string_view keyPath, std::strin
 
 void RegistryHive::setValue(std::string_view keyPath, const RegValue& value) {
     std::lock_guard lock(impl_->mutex);
-    bool created;
-    auto key = impl_->tree.create(hive::splitKeyPath(keyPath), created);
-    bool stored = hive::KeyTree::storeValue(*key, value);
-    impl_->changed |= created || stored;
+    impl_->change({Change::Kind::SetValue, hive::splitKeyPath(keyPath), value});
 }
 
 bool RegistryHive::deleteValue(std::string_view keyPath, std::string_view name) {
     std::lock_guard lock(impl_->mutex);
-    auto key = impl_->find(keyPath);
-    bool removed = key && hive::KeyTree::removeValue(*key, hive_text::toUtf16(name));
-    impl_->changed |= removed;
-    return removed;
+    return impl_->change({Change::Kind::DeleteValue, hive::splitKeyPath(keyPath), RegValue{std::string(name), REG_NONE, {}}});
 }
 
+// Another writer may have replaced user.reg since it was read; its changes are kept by making
+// ours again on what the file holds now. A replacement during the write itself is caught by
+// the check just before the rename, and the save starts over.
 void RegistryHive::save() {
     std::lock_guard lock(impl_->mutex);
     if (!impl_->file || !impl_->changed) return;
     UserRegFile& file = *impl_->file;
-    std::string text = wine_reg::renderUserReg(file.document, impl_->tree, wine_reg::WriteTime::now());
-    refuseWhileServerRuns(file);
-    wine_reg::replaceFile(file.path, text, [&] { refuseWhileServerRuns(file); });
+    constexpr int kAttempts = 5;
+    std::string text;
+    for (int attempt = 1;; ++attempt) {
+        const DiskState disk = readDiskState(file.path);
+        if (disk != file.read) impl_->rebaseOnto(disk);
+        text = wine_reg::renderUserReg(file.document, impl_->tree, wine_reg::WriteTime::now());
+        refuseWhileServerRuns(file);
+        try {
+            wine_reg::replaceFile(file.path, text, [&] {
+                refuseWhileServerRuns(file);
+                if (readDiskState(file.path) != disk) throw FileChangedMeanwhile{};
+            });
+            break;
+        } catch (const FileChangedMeanwhile&) {
+            if (attempt == kAttempts)
+                throw TsException("Cannot save the registry file \"" + file.path +
+                                  "\": another program keeps replacing it. Try again when it has finished.");
+        }
+    }
     // What was written becomes the file as read, so that the next save again changes only
     // what changes after this one.
     hive::KeyTree tree;
     file.document = wine_reg::parseUserReg(text, tree, file.path, std::nullopt);
     impl_->tree = std::move(tree);
+    // The file's metadata now, with the content written: should another writer replace the
+    // file before this stat, the two disagree at the next save and its content is kept.
+    file.read = readDiskState(file.path);
+    file.read.exists = true;
+    file.read.content = std::move(text);
+    impl_->journal.clear();
     impl_->changed = false;
 }
 

@@ -81,11 +81,21 @@ int64_t TLb3DES::DecryptStream(Stream& In, Stream& Out) const {
     std::array<uint8_t, kBlockSize> last{};
     readBlocks(In, last.data(), kBlockSize);
     context.apply(last.data(), 1);
-    // A count above 7 only comes from a wrong key; keeping the whole block never reads past
-    // it and leaves a length the callers' checks reject.
-    int64_t count = last[kBlockSize - 1] < kBlockSize ? last[kBlockSize - 1] : kBlockSize;
+    int64_t count = DataBytesOfLastBlock(last.data());
     Out.write(last.data(), count);
     return (blocks - 1) * kBlockSize + count;
+}
+
+void TLb3DES::DecryptBlocks(uint8_t* blocks, size_t count) const {
+    if (count == 0) return;
+    EdeContext(key_, des::Direction::Decrypt).apply(blocks, count);
+}
+
+int64_t TLb3DES::DataBytesOfLastBlock(const uint8_t* lastBlock) {
+    // A count above 7 only comes from a wrong key; keeping the whole block never reads past
+    // it and leaves a length the callers' checks reject.
+    const uint8_t count = lastBlock[kBlockSize - 1];
+    return count < kBlockSize ? count : kBlockSize;
 }
 
 }  // namespace ts

@@ -34,6 +34,11 @@ public:
     // or a short read, raise ECipherException. Bytes after the last whole block are not read.
     int64_t DecryptStream(Stream& In, Stream& Out) const;
 
+    // The pieces a streaming reader needs: whole blocks deciphered in place, and how many
+    // bytes of the deciphered last block of a stream are data (the count block rule).
+    void DecryptBlocks(uint8_t* blocks, size_t count) const;
+    static int64_t DataBytesOfLastBlock(const uint8_t* lastBlock);
+
 private:
     DigestKey key_{};
 };

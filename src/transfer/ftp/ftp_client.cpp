@@ -1,11 +1,12 @@
 #include "transfer/ftp/ftp_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/stream/stream.h"
 #include "transfer/ftp/ftp_data_address.h"
-#include "transfer/ftp/ftp_endpoint.h"
 
 namespace ts {
 namespace {
@@ -18,11 +19,35 @@ void checkCommandArgument(const char* what, const std::string& value) {
         throw EFtpError(std::string("The FTP ") + what + " must not contain line breaks");
 }
 
+// What happened on the wire and why the client changed course, for the debug log.
+void logStep(const std::string& text) { debugLog("FTP: " + text); }
+
+// Restores the reply wait when it leaves scope.
+class ReplyWait {
+public:
+    ReplyWait(Milliseconds& wait, Milliseconds temporary) : wait_(wait), saved_(wait) { wait_ = temporary; }
+    ~ReplyWait() { wait_ = saved_; }
+
+private:
+    Milliseconds& wait_;
+    Milliseconds saved_;
+};
+
 }  // namespace
 
 FtpClient::FtpClient() = default;
 
 FtpClient::~FtpClient() { close(); }
+
+void FtpClient::setTrustedFingerprint(std::string fingerprint) {
+    if (fingerprint.empty()) {
+        trustedFingerprint_.clear();
+        return;
+    }
+    auto normalized = normalizeFingerprint(fingerprint);
+    if (!normalized) throw EFtpError("\"" + fingerprint + "\" is not a SHA-256 fingerprint (64 hex digits)");
+    trustedFingerprint_ = *normalized;
+}
 
 void FtpClient::close() {
     std::lock_guard lock(mutex_);
@@ -57,22 +82,22 @@ void FtpClient::runOperation(bool keepConnectionOnReplyError, Body&& body) {
         dropConnection();
         throw EFtpError("The FTP connection was closed");
     } catch (const EFtpReplyError& error) {
-        if (keepConnectionOnReplyError && !interrupter_.triggered()) {
+        if (keepConnectionOnReplyError && !interrupter_.triggered() && connected_) {
             std::lock_guard lock(mutex_);
             busy_ = false;
         } else {
             dropConnection();
         }
-        std::string text = hidePassword(error.what());
-        if (text != error.what()) throw EFtpReplyError(error.code(), text);
-        throw;
+        throw;  // its text went through hidePassword when it was made
     } catch (const EFtpError& error) {
         dropConnection();
+        if (interrupter_.triggered()) throw EFtpError("The FTP connection was closed");
         std::string text = hidePassword(error.what());
         if (text != error.what()) throw EFtpError(text);
         throw;
     } catch (...) {
         dropConnection();
+        if (interrupter_.triggered()) throw EFtpError("The FTP connection was closed");
         throw;
     }
     std::lock_guard lock(mutex_);
@@ -95,23 +120,45 @@ std::string FtpClient::hidePassword(std::string text) const {
 
 FtpReply FtpClient::readReply() {
     if (!replies_) throw EFtpError(kNotConnected);
-    return replies_->read();
+    FtpReply reply = replies_->read();
+    debugLog("FTP< " + hidePassword(reply.text()));
+    return reply;
 }
 
-FtpReply FtpClient::command(const std::string& line) {
+void FtpClient::sendCommand(const std::string& line) {
+    debugLog("FTP> " + (line.rfind("PASS ", 0) == 0 ? std::string("PASS ********") : line));
     const std::string wire = line + "\r\n";
     try {
         control_.sendAll(wire.data(), wire.size(), timeouts_.idle);
     } catch (const ESocketTimeout&) {
         throw EFtpError("The FTP server took no command for " + describeDuration(timeouts_.idle));
     }
+}
+
+FtpReply FtpClient::command(const std::string& line) {
+    sendCommand(line);
     return readReply();
 }
 
-void FtpClient::throwReplyError(const FtpReply& reply) const { throw EFtpReplyError(reply.code, reply.text()); }
+void FtpClient::throwReplyError(const FtpReply& reply) const {
+    throw EFtpReplyError(reply.code, hidePassword(reply.text()));
+}
 
 void FtpClient::expect(const FtpReply& reply, std::initializer_list<int> accepted) const {
     if (std::find(accepted.begin(), accepted.end(), reply.code) == accepted.end()) throwReplyError(reply);
+}
+
+void FtpClient::expectLogin(const FtpReply& reply, std::initializer_list<int> accepted) const {
+    if (std::find(accepted.begin(), accepted.end(), reply.code) != accepted.end()) return;
+    if (!endpoint_.tls && reply.asksForEncryption()) {
+        std::string secure = endpoint_.hostAndPort();
+        if (endpoint_.port == FtpEndpoint::kDefaultPort) secure.resize(secure.size() - 3);
+        throw EFtpTlsRequired(reply.code, "The FTP server accepts only encrypted sessions; set the host to ftpes://" +
+                                              secure + " to use TLS (" + hidePassword(reply.text()) + ")");
+    }
+    if (reply.code == 530)
+        throw EFtpLoginRefused(reply.code, "The FTP server refused the log-in: " + hidePassword(reply.text()));
+    throwReplyError(reply);
 }
 
 void FtpClient::connect() { connect(timeouts_.connect); }
@@ -120,30 +167,66 @@ void FtpClient::connect(Milliseconds connectTimeout) {
     checkCommandArgument("host", host_);
     checkCommandArgument("user name", userName_);
     checkCommandArgument("password", password_);
-    const FtpEndpoint endpoint = parseFtpHost(host_);
+    FtpEndpoint endpoint = parseFtpHost(host_);
     close();
     interrupter_.reset();
-    runOperation(false, [&] {
-        TcpSocket socket = TcpSocket::connect(endpoint.host, endpoint.port, connectTimeout, &interrupter_);
-        {
-            std::lock_guard lock(mutex_);
-            control_ = std::move(socket);
-            replies_ = std::make_unique<FtpReplyReader>([this](char* buffer, size_t size) {
-                try {
-                    return control_.receiveSome(buffer, size, timeouts_.idle);
-                } catch (const ESocketTimeout&) {
-                    throw EFtpError("The FTP server did not answer within " + describeDuration(timeouts_.idle));
-                }
-            });
+    endpoint_ = std::move(endpoint);
+    folder_.reset();
+    serverFingerprint_.clear();
+    runOperation(false, [&] { openSession(connectTimeout); });
+}
+
+void FtpClient::openSession(Milliseconds connectTimeout) {
+    TcpSocket socket = TcpSocket::connect(endpoint_.host, endpoint_.port, connectTimeout, &interrupter_);
+    {
+        std::lock_guard lock(mutex_);
+        control_ = FtpChannel(std::move(socket));
+        replies_ = std::make_unique<FtpReplyReader>([this](char* buffer, size_t size) {
+            try {
+                return control_.receiveSome(buffer, size, replyWait_);
+            } catch (const ESocketTimeout&) {
+                throw EFtpError("The FTP server did not answer within " + describeDuration(replyWait_));
+            }
+        });
+    }
+    replyWait_ = timeouts_.idle;
+    logStep("connected to " + control_.socket().peerAddress().toString() + (endpoint_.tls ? " (TLS asked for)" : ""));
+    expectLogin(readReply(), {220});
+    if (endpoint_.tls) {
+        FtpReply reply = command("AUTH TLS");
+        if (reply.code != 234)
+            throw EFtpReplyError(reply.code, "The FTP server does not offer TLS (" + hidePassword(reply.text()) + ")");
+        tls_ = std::make_unique<FtpTlsContext>(endpoint_.host, trustedFingerprint_);
+        try {
+            control_.startTls(*tls_, FtpChannel::Role::Control, connectTimeout);
+        } catch (const EFtpUntrustedCertificate& error) {
+            serverFingerprint_ = error.fingerprint();
+            throw;
         }
-        expect(readReply(), {220});
-        FtpReply reply = command("USER " + userName_);
-        expect(reply, {230, 331});
-        if (reply.code == 331) expect(command("PASS " + password_), {230});
-        expect(command("TYPE I"), {200});
-        expect(command("SYST"), {200, 215, 500});
-        connected_ = true;
-    });
+        serverFingerprint_ = control_.peerFingerprint();
+        logStep("TLS session established, server certificate SHA-256 " + serverFingerprint_);
+    }
+    FtpReply reply = command("USER " + userName_);
+    expectLogin(reply, {230, 331});
+    if (reply.code == 331) expectLogin(command("PASS " + password_), {230});
+    if (endpoint_.tls) {
+        expect(command("PBSZ 0"), {200});
+        expect(command("PROT P"), {200});
+    }
+    expect(command("TYPE I"), {200});
+    expect(command("SYST"), {200, 215, 500});
+    connected_ = true;
+}
+
+void FtpClient::reconnect() {
+    {
+        std::lock_guard lock(mutex_);
+        control_.close();
+        replies_.reset();
+    }
+    connected_ = false;
+    openSession(timeouts_.connect);
+    if (folder_) expect(command("CWD " + *folder_), {200, 250});
 }
 
 void FtpClient::requireConnection() const {
@@ -158,6 +241,43 @@ void FtpClient::changeDirectory(const std::string& folder) {
     runOperation(true, [&] {
         requireConnection();
         expect(command("CWD " + folder), {200, 250});
+        folder_ = folder;
+    });
+}
+
+std::optional<int64_t> FtpClient::remoteSize(const std::string& remoteName) {
+    checkCommandArgument("remote file name", remoteName);
+    std::optional<int64_t> size;
+    runOperation(true, [&] {
+        requireConnection();
+        FtpReply reply = command("SIZE " + remoteName);
+        if (reply.code != 213) return;
+        const std::string& line = reply.lines.back();
+        size_t digits = line.find_first_of("0123456789", 4);
+        if (digits == std::string::npos) return;
+        int64_t value = 0;
+        for (size_t i = digits; i < line.size() && line[i] >= '0' && line[i] <= '9' && value < (int64_t{1} << 58); ++i)
+            value = value * 10 + (line[i] - '0');
+        size = value;
+    });
+    return size;
+}
+
+void FtpClient::rename(const std::string& from, const std::string& to) {
+    checkCommandArgument("remote file name", from);
+    checkCommandArgument("remote file name", to);
+    runOperation(true, [&] {
+        requireConnection();
+        expect(command("RNFR " + from), {350});
+        expect(command("RNTO " + to), {250});
+    });
+}
+
+void FtpClient::remove(const std::string& remoteName) {
+    checkCommandArgument("remote file name", remoteName);
+    runOperation(true, [&] {
+        requireConnection();
+        expect(command("DELE " + remoteName), {250});
     });
 }
 
@@ -167,8 +287,7 @@ void FtpClient::store(const std::string& localFileName, const std::string& remot
         requireConnection();
         FileStream file(localFileName, FileStream::Mode::Read);
         lastDataMode_ = FtpDataMode::Active;
-        // PORT can only name an IPv4 address.
-        if (control_.localAddress().isIPv4() && storeActive(file, remoteName)) return;
+        if (storeActive(file, remoteName)) return;
         lastDataMode_ = FtpDataMode::Passive;
         file.seek(0);
         storePassive(file, remoteName);
@@ -176,57 +295,98 @@ void FtpClient::store(const std::string& localFileName, const std::string& remot
 }
 
 bool FtpClient::storeActive(FileStream& file, const std::string& remoteName) {
-    SocketAddress local = control_.localAddress();
+    SocketAddress local = control_.socket().localAddress();
     local.setPort(0);
     TcpSocket listener = TcpSocket::listen(local, &interrupter_);
-    FtpReply reply = command("PORT " + portCommandArgument(listener.localAddress()));
-    if (reply.code == 425) return false;
-    expect(reply, {200});
-    reply = command("STOR " + remoteName);
-    if (reply.code == 425) return false;
-    expect(reply, {125, 150});
-    TcpSocket data;
-    if (!acceptActiveConnection(listener, data)) return false;
+    const SocketAddress listening = listener.localAddress();
+    // PORT can only name an IPv4 address; EPRT names either.
+    const std::string portCommand = listening.isIPv4() ? "PORT " + portCommandArgument(listening)
+                                                       : "EPRT " + eprtCommandArgument(listening);
+    FtpReply reply = command(portCommand);
+    if (reply.code != 200) {
+        if (reply.code < 400) throwReplyError(reply);
+        logStep("the server refused active mode (" + reply.text() + "); switching to passive mode");
+        return false;
+    }
+    sendCommand("STOR " + remoteName);
+    // The server may connect before or after it answers STOR; watch for both until the time
+    // the server has to connect runs out, which a firewall that drops its connection makes us
+    // wait for.
+    const auto deadline = std::chrono::steady_clock::now() + timeouts_.activeConnect;
+    TcpSocket dataSocket;
+    bool answered = false;
+    while (!dataSocket.isOpen()) {
+        bool controlReady = !answered && (replies_->hasBufferedInput() || control_.hasPendingInput());
+        if (!controlReady) {
+            const auto left = std::chrono::ceil<Milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left <= Milliseconds::zero()) {
+                abandonActiveStore();
+                return false;
+            }
+            std::vector<const TcpSocket*> watched{&listener};
+            if (!answered) watched.push_back(&control_.socket());
+            try {
+                controlReady = TcpSocket::waitReadable(watched, left) == 1;
+            } catch (const ESocketTimeout&) {
+                continue;  // the deadline check above takes over
+            }
+        }
+        if (controlReady) {
+            reply = readReply();
+            if (reply.code == 425 || reply.code == 426) {
+                logStep("the server could not open the data connection (" + reply.text() + "); switching to passive mode");
+                return false;
+            }
+            expect(reply, {125, 150});
+            answered = true;
+            continue;
+        }
+        dataSocket = listener.accept(timeouts_.activeConnect);
+    }
     listener.close();
+    if (!answered) {
+        reply = readReply();
+        if (reply.code == 425 || reply.code == 426) {
+            logStep("the server gave up the data connection (" + reply.text() + "); switching to passive mode");
+            return false;
+        }
+        expect(reply, {125, 150});
+    }
+    FtpChannel data(std::move(dataSocket));
+    if (tls_) data.startTls(*tls_, FtpChannel::Role::Data, timeouts_.connect);
     sendFile(data, file);
     finishStore();
     return true;
 }
 
-bool FtpClient::acceptActiveConnection(TcpSocket& listener, TcpSocket& data) {
-    // A server that cannot reach us says so on the control connection; watch both.
-    bool controlReady = replies_->hasBufferedInput();
-    if (!controlReady) {
-        const TcpSocket* watched[] = {&listener, &control_};
-        try {
-            controlReady = TcpSocket::waitReadable(watched, timeouts_.activeConnect) == 1;
-        } catch (const ESocketTimeout&) {
-            abandonPendingStore();
-            return false;
+void FtpClient::abandonActiveStore() {
+    logStep("no data connection from the server within " + describeDuration(timeouts_.activeConnect) +
+            " of STOR; aborting it and switching to passive mode");
+    try {
+        ReplyWait wait(replyWait_, timeouts_.abortReply);
+        // The server may still answer the STOR (150, then 425 or 426) before it answers ABOR
+        // (225 or 226).
+        FtpReply reply = command("ABOR");
+        for (int extra = 0; extra < 3 && reply.code / 100 != 2; ++extra) {
+            if (reply.code / 100 == 5) break;
+            reply = readReply();
         }
+        if (reply.code / 100 == 2) return;
+        logStep("ABOR was not accepted (" + reply.text() + ")");
+    } catch (const ESocketInterrupted&) {
+        throw;
+    } catch (const std::exception& error) {
+        if (interrupter_.triggered()) throw ESocketInterrupted();
+        logStep(std::string("the control connection was lost during ABOR (") + error.what() + ")");
     }
-    if (controlReady) {
-        FtpReply reply = readReply();
-        if (reply.code == 425) return false;
-        throwReplyError(reply);
-    }
-    data = listener.accept(timeouts_.activeConnect);
-    return true;
-}
-
-void FtpClient::abandonPendingStore() {
-    // The server may still answer the STOR (425 or 426) before it answers ABOR (225 or 226).
-    FtpReply reply = command("ABOR");
-    for (int extra = 0; extra < 2 && reply.code / 100 == 4; ++extra) reply = readReply();
-    if (reply.code / 100 != 2)
-        throw EFtpReplyError(reply.code, "The FTP server did not connect to the data port within " +
-                                             describeDuration(timeouts_.activeConnect) + ": " + reply.text());
+    logStep("connecting again for passive mode");
+    reconnect();
 }
 
 void FtpClient::storePassive(FileStream& file, const std::string& remoteName) {
     // The data connection goes to the server we talk to, whatever address PASV names: that
     // address is often a private one behind NAT, and trusting it would allow bounce attacks.
-    SocketAddress server = control_.peerAddress();
+    SocketAddress server = control_.socket().peerAddress();
     FtpReply reply = command("EPSV");
     uint16_t port = 0;
     if (reply.code == 229) {
@@ -239,19 +399,23 @@ void FtpClient::storePassive(FileStream& file, const std::string& remoteName) {
         throwReplyError(reply);
     }
     server.setPort(port);
-    TcpSocket data = TcpSocket::connect(server, timeouts_.connect, &interrupter_);
+    TcpSocket dataSocket = TcpSocket::connect(server, timeouts_.connect, &interrupter_);
     expect(command("STOR " + remoteName), {125, 150});
+    FtpChannel data(std::move(dataSocket));
+    if (tls_) data.startTls(*tls_, FtpChannel::Role::Data, timeouts_.connect);
     sendFile(data, file);
     finishStore();
 }
 
-void FtpClient::sendFile(TcpSocket& data, FileStream& file) {
+void FtpClient::sendFile(FtpChannel& data, FileStream& file) {
     if (OnWorkBegin) OnWorkBegin(*this, FtpWorkMode::Write, file.size());
     std::vector<char> block(kBlockSize);
     int64_t sent = 0;
     for (;;) {
         const int64_t count = file.read(block.data(), static_cast<int64_t>(block.size()));
         if (count == 0) break;
+        // TLS may write without ever waiting, and so without seeing the interrupter.
+        if (interrupter_.triggered()) throw ESocketInterrupted();
         try {
             data.sendAll(block.data(), static_cast<size_t>(count), timeouts_.idle);
         } catch (const ESocketTimeout&) {
@@ -260,13 +424,23 @@ void FtpClient::sendFile(TcpSocket& data, FileStream& file) {
         sent += count;
         if (OnWork) OnWork(*this, FtpWorkMode::Write, sent);
     }
-    data.close();
+    data.finish(timeouts_.idle);
 }
 
 void FtpClient::finishStore() {
     FtpReply reply = readReply();
     if (reply.code == 426 || reply.code == 450) {
-        expect(readReply(), {226, 225});
+        // Some servers follow with 226; others (vsftpd) say no more, and their 426 is the
+        // failure it reads as.
+        try {
+            ReplyWait wait(replyWait_, timeouts_.abortReply);
+            expect(readReply(), {226, 225});
+        } catch (const EFtpReplyError&) {
+            throw;
+        } catch (const EFtpError&) {
+            if (interrupter_.triggered()) throw;
+            throwReplyError(reply);
+        }
         return;
     }
     expect(reply, {225, 226, 250});

@@ -1,10 +1,12 @@
 #pragma once
-// An FTP client that logs in, changes directory and stores one file in binary mode.
+// An FTP client that logs in, changes directory and stores, renames, measures and deletes
+// files in binary mode, in plain text or with explicit TLS ("ftpes://host").
 //
-// Data connections are active (the client listens, the server connects back). When the server
-// cannot reach the client (a 425 answer, or no connection in time: NAT and firewalls), the
-// store is retried once in passive mode on the same control connection, so servers that reach
-// us see nothing beyond PORT and STOR.
+// Data connections are active (the client listens, the server connects back). When active
+// mode cannot work (PORT or EPRT refused, 425 or 426 at STOR, or no connection from the
+// server within FtpTimeouts::activeConnect of STOR), the store moves to passive mode, EPSV and
+// then PASV, once. An ABOR that goes unanswered costs the control connection; the client then
+// logs in again for the passive try. Every step goes to the debug log.
 //
 // One thread drives the client; close() may come from any other thread and ends whatever the
 // driving thread waits for at once.
@@ -14,10 +16,13 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/tcp_socket.h"
+#include "transfer/ftp/ftp_endpoint.h"
 #include "transfer/ftp/ftp_reply.h"
+#include "transfer/ftp/ftp_tls.h"
 
 namespace ts {
 
@@ -33,10 +38,23 @@ private:
     int code_;
 };
 
+// The server refused the user name or password (530 at USER or PASS).
+class EFtpLoginRefused : public EFtpReplyError {
+public:
+    using EFtpReplyError::EFtpReplyError;
+};
+
+// A plain-text session met a server that accepts only encrypted ones.
+class EFtpTlsRequired : public EFtpReplyError {
+public:
+    using EFtpReplyError::EFtpReplyError;
+};
+
 struct FtpTimeouts {
     Milliseconds connect{30000};        // opening the control or a passive data connection
     Milliseconds idle{120000};          // a reply or a data send that makes no progress
-    Milliseconds activeConnect{30000};  // the server connecting back to our listening socket
+    Milliseconds activeConnect{30000};  // from STOR to the server's connection to our listener
+    Milliseconds abortReply{10000};     // the answers to ABOR; after that the connection counts as lost
 };
 
 enum class FtpWorkMode { Read, Write };
@@ -59,6 +77,9 @@ public:
     void setUserName(std::string userName) { userName_ = std::move(userName); }
     void setPassword(std::string password) { password_ = std::move(password); }
     void setTimeouts(const FtpTimeouts& timeouts) { timeouts_ = timeouts; }
+    // The SHA-256 fingerprint (any form normalizeFingerprint takes) a TLS server's certificate
+    // is trusted by when it fails the usual checks; "" for none.
+    void setTrustedFingerprint(std::string fingerprint);
     const std::string& host() const { return host_; }
     const std::string& userName() const { return userName_; }
     const FtpTimeouts& timeouts() const { return timeouts_; }
@@ -73,9 +94,16 @@ public:
     // closed before the error leaves.
     void connect();
     void connect(Milliseconds connectTimeout);
+    // After a reconnect the client enters the same folder again.
     void changeDirectory(const std::string& folder);
     // Sends the local file under remoteName (never appending).
     void store(const std::string& localFileName, const std::string& remoteName);
+    // SIZE; nullopt when the server does not offer it.
+    std::optional<int64_t> remoteSize(const std::string& remoteName);
+    // RNFR and RNTO; replaces an existing `to` where the server does.
+    void rename(const std::string& from, const std::string& to);
+    // DELE.
+    void remove(const std::string& remoteName);
 
     // Closes the control connection at once, without QUIT or ABOR; may be called from any
     // thread. A connect, reply wait or transfer under way fails promptly.
@@ -83,36 +111,51 @@ public:
     bool connected() const { return connected_; }
     // How the data of the last store went.
     FtpDataMode lastDataMode() const { return lastDataMode_; }
+    // The SHA-256 fingerprint of the TLS server's certificate, once seen ("" for plain text).
+    const std::string& serverFingerprint() const { return serverFingerprint_; }
+    // The host setting as parsed by the last connect.
+    const FtpEndpoint& endpoint() const { return endpoint_; }
 
 private:
     template <typename Body>
     void runOperation(bool keepConnectionOnFailure, Body&& body);
     void dropConnection();
     void requireConnection() const;
+    void openSession(Milliseconds connectTimeout);
+    void reconnect();
 
     FtpReply readReply();
+    void sendCommand(const std::string& line);
     FtpReply command(const std::string& line);
     // Throws EFtpReplyError unless reply.code is one of accepted.
     void expect(const FtpReply& reply, std::initializer_list<int> accepted) const;
     [[noreturn]] void throwReplyError(const FtpReply& reply) const;
+    // The user and password answers: a refused log-in, or a server that wants TLS.
+    void expectLogin(const FtpReply& reply, std::initializer_list<int> accepted) const;
     std::string hidePassword(std::string text) const;
 
-    // False when the server could not open the active data connection.
+    // False when active mode failed in a way passive mode may not.
     bool storeActive(FileStream& file, const std::string& remoteName);
-    bool acceptActiveConnection(TcpSocket& listener, TcpSocket& data);
-    void abandonPendingStore();
+    void abandonActiveStore();
     void storePassive(FileStream& file, const std::string& remoteName);
-    void sendFile(TcpSocket& data, FileStream& file);
+    void sendFile(FtpChannel& data, FileStream& file);
     void finishStore();
 
     std::string host_;
     std::string userName_;
     std::string password_;
+    std::string trustedFingerprint_;
     FtpTimeouts timeouts_;
+    Milliseconds replyWait_{120000};
+
+    FtpEndpoint endpoint_;
+    std::optional<std::string> folder_;
+    std::unique_ptr<FtpTlsContext> tls_;
+    std::string serverFingerprint_;
 
     SocketInterrupter interrupter_;
     mutable std::mutex mutex_;  // guards control_ against close() from another thread
-    TcpSocket control_;
+    FtpChannel control_;
     std::unique_ptr<FtpReplyReader> replies_;
     bool busy_ = false;
     std::atomic<bool> connected_{false};

@@ -31,6 +31,11 @@ std::string portCommandArgument(const SocketAddress& address) {
     return text + std::to_string(address.port() >> 8) + "," + std::to_string(address.port() & 0xff);
 }
 
+std::string eprtCommandArgument(const SocketAddress& address) {
+    return std::string("|") + (address.isIPv4() ? "1" : "2") + "|" + address.hostText() + "|" +
+           std::to_string(address.port()) + "|";
+}
+
 uint16_t parseEpsvReplyPort(const std::string& replyText) {
     // "(" d d d port d ")" where d is one delimiter character, usually "|".
     for (size_t open = replyText.find('('); open != std::string::npos; open = replyText.find('(', open + 1)) {

@@ -11,6 +11,9 @@ namespace ts {
 // "192,168,1,5,19,137" for 192.168.1.5 port 5001. address must be IPv4.
 std::string portCommandArgument(const SocketAddress& address);
 
+// "|2|2001:db8::1|5001|" for EPRT (RFC 2428); "|1|...|" for IPv4.
+std::string eprtCommandArgument(const SocketAddress& address);
+
 // The port of "229 Entering Extended Passive Mode (|||6446|)". Throws EFtpProtocolError.
 uint16_t parseEpsvReplyPort(const std::string& replyText);
 

@@ -1,5 +1,7 @@
 #include "transfer/ftp/ftp_reply.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace ts {
@@ -29,12 +31,25 @@ std::string printable(const std::string& line) {
 }  // namespace
 
 std::string FtpReply::text() const {
-    std::string joined;
+    std::string joined = std::to_string(code);
     for (const auto& line : lines) {
-        if (!joined.empty()) joined += "\r\n";
-        joined += line;
+        // Inner lines need not repeat the code; strip it only where they do.
+        size_t from = openingCode(line) == code ? std::min<size_t>(line.size(), 4) : 0;
+        from = line.find_first_not_of(' ', from);
+        if (from == std::string::npos) continue;
+        joined += ' ';
+        joined += line.substr(from);
     }
     return joined;
+}
+
+bool FtpReply::asksForEncryption() const {
+    if (code != 421 && code != 530 && code != 534 && code != 550) return false;
+    std::string lower = text();
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* word : {"tls", "ssl", "encrypt"})
+        if (lower.find(word) != std::string::npos) return true;
+    return false;
 }
 
 std::string FtpReplyReader::readLine() {

@@ -26,8 +26,11 @@ struct FtpReply {
     int code = 0;
     std::vector<std::string> lines;  // as received, without line ends
 
-    // The lines joined by CR LF: the server's reply as the user sees it.
+    // The reply as one line for messages and the log: the code once, then the text of every
+    // line without its "NNN-" or "NNN " opening, joined by blanks.
     std::string text() const;
+    // Whether the reply says the server wants an encrypted session (TLS or SSL required).
+    bool asksForEncryption() const;
 };
 
 class FtpReplyReader {

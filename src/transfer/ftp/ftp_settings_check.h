@@ -1,6 +1,8 @@
 #pragma once
-// The test of FTP settings that the backup dialog offers: connect and log in with what the
-// user typed, and say whether that worked. The client stays connected after a success.
+// The test of FTP settings that the backup dialog and `tessaly-cli test-ftp` offer: connect
+// and log in with what the user typed (with the TLS handshake for an ftpes:// host), and
+// enter the remote folder when one is set, so that a test never says ok for settings whose
+// backup would fail at CWD. The client stays connected after a success.
 #include <exception>
 #include <string>
 
@@ -16,6 +18,16 @@ inline constexpr char kFtpTestFailedText[] =
     "connection is valid, then try again!";
 inline constexpr Milliseconds kFtpTestConnectTimeout{30000};
 
+struct FtpSettingsToCheck {
+    std::string host;
+    std::string userName;
+    std::string password;
+    std::string remoteFolder;        // "" for none
+    // A fingerprint to trust for this test; "" takes the one pinned for the host, if any
+    // (FtpTrustStore).
+    std::string trustedFingerprint;
+};
+
 struct FtpSettingsCheck {
     bool ok = false;
     // kFtpTestOkText or kFtpTestFailedText: the first message the user sees.
@@ -24,10 +36,18 @@ struct FtpSettingsCheck {
     // and the error itself for callers that pass it on to that report.
     std::string errorText;
     std::exception_ptr error;
+    // The server refused the user name or password.
+    bool loginRefused = false;
+    // The TLS server's certificate fingerprint ("" for plain text), and whether it failed the
+    // checks: then the user may compare it with the server's and pin it.
+    std::string serverFingerprint;
+    bool untrustedCertificate = false;
 };
 
 // Closes client's connection if it has one (no QUIT), sets host, user name and password as
-// they stand, and connects with log-in within connectTimeout.
+// they stand, connects with log-in within connectTimeout, then changes to the remote folder.
+FtpSettingsCheck checkFtpSettings(FtpClient& client, const FtpSettingsToCheck& settings,
+                                  Milliseconds connectTimeout = kFtpTestConnectTimeout);
 FtpSettingsCheck checkFtpSettings(FtpClient& client, const std::string& host, const std::string& userName,
                                   const std::string& password, Milliseconds connectTimeout = kFtpTestConnectTimeout);
 

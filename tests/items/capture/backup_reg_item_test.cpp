@@ -156,6 +156,25 @@ TEST_F(BackupRegItemTest, ReplayMergesValuesAndCreatesTheMissingPath) {
     EXPECT_EQ(into.value("Software\\Tree\\Sub", "caf\xC3\xA9")->asText(), "na\xC3\xAFve");
 }
 
+// A stored path without its leading backslash names the same key from the root; replayed
+// relative to the key before it, every such key would sink one level deeper.
+TEST_F(BackupRegItemTest, AStoredKeyPathWithoutItsLeadingBackslashReplaysFromTheRoot) {
+    const uint32_t one = 1, two = 2;
+    TreeBytes tree;
+    tree.str("Software\\Rel").entry("a", 3, 4).raw(&one, 4).end();
+    tree.str("Software\\Rel\\Sub").entry("b", 3, 4).raw(&two, 4).end();
+    tree.str("\\Software\\Abs").end();
+    tree.end();
+    replayInto(target, tree.bytes());
+
+    RegistryHive& into = target.hive();
+    EXPECT_EQ(into.value("Software\\Rel", "a"), RegValue::dword("a", 1));
+    EXPECT_EQ(into.value("Software\\Rel\\Sub", "b"), RegValue::dword("b", 2));
+    EXPECT_TRUE(into.keyExists("Software\\Abs"));
+    EXPECT_EQ(into.subkeyNames(""), std::vector<std::string>{"Software"});
+    EXPECT_EQ(into.subkeyNames("Software\\Rel"), std::vector<std::string>{"Sub"});
+}
+
 TEST_F(BackupRegItemTest, KeptValuesCarryTheirTypeCodeAndAnsiSize) {
     source.hive().setValue("K", RegValue::multiText("multi", {"a", "bc"}));  // "a\0bc\0\0"
     source.hive().setValue("K", RegValue::text("expand", REG_EXPAND_SZ, "%A%"));

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "part/standalone_codec.h"
+#include "part/bp_object.h"
+#include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "items/capture/inventory_sink.h"
 #include "items/capture/profile_restore_sink.h"
@@ -26,12 +27,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using test::WineProfile;
 
-// A codec for file records: a fixed non-ASCII pass phrase, names expanded in `profile`.
-class FakeProject : public TtsCodecSettings {
-public:
-    FakeProject(Profile& profile, bool encrypt) : TtsCodecSettings(encrypt, "s\xC3\xA9same", &profile) {}
-};
-using Codec = TtsSectionCodec;
+// A codec for file records: a fixed non-ASCII pass phrase.
+SectionCodec makeCodec(bool encrypt) { return SectionCodec(encrypt, "s\xC3\xA9same"); }
 
 // A file record built by hand: name field, size, contents.
 Bytes record(std::string_view name, std::string_view contents, int64_t size = -1) {
@@ -75,8 +72,7 @@ protected:
         return out.takeBytes();
     }
     FileListReadResult restore(const Bytes& block, RestoreSink& sink, bool encrypt = false) {
-        FakeProject project(*profile, encrypt);
-        Codec codec(&project);
+        const SectionCodec codec = makeCodec(encrypt);
         MemoryStream in(block);
         auto result = ReadFileListBlock(codec, *profile, in, sink);
         EXPECT_EQ(result.bytesRead, in.position());
@@ -150,8 +146,7 @@ TEST_F(FileListTest, AWindowsXpLocalAppDataFileIsRestoredForAnotherUserCreatingI
     const std::string inbox = "C:\\users\\bob\\Local Settings\\Application Data\\Identities\\{1234}"
                               "\\Microsoft\\Outlook Express\\Inbox.dbx";
     xp.writeFile(inbox, "mail");
-    FakeProject project(*bobs, true);
-    Codec codec(&project);
+    const SectionCodec codec = makeCodec(true);
     MemoryStream block;
     std::vector<std::string> stored;
     WriteFileListBlock(codec, *bobs, {inbox}, block, [&](const TtsBackupFileItem& file) {
@@ -162,8 +157,7 @@ TEST_F(FileListTest, AWindowsXpLocalAppDataFileIsRestoredForAnotherUserCreatingI
     ProfileRestoreSink sink(*profile);
     std::vector<std::string> written;
     block.rewind();
-    FakeProject restoring(*profile, true);
-    Codec restoreCodec(&restoring);
+    const SectionCodec restoreCodec = makeCodec(true);
     ReadFileListBlock(restoreCodec, *profile, block, sink, [&](const TtsBackupFileItem& file) {
         written.push_back(file.FileName());
     });
@@ -202,8 +196,7 @@ TEST_P(FileListRoundTripTest, EveryFileComesBackByteForByte) {
     }
     paths.push_back(paths[3]);  // duplicates are kept
 
-    FakeProject project(*profile, encrypt);
-    Codec codec(&project);
+    const SectionCodec codec = makeCodec(encrypt);
     MemoryStream block;
     const int64_t written = WriteFileListBlock(codec, *profile, paths, block);
     EXPECT_EQ(written, block.size());

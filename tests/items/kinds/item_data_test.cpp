@@ -76,7 +76,7 @@ protected:
         EXPECT_EQ(read, data.size());
         EXPECT_EQ(data.position(), data.size());
     }
-    static InventorySink inventoryOf(TtsSinkRestorable& item, MemoryStream& data) {
+    static InventorySink inventoryOf(TtsBPSourceItem& item, MemoryStream& data) {
         InventorySink sink;
         data.rewind();
         EXPECT_EQ(item.RestoreToSink(data, sink), data.size());

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -103,6 +104,56 @@ TEST_P(HiveKinds, TwoThreadsCanShareAHive) {
 }
 
 INSTANTIATE_TEST_SUITE_P(InMemoryAndUserReg, HiveKinds, ::testing::Bool());
+
+// Two hives on one user.reg, as two processes would hold it: each loads, changes and saves
+// in turn, and neither loses what the other saved in between.
+TEST(TwoWriters, InterleavedSavesKeepBothSetsOfChanges) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    test::writeHostFile(path,
+                        "WINE REGISTRY Version 2\n\n[Shared] 1\n\"keep\"=\"1\"\n\"drop by a\"=\"1\"\n"
+                        "\"drop by b\"=\"1\"\n\n[Old\\\\Tree] 1\n\"x\"=dword:00000001\n");
+    auto a = RegistryHive::openUserReg(path, dir.path().string());
+    auto b = RegistryHive::openUserReg(path, dir.path().string());
+    a->setValue("Shared", RegValue::dword("from a", 1));
+    a->deleteValue("Shared", "drop by a");
+    b->setValue("Shared", RegValue::dword("from b", 2));
+    b->deleteValue("Shared", "drop by b");
+    b->deleteKeyTree("Old");
+    a->createKey("A\\Empty");
+    a->save();
+    b->createKey("B\\Empty");
+    b->save();
+    a->setValue("Shared", RegValue::dword("from a again", 3));  // a's second save: b's file is newer
+    a->save();
+
+    auto merged = RegistryHive::openUserReg(path, dir.path().string());
+    std::vector<std::string> names = merged->valueNames("Shared");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"from a", "from a again", "from b", "keep"}));
+    EXPECT_EQ(merged->value("Shared", "from b"), RegValue::dword("from b", 2));
+    EXPECT_FALSE(merged->keyExists("Old"));
+    EXPECT_TRUE(merged->keyExists("A\\Empty"));
+    EXPECT_TRUE(merged->keyExists("B\\Empty"));
+}
+
+// A change that keeps the file's size, saved within the same clock tick as far as the file
+// system shows: only the content tells it apart.
+TEST(TwoWriters, AChangeOfTheSameSizeAndTimeIsFoundByItsContent) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    test::writeHostFile(path, "WINE REGISTRY Version 2\n\n[K] 1\n\"v\"=\"a\"\n");
+    const auto stamp = std::filesystem::last_write_time(path);
+    auto ours = RegistryHive::openUserReg(path, dir.path().string());
+    test::writeHostFile(path, "WINE REGISTRY Version 2\n\n[K] 1\n\"v\"=\"b\"\n");
+    std::filesystem::last_write_time(path, stamp);
+
+    ours->setValue("K", RegValue::dword("w", 1));
+    ours->save();
+    auto merged = RegistryHive::openUserReg(path, dir.path().string());
+    EXPECT_EQ(merged->value("K", "v"), RegValue::text("v", REG_SZ, "b"));
+    EXPECT_EQ(merged->value("K", "w"), RegValue::dword("w", 1));
+}
 
 TEST(RegValueTest, BuildsWindowsData) {
     EXPECT_EQ(RegValue::text("n", REG_SZ, "a\xc3\xa9").data, (std::vector<uint8_t>{'a', 0, 0xe9, 0, 0, 0}));

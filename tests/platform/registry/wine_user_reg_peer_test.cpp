@@ -65,6 +65,7 @@ protected:
     void valuesWineWritesReadBackThroughOurHive();
     void valuesOurHiveWritesAreWhatWineSees();
     void aRunningServerIsDetectedAndTheFileLeftAlone();
+    void aWineSaveBetweenOurLoadAndOurSaveIsKept();
 
     static test::TempDir* tmp_;
     static std::string prefix_;
@@ -206,6 +207,22 @@ void WinePeer::aRunningServerIsDetectedAndTheFileLeftAlone() {
               RegValue::dword("while running", 1));
 }
 
+void WinePeer::aWineSaveBetweenOurLoadAndOurSaveIsKept() {
+    auto ours = RegistryHive::openUserReg(userReg(), prefix_);
+    ASSERT_EQ(wine("reg add 'HKCU\\Software\\TsPeer\\Both' /v 'from wine' /t REG_SZ /d 'w' /f").status, 0);
+    stopServer();  // Wine's server writes user.reg anew as it ends
+    ours->setValue("Software\\TsPeer\\Both", RegValue::text("from us", REG_SZ, "u"));
+    ours->save();
+
+    CommandResult query = wine("reg query 'HKCU\\Software\\TsPeer\\Both'");
+    stopServer();
+    EXPECT_NE(query.output.find("from wine"), std::string::npos) << query.output;
+    EXPECT_NE(query.output.find("from us"), std::string::npos) << query.output;
+    auto reread = RegistryHive::openUserReg(userReg(), prefix_);
+    EXPECT_EQ(reread->value("Software\\TsPeer\\Both", "from wine"), RegValue::text("from wine", REG_SZ, "w"));
+    EXPECT_EQ(reread->value("Software\\TsPeer\\Both", "from us"), RegValue::text("from us", REG_SZ, "u"));
+}
+
 // One test, so that the test runner's process per test does not boot a prefix each time.
 TEST_F(WinePeer, BothDirectionsAgree) {
     {
@@ -219,6 +236,10 @@ TEST_F(WinePeer, BothDirectionsAgree) {
     {
         SCOPED_TRACE("a running server");
         aRunningServerIsDetectedAndTheFileLeftAlone();
+    }
+    {
+        SCOPED_TRACE("Wine saves between our load and our save");
+        aWineSaveBetweenOurLoadAndOurSaveIsKept();
     }
 }
 

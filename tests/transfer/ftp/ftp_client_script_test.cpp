@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 
 #include "support/ftp_script_server.h"
+#include "platform/debug_log.h"
 #include "support/temp_dir.h"
 
 namespace ts {
@@ -26,7 +27,7 @@ using Strings = std::vector<std::string>;
 
 constexpr Milliseconds kLong{10000};
 
-std::unique_ptr<FtpClient> clientFor(const ScriptedFtpServer& server, FtpTimeouts timeouts = {kLong, kLong, kLong}) {
+std::unique_ptr<FtpClient> clientFor(const ScriptedFtpServer& server, FtpTimeouts timeouts = {kLong, kLong, kLong, kLong}) {
     auto client = std::make_unique<FtpClient>();
     client->setHost(server.host());
     client->setUserName("bob");
@@ -103,9 +104,9 @@ TEST(FtpClientScript, UnexpectedCodeFailsWithTheServersReplyAndClosesTheConnecti
     try {
         client->connect();
         FAIL() << "log-in succeeded";
-    } catch (const EFtpReplyError& error) {
+    } catch (const EFtpLoginRefused& error) {
         EXPECT_EQ(error.code(), 530);
-        EXPECT_STREQ(error.what(), "530-Login incorrect for password ********\r\n530 Bye");
+        EXPECT_STREQ(error.what(), "The FTP server refused the log-in: 530 Login incorrect for password ******** Bye");
     }
     EXPECT_FALSE(client->connected());
     server.join();  // the server saw the connection closed
@@ -242,30 +243,148 @@ TEST(FtpClientScript, ActiveStoreSendsExactlyTheCommandsAndAccepts426Then226) {
     EXPECT_EQ(commands, concat(loginCommands(), {"CWD /up", "STOR Unnamed.tsly_dat"}));
 }
 
-TEST(FtpClientScript, Reply425AfterPortFallsBackToPassiveMode) {
+bool logHasLineContaining(const std::string& text) {
+    for (const auto& line : DebugLog::instance().lines())
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+// Serves the passive try: EPSV, the data connection, STOR and the data.
+std::vector<uint8_t> servePassiveStore(ScriptedFtpSession& session, const std::string& stor) {
+    TcpSocket listener = TcpSocket::listen(loopbackAnyPort());
+    session.expectCommand("EPSV");
+    session.reply("229 Entering Extended Passive Mode (|||" + std::to_string(listener.localAddress().port()) + "|)");
+    TcpSocket data = listener.accept(kLong);
+    session.expectCommand(stor);
+    session.reply("150 go");
+    std::vector<uint8_t> received = session.receiveAll(data);
+    session.reply("226 done");
+    return received;
+}
+
+TEST(FtpClientScript, EveryRefusalOfActiveModeFallsBackToPassiveMode) {
+    // What real servers answer when they will not or cannot connect back.
+    struct Case {
+        std::string portReply;  // "" when PORT is accepted
+        std::string storReply;  // the refusal at STOR otherwise
+    };
+    const Case cases[] = {
+        {"500 Illegal PORT command.", ""},
+        {"501 PORT: Operation not permitted", ""},
+        {"550 Permission denied.", ""},
+        {"425 Can't open data connection.", ""},
+        {"", "425 Failed to establish connection."},
+        {"", "426 Connection refused."},
+    };
     UploadFile file(70000);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.portReply + c.storReply);
+        DebugLog::instance().clear();
+        std::vector<uint8_t> received;
+        ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+            session.logIn();
+            EXPECT_EQ(session.readCommand().substr(0, 5), "PORT ");
+            if (!c.portReply.empty()) {
+                session.reply(c.portReply);
+            } else {
+                session.reply("200 PORT ok");
+                session.expectCommand("STOR f.tsly_dat");
+                session.reply(c.storReply);
+            }
+            received = servePassiveStore(session, "STOR f.tsly_dat");
+            EXPECT_TRUE(session.waitForClientClose(kLong));
+        });
+        auto client = clientFor(server);
+        client->connect();
+        client->store(file.path, "f.tsly_dat");
+        EXPECT_EQ(client->lastDataMode(), FtpDataMode::Passive);
+        client.reset();
+        server.join();
+        EXPECT_EQ(received, file.bytes);
+        EXPECT_TRUE(logHasLineContaining("switching to passive mode"));
+    }
+}
+
+TEST(FtpClientScript, ServerSilentWhileItConnectsIsAbortedAndAnUnansweredAborCostsOneReconnect) {
+    // A server whose connection back a firewall drops says nothing until its own connect
+    // gives up; nor does it answer ABOR meanwhile.
+    UploadFile file(5000);
     std::vector<uint8_t> received;
     ScriptedFtpServer server([&](ScriptedFtpSession& session) {
         session.logIn();
-        EXPECT_EQ(session.readCommand().substr(0, 5), "PORT ");
-        session.reply("425 Can't open data connection.");
-        TcpSocket listener = TcpSocket::listen(loopbackAnyPort());
-        session.expectCommand("EPSV");
-        session.reply("229 Entering Extended Passive Mode (|||" + std::to_string(listener.localAddress().port()) + "|)");
-        TcpSocket data = listener.accept(kLong);
-        session.expectCommand("STOR f.tsly_dat");
-        session.reply("150 go");
-        received = session.receiveAll(data);
-        session.reply("226 done");
+        session.expectCommand("CWD /up");
+        session.reply("250 ok");
+        session.readCommand();
+        session.reply("200 PORT ok");
+        session.expectCommand("STOR f");
+        session.expectCommand("ABOR");
+        session.acceptAnotherConnection();
+        session.logIn();
+        session.expectCommand("CWD /up");
+        session.reply("250 ok");
+        received = servePassiveStore(session, "STOR f");
         EXPECT_TRUE(session.waitForClientClose(kLong));
     });
-    auto client = clientFor(server);
+    DebugLog::instance().clear();
+    auto client = clientFor(server, {kLong, kLong, Milliseconds(300), Milliseconds(300)});
     client->connect();
-    client->store(file.path, "f.tsly_dat");
+    client->changeDirectory("/up");
+    const auto start = std::chrono::steady_clock::now();
+    client->store(file.path, "f");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(client->lastDataMode(), FtpDataMode::Passive);
     client.reset();
     server.join();
     EXPECT_EQ(received, file.bytes);
+    for (const char* step : {"no data connection from the server within 300 milliseconds of STOR",
+                             "the control connection was lost during ABOR", "connecting again for passive mode"})
+        EXPECT_TRUE(logHasLineContaining(step)) << step;
+}
+
+TEST(FtpClientScript, FtpesNeverFallsBackToPlainTextAndNeverSendsTheUser) {
+    for (const char* authReply : {"500 AUTH not understood", "234 go ahead"}) {
+        SCOPED_TRACE(authReply);
+        ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+            session.reply("220 hi");
+            session.expectCommand("AUTH TLS");
+            // The second server says yes, then speaks plain FTP instead of TLS.
+            session.reply(authReply);
+            if (authReply[0] == '2') session.reply("331 Password required");
+            EXPECT_TRUE(session.waitForClientClose(kLong));
+        });
+        // OpenSSL takes the plain reply for the head of a long record and waits for the rest.
+        auto client = clientFor(server, {Milliseconds(500), kLong, kLong, kLong});
+        client->setHost("ftpes://" + server.host());
+        try {
+            client->connect();
+            FAIL() << "connected";
+        } catch (const EFtpError& error) {
+            if (authReply[0] == '5')
+                EXPECT_STREQ(error.what(), "The FTP server does not offer TLS (500 AUTH not understood)");
+            else
+                EXPECT_NE(std::string(error.what()).find("TLS"), std::string::npos) << error.what();
+        }
+        server.join();
+        EXPECT_EQ(server.commands(), Strings{"AUTH TLS"});
+    }
+}
+
+TEST(FtpClientScript, PlainLogInRefusedForWantOfTlsNamesTheFtpesForm) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.reply("220 hi");
+        session.readCommand();
+        session.reply("530 Non-anonymous sessions must use encryption.");
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    auto client = clientFor(server);
+    try {
+        client->connect();
+        FAIL() << "logged in";
+    } catch (const EFtpTlsRequired& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "The FTP server accepts only encrypted sessions; set the host to ftpes://" + server.host() +
+                      " to use TLS (530 Non-anonymous sessions must use encryption.)");
+    }
 }
 
 TEST(FtpClientScript, ActiveConnectionThatNeverComesIsAbortedThenPasvIsUsedWithTheControlAddress) {

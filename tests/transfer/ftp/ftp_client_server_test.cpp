@@ -86,10 +86,10 @@ TEST_F(FtpClientServerTest, WrongPasswordFailsWithTheServersReplyAndNoPassword) 
     try {
         client->connect();
         FAIL() << "logged in with a wrong password";
-    } catch (const EFtpReplyError& error) {
+    } catch (const EFtpLoginRefused& error) {
         EXPECT_EQ(error.code(), 530);
         EXPECT_EQ(std::string(error.what()).find("wrong-password-123"), std::string::npos);
-        EXPECT_EQ(std::string(error.what()).rfind("530 ", 0), 0u) << error.what();
+        EXPECT_NE(std::string(error.what()).find(": 530 "), std::string::npos) << error.what();
     }
     EXPECT_FALSE(client->connected());
 }
@@ -166,7 +166,8 @@ TEST_F(FtpClientServerTest, SettingsCheckFailureGivesBothMessagesAndNeverThePass
     EXPECT_EQ(check.message,
               "Can not create the connection, please verify your FTP settings and make sure your internet connection is "
               "valid, then try again!");
-    EXPECT_EQ(check.errorText.rfind("530 ", 0), 0u) << check.errorText;
+    EXPECT_NE(check.errorText.find(": 530 "), std::string::npos) << check.errorText;
+    EXPECT_TRUE(check.loginRefused);
     EXPECT_EQ(check.errorText.find("Not-The-Password"), std::string::npos);
     ASSERT_TRUE(check.error);
     EXPECT_THROW(std::rethrow_exception(check.error), EFtpReplyError);

@@ -44,14 +44,36 @@ TEST(FtpReplyReader, MultiLineReplyRunsToTheLineWithSameCodeAndBlank) {
         FtpReply first = reader.read();
         EXPECT_EQ(first.code, 220);
         ASSERT_EQ(first.lines.size(), 5u) << "chunk " << chunk;
-        EXPECT_EQ(first.text(), "220-Welcome\r\n230 is not the end\r\n220-nor is this\r\n 220 nor this\r\n220 Ready");
+        // One line for messages: the code once, the inner openings that repeat it dropped.
+        EXPECT_EQ(first.text(), "220 Welcome 230 is not the end nor is this 220 nor this Ready");
         EXPECT_EQ(reader.read().code, 331);
     }
 }
 
 TEST(FtpReplyReader, AcceptsBareLineFeeds) {
     auto reader = readerOf("220-a\n220 b\n");
-    EXPECT_EQ(reader.read().text(), "220-a\r\n220 b");
+    EXPECT_EQ(reader.read().text(), "220 a b");
+}
+
+TEST(FtpReply, TellsTheRepliesOfServersThatWantTls) {
+    struct Case {
+        std::string wire;
+        bool wantsTls;
+    };
+    const Case cases[] = {
+        {"530 Non-anonymous sessions must use encryption.\r\n", true},
+        {"550 SSL/TLS required on the control channel\r\n", true},
+        {"421-Sorry, cleartext sessions are not accepted on this server.\r\n421 Please reconnect using TLS.\r\n", true},
+        {"530 Login incorrect.\r\n", false},
+        {"250 TLS is a fine thing\r\n", false},  // only refusals count
+    };
+    for (const auto& c : cases) {
+        FtpReply reply = readerOf(c.wire).read();
+        EXPECT_EQ(reply.asksForEncryption(), c.wantsTls) << c.wire;
+        EXPECT_EQ(reply.text().find('\n'), std::string::npos);
+    }
+    EXPECT_EQ(readerOf("421-Sorry, cleartext sessions are not accepted.\r\n421 Please reconnect using TLS.\r\n").read().text(),
+              "421 Sorry, cleartext sessions are not accepted. Please reconnect using TLS.");
 }
 
 TEST(FtpReplyReader, LineOfExactlyTheLimitIsAcceptedOneMoreIsNot) {

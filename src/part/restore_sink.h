@@ -38,13 +38,4 @@ public:
     virtual void refusedFile(const std::string& storedName, const std::string& reason) = 0;
 };
 
-// An item kind whose saved data can be read into any sink. Its RestoreFromStream is
-// RestoreToSink with the sink that writes into the project's user profile.
-class TtsSinkRestorable {
-public:
-    virtual ~TtsSinkRestorable() = default;
-    // Reads exactly what BackupToStream wrote; returns the bytes read.
-    virtual int32_t RestoreToSink(Stream& stream, RestoreSink& sink) = 0;
-};
-
 }  // namespace ts

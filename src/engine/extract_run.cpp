@@ -1,0 +1,112 @@
+#include "engine/extract_run.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/datafile/data_file_reader.h"
+#include "engine/flows.h"
+#include "engine/project.h"
+#include "items/capture/inventory_sink.h"
+#include "platform/debug_log.h"
+#include "platform/exception.h"
+
+namespace ts {
+
+namespace {
+
+void createFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw EFCreateError(folder, error.message());
+    if (!std::filesystem::is_directory(folder, error)) throw EFCreateError(folder, "It is not a folder.");
+}
+
+// New files were not forced to disk one by one; one sync of the file system does it.
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (::syncfs(fd) != 0) debugLog("Extract: the extracted files could not be forced to disk");
+    ::close(fd);
+}
+
+}  // namespace
+
+ExtractRun::ExtractRun(OpenedDataFile& opened, Profile& profile, std::string folder, bool replace, RunEvents events,
+                       ItemFilter filter)
+    : Run(*opened.project, &profile, std::move(events)),
+      file_(opened.file),
+      reader_(std::move(opened.reader)),
+      folder_(std::move(folder)),
+      replace_(replace),
+      filter_(std::move(filter)) {
+    attach();
+}
+
+ExtractRun::~ExtractRun() {
+    detach();
+}
+
+std::string ExtractRun::regFileNameOf(const std::string& caption) {
+    // The caption comes from the data file: it must not name a folder or leave this one.
+    std::string name;
+    for (char c : caption) name.push_back(c == '/' || static_cast<unsigned char>(c) < ' ' ? '_' : c);
+    if (name.find_first_not_of(". ") == std::string::npos) name = "Registry";
+    return name + ".reg";
+}
+
+void ExtractRun::run() {
+    debugLog("-Extract-");
+    progress_.reset();
+    tally_ = {};
+    refused_.clear();
+    items_.clear();
+    // The project was read from this reader: the items' data follow where it stopped.
+    if (!reader_) throw TsException("The data file \"" + file_ + "\" was read already; open it again to extract it");
+    createFolder(folder_);
+    status("Extract Data ...");
+    std::shared_ptr<DataFileReader> reader = std::move(reader_);
+    reader->setOnConsumed([this](int64_t done, int64_t total) {
+        progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
+    });
+    progress_.consumed(reader->consumed(), reader->compressedSize(), [this](uint8_t percent) { progress(percent); });
+    if (cancelled() || !reader->header()) return;
+
+    InflateStream& stream = reader->stream();
+    ExtractSink sink(folder_, *profile(), replace_);
+    InventorySink passedOver;
+    // What was written stays, also after a failure, and is reported.
+    const auto collect = [&] {
+        tally_ = sink.tally();
+        for (const auto& [name, reason] : sink.refused()) refused_.push_back(RefusedFileName{name, reason});
+        syncFolder(folder_);
+    };
+    try {
+        for (TtsBPSourceItem* item : project().Source().ItemList()) {
+            if (cancelled()) break;
+            if (!item->Selected()) continue;
+            if (!filter_ || filter_(*item)) {
+                status("Extract " + item->Caption() + " ...");
+                sink.beginItem(regFileNameOf(item->Caption()));
+                item->RestoreToSink(stream, sink);
+                sink.endItem();
+                items_.push_back(item->Caption());
+            } else {
+                // Its data must still be read to reach the items after it.
+                status("Skip " + item->Caption() + " ...");
+                passedOver.clear();
+                item->RestoreToSink(stream, passedOver);
+            }
+        }
+        if (!cancelled()) stream.skipToEnd();
+    } catch (...) {
+        collect();
+        throw;
+    }
+    collect();
+    if (!cancelled()) progress(100);
+    debugLog("-Extract Finished-");
+}
+
+}  // namespace ts

@@ -1,0 +1,173 @@
+#include "items/capture/extract_sink.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cerrno>
+#include <string_view>
+
+#include "items/capture/backup_file_item_name_check.h"
+#include "items/capture/backup_file_item_record.h"
+#include "items/file_name.h"
+#include "items/reg_file_writer.h"
+#include "platform/atomic_file.h"
+#include "platform/exception.h"
+
+namespace ts {
+
+namespace {
+
+struct ReadableFolder {
+    std::string_view placeholder;  // as kPlaceholderTable names it
+    std::string_view folder;
+};
+
+// One folder per special folder, named as a user knows it. Folders nested on Windows (the
+// start menu's programs) get folders of their own, so every name has exactly one place.
+constexpr std::array<ReadableFolder, 23> kReadableFolders = {{
+    {"CSIDL_CONTROLS", "Control Panel"},
+    {"CSIDL_COOKIES", "Cookies"},
+    {"CSIDL_DESKTOP", "Desktop"},
+    {"CSIDL_DESKTOPDIRECTORY", "Desktop Folder"},
+    {"CSIDL_DRIVES", "My Computer"},
+    {"CSIDL_FAVORITES", "Favorites"},
+    {"CSIDL_FONTS", "Fonts"},
+    {"CSIDL_HISTORY", "History"},
+    {"CSIDL_INTERNET", "Internet"},
+    {"CSIDL_INTERNET_CACHE", "Temporary Internet Files"},
+    {"CSIDL_NETHOOD", "Network Shortcuts"},
+    {"CSIDL_NETWORK", "Network"},
+    {"CSIDL_PERSONAL", "Documents"},
+    {"CSIDL_PRINTERS", "Printers"},
+    {"CSIDL_PRINTHOOD", "Printer Shortcuts"},
+    {"CSIDL_PROGRAMS", "Start Menu Programs"},
+    {"CSIDL_RECENT", "Recent"},
+    {"CSIDL_SENDTO", "SendTo"},
+    {"CSIDL_STARTMENU", "Start Menu"},
+    {"CSIDL_STARTUP", "Startup"},
+    {"CSIDL_TEMPLATES", "Templates"},
+    {"CSIDL_APPDATA", "AppData"},
+    {"CSIDL_LOCAL_APPDATA", "Local AppData"},
+}};
+
+}  // namespace
+
+std::optional<std::string> extractPathOf(const std::string& storedName) {
+    // The placeholder table's order decides, as it does when the name is expanded.
+    for (const auto& row : kPlaceholderTable) {
+        const std::string placeholder = placeholderOf(row);
+        if (storedName.compare(0, placeholder.size(), placeholder) != 0) continue;
+        for (const auto& readable : kReadableFolders) {
+            if (readable.placeholder != row.name) continue;
+            std::string path(readable.folder);
+            for (char c : std::string_view(storedName).substr(placeholder.size())) path.push_back(c == '\\' ? '/' : c);
+            return path;
+        }
+    }
+    return std::nullopt;
+}
+
+ExtractSink::ExtractSink(std::string folder, const Profile& profile, bool replace)
+    : folder_(std::move(folder)), profile_(profile), replace_(replace) {}
+
+ExtractSink::~ExtractSink() = default;
+
+void ExtractSink::beginItem(const std::string& regFileName) {
+    endItem();
+    regFileName_ = regFileName;
+}
+
+void ExtractSink::endItem() {
+    if (regWriter_) {
+        regWriter_->finish();
+        regWriter_.reset();
+        regFile_->commit();
+        regFile_.reset();
+        ++tally_.regFiles;
+    }
+    currentKey_.reset();
+    regFileName_.clear();
+}
+
+void ExtractSink::enterKey(const std::string& keyPath) {
+    if (currentKey_ == keyPath) return;
+    if (!regWriter_) {
+        if (regFileName_.empty()) throw TsException("Registry data came before its item");
+        const auto existing = replace_ ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep;
+        regFile_ = std::make_unique<AtomicFile>(folder_ + "/" + regFileName_, newFilePermissions(),
+                                                AtomicFile::Durability::SyncWhenReplacing, existing);
+        regWriter_ = std::make_unique<RegFileWriter>(regFile_->stream());
+    }
+    const bool rooted = !keyPath.empty() && keyPath.front() == '\\';
+    regWriter_->key("HKEY_CURRENT_USER" + std::string(rooted ? "" : "\\") + keyPath);
+    currentKey_ = keyPath;
+    ++tally_.keys;
+}
+
+void ExtractSink::createKey(const std::string& keyPath) {
+    enterKey(keyPath);
+}
+
+void ExtractSink::setValue(const std::string& keyPath, const RegValue& value) {
+    enterKey(keyPath);
+    regWriter_->value(value);
+    ++tally_.values;
+}
+
+void ExtractSink::keptValue(const std::string&, const std::string&, uint8_t, int32_t) {
+    // Held by name, type and size only: there are no data to export.
+    ++tally_.keptValues;
+}
+
+// Creates the folders of relativePath below the extract folder, one by one, and returns the
+// file's full path. An existing folder is taken, but nothing else: a link in the way could
+// lead out of the extract folder.
+std::string ExtractSink::makeFolders(const std::string& relativePath) {
+    std::string path = folder_;
+    size_t start = 0;
+    for (size_t slash = relativePath.find('/'); slash != std::string::npos; slash = relativePath.find('/', start)) {
+        path += "/" + relativePath.substr(start, slash - start);
+        start = slash + 1;
+        if (::mkdir(path.c_str(), 0777) == 0) continue;
+        const int error = errno;
+        struct stat st {};
+        if (error == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+        throw EFCreateError(path, error == EEXIST ? "Something that is not a folder is in the way."
+                                                  : systemErrorText(error));
+    }
+    return path + "/" + relativePath.substr(start);
+}
+
+void ExtractSink::writeFile(const std::string& storedName, const std::string& realPath, Stream& data,
+                            int64_t size) {
+    if (size < 0) throw EReadError();
+    // The file record reader has checked the name already; a sink that writes outside the
+    // profile checks again rather than trust every caller.
+    std::optional<std::string> reason = unrestorableNameReason(profile_, storedName, realPath);
+    const std::optional<std::string> relative = extractPathOf(storedName);
+    if (!reason && !relative) reason = "it does not begin with a special folder's placeholder";
+    if (reason) {
+        discardBytes(data, size);
+        refusedFile(storedName, *reason);
+        return;
+    }
+    const std::string target = makeFolders(*relative);
+    const bool ours = written_.count(target) > 0;
+    const auto existing = replace_ || ours ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep;
+    AtomicFile file(target, newFilePermissions(), AtomicFile::Durability::SyncWhenReplacing, existing);
+    file.stream().copyFrom(data, size);
+    file.commit();
+    written_.insert(target);
+    ++tally_.files;
+    tally_.fileBytes += size;
+}
+
+void ExtractSink::skippedFile(const std::string&) {
+    ++tally_.unreadable;
+}
+
+void ExtractSink::refusedFile(const std::string& storedName, const std::string& reason) {
+    refused_.emplace_back(storedName, reason);
+}
+
+}  // namespace ts
