@@ -180,7 +180,7 @@ bool BackupRun::uploading() const {
     return connection_ != nullptr;
 }
 
-// The project's own run steps, as the specification of the project names them.
+// The project keeps its own Backup() for callers that run it directly; it hands on to a run.
 std::string TtsBackupProject::WorkFolder() const {
     return workFolder_.empty() ? defaultWorkFolderPath() : workFolder_;
 }
