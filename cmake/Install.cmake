@@ -10,6 +10,10 @@ install(FILES doc/man/tessaly-cli.1 doc/man/tessaly.1 DESTINATION ${CMAKE_INSTAL
 install(FILES completions/tessaly-cli.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tessaly-cli)
 install(FILES packaging/tessaly.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size 32 48 256)
+  install(FILES resources/icon-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME tessaly.png)
+endforeach()
 configure_file(packaging/tessaly.metainfo.xml ${PROJECT_BINARY_DIR}/org.example.tessaly.metainfo.xml @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/org.example.tessaly.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 

@@ -34,6 +34,10 @@ check "restore into another user's profile" env USER=bob "$cli" restore "$root/b
 check "the restored mail store equals the backed-up one" \
   diff -r "$root/alice/drive_c/users/alice/AppData/Local/Identities" "$root/bob/drive_c/users/bob/AppData/Local/Identities"
 
+for size in 32 48 256; do
+  check "the program's icon is installed at ${size}x${size}" \
+    bash -c "file '$usr/share/icons/hicolor/${size}x${size}/apps/tessaly.png' | grep -q '${size} x ${size}'"
+done
 check "desktop entry is valid" desktop-file-validate "$usr/share/applications/tessaly.desktop"
 check "AppStream file is valid" appstreamcli validate --no-net "$usr/share/metainfo/org.example.tessaly.metainfo.xml"
 for page in tessaly-cli tessaly; do
