@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test,
-# among them the Debian package, tested installed into a scratch root; then the worker-thread
+# among them the Debian package, tested installed into a scratch root, and the worker-thread
 # tests once more under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,5 +12,6 @@ scripts/fuzz.sh "${TESSALY_FUZZ_SECONDS:-10}"
 # The Debian package, installed into a scratch root and used from there.
 scripts/package.sh
 tests/package/package_test.sh build/package/tessaly_*.deb
-ctest --test-dir build/test --output-on-failure -j2 --timeout 900
 scripts/tsan.sh
+# Last, so that its summary closes the output.
+ctest --test-dir build/test --output-on-failure -j2 --timeout 900
