@@ -328,7 +328,11 @@ void TMainForm::ProgressPercent(uint8_t Percent) {
 
 void TMainForm::ProgressState(const QString& Text) {
     if (!progressForm_) return;
-    progressForm_->StatesLabel->setText(Text);
+    // The label keeps its designed width; a long status is shortened with an ellipsis rather
+    // than cut mid-word, and shown whole as the label's tool tip.
+    QLabel* label = progressForm_->StatesLabel;
+    label->setToolTip(Text);
+    label->setText(label->fontMetrics().elidedText(Text, Qt::ElideRight, label->width()));
 }
 
 void TMainForm::CancelThread() {
