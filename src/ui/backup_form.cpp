@@ -65,17 +65,7 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     : QDialog(parent), prompts_(prompts), ftpClient_(std::make_unique<FtpClient>()) {
     setObjectName("BackupForm");
     setWindowTitle("Backup");
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    auto* banner = new QLabel(this);
-    banner->setPixmap(bannerPicture());
-    banner->setFixedHeight(49);
-    banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    outer->addWidget(banner);
-    auto* body = new QVBoxLayout;
-    body->setContentsMargins(5, 5, 5, 5);
-    outer->addLayout(body, 1);
+    QVBoxLayout* body = bannerAndBody(this, QMargins(5, 5, 5, 5));
 
     pages_ = new QTabWidget(this);
     pages_->setObjectName("Pages");

@@ -22,17 +22,7 @@ namespace ts::ui {
 TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent), prompts_(prompts) {
     setObjectName("RestoreForm");
     setWindowTitle("Restore");
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    auto* banner = new QLabel(this);
-    banner->setPixmap(bannerPicture());
-    banner->setFixedHeight(49);
-    banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    outer->addWidget(banner);
-    auto* body = new QVBoxLayout;
-    body->setContentsMargins(10, 5, 10, 10);
-    outer->addLayout(body, 1);
+    QVBoxLayout* body = bannerAndBody(this, QMargins(10, 5, 10, 10));
 
     auto* fileGroup = new QGroupBox("Backup file:", this);
     fileGroup->setObjectName("BackupFileGroupBox");

@@ -7,6 +7,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QVBoxLayout>
+
+#include "ui/pictures.h"
 
 namespace ts::ui {
 
@@ -44,6 +47,21 @@ QLabel* noticeLabel(const QString& text, QWidget* parent) {
     palette.setColor(QPalette::WindowText, QColor(0x80, 0, 0));
     label->setPalette(palette);
     return label;
+}
+
+QVBoxLayout* bannerAndBody(QDialog* dialog, QMargins bodyMargins) {
+    auto* outer = new QVBoxLayout(dialog);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* banner = new QLabel(dialog);
+    banner->setPixmap(bannerPicture());
+    banner->setFixedHeight(49);
+    banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    outer->addWidget(banner);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(bodyMargins);
+    outer->addLayout(body, 1);
+    return body;
 }
 
 }  // namespace ts::ui

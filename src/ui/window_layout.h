@@ -1,11 +1,13 @@
 #pragma once
 // Small layout helpers shared by the dialogs.
+#include <QMargins>
 #include <QSize>
 #include <initializer_list>
 
 class QBoxLayout;
 class QDialog;
 class QKeyEvent;
+class QVBoxLayout;
 class QLabel;
 class QString;
 class QPushButton;
@@ -20,6 +22,10 @@ QBoxLayout* buttonRow(std::initializer_list<QPushButton*> buttons);
 void fixDesignedSize(QDialog* dialog, QSize designed);
 // Esc does nothing in dialogs whose Cancel button is not bound to it.
 bool isEscape(const QKeyEvent* event);
+
+// The banner picture across the top of a dialog, and below it the layout its controls go
+// into, with the given margins.
+QVBoxLayout* bannerAndBody(QDialog* dialog, QMargins bodyMargins);
 
 // The bold dark-red line of advice at the top of the history lists.
 QLabel* noticeLabel(const QString& text, QWidget* parent);
