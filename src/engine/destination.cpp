@@ -70,11 +70,18 @@ int32_t TtsBPDestination::ReadFromStream(Stream& stream) {
     logOperationStart("TtsBPDestination.ReadFromStream", stream);
     auto length = stream.readValue<int64_t>();
     // Only one payload length can decode to the record: the record's own when plain, one
-    // block more than its whole blocks when encrypted. Any other length is a wrong password
-    // (or a damaged file), known before a byte of a possibly huge payload is read.
-    if (length != EncodedLength(kRecordSize)) throw EFileEncrypted();
+    // block more than its whole blocks when encrypted; known before a byte of a possibly huge
+    // payload is read.
+    // The length field itself is never encrypted. The record's length of the other kind (plain
+    // where encrypted was expected, or the reverse) asks for a password or another one; any
+    // other length is damage, whatever the password.
+    if (length != EncodedLength(kRecordSize)) {
+        if (length == kRecordSize || length == (kRecordSize / 8 + 1) * 8) throw EFileEncrypted();
+        throw EDataDamaged("the destination section is " + std::to_string(length) + " bytes long, not " +
+                           std::to_string(EncodedLength(kRecordSize)));
+    }
     MemoryStream encoded;
-    encoded.copyFrom(stream, length);
+    if (encoded.copyFrom(stream, length) != length) throw EReadError();
     encoded.rewind();
     MemoryStream plain;
     DecodeStream(encoded, plain);

@@ -37,6 +37,7 @@ public:
     int32_t WriteToStream(Stream& stream) override;
     // Raises EFileEncrypted, changing nothing, when the section does not decode to exactly
     // kRecordSize bytes: the password (or its absence) is not the writer's.
+    // A length that no password explains raises EDataDamaged, a section cut short EReadError.
     int32_t ReadFromStream(Stream& stream) override;
 
 private:

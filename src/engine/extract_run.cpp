@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "engine/datafile/data_file_reader.h"
+#include "engine/failure.h"
 #include "engine/flows.h"
 #include "engine/project.h"
 #include "items/capture/inventory_sink.h"
@@ -102,7 +103,7 @@ void ExtractRun::run() {
         if (!cancelled()) stream.skipToEnd();
     } catch (...) {
         collect();
-        throw;
+        rethrowDataFileFailure(*reader, true);
     }
     collect();
     if (!cancelled()) progress(100);

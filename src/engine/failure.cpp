@@ -3,7 +3,9 @@
 #include <exception>
 #include <filesystem>
 
+#include "engine/datafile/data_file_reader.h"
 #include "engine/work_folder.h"
+#include "items/capture/backup_reg_item.h"
 #include "platform/stream/zlib_error.h"
 #include "platform/tcp_socket.h"
 #include "transfer/ftp/ftp_client.h"
@@ -26,16 +28,21 @@ Failure classifyCurrentException(const std::string& file, bool encrypted) {
     } catch (const FlowFailure& e) {
         return Failure{e.failure().kind, aboutFile(file, e.failure().text)};
     } catch (const EFileEncrypted& e) {
+        // Without encryption no password is to blame.
+        if (!encrypted) return Failure{FailureKind::DamagedDataFile, aboutFile(file, "the file is damaged (" + std::string(e.what()) + ")")};
         return Failure{FailureKind::WrongPassword, aboutFile(file, e.what())};
     } catch (const ECipherException& e) {
-        if (encrypted)
-            return Failure{FailureKind::WrongPassword,
-                           aboutFile(file, std::string("wrong password or damaged data (") + e.what() + ")")};
-        return Failure{FailureKind::DamagedDataFile, aboutFile(file, e.what())};
+        // The cipher meets a payload that is not whole blocks, or ends early: the layout is
+        // broken, which no password does.
+        return Failure{FailureKind::DamagedDataFile, aboutFile(file, "the file is damaged (" + std::string(e.what()) + ")")};
     } catch (const ECompressedDataError& e) {
         return Failure{FailureKind::DamagedDataFile, aboutFile(file, e.what())};
     } catch (const EReadError& e) {
         // A record cut short: the file ends inside it.
+        return Failure{FailureKind::DamagedDataFile, aboutFile(file, e.what())};
+    } catch (const EDataDamaged& e) {
+        return Failure{FailureKind::DamagedDataFile, aboutFile(file, e.what())};
+    } catch (const EKeyTreeIncomplete& e) {
         return Failure{FailureKind::DamagedDataFile, aboutFile(file, e.what())};
     } catch (const EWorkFolderBusy& e) {
         return Failure{FailureKind::Other, aboutFile(file, e.what())};
@@ -54,6 +61,31 @@ Failure classifyCurrentException(const std::string& file, bool encrypted) {
     } catch (...) {
         return Failure{FailureKind::Other, aboutFile(file, "unknown error")};
     }
+}
+
+void rethrowDataFileFailure(DataFileReader& reader, bool passwordChecked) {
+    std::string reason;
+    try {
+        throw;
+    } catch (const EFileEncrypted& e) {
+        if (!passwordChecked && reader.header() && reader.header()->Encrypt) throw;
+        reason = e.what();
+    } catch (const ECipherException& e) {
+        reason = e.what();
+    } catch (const ECompressedDataError& e) {
+        reason = e.what();
+    } catch (const EReadError&) {
+        reason = "it ends inside a record";
+    } catch (const EKeyTreeIncomplete& e) {
+        reason = e.what();
+    } catch (const EDataDamaged& e) {
+        reason = e.what();
+    } catch (const std::out_of_range& e) {
+        reason = e.what();
+    }
+    throw FlowFailure(FailureKind::DamagedDataFile,
+                      reader.fileName() + ": the data file is damaged at byte " +
+                          std::to_string(reader.stream().compressedConsumed()) + " (" + reason + ")");
 }
 
 }  // namespace ts

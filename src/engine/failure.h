@@ -27,11 +27,22 @@ struct Failure {
     std::string text;  // one line, user-facing, names the file where there is one
 };
 
+class DataFileReader;
+
 // Call inside a catch block: what the exception being handled means for the user. `file` is
 // the project or data file the operation was about (may be empty); the text names it unless
-// the message already does. A cipher failure is a wrong password only when `encrypted`
-// (the file's header said so); otherwise the data is damaged.
+// the message already does. Only the password check (EFileEncrypted) is a wrong password,
+// and only when `encrypted` (the file's header said so); a file whose structure does not
+// hold is damaged whatever the password.
 Failure classifyCurrentException(const std::string& file, bool encrypted = true);
+
+// Call inside a catch block of code reading the data file of `reader`: a failure of the
+// file's own data leaves as FlowFailure(DamagedDataFile) "the data file is damaged at byte N"
+// (N: the compressed bytes read when it showed). EFileEncrypted stays a wrong password only
+// while the password is unproven: the file is encrypted and `passwordChecked` is false (the
+// destination and schedule sections have not decoded yet). Anything else (a file that cannot
+// be written, a cancel) passes unchanged.
+[[noreturn]] void rethrowDataFileFailure(DataFileReader& reader, bool passwordChecked);
 
 // An exception carrying a Failure; the flows and the runs throw it for the failures they
 // find themselves.

@@ -138,12 +138,14 @@ std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& pro
         project->SetEncrypt(summary.encrypted);
         if (password) project->SetPassword(*password);
         try {
-            project->LoadFromStream(reader->stream());
+            try {
+                project->LoadFromStream(reader->stream());
+            } catch (...) {
+                // Leaves only a password the file's encrypted sections refuse as EFileEncrypted.
+                rethrowDataFileFailure(*reader, false);
+            }
             return OpenedDataFile{std::move(project), summary, file, std::move(reader)};
         } catch (const EFileEncrypted& e) {
-            // Without encryption no password is to blame: the project in the file is damaged.
-            if (!summary.encrypted)
-                throw FlowFailure(FailureKind::DamagedDataFile, file + ": the project it holds is damaged");
             if (tries + 1 >= maxTries) throw FlowFailure(FailureKind::WrongPassword, file + ": " + e.what());
             reader.reset();
         }

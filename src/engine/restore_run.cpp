@@ -7,6 +7,7 @@
 
 #include "engine/datafile/data_file_contents.h"
 #include "engine/datafile/data_file_reader.h"
+#include "engine/failure.h"
 #include "engine/flows.h"
 #include "engine/progress_percent.h"
 #include "engine/project.h"
@@ -93,17 +94,19 @@ void RestoreRun::run() {
 
     if (reader->header()) {
         Profile* target = profile();
+        bool passwordChecked = projectRead;
         try {
             if (!projectRead) {
                 project().SetEncrypt(reader->header()->Encrypt);
                 // The items restored are those the file holds: the item records come from it.
                 project().LoadFromStream(reader->stream());
+                passwordChecked = true;
             }
             restoreItems(reader->stream());
         } catch (...) {
             saveRegistryAfterFailure(target);
             syncRestoredFiles(target);
-            throw;
+            rethrowDataFileFailure(*reader, passwordChecked);
         }
         if (target) target->hive().save();
         syncRestoredFiles(target);
@@ -144,7 +147,11 @@ void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
     DataFileReader reader(FileName);
     if (!reader.header()) return;  // not a data file: the project stays as it was
     SetEncrypt(reader.header()->Encrypt);
-    LoadFromStream(reader.stream());
+    try {
+        LoadFromStream(reader.stream());
+    } catch (...) {
+        rethrowDataFileFailure(reader, false);
+    }
 }
 
 void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {
@@ -156,19 +163,23 @@ void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileCont
 
     InflateStream& stream = reader.stream();
     SetEncrypt(contents.header.Encrypt);
-    LoadFromStream(stream);
-    contents.projectRead = true;
-    for (TtsBPSourceItem* item : Source().ItemList()) {
-        contents.items.push_back(DataFileItemContents{item->Caption(), item->Selected(), false, {}});
+    try {
+        LoadFromStream(stream);
+        contents.projectRead = true;
+        for (TtsBPSourceItem* item : Source().ItemList()) {
+            contents.items.push_back(DataFileItemContents{item->Caption(), item->Selected(), false, {}});
+        }
+        size_t index = 0;
+        for (TtsBPSourceItem* item : Source().ItemList()) {
+            DataFileItemContents& entry = contents.items[index++];
+            if (!entry.stored) continue;
+            item->RestoreToSink(stream, entry.inventory);
+            entry.read = true;
+        }
+        stream.verifyComplete();
+    } catch (...) {
+        rethrowDataFileFailure(reader, contents.projectRead);
     }
-    size_t index = 0;
-    for (TtsBPSourceItem* item : Source().ItemList()) {
-        DataFileItemContents& entry = contents.items[index++];
-        if (!entry.stored) continue;
-        item->RestoreToSink(stream, entry.inventory);
-        entry.read = true;
-    }
-    stream.verifyComplete();
     contents.complete = true;
 }
 

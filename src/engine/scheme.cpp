@@ -39,9 +39,16 @@ int32_t TtsBPScheme::ReadFromStream(Stream& stream) {
     // wrong one gets past the destination about once in 256 reads, and past both about once
     // in 65536. Any length that cannot decode to the record fails before its payload is read.
     const auto length = stream.readValue<int64_t>();
-    if (length != EncodedLength(kRecordSize)) throw EFileEncrypted();
+    // The length field itself is never encrypted. The record's length of the other kind (plain
+    // where encrypted was expected, or the reverse) asks for a password or another one; any
+    // other length is damage, whatever the password.
+    if (length != EncodedLength(kRecordSize)) {
+        if (length == kRecordSize || length == (kRecordSize / 8 + 1) * 8) throw EFileEncrypted();
+        throw EDataDamaged("the schedule section is " + std::to_string(length) + " bytes long, not " +
+                           std::to_string(EncodedLength(kRecordSize)));
+    }
     MemoryStream encoded;
-    encoded.copyFrom(stream, length);
+    if (encoded.copyFrom(stream, length) != length) throw EReadError();
     encoded.rewind();
     MemoryStream plain;
     DecodeStream(encoded, plain);

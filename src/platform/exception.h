@@ -47,6 +47,14 @@ public:
     EFileEncrypted() : TsException("Decrypted data invalid, please check your password!") {}
 };
 
+// Data past a bound that no file of ours reaches (a name longer than the registry allows, a
+// count the rest of the stream cannot hold): refused before anything is allocated for it.
+class EDataDamaged : public TsException {
+public:
+    explicit EDataDamaged(const std::string& place)
+        : TsException("The data is damaged or not made by this program: " + place) {}
+};
+
 class ECipherException : public TsException {
 public:
     ECipherException() : TsException("Invalid file format") {}

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <map>
 
+#include "engine/datafile/data_file_contents.h"
 #include "engine/datafile/data_file_reader.h"
 #include "engine/restore_run.h"
+#include "items/capture/backup_reg_item.h"
 #include "items/kinds/favorites.h"
 #include "platform/stream/zlib_error.h"
 #include "platform/tcp_socket.h"
@@ -200,6 +202,64 @@ TEST_F(FlowsTest, APlainDataFileWhoseProjectDoesNotDecodeIsDamagedNotAWrongPassw
     EXPECT_TRUE(question.retries.empty()) << "no password is asked for a plain file";
 }
 
+// Once the destination and schedule sections have decoded the password is proven, so any
+// later failure is damage at a byte of the file; before that a cut or a broken length is
+// damage too. Only a section that decodes wrongly in an encrypted file is a password matter.
+// A sample of cuts and single-bit flips over a plain and an encrypted file, read as check does.
+TEST_F(FlowsTest, ACutOrFlippedDataFileIsDamagedAtAByteAndNeverAWrongPasswordOnceThePasswordIsProven) {
+    std::string noise;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 40000; ++i) {
+        seed = seed * 1103515245 + 12345;
+        noise.push_back(static_cast<char>('a' + (seed >> 16) % 26));
+    }
+    alice.writeFile("C:\\users\\alice\\Favorites\\Big.url", noise);
+    for (const std::optional<std::string>& password : {std::optional<std::string>(), std::optional<std::string>("pw")}) {
+        const bool encrypted = password.has_value();
+        SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+        const std::string whole = dir.file(encrypted ? "whole-e.tsly_dat" : "whole-p.tsly_dat");
+        fs::copy_file(backUp(password), whole, fs::copy_options::overwrite_existing);
+        const std::vector<uint8_t> bytes = test::readHostFile(whole);
+        int64_t proven = 0;  // compressed bytes read when the schedule had decoded
+        {
+            DataFileReader reader(whole);
+            TtsBackupProject project(target.get());
+            project.SetEncrypt(encrypted);
+            project.SetPassword(password.value_or(""));
+            project.LoadFromStream(reader.stream());
+            proven = reader.stream().compressedConsumed();
+        }
+        const size_t samples = 24;
+        int damagedAtByte = 0;
+        for (size_t i = 0; i < 2 * samples; ++i) {
+            const bool cut = i < samples;
+            const size_t at = (i % samples) * bytes.size() / samples + (i % samples) % 7;
+            SCOPED_TRACE((cut ? "cut at " : "flip at ") + std::to_string(at));
+            std::vector<uint8_t> damaged = bytes;
+            if (cut) damaged.resize(at);
+            else damaged[at] ^= static_cast<uint8_t>(1u << (i % 8));
+            const std::string file = dir.file("damaged.tsly_dat");
+            test::writeHostFile(file, damaged);
+            TtsBackupProject project(target.get());
+            project.SetPassword(password.value_or(""));
+            DataFileContents contents;
+            try {
+                project.InspectDataFile(file, contents);
+                EXPECT_FALSE(contents.complete) << "a damaged file read as sound";
+            } catch (...) {
+                const Failure failure = classifyCurrentException(file, encrypted);
+                const bool afterProof = static_cast<int64_t>(at) >= proven + 8;
+                if (cut || !encrypted || afterProof) EXPECT_EQ(failure.kind, FailureKind::DamagedDataFile) << failure.text;
+                if (afterProof) {
+                    EXPECT_NE(failure.text.find("the data file is damaged at byte "), std::string::npos) << failure.text;
+                    ++damagedAtByte;
+                }
+            }
+        }
+        EXPECT_GT(damagedAtByte, static_cast<int>(samples)) << "most of the file lies after the proof";
+    }
+}
+
 TEST_F(FlowsTest, ChecksBeforeABackupNameEveryProblemBeforeAnythingIsWritten) {
     test::writeHostFile(dir.file("a-file"), std::string("x"));
     struct Case {
@@ -331,8 +391,11 @@ TEST_F(FlowsTest, EveryFailureHasItsKindAndATextNamingTheFileOnce) {
     };
     const std::vector<Case> cases = {
         {[] { throw EFileEncrypted(); }, true, FailureKind::WrongPassword},
-        {[] { throw ECipherException(); }, true, FailureKind::WrongPassword},
+        {[] { throw EFileEncrypted(); }, false, FailureKind::DamagedDataFile},
+        {[] { throw ECipherException(); }, true, FailureKind::DamagedDataFile},
         {[] { throw ECipherException(); }, false, FailureKind::DamagedDataFile},
+        {[] { throw EDataDamaged("a key name longer than 255 characters"); }, true, FailureKind::DamagedDataFile},
+        {[] { throw EKeyTreeIncomplete(); }, true, FailureKind::DamagedDataFile},
         {[&] { throw ECompressedDataError("Cannot decompress \"" + file + "\": data error"); }, true,
          FailureKind::DamagedDataFile},
         {[] { throw EReadError(); }, false, FailureKind::DamagedDataFile},

@@ -6,6 +6,7 @@
 #include "platform/ansi_text.h"
 #include "platform/profile/profile.h"
 #include "platform/debug_log.h"
+#include "platform/registry/registry_limits.h"
 
 namespace ts {
 
@@ -40,14 +41,20 @@ private:
 };
 
 // Reads the key tree's pieces one byte at a time, so that nothing after the tree is taken
-// from the stream, and counts them. Any short read means the tree was cut off.
+// from the stream, and counts them. Any short read means the tree was cut off. Every piece is
+// held to the registry's limits and the whole tree to kMaxKeyTreeBytes before its bytes are
+// kept, so a damaged or crafted tree cannot claim memory.
 class KeyTreeReader {
 public:
     explicit KeyTreeReader(Stream& stream) : stream_(stream) {}
 
-    std::string string() {
+    // A C-string of at most maxBytes bytes; `what` names it when it is longer.
+    std::string string(size_t maxBytes, const char* what) {
         std::string text;
-        for (char c = byte(); c != '\0'; c = byte()) text.push_back(c);
+        for (char c = byte(); c != '\0'; c = byte()) {
+            if (text.size() == maxBytes) damaged(std::string(what) + " longer than " + std::to_string(maxBytes) + " bytes");
+            text.push_back(c);
+        }
         return text;
     }
     char byte() {
@@ -61,21 +68,24 @@ public:
         exact(&v, sizeof v);
         return v;
     }
-    // Grows only as the bytes arrive, so a damaged size cannot claim memory the stream lacks.
     std::vector<uint8_t> bytes(int32_t count) {
-        std::vector<uint8_t> data;
-        for (int64_t done = 0; done < count;) {
-            const int64_t chunk = std::min<int64_t>(count - done, 65536);
-            data.resize(static_cast<size_t>(done + chunk));
-            exact(data.data() + done, chunk);
-            done += chunk;
-        }
+        if (count > registry_limits::kMaxValueDataBytes || count > kMaxKeyTreeBytes - read_)
+            damaged("a value of " + std::to_string(count) + " bytes");
+        std::vector<uint8_t> data(static_cast<size_t>(count));
+        exact(data.data(), count);
         return data;
     }
     int64_t read() const { return read_; }
 
+    // Where the reader stands, for the error that names a place.
+    [[noreturn]] void damaged(const std::string& what) const {
+        throw EDataDamaged("the registry data at byte " + std::to_string(read_) + " of its key tree holds " + what);
+    }
+
 private:
     void exact(void* buffer, int64_t count) {
+        if (count > kMaxKeyTreeBytes - read_)
+            damaged("more than " + std::to_string(kMaxKeyTreeBytes) + " bytes in one key tree");
         auto* out = static_cast<uint8_t*>(buffer);
         for (int64_t done = 0; done < count;) {
             const int64_t got = stream_.read(out + done, count - done);
@@ -88,6 +98,28 @@ private:
     Stream& stream_;
     int64_t read_ = 0;
 };
+
+using namespace registry_limits;
+
+// The stored path, checked component by component against the registry's limits.
+std::string readKeyPath(KeyTreeReader& in, const std::string& ansiPath) {
+    std::string keyPath = fromAnsi(ansiPath);
+    size_t depth = 0;
+    for (size_t start = 0; start <= keyPath.size();) {
+        size_t end = keyPath.find('\\', start);
+        if (end == std::string::npos) end = keyPath.size();
+        if (end > start) {
+            if (++depth > kMaxKeyDepth) in.damaged("a key path deeper than " + std::to_string(kMaxKeyDepth) + " keys");
+            if (utf16Units(std::string_view(keyPath).substr(start, end - start)) > kMaxKeyNameChars)
+                in.damaged("a key name longer than " + std::to_string(kMaxKeyNameChars) + " characters");
+        }
+        start = end + 1;
+    }
+    return keyPath;
+}
+
+constexpr size_t kMaxKeyPathBytes = kMaxKeyDepth * (kMaxKeyNameChars * kMaxBytesPerChar + 1);
+constexpr size_t kMaxValueNameBytes = kMaxValueNameChars * kMaxBytesPerChar;
 
 }  // namespace
 
@@ -111,17 +143,34 @@ void TtsBackupRegItem::Assign(const TtsBackupItem& source) {
     SetRootKey(other->rootKey_);
 }
 
+// What is left of the bounds ReadKeyTree holds a tree to; the final end marker is set aside.
+struct TtsBackupRegItem::Budget {
+    int64_t bytes = kMaxKeyTreeBytes - static_cast<int64_t>(sizeof kKeyTreeEndMarker);
+    size_t keys = kMaxKeyTreeKeys;
+    size_t values = kMaxKeyTreeValues;
+};
+
 int32_t TtsBackupRegItem::WriteToStream(Stream& stream) {
-    int64_t written = keyPath_.empty() ? 0 : writeKey(keyPath_, stream);
+    Budget budget;
+    int64_t written = keyPath_.empty() ? 0 : writeKey(keyPath_, stream, budget);
     KeyTreeWriter end(stream);
     end.endMarker();
     return static_cast<int32_t>(written + end.written());
 }
 
-int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream) {
+int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budget& budget) {
     if (!registry_.OpenKey(path, false)) return 0;
+    const std::string ansiPath = toAnsi(path);
+    const auto keyBytes = static_cast<int64_t>(ansiPath.size() + 1 + sizeof kKeyTreeEndMarker);
+    if (budget.keys == 0 || keyBytes > budget.bytes) {
+        debugLog("Registry capture: the key \"" + path + "\" and those below it are not saved: the tree would pass " +
+                 std::to_string(kMaxKeyTreeKeys) + " keys or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
+        return 0;
+    }
+    --budget.keys;
+    budget.bytes -= keyBytes;
     KeyTreeWriter out(stream);
-    out.string(toAnsi(path));
+    out.string(ansiPath);
 
     std::vector<std::string> names;
     registry_.GetValueNames(names);
@@ -149,6 +198,16 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream) {
             data = registry_.ReadBinaryData(name);
             size = static_cast<int32_t>(data.size());
         }
+        const auto valueBytes = static_cast<int64_t>(ansiName.size() + 1 + 1 + sizeof size + data.size());
+        if (budget.values == 0 || valueBytes > budget.bytes ||
+            static_cast<int64_t>(data.size()) > registry_limits::kMaxValueDataBytes) {
+            debugLog("Registry capture: the value \"" + name + "\" of \"" + path +
+                     "\" is not saved: it is too large, or the tree would pass " + std::to_string(kMaxKeyTreeValues) +
+                     " values or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
+            continue;
+        }
+        --budget.values;
+        budget.bytes -= valueBytes;
         out.string(ansiName);
         out.value<uint8_t>(type);
         out.value<int32_t>(size);
@@ -160,7 +219,7 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream) {
     std::vector<std::string> subkeys;
     registry_.GetKeyNames(subkeys);
     int64_t written = out.written();
-    for (const auto& subkey : subkeys) written += writeKey(path + "\\" + subkey, stream);
+    for (const auto& subkey : subkeys) written += writeKey(path + "\\" + subkey, stream, budget);
     return written;
 }
 
@@ -168,8 +227,11 @@ int32_t TtsBackupRegItem::ReadToSink(Stream& stream, RestoreSink& sink) { return
 
 int32_t ReadKeyTree(Stream& stream, RestoreSink& sink) {
     KeyTreeReader in(stream);
-    for (std::string key = in.string(); key != kKeyTreeEndMarker; key = in.string()) {
-        std::string keyPath = fromAnsi(key);
+    size_t keys = 0, values = 0;
+    for (std::string key = in.string(kMaxKeyPathBytes, "a key path"); key != kKeyTreeEndMarker;
+         key = in.string(kMaxKeyPathBytes, "a key path")) {
+        if (++keys > kMaxKeyTreeKeys) in.damaged("more than " + std::to_string(kMaxKeyTreeKeys) + " keys");
+        std::string keyPath = readKeyPath(in, key);
         // Every path is stored from the root. One without its leading backslash would open
         // below the key replayed before it and nest each key one level deeper.
         if (!keyPath.starts_with('\\')) {
@@ -177,20 +239,24 @@ int32_t ReadKeyTree(Stream& stream, RestoreSink& sink) {
             keyPath.insert(0, 1, '\\');
         }
         sink.createKey(keyPath);
-        for (std::string name = in.string(); name != kKeyTreeEndMarker; name = in.string()) {
+        for (std::string name = in.string(kMaxValueNameBytes, "a value name"); name != kKeyTreeEndMarker;
+             name = in.string(kMaxValueNameBytes, "a value name")) {
+            if (++values > kMaxKeyTreeValues) in.damaged("more than " + std::to_string(kMaxKeyTreeValues) + " values");
             const std::string valueName = fromAnsi(name);
+            if (utf16Units(valueName) > kMaxValueNameChars)
+                in.damaged("a value name longer than " + std::to_string(kMaxValueNameChars) + " characters");
             const auto type = static_cast<uint8_t>(in.byte());
             const auto size = in.value<int32_t>();
             switch (type) {
             case kTypeString:
-                sink.setValue(keyPath, RegValue::text(valueName, REG_SZ, fromAnsi(in.string())));
+                sink.setValue(keyPath, RegValue::text(valueName, REG_SZ,
+                                                      fromAnsi(in.string(kMaxValueDataBytes, "a string value"))));
                 break;
             case kTypeInteger:
                 sink.setValue(keyPath, RegValue::dword(valueName, in.value<uint32_t>()));
                 break;
             case kTypeBinary:
-                if (size < 0) throw TsException("The saved registry data is damaged: the binary value \"" +
-                                                valueName + "\" of \"" + keyPath + "\" has a negative size");
+                if (size < 0) in.damaged("the binary value \"" + valueName + "\" of \"" + keyPath + "\" with a negative size");
                 sink.setValue(keyPath, RegValue::binary(valueName, in.bytes(size)));
                 break;
             default:

@@ -10,6 +10,7 @@
 //                type 1 the text as a string, type 3 4 bytes, type 4 exactly size bytes,
 //                types 0 and 2 nothing.
 // A tree whose KeyPath is empty is just the final "(end)".
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,13 @@
 namespace ts {
 
 inline constexpr char kKeyTreeEndMarker[] = "(end)";
+
+// Bounds of one key tree read back, besides the registry's own limits on names and values:
+// far above the trees of a real profile (a few thousand values), low enough that replaying
+// the largest tree allowed stays within a few tens of MiB.
+inline constexpr int64_t kMaxKeyTreeBytes = int64_t{16} << 20;
+inline constexpr size_t kMaxKeyTreeKeys = 65536;
+inline constexpr size_t kMaxKeyTreeValues = 65536;
 
 // A key tree stopped before its final end marker.
 class EKeyTreeIncomplete : public TsException {
@@ -42,18 +50,21 @@ public:
     // Takes KeyPath, then RootKey, from another TtsBackupRegItem.
     void Assign(const TtsBackupItem& source) override;
 
-    // Saves the tree. Strings of any length are written whole. A value named "(end)" cannot
-    // be told from the marker, so it is left out with a debug log line. Returns the bytes
+    // Saves the tree. A value named "(end)" cannot be told from the marker, and a value or
+    // key past the bounds a reader holds the tree to would make the whole file unreadable:
+    // each is left out with a debug log line. Returns the bytes
     // written.
     int32_t WriteToStream(Stream& stream) override;
     // Replays a tree into sink: every key (createKey), REG_SZ, REG_DWORD and REG_BINARY values
     // (setValue), other types by name and size (keptValue). A stream that ends before the
-    // final end marker raises EKeyTreeIncomplete; nothing past the tree is read. Returns the
-    // bytes read.
+    // final end marker raises EKeyTreeIncomplete, one past a bound above or the registry's
+    // limits EDataDamaged naming the place; nothing past the tree is read. Returns the bytes
+    // read.
     int32_t ReadToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
-    int64_t writeKey(const std::string& path, Stream& stream);
+    struct Budget;
+    int64_t writeKey(const std::string& path, Stream& stream, Budget& budget);
 
     TRegistry registry_;
     std::string keyPath_;

@@ -31,7 +31,7 @@ FileListReadResult ReadFileListBlock(const SectionCodec& codec, const Profile& p
                                      RestoreSink& sink, const FileListObserver& afterEachFile) {
     FileListReadResult result;
     const auto count = source.readValue<int32_t>();
-    if (count < 0) throw TsException("Invalid file list: it announces " + std::to_string(count) + " files");
+    if (count < 0) throw EDataDamaged("a file list announcing " + std::to_string(count) + " files");
     result.bytesRead = sizeof count;
     TtsBackupFileItem item(profile);
     for (int32_t i = 0; i < count; ++i) {

@@ -10,6 +10,7 @@
 #include "items/kinds/item_count.h"
 #include "items/kinds/item_profile.h"
 #include "platform/ansi_text.h"
+#include "platform/exception.h"
 #include "platform/profile/profile.h"
 
 namespace ts {
@@ -34,7 +35,14 @@ std::vector<std::string> TtsBPFavorites::collect() const {
 int32_t TtsBPFavorites::WriteToStream(Stream& stream) {
     int32_t count = TtsBPSourceItem::WriteToStream(stream);
     std::array<uint8_t, kTextFieldSize> field{};
+    size_t listed = 0;
     for (const std::string& path : files_) {
+        // A record that a reader would refuse as damaged must never be written.
+        if (listed == kMaxFiles) {
+            debugLog("TtsBPFavorites.WriteToStream, left out of the record (more than " + std::to_string(kMaxFiles) +
+                     " files): " + path);
+            continue;
+        }
         // A field that the name fills without its NUL would run into the next one.
         if (toAnsi(path).size() > kMaxFieldText) {
             debugLog("TtsBPFavorites.WriteToStream, left out of the record (longer than " +
@@ -43,6 +51,7 @@ int32_t TtsBPFavorites::WriteToStream(Stream& stream) {
         }
         textToField(path, field.data(), "Favorite file name");
         count += static_cast<int32_t>(stream.write(field.data(), field.size()));
+        ++listed;
     }
     textToField(kEndField, field.data(), "End field");
     count += static_cast<int32_t>(stream.write(field.data(), field.size()));
@@ -59,6 +68,8 @@ int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
         count += static_cast<int32_t>(field.size());
         std::string name = textFromField(field.data());
         if (name == kEndField) break;
+        if (stored.size() == kMaxFiles)
+            throw EDataDamaged("the favorites record lists more than " + std::to_string(kMaxFiles) + " files");
         stored.push_back(std::move(name));
     }
     extraValue_ = stream.readValue<int64_t>();

@@ -13,6 +13,9 @@ public:
     static constexpr const char* kCaption = "Favorites";
     static constexpr const char* kMask = "*.url";
     static constexpr const char* kEndField = "(end)";
+    // The most entries a record read back may list: far more favorites than anyone keeps,
+    // and their names still fit in a few tens of MiB.
+    static constexpr size_t kMaxFiles = 65536;
 
     // Collects Files from the project's profile now, when the project has one.
     explicit TtsBPFavorites(TtsProjectLink* project);
@@ -32,7 +35,8 @@ public:
     // log line names it); it stays in Files and is still backed up.
     int32_t WriteToStream(Stream& stream) override;
     // Appends the stored names to Files; a stream that ends before the "(end)" field and
-    // the value raises EReadError and leaves Files as it was.
+    // the value raises EReadError, one listing more than kMaxFiles EDataDamaged, and either
+    // leaves Files as it was.
     int32_t ReadFromStream(Stream& stream) override;
     // One file list block of Files as it stands.
     int32_t BackupToStream(Stream& stream) override;

@@ -48,12 +48,13 @@ int32_t TtsBPIESettings::BackupToStream(Stream& stream) {
     return LogItemResult("TtsBPIESettings.BackupToStream", count);
 }
 
+// Read from the section as it is decoded: its length comes from the file, so the record is
+// never copied whole, and the key tree's own bounds hold whatever the length claims.
 int64_t TtsBPIESettings::ReadData(Stream& stream, RestoreSink& sink, bool) {
-    MemoryStream record;
-    int64_t count = ReadSection(stream, record);
-    record.rewind();
-    readRecord(record, sink);
-    return count;
+    SectionReader section(Codec(), stream);
+    readRecord(section, sink);
+    section.skipRest();
+    return section.sectionSize();
 }
 
 }  // namespace ts

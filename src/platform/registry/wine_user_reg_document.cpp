@@ -6,6 +6,7 @@
 
 #include "platform/exception.h"
 #include "platform/registry/registry_hive_text.h"
+#include "platform/registry/registry_limits.h"
 #include "platform/registry/wine_user_reg_lines.h"
 
 namespace ts::wine_reg {
@@ -27,6 +28,7 @@ public:
         end = end == std::string_view::npos ? text_.size() : end + 1;
         Line line{text_.substr(pos_, end - pos_), {}};
         pos_ = end;
+        ++number_;
         std::string_view content = line.raw;
         if (content.ends_with('\n')) content.remove_suffix(1);
         if (content.ends_with('\r')) content.remove_suffix(1);
@@ -34,9 +36,13 @@ public:
         return line;
     }
 
+    // The number of the line next() returned last, from 1.
+    size_t number() const { return number_; }
+
 private:
     std::string_view text_;
     size_t pos_ = 0;
+    size_t number_ = 0;
 };
 
 std::string_view skipLeadingSpaces(std::string_view text) {
@@ -65,6 +71,30 @@ void checkGlobalOption(std::string_view option, const std::string& fileName, std
         throw TsException("\"" + fileName + "\" is for a " + std::string(named) + " prefix, but its prefix is " + *arch +
                           "." + kLeftUnchanged);
     }
+}
+
+// The registry's own limits: a file past them was damaged or made by something else, and a
+// load must not hold what it claims.
+[[noreturn]] void pastLimit(const std::string& fileName, size_t line, const std::string& what) {
+    throw TsException("\"" + fileName + "\" is damaged or not made by Wine: line " + std::to_string(line) + " holds " +
+                      what + ". It is left unchanged.");
+}
+
+void checkKeyPath(const std::vector<std::u16string>& path, const std::string& fileName, size_t line) {
+    using namespace registry_limits;
+    if (path.size() > kMaxKeyDepth)
+        pastLimit(fileName, line, "a key path deeper than " + std::to_string(kMaxKeyDepth) + " keys");
+    for (const std::u16string& name : path)
+        if (name.size() > kMaxKeyNameChars)
+            pastLimit(fileName, line, "a key name longer than " + std::to_string(kMaxKeyNameChars) + " characters");
+}
+
+void checkValue(const RegValue& value, const std::string& fileName, size_t line) {
+    using namespace registry_limits;
+    if (utf16Units(value.name) > kMaxValueNameChars)
+        pastLimit(fileName, line, "a value name longer than " + std::to_string(kMaxValueNameChars) + " characters");
+    if (static_cast<int64_t>(value.data.size()) > kMaxValueDataBytes)
+        pastLimit(fileName, line, "a value of more than " + std::to_string(kMaxValueDataBytes) + " bytes");
 }
 
 void ensureLineEnd(std::string& out) {
@@ -124,6 +154,7 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
             section = &document.sections.emplace_back();
             key = nullptr;
             if (auto path = parseKeyPath(content.substr(1))) {
+                checkKeyPath(*path, fileName, cursor.number());
                 bool created;
                 key = tree.create(*path, created);
                 section->key = key;
@@ -140,6 +171,7 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
         DocumentLine entry{std::string(line->raw), 0, {}};
         bool isContent = lead == '#';
         if ((lead == '@' || lead == '"') && key) {
+            const size_t valueLine = cursor.number();
             auto parsed = parseValue(content, [&]() -> std::optional<std::string_view> {
                 auto continuation = cursor.next();
                 if (!continuation) {
@@ -150,6 +182,7 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
                 return skipLeadingSpaces(continuation->content);
             });
             if (parsed) {
+                checkValue(parsed->value, fileName, valueLine);
                 entry.valueId = nextValueId++;
                 entry.valueFolded = hive_text::foldCase(hive_text::toUtf16(parsed->value.name));
                 hive::KeyTree::loadValue(*key, std::move(parsed->value), entry.valueId);

@@ -32,6 +32,10 @@ int64_t InflateStream::size() const {
     return streamEnd_ || inputEnded_ ? plainCount_ : kUnknownSize;
 }
 
+int64_t InflateStream::compressedConsumed() const {
+    return static_cast<int64_t>(state_->z.total_in);
+}
+
 bool InflateStream::refill() {
     if (inputEnded_) return false;
     int64_t got = source_.read(state_->in.data(), kInputBlockSize);

@@ -43,6 +43,10 @@ public:
     // end marker and a matching checksum and nothing follows it in the source.
     void verifyComplete();
 
+    // How many bytes of the compressed input have been inflated: where in the file a
+    // failure of its data showed.
+    int64_t compressedConsumed() const;
+
     // The zlib end marker was read and its checksum matched.
     bool reachedStreamEnd() const { return streamEnd_; }
     // The input ended before the end marker.

@@ -73,10 +73,26 @@ void MemoryStream::clear() {
     position_ = 0;
 }
 
+namespace {
+
+// Only regular files are read: a FIFO or a device would block the open or the reads for
+// ever, or have effects of its own when opened.
+void requireRegularFile(const std::string& hostPath, const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) throw EFOpenError(hostPath, systemErrorText(EISDIR));
+    if (!S_ISREG(st.st_mode)) throw EFOpenError(hostPath, "It is not a regular file (a FIFO, socket or device).");
+}
+
+}  // namespace
+
 FileStream::FileStream(const std::string& hostPath, Mode mode, unsigned permissions) : path_(hostPath) {
     int flags = O_CLOEXEC;
+    if (mode == Mode::Read) {
+        struct stat st {};
+        if (::stat(hostPath.c_str(), &st) == 0) requireRegularFile(hostPath, st);
+    }
     switch (mode) {
-        case Mode::Read: flags |= O_RDONLY; break;
+        // Non-blocking: a FIFO put in place after the check above must not hold the open.
+        case Mode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
         case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
         case Mode::ReadWrite: flags |= O_RDWR; break;
     }
@@ -92,6 +108,17 @@ FileStream::FileStream(const std::string& hostPath, Mode mode, unsigned permissi
         fd_ = -1;
         if (mode == Mode::Create) throw EFCreateError(hostPath, systemErrorText(EISDIR));
         throw EFOpenError(hostPath, systemErrorText(EISDIR));
+    }
+    if (mode == Mode::Read) {
+        try {
+            if (::fstat(fd_, &st) != 0) throw EFOpenError(hostPath, systemErrorText(errno));
+            requireRegularFile(hostPath, st);
+        } catch (...) {
+            ::close(fd_);
+            fd_ = -1;
+            throw;
+        }
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     }
 }
 

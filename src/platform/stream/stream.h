@@ -67,7 +67,7 @@ private:
 class FileStream : public Stream {
 public:
     enum class Mode {
-        Read,       // existing file, read only
+        Read,       // existing regular file, read only (a FIFO, device or folder is refused)
         Create,     // create or truncate, read and write
         ReadWrite,  // existing file, read and write
     };

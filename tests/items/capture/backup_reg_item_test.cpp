@@ -14,6 +14,7 @@
 #include "items/capture/profile_restore_sink.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/registry_hive.h"
+#include "platform/registry/registry_limits.h"
 #include "support/temp_dir.h"
 #include "platform/debug_log.h"
 
@@ -262,7 +263,96 @@ TEST_F(BackupRegItemTest, ABinaryValueWithANegativeSizeIsRefused) {
     MemoryStream in(tree);
     InventorySink inventory;
     TtsBackupRegItem item(target.profile);
-    EXPECT_THROW(item.ReadToSink(in, inventory), TsException);
+    EXPECT_THROW(item.ReadToSink(in, inventory), EDataDamaged);
+}
+
+// Each bound is met exactly by one tree and passed by one byte, key, value or character by the
+// next; the registry counts characters, so a name in UTF-8 may take three bytes for each.
+TEST_F(BackupRegItemTest, ATreePastTheRegistrysLimitsOrTheTreeBoundsIsRefusedAsDamagedBeforeItIsHeld) {
+    const std::string euro3 = "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC";  // three characters, nine bytes
+    auto keys = [](size_t count) {
+        TreeBytes tree;
+        for (size_t i = 0; i < count; ++i) tree.str("\\K" + std::to_string(i)).end();
+        return tree.end().bytes();
+    };
+    auto values = [](size_t count) {
+        TreeBytes tree;
+        tree.str("\\K");
+        for (size_t i = 0; i < count; ++i) tree.entry("v" + std::to_string(i), 3, 4).raw("\0\0\0\0", 4);
+        return tree.end().end().bytes();
+    };
+    auto deep = [](size_t depth) {
+        std::string path;
+        for (size_t i = 0; i < depth; ++i) path += "\\k";
+        return TreeBytes().str(path).end().end().bytes();
+    };
+    auto binary = [](int32_t size) {
+        TreeBytes tree;
+        tree.str("\\K").entry("b", 4, size);
+        return tree.raw(Bytes(static_cast<size_t>(std::max(size, 0))).data(), static_cast<size_t>(std::max(size, 0)))
+            .end().end().bytes();
+    };
+    auto text = [](size_t length) {
+        return TreeBytes().str("\\K").entry("s", 1, -1).str(std::string(length, 's')).end().end().bytes();
+    };
+    const int32_t cap = static_cast<int32_t>(registry_limits::kMaxValueDataBytes);
+    struct Case {
+        const char* what;
+        Bytes tree;
+        bool refused;
+    };
+    const std::vector<Case> cases = {
+        {"key name of 255", TreeBytes().str("\\" + std::string(255, 'k')).end().end().bytes(), false},
+        {"key name of 256", TreeBytes().str("\\" + std::string(256, 'k')).end().end().bytes(), true},
+        {"key name of 255 in UTF-8", TreeBytes().str("\\" + std::string(252, 'k') + euro3).end().end().bytes(), false},
+        {"value name of 16383", TreeBytes().str("\\K").entry(std::string(16383, 'n'), 0, 0).end().end().bytes(), false},
+        {"value name of 16384", TreeBytes().str("\\K").entry(std::string(16384, 'n'), 0, 0).end().end().bytes(), true},
+        {"512 keys deep", deep(512), false},
+        {"513 keys deep", deep(513), true},
+        {"binary at the cap", binary(cap - 64), false},
+        {"binary past the cap", binary(cap + 1), true},
+        {"binary claiming 2 GiB", TreeBytes().str("\\K").entry("b", 4, INT32_MAX).end().end().bytes(), true},
+        {"string past the cap", text(static_cast<size_t>(cap) + 1), true},
+        {"65536 keys", keys(kMaxKeyTreeKeys), false},
+        {"65537 keys", keys(kMaxKeyTreeKeys + 1), true},
+        {"65536 values", values(kMaxKeyTreeValues), false},
+        {"65537 values", values(kMaxKeyTreeValues + 1), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemoryStream in(c.tree);
+        InventorySink inventory;
+        TtsBackupRegItem item(target.profile);
+        if (!c.refused) {
+            EXPECT_EQ(item.ReadToSink(in, inventory), static_cast<int32_t>(c.tree.size()));
+            continue;
+        }
+        try {
+            item.ReadToSink(in, inventory);
+            ADD_FAILURE() << "read";
+        } catch (const EDataDamaged& e) {
+            EXPECT_NE(std::string(e.what()).find("damaged or not made by this program"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(" at byte "), std::string::npos) << e.what();
+        }
+    }
+}
+
+// A tree that a reader would refuse must never be written: capture leaves out what passes.
+TEST_F(BackupRegItemTest, ACaptureStaysWithinTheBoundsItsReaderHoldsTheTreeTo) {
+    source.hive().createKey("Software\\Big");
+    const std::vector<uint8_t> half(static_cast<size_t>(kMaxKeyTreeBytes / 2 - 100), 7);
+    for (const char* name : {"a", "b", "c"}) source.hive().setValue("Software\\Big", RegValue::binary(name, half));
+    const Bytes tree = capture("\\Software\\Big");
+    EXPECT_LE(static_cast<int64_t>(tree.size()), kMaxKeyTreeBytes);
+    InventorySink inventory;
+    MemoryStream in(tree);
+    TtsBackupRegItem item(target.profile);
+    EXPECT_EQ(item.ReadToSink(in, inventory), static_cast<int32_t>(tree.size()));
+    ASSERT_EQ(inventory.keys().size(), 1u);
+    EXPECT_EQ(inventory.keys()[0].values.size(), 2u);
+    bool logged = false;
+    for (const auto& line : DebugLog::instance().lines()) logged |= line.find("is not saved") != std::string::npos;
+    EXPECT_TRUE(logged);
 }
 
 TEST_F(BackupRegItemTest, TheSinkWritesThroughTRegistryWithItsErrorTexts) {

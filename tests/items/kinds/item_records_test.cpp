@@ -180,6 +180,26 @@ TEST_F(ItemRecordTest, FavoritesReadingStopsWhenTheStreamEndsBeforeTheEndField) 
     }
 }
 
+// The writer lists no more than the reader accepts; one entry more, crafted, is refused
+// before it is held, leaving Files as it was.
+TEST_F(ItemRecordTest, AFavoritesRecordListsAtMostItsBoundAndOneListingMoreIsRefused) {
+    favorites.Files().assign(TtsBPFavorites::kMaxFiles + 1, "C:\\f.url");
+    auto bytes = recordOf(favorites);
+    ASSERT_EQ(bytes.size(), kHead + (TtsBPFavorites::kMaxFiles + 1) * 256 + 8);
+    TtsBackupProject other;
+    auto& target = static_cast<TtsBPFavorites&>(*other.Source().ItemList().Items(1));
+    MemoryStream whole(bytes);
+    target.ReadFromStream(whole);
+    EXPECT_EQ(target.Files().size(), TtsBPFavorites::kMaxFiles);
+
+    std::vector<uint8_t> crafted(bytes.begin(), bytes.begin() + kHead + 256);
+    crafted.insert(crafted.end(), bytes.begin() + kHead, bytes.end());  // one entry more
+    target.Files() = {"kept"};
+    MemoryStream in(crafted);
+    EXPECT_THROW(target.ReadFromStream(in), EDataDamaged);
+    EXPECT_EQ(target.Files(), std::vector<std::string>{"kept"});
+}
+
 TEST_F(ItemRecordTest, AFavoritePathTooLongForItsFieldIsLeftOutOfTheRecordButKept) {
     std::string longPath = "C:\\users\\alice\\Favorites\\" + std::string(240, 'n') + ".url";
     std::string exact = "C:\\" + std::string(252, 'e');  // 255 characters: fits with its NUL

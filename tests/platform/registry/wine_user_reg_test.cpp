@@ -295,7 +295,13 @@ TEST_F(UserRegFile, SaveWritesEditsAndLoadingThemBackAgrees) {
     EXPECT_EQ(before.st_ino, after.st_ino);
 }
 
-TEST_F(UserRegFile, FilesWineWouldIgnoreAreRefusedAndLeftAlone) {
+std::string deepPath(size_t depth) {
+    std::string path = "k";
+    for (size_t i = 1; i < depth; ++i) path += "\\\\k";
+    return path;
+}
+
+TEST_F(UserRegFile, FilesWineWouldIgnoreOrPastTheRegistrysLimitsAreRefusedAndLeftAlone) {
     struct Case {
         std::string text;
         std::string systemReg;
@@ -309,6 +315,11 @@ TEST_F(UserRegFile, FilesWineWouldIgnoreAreRefusedAndLeftAlone) {
         {"WINE REGISTRY Version 2\n#arch=win16\n", "", "unknown architecture"},
         {"WINE REGISTRY Version 2\n#arch=win32\n", "WINE REGISTRY Version 2\n#arch=win64\n", "is for a win32 prefix, but its prefix is win64"},
         {"WINE REGISTRY Version 2\n#arch=win64\n#arch=win32\n", "", "is for a win32 prefix"},
+        // The registry's own limits: past them the file was damaged or made by something else.
+        {"WINE REGISTRY Version 2\n\n[A\\\\" + std::string(256, 'k') + "]\n", "", "line 3 holds a key name longer than 255"},
+        {"WINE REGISTRY Version 2\n\n[" + deepPath(513) + "]\n", "", "a key path deeper than 512"},
+        {"WINE REGISTRY Version 2\n\n[A]\n\"" + std::string(16384, 'n') + "\"=dword:1\n", "", "line 4 holds a value name longer"},
+        {"WINE REGISTRY Version 2\n\n[A]\n@=\"" + std::string(8 << 20, 's') + "\"\n", "", "a value of more than 16777216 bytes"},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(dir.file("system.reg"));
@@ -323,6 +334,8 @@ TEST_F(UserRegFile, FilesWineWouldIgnoreAreRefusedAndLeftAlone) {
         }
         EXPECT_EQ(fileText(), c.text);
     }
+    EXPECT_NO_THROW(open("WINE REGISTRY Version 2\n\n[" + deepPath(512) + "\\\\" + std::string(255, 'k') + "]\n\"" +
+                         std::string(16383, 'n') + "\"=dword:1\n"));
     test::writeHostFile(dir.file("system.reg"), "WINE REGISTRY Version 2\n#arch=win64\n\n[A]\n#arch=win32\n");
     EXPECT_NO_THROW(open("WINE REGISTRY Version 2\r\n#arch=win64\r\n\n[B]\n#arch=win32\n")) << "#arch in a key is no global option";
 }

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "platform/exception.h"
 #include "platform/stream/stream.h"
@@ -75,6 +78,29 @@ TEST(FileStream, OpenAndCreateErrorsNameTheFile) {
         EXPECT_NE(std::string(e.what()).find("Cannot create file \""), std::string::npos);
     }
     EXPECT_THROW(FileStream(dir.path().string(), FileStream::Mode::Read), EFOpenError);
+}
+
+// A FIFO nobody writes to would block the open for ever; a device may act when opened. Each
+// is refused at once, a link to one as well, and a regular file behind a link still reads.
+TEST(FileStream, OnlyRegularFilesAreOpenedForReading) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir.file("fifo"), dir.file("link-to-fifo"));
+    test::writeHostFile(dir.file("file"), std::string("x"));
+    std::filesystem::create_symlink(dir.file("file"), dir.file("link-to-file"));
+    for (const std::string& path : {dir.file("fifo"), dir.file("link-to-fifo"), std::string("/dev/null"), dir.path().string()}) {
+        SCOPED_TRACE(path);
+        try {
+            FileStream f(path, FileStream::Mode::Read);
+            ADD_FAILURE() << "opened";
+        } catch (const EFOpenError& e) {
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        }
+    }
+    FileStream linked(dir.file("link-to-file"), FileStream::Mode::Read);
+    char c = 0;
+    EXPECT_EQ(linked.read(&c, 1), 1);
+    EXPECT_EQ(c, 'x');
 }
 
 }  // namespace
