@@ -17,8 +17,16 @@ namespace {
 
 constexpr const char* kDataFileExtension = ".tsly_dat";
 
+// A project file holds at most the records, the favorites list and the browser settings' key
+// tree, each within the bounds their readers hold them to; anything larger is not one of ours
+// and is not read into memory.
+constexpr int64_t kMaxProjectFileBytes = int64_t{40} << 20;
+
 std::vector<uint8_t> readWholeFile(const std::string& file) {
     FileStream stream(file, FileStream::Mode::Read);
+    if (stream.size() > kMaxProjectFileBytes)
+        throw FlowFailure(FailureKind::NotADataFile, file + ": not a Tessaly project file (larger than " +
+                                                         std::to_string(kMaxProjectFileBytes >> 20) + " MiB)");
     std::vector<uint8_t> bytes(static_cast<size_t>(stream.size()));
     stream.readExact(bytes.data(), static_cast<int64_t>(bytes.size()));
     return bytes;

@@ -124,8 +124,11 @@ void TRestoreForm::readDataFile(const std::string& file) {
             try {
                 loadOnce(file);
                 passwordEdit_->setText(QString::fromStdString(project_->Password()));
-            } catch (const std::exception&) {
+            } catch (const EFileEncrypted&) {
                 prompts_.error(this, kInvalidPasswordText);
+            } catch (const std::exception& error) {
+                // The password was right: what failed after it is damage, said as such.
+                prompts_.error(this, QString::fromStdString("Cannot read \"" + file + "\": " + error.what()));
             }
         }
     } catch (const std::exception& error) {

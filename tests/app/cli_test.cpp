@@ -229,33 +229,48 @@ TEST_F(CliTest, RestoreOfSomeItemsPassesOverTheOthers) {
     EXPECT_EQ(run({"restore", some, "--items", "mail", "--profile", dir.file("part")}).exitCode, 2);
 }
 
+// With the right password, damage is damage (exit 1), plain or encrypted, never exit 3.
 TEST_F(CliTest, CheckFailsOnEveryKindOfDamageNamingTheFile) {
-    std::string data = backUp("Mail");
-    std::vector<uint8_t> whole = test::readHostFile(data);
-    struct Damage {
-        std::string name;
-        std::function<std::vector<uint8_t>()> make;
-        std::string expected;
-    };
-    const std::vector<Damage> damages = {
-        {"cut", [&] { return std::vector<uint8_t>(whole.begin(), whole.end() - 2); }, "cut short"},
-        {"cut-early", [&] { return std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2); }, ""},
-        {"flipped", [&] { auto b = whole; b[b.size() / 2] ^= 0x55; return b; }, ""},
-        {"trailing", [&] { auto b = whole; b.push_back(0); return b; }, "unexpected bytes"},
-        {"text", [&] { return std::vector<uint8_t>(4000, 'x'); }, "incorrect header check"},
-    };
-    for (const Damage& damage : damages) {
-        SCOPED_TRACE(damage.name);
-        std::string file = dir.file(damage.name + ".tsly_dat");
-        test::writeHostFile(file, damage.make());
-        CliResult result = run({"check", file, "--profile", dir.file("alice")});
-        EXPECT_EQ(result.exitCode, 1) << result.err;
-        EXPECT_NE(result.err.find(file), std::string::npos) << result.err;
-        EXPECT_NE(result.err.find(damage.expected), std::string::npos) << result.err;
+    for (bool encrypted : {false, true}) {
+        SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+        setPassword(encrypted ? std::optional<std::string>("right") : std::nullopt);
+        std::string data = backUp("Mail", "default", encrypted);
+        std::vector<uint8_t> whole = test::readHostFile(data);
+        struct Damage {
+            std::string name;
+            std::function<std::vector<uint8_t>()> make;
+            std::string expected;
+        };
+        const std::vector<Damage> damages = {
+            {"cut", [&] { return std::vector<uint8_t>(whole.begin(), whole.end() - 2); }, "cut short"},
+            {"cut-early", [&] { return std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2); },
+             "damaged at byte"},
+            {"flipped", [&] { auto b = whole; b[b.size() / 2] ^= 0x55; return b; }, "damaged at byte"},
+            {"trailing", [&] { auto b = whole; b.push_back(0); return b; }, "unexpected bytes"},
+            {"text", [&] { return std::vector<uint8_t>(4000, 'x'); }, "incorrect header check"},
+        };
+        for (const Damage& damage : damages) {
+            SCOPED_TRACE(damage.name);
+            std::string file = dir.file(damage.name + ".tsly_dat");
+            test::writeHostFile(file, damage.make());
+            CliResult result = run({"check", file, "--profile", dir.file("alice")});
+            EXPECT_EQ(result.exitCode, 1) << result.err;
+            EXPECT_NE(result.err.find(file), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find(damage.expected), std::string::npos) << result.err;
+        }
     }
     // A project file is no data file, compressed or not.
     CliResult project = run({"check", dir.file("Mail.tsly"), "--profile", dir.file("alice")});
     EXPECT_EQ(project.exitCode, 1);
+    // A FIFO nobody writes to is refused at once instead of waiting for ever.
+    ASSERT_EQ(::mkfifo(dir.file("fifo.tsly_dat").c_str(), 0600), 0);
+    for (std::string command : {"check", "ls", "restore"}) {
+        CliResult fifo = run({command, dir.file("fifo.tsly_dat"), "--profile", dir.file("alice")});
+        EXPECT_EQ(fifo.exitCode, 1) << command << ": " << fifo.err;
+        EXPECT_NE(fifo.err.find("not a regular file"), std::string::npos) << command << ": " << fifo.err;
+    }
+    CliResult fifoProject = run({"backup", dir.file("fifo.tsly_dat"), "--profile", dir.file("alice")});
+    EXPECT_EQ(fifoProject.exitCode, 1) << fifoProject.err;
 }
 
 TEST_F(CliTest, LsShowsTheProjectAndItsItemsButNeverTheFtpPassword) {

@@ -162,6 +162,12 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
     if (!registry_.OpenKey(path, false)) return 0;
     const std::string ansiPath = toAnsi(path);
     const auto keyBytes = static_cast<int64_t>(ansiPath.size() + 1 + sizeof kKeyTreeEndMarker);
+    const size_t depth = static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) + (path.starts_with('\\') ? 0 : 1);
+    const std::string_view name = std::string_view(path).substr(path.rfind('\\') == std::string::npos ? 0 : path.rfind('\\') + 1);
+    if (depth > registry_limits::kMaxKeyDepth || registry_limits::utf16Units(name) > registry_limits::kMaxKeyNameChars) {
+        debugLog("Registry capture: the key \"" + path + "\" and those below it are not saved: its name or depth is past the registry's limits");
+        return 0;
+    }
     if (budget.keys == 0 || keyBytes > budget.bytes) {
         debugLog("Registry capture: the key \"" + path + "\" and those below it are not saved: the tree would pass " +
                  std::to_string(kMaxKeyTreeKeys) + " keys or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
@@ -200,9 +206,10 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
         }
         const auto valueBytes = static_cast<int64_t>(ansiName.size() + 1 + 1 + sizeof size + data.size());
         if (budget.values == 0 || valueBytes > budget.bytes ||
-            static_cast<int64_t>(data.size()) > registry_limits::kMaxValueDataBytes) {
+            static_cast<int64_t>(data.size()) > registry_limits::kMaxValueDataBytes ||
+            registry_limits::utf16Units(name) > registry_limits::kMaxValueNameChars) {
             debugLog("Registry capture: the value \"" + name + "\" of \"" + path +
-                     "\" is not saved: it is too large, or the tree would pass " + std::to_string(kMaxKeyTreeValues) +
+                     "\" is not saved: its name or data is too long, or the tree would pass " + std::to_string(kMaxKeyTreeValues) +
                      " values or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
             continue;
         }

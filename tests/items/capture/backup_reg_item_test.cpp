@@ -209,7 +209,7 @@ TEST_F(BackupRegItemTest, AnInventoryShowsStringSizesAsStoredNotAsHeldInMemory) 
 }
 
 TEST_F(BackupRegItemTest, StringsOf260CharactersOrMoreAreWrittenWhole) {
-    const std::string longName(300, 'k');
+    const std::string longName(255, 'k');  // the registry's longest key name; the path is 260
     const std::string longText(5000, 't');
     source.hive().setValue("Long\\" + longName, RegValue::text(std::string(280, 'v'), REG_SZ, longText));
     const Bytes tree = capture("\\Long");

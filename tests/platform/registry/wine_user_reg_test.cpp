@@ -334,7 +334,7 @@ TEST_F(UserRegFile, FilesWineWouldIgnoreOrPastTheRegistrysLimitsAreRefusedAndLef
         }
         EXPECT_EQ(fileText(), c.text);
     }
-    EXPECT_NO_THROW(open("WINE REGISTRY Version 2\n\n[" + deepPath(512) + "\\\\" + std::string(255, 'k') + "]\n\"" +
+    EXPECT_NO_THROW(open("WINE REGISTRY Version 2\n\n[" + deepPath(511) + "\\\\" + std::string(255, 'k') + "]\n\"" +
                          std::string(16383, 'n') + "\"=dword:1\n"));
     test::writeHostFile(dir.file("system.reg"), "WINE REGISTRY Version 2\n#arch=win64\n\n[A]\n#arch=win32\n");
     EXPECT_NO_THROW(open("WINE REGISTRY Version 2\r\n#arch=win64\r\n\n[B]\n#arch=win32\n")) << "#arch in a key is no global option";
