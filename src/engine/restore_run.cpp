@@ -155,7 +155,9 @@ void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
 }
 
 void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {
+    const bool listFiles = contents.listFiles;
     contents = DataFileContents{};
+    contents.listFiles = listFiles;
     DataFileReader reader(FileName);
     if (!reader.header()) return;
     contents.isDataFile = true;
@@ -167,7 +169,7 @@ void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileCont
         LoadFromStream(stream);
         contents.projectRead = true;
         for (TtsBPSourceItem* item : Source().ItemList()) {
-            contents.items.push_back(DataFileItemContents{item->Caption(), item->Selected(), false, {}});
+            contents.items.push_back(DataFileItemContents{item->Caption(), item->Selected(), false, InventorySink(listFiles)});
         }
         size_t index = 0;
         for (TtsBPSourceItem* item : Source().ItemList()) {

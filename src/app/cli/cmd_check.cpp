@@ -38,6 +38,7 @@ int runCheck(const Arguments& args) {
     CliSession session(options, false);
     TtsBackupProject project(&session.profile());
     DataFileContents contents;
+    contents.listFiles = false;  // only counted: a file of millions of records stays small to check
     try {
         preparePassword(project, file);
         project.InspectDataFile(file, contents);
@@ -50,7 +51,7 @@ int runCheck(const Arguments& args) {
         size_t files = 0, keys = 0;
         int64_t bytes = 0;
         for (const DataFileItemContents& item : contents.items) {
-            files += item.inventory.files().size();
+            files += item.inventory.fileCount();
             keys += item.inventory.keys().size();
             bytes += item.inventory.fileBytes();
         }

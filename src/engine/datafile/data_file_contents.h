@@ -16,6 +16,9 @@ struct DataFileItemContents {
 };
 
 struct DataFileContents {
+    // Set before a read: false counts the saved files without listing them (refused ones are
+    // still listed), so memory does not grow with their number.
+    bool listFiles = true;
     bool isDataFile = false;          // the header's identifier matched
     DataHeaderRec header;
     bool projectRead = false;         // the project stream was read

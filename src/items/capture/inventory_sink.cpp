@@ -48,21 +48,27 @@ void InventorySink::writeFile(const std::string& storedName, const std::string& 
         data.readExact(scratch.data(), chunk);
         left -= chunk;
     }
-    files_.push_back(InventoryFile{storedName, realPath, size, false});
+    addFile(InventoryFile{storedName, realPath, size, false});
     fileBytes_ += size;
 }
 
 void InventorySink::skippedFile(const std::string& storedName) {
-    files_.push_back(InventoryFile{storedName, {}, 0, true});
+    addFile(InventoryFile{storedName, {}, 0, true});
 }
 
 void InventorySink::refusedFile(const std::string& storedName, const std::string& reason) {
-    files_.push_back(InventoryFile{storedName, {}, 0, true, reason});
+    addFile(InventoryFile{storedName, {}, 0, true, reason});
+}
+
+void InventorySink::addFile(InventoryFile file) {
+    ++fileCount_;
+    if (listFiles_ || !file.refusedReason.empty()) files_.push_back(std::move(file));
 }
 
 void InventorySink::clear() {
     keys_.clear();
     files_.clear();
+    fileCount_ = 0;
     fileBytes_ = 0;
 }
 

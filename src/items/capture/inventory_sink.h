@@ -31,6 +31,10 @@ struct InventoryFile {
 
 class InventorySink : public RestoreSink {
 public:
+    // listFiles false: saved files are only counted, but for those refused, so that a check
+    // of a data file holding millions of records stays small.
+    explicit InventorySink(bool listFiles = true) : listFiles_(listFiles) {}
+
     void createKey(const std::string& keyPath) override;
     void setValue(const std::string& keyPath, const RegValue& value) override;
     void keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) override;
@@ -40,6 +44,8 @@ public:
 
     const std::vector<InventoryKey>& keys() const { return keys_; }
     const std::vector<InventoryFile>& files() const { return files_; }
+    // Every saved file read, listed or not.
+    size_t fileCount() const { return fileCount_; }
     int64_t fileBytes() const { return fileBytes_; }
     void clear();
 
@@ -47,7 +53,11 @@ private:
     InventoryKey& keyFor(const std::string& keyPath);
 
     std::vector<InventoryKey> keys_;
+    void addFile(InventoryFile file);
+
+    bool listFiles_ = true;
     std::vector<InventoryFile> files_;
+    size_t fileCount_ = 0;
     int64_t fileBytes_ = 0;
 };
 

@@ -5,9 +5,8 @@
 namespace ts::hive {
 
 StoredValue* Key::findValue(std::u16string_view folded) {
-    for (StoredValue& stored : values)
-        if (stored.folded == folded) return &stored;
-    return nullptr;
+    auto at = valueIndex.find(std::u16string(folded));
+    return at == valueIndex.end() ? nullptr : &values[at->second];
 }
 
 const StoredValue* Key::findValue(std::u16string_view folded) const {
@@ -68,6 +67,7 @@ void KeyTree::loadValue(Key& key, RegValue value, uint64_t origin) {
         existing->changed = false;
         return;
     }
+    key.valueIndex.emplace(folded, key.values.size());
     key.values.push_back(StoredValue{std::move(value), std::move(folded), origin, false});
 }
 
@@ -80,19 +80,19 @@ bool KeyTree::storeValue(Key& key, const RegValue& value) {
         existing->changed = true;
         return true;
     }
+    key.valueIndex.emplace(folded, key.values.size());
     key.values.push_back(StoredValue{value, std::move(folded), 0, true});
     return true;
 }
 
 bool KeyTree::removeValue(Key& key, std::u16string_view name) {
     std::u16string folded = hive_text::foldCase(name);
-    for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-        if (it->folded == folded) {
-            key.values.erase(it);
-            return true;
-        }
-    }
-    return false;
+    auto at = key.valueIndex.find(folded);
+    if (at == key.valueIndex.end()) return false;
+    key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(at->second));
+    key.valueIndex.clear();
+    for (size_t i = 0; i < key.values.size(); ++i) key.valueIndex.emplace(key.values[i].folded, i);
+    return true;
 }
 
 }  // namespace ts::hive

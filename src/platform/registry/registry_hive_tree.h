@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/registry/registry_hive.h"
@@ -24,7 +25,9 @@ struct StoredValue {
 struct Key {
     std::u16string name;     // as first created
     std::map<std::u16string, std::shared_ptr<Key>> subkeys;   // by folded name
-    std::vector<StoredValue> values;
+    std::vector<StoredValue> values;    // changed only through KeyTree, which keeps the index
+    // Where each folded name is in values: a key of many values is filled in linear time.
+    std::unordered_map<std::u16string, size_t> valueIndex;
 
     StoredValue* findValue(std::u16string_view folded);
     const StoredValue* findValue(std::u16string_view folded) const;
