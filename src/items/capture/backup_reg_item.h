@@ -22,11 +22,12 @@ namespace ts {
 inline constexpr char kKeyTreeEndMarker[] = "(end)";
 
 // Bounds of one key tree read back, besides the registry's own limits on names and values:
-// far above the trees of a real profile (a few thousand values), low enough that replaying
-// the largest tree allowed stays within a few tens of MiB.
+// far above the trees of a real profile (hundreds to a few thousand values), low enough that
+// replaying the largest tree allowed into a hive stays within a few tens of MiB (a value
+// costs some hundreds of bytes there).
 inline constexpr int64_t kMaxKeyTreeBytes = int64_t{16} << 20;
-inline constexpr size_t kMaxKeyTreeKeys = 65536;
-inline constexpr size_t kMaxKeyTreeValues = 65536;
+inline constexpr size_t kMaxKeyTreeKeys = 16384;
+inline constexpr size_t kMaxKeyTreeValues = 16384;
 
 // A key tree stopped before its final end marker.
 class EKeyTreeIncomplete : public TsException {

@@ -313,10 +313,10 @@ TEST_F(BackupRegItemTest, ATreePastTheRegistrysLimitsOrTheTreeBoundsIsRefusedAsD
         {"binary past the cap", binary(cap + 1), true},
         {"binary claiming 2 GiB", TreeBytes().str("\\K").entry("b", 4, INT32_MAX).end().end().bytes(), true},
         {"string past the cap", text(static_cast<size_t>(cap) + 1), true},
-        {"65536 keys", keys(kMaxKeyTreeKeys), false},
-        {"65537 keys", keys(kMaxKeyTreeKeys + 1), true},
-        {"65536 values", values(kMaxKeyTreeValues), false},
-        {"65537 values", values(kMaxKeyTreeValues + 1), true},
+        {"keys at the bound", keys(kMaxKeyTreeKeys), false},
+        {"one key more", keys(kMaxKeyTreeKeys + 1), true},
+        {"values at the bound", values(kMaxKeyTreeValues), false},
+        {"one value more", values(kMaxKeyTreeValues + 1), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
