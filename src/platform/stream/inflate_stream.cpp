@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <vector>
 #include <zlib.h>
 
@@ -9,9 +10,20 @@
 
 namespace ts {
 
+namespace {
+// Reads smaller than this are served from a block inflated ahead: a reader that takes a few
+// bytes at a time (a key tree's strings) would otherwise call inflate once for each.
+constexpr int64_t kSmallRead = 4096;
+constexpr size_t kAheadSize = 65536;
+}  // namespace
+
 struct InflateStream::State {
     z_stream z{};
     std::vector<uint8_t> in = std::vector<uint8_t>(static_cast<size_t>(kInputBlockSize));
+    std::vector<uint8_t> ahead;  // plain bytes inflated but not yet read
+    size_t aheadPos = 0;
+    size_t aheadEnd = 0;
+    int64_t buffered() const { return static_cast<int64_t>(aheadEnd - aheadPos); }
 };
 
 InflateStream::InflateStream(Stream& source, std::string sourceName)
@@ -29,7 +41,7 @@ void InflateStream::fail(const std::string& reason) const {
 }
 
 int64_t InflateStream::size() const {
-    return streamEnd_ || inputEnded_ ? plainCount_ : kUnknownSize;
+    return streamEnd_ || inputEnded_ ? plainCount_ + state_->buffered() : kUnknownSize;
 }
 
 int64_t InflateStream::compressedConsumed() const {
@@ -49,9 +61,28 @@ bool InflateStream::refill() {
 }
 
 int64_t InflateStream::read(void* buffer, int64_t count) {
+    if (count <= 0) return 0;
+    State& st = *state_;
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    if (st.buffered() == 0 && count < kSmallRead && !streamEnd_) {
+        if (st.ahead.empty()) st.ahead.resize(kAheadSize);
+        st.aheadPos = 0;
+        st.aheadEnd = static_cast<size_t>(inflateInto(st.ahead.data(), static_cast<int64_t>(kAheadSize)));
+    }
+    if (st.buffered() > 0) {
+        done = std::min(count, st.buffered());
+        std::memcpy(out, st.ahead.data() + st.aheadPos, static_cast<size_t>(done));
+        st.aheadPos += static_cast<size_t>(done);
+    }
+    if (done < count) done += inflateInto(out + done, count - done);
+    plainCount_ += done;
+    return done;
+}
+
+int64_t InflateStream::inflateInto(uint8_t* out, int64_t count) {
     if (count <= 0 || streamEnd_) return 0;
     z_stream& z = state_->z;
-    auto* out = static_cast<uint8_t*>(buffer);
     int64_t done = 0;
     while (done < count && !streamEnd_) {
         if (z.avail_in == 0 && !refill()) break;
@@ -75,7 +106,6 @@ int64_t InflateStream::read(void* buffer, int64_t count) {
                 fail(std::string("damaged or not compressed data (") + (z.msg ? z.msg : zError(rc)) + ")");
         }
     }
-    plainCount_ += done;
     return done;
 }
 

@@ -54,6 +54,8 @@ public:
 
 private:
     bool refill();
+    // Inflates up to count bytes straight into out; fewer only at the end of the plain stream.
+    int64_t inflateInto(uint8_t* out, int64_t count);
     [[noreturn]] void fail(const std::string& reason) const;
 
     struct State;
