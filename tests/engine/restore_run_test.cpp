@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "engine/datafile/data_file_contents.h"
+#include "engine/failure.h"
 #include "engine/work_folder.h"
 #include "platform/stream/zlib_error.h"
 #include "run_test_support.h"
@@ -154,7 +155,9 @@ TEST_F(RestoreRunTest, InspectionInsistsOnAWholeFileWhileRestoreAndLoadDoNot) {
     try {
         reader.InspectDataFile(file, contents);
         FAIL() << "a cut file passed inspection";
-    } catch (const ECompressedDataError& e) {
+    } catch (const FlowFailure& e) {
+        EXPECT_EQ(e.failure().kind, FailureKind::DamagedDataFile);
+        EXPECT_NE(std::string(e.what()).find("damaged at byte"), std::string::npos) << e.what();
         EXPECT_NE(std::string(e.what()).find("cut short"), std::string::npos) << e.what();
     }
     EXPECT_TRUE(contents.projectRead) << "what was read before the failure stays";

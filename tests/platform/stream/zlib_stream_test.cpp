@@ -272,6 +272,28 @@ TEST(InflateStream, SizeIsUnknownUntilTheEndAndForwardSeeksSkip) {
     EXPECT_THROW(inflate.seek(50001), EReadError);
 }
 
+// Small reads come from a block inflated ahead; mixed with large ones they must still give
+// every byte once, in order, with the position and, at the end, the size exact.
+TEST(InflateStream, SmallAndLargeReadsMixedGiveEveryByteOnceInOrder) {
+    const std::vector<uint8_t> plain = mixedData(300000);
+    MemoryStream in(deflateAll(plain, 6));
+    InflateStream inflate(in, "x");
+    std::vector<uint8_t> got;
+    const int64_t sizes[] = {1, 7, 100000, 3, 4095, 4096, 65536, 1};
+    for (size_t i = 0; got.size() < plain.size(); ++i) {
+        std::vector<uint8_t> chunk(static_cast<size_t>(sizes[i % std::size(sizes)]));
+        const int64_t n = inflate.read(chunk.data(), static_cast<int64_t>(chunk.size()));
+        ASSERT_GT(n, 0);
+        got.insert(got.end(), chunk.begin(), chunk.begin() + n);
+        EXPECT_EQ(inflate.position(), static_cast<int64_t>(got.size()));
+    }
+    EXPECT_EQ(got, plain);
+    uint8_t b = 0;
+    EXPECT_EQ(inflate.read(&b, 1), 0);
+    EXPECT_EQ(inflate.size(), static_cast<int64_t>(plain.size()));
+    inflate.verifyComplete();
+}
+
 TEST(InflateStream, InputThatIsNotZlibFailsAtTheFirstReadNamingTheFile) {
     std::vector<uint8_t> text(1000, 'A');
     std::string message = failureOf(text, false);
