@@ -63,6 +63,28 @@ WorkFolderLock::WorkFolderLock(std::string path) : path_(std::move(path)) {
     }
 }
 
+ProfileLock::ProfileLock(const std::string& profileFolder) {
+    const std::string path = profileFolder + "/" + kFileName;
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        if (errno == ENOENT) return;
+        throw TsException("Cannot lock the profile \"" + profileFolder + "\". " + systemErrorText(errno));
+    }
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        if (err == EWOULDBLOCK)
+            throw EWorkFolderBusy("Another backup or restore is running on the profile \"" + profileFolder +
+                                  "\"; try again when it has finished.");
+        throw TsException("Cannot lock the profile \"" + profileFolder + "\". " + systemErrorText(err));
+    }
+}
+
+ProfileLock::~ProfileLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 WorkFolderLock::~WorkFolderLock() {
     if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
 }
