@@ -15,8 +15,9 @@ public:
 
 // Holds one profile (a Wine prefix folder) for one backup or restore, whatever its work
 // folder or user: an exclusive lock on a file of ours in the prefix, for as long as this
-// object lives. A second holder fails at once with EWorkFolderBusy. A folder that does not
-// exist yet is not locked (nothing can be under way in it).
+// object lives (the file is removed with it). A second holder fails at once with
+// EWorkFolderBusy. A folder that does not exist yet is not locked (nothing can be under way
+// in it).
 class ProfileLock {
 public:
     static constexpr const char* kFileName = ".tessaly-lock";
@@ -27,6 +28,7 @@ public:
     ProfileLock& operator=(const ProfileLock&) = delete;
 
 private:
+    std::string path_;
     int fd_ = -1;
 };
 

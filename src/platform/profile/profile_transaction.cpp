@@ -131,7 +131,7 @@ void ProfileTransaction::openRoot(Root& root) {
     const auto identity = files.folderInsideProfile(existing.size() == 2 ? existing + "\\" : existing);
     const auto host = files.hostPath(existing);
     if (!identity || !host) {
-        root.refusal = "its special folder " + *root.windowsPath + " lies outside the profile";
+        root.refusal = "its special folder " + *root.windowsPath + " leads out of the profile";
         return;
     }
     int fd = ::open(host->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
