@@ -70,7 +70,8 @@ ProfileLock::ProfileLock(const std::string& profileFolder) : path_(profileFolder
     for (int attempt = 0; attempt < 100; ++attempt) {
         fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0) {
-            if (errno == ENOENT) return;
+            // A folder nobody can write into needs no lock: no restore can change it.
+            if (errno == ENOENT || errno == EACCES || errno == EROFS || errno == EPERM) return;
             throw TsException("Cannot lock the profile \"" + profileFolder + "\". " + systemErrorText(errno));
         }
         if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {

@@ -16,8 +16,8 @@ public:
 // Holds one profile (a Wine prefix folder) for one backup or restore, whatever its work
 // folder or user: an exclusive lock on a file of ours in the prefix, for as long as this
 // object lives (the file is removed with it). A second holder fails at once with
-// EWorkFolderBusy. A folder that does not exist yet is not locked (nothing can be under way
-// in it).
+// EWorkFolderBusy. A folder that does not exist yet or cannot be written is not locked
+// (nothing can be under way in it, or write into it).
 class ProfileLock {
 public:
     static constexpr const char* kFileName = ".tessaly-lock";
