@@ -455,6 +455,26 @@ TEST_F(CliTest, CtrlCCancelsTheBackupAndKeepsThePreviousDataFile) {
         << "no partial file beside the data file";
 }
 
+TEST_F(CliTest, CtrlCEarlyInARestoreLeavesTheProfileAsItWas) {
+    fs::path store = userFolder("alice", "alice") / kIdentities / "{5D3F8A21-7C4B-4E19-9A62-0B1C2D3E4F51}";
+    test::writeHostFile((store / "Huge.dbx").string(), test::randomBytes(48 << 20, 6));
+    std::string data = backUp("Mail");
+    makeProfile("bob", "bob");
+    auto before = snapshot(dir.path() / "bob");
+
+    cli.environment["USER"] = "bob";
+    int pid = cli.start({"restore", data, "--profile", dir.file("bob")});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGINT);
+    CliResult result = cli.wait(pid);
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    EXPECT_NE(result.err.find("restore cancelled"), std::string::npos) << result.err;
+    auto after = snapshot(dir.path() / "bob");
+    after.erase("drive_c/ts_debug.log");
+    before.erase("drive_c/ts_debug.log");
+    EXPECT_TRUE(before == after) << "the profile changed";
+}
+
 TEST_F(CliTest, TheDebugLogOfTheProfileKeepsTheRunsLines) {
     backUp("Mail");
     std::vector<uint8_t> log = test::readHostFile(dir.file("alice/drive_c/ts_debug.log"));
