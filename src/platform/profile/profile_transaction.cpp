@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <random>
+#include <set>
 
 #include "platform/atomic_file.h"
 #include "platform/debug_log.h"
@@ -82,6 +83,7 @@ struct ProfileTransaction::Root {
     std::string hostPath;
     std::string refusal;
     std::map<std::string, int> folders;
+    std::set<std::string> swept;  // a folder opened again after the cache was emptied is not read twice
     std::optional<int64_t> room;
 };
 
@@ -175,7 +177,7 @@ int ProfileTransaction::folderFd(Root& root, const std::string& relFolder, bool 
     }
     int fd = openBeneath(root.fd, relFolder);
     if (fd >= 0) {
-        sweep(fd);
+        if (root.swept.insert(relFolder).second) sweep(fd);
     } else if (errno == ENOENT && create) {
         const size_t cut = relFolder.rfind('/');
         const std::string parentRel = cut == std::string::npos ? std::string() : relFolder.substr(0, cut);
