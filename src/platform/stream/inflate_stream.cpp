@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <vector>
 #include <zlib.h>
 
@@ -23,6 +24,9 @@ struct InflateStream::State {
     std::vector<uint8_t> ahead;  // plain bytes inflated but not yet read
     size_t aheadPos = 0;
     size_t aheadEnd = 0;
+    // A failure met while inflating ahead belongs to the bytes after those inflated: it is
+    // raised only when a read reaches them.
+    std::exception_ptr aheadFailure;
     int64_t buffered() const { return static_cast<int64_t>(aheadEnd - aheadPos); }
 };
 
@@ -65,28 +69,40 @@ int64_t InflateStream::read(void* buffer, int64_t count) {
     State& st = *state_;
     auto* out = static_cast<uint8_t*>(buffer);
     int64_t done = 0;
-    if (st.buffered() == 0 && count < kSmallRead && !streamEnd_) {
+    if (st.buffered() == 0 && count < kSmallRead && !streamEnd_ && !st.aheadFailure) {
         if (st.ahead.empty()) st.ahead.resize(kAheadSize);
         st.aheadPos = 0;
-        st.aheadEnd = static_cast<size_t>(inflateInto(st.ahead.data(), static_cast<int64_t>(kAheadSize)));
+        st.aheadEnd = 0;
+        try {
+            inflateInto(st.ahead.data(), static_cast<int64_t>(kAheadSize), st.aheadEnd);
+        } catch (...) {
+            st.aheadFailure = std::current_exception();
+        }
     }
     if (st.buffered() > 0) {
         done = std::min(count, st.buffered());
         std::memcpy(out, st.ahead.data() + st.aheadPos, static_cast<size_t>(done));
         st.aheadPos += static_cast<size_t>(done);
     }
-    if (done < count) done += inflateInto(out + done, count - done);
+    if (done < count) {
+        if (st.aheadFailure) {
+            plainCount_ += done;
+            std::rethrow_exception(st.aheadFailure);
+        }
+        size_t direct = 0;
+        inflateInto(out + done, count - done, direct);
+        done += static_cast<int64_t>(direct);
+    }
     plainCount_ += done;
     return done;
 }
 
-int64_t InflateStream::inflateInto(uint8_t* out, int64_t count) {
-    if (count <= 0 || streamEnd_) return 0;
+void InflateStream::inflateInto(uint8_t* out, int64_t count, size_t& done) {
+    if (count <= 0 || streamEnd_) return;
     z_stream& z = state_->z;
-    int64_t done = 0;
-    while (done < count && !streamEnd_) {
+    while (static_cast<int64_t>(done) < count && !streamEnd_) {
         if (z.avail_in == 0 && !refill()) break;
-        uInt room = static_cast<uInt>(std::min<int64_t>(count - done, UINT_MAX));
+        uInt room = static_cast<uInt>(std::min<int64_t>(count - static_cast<int64_t>(done), UINT_MAX));
         z.next_out = out + done;
         z.avail_out = room;
         int rc = inflate(&z, Z_NO_FLUSH);
@@ -106,7 +122,6 @@ int64_t InflateStream::inflateInto(uint8_t* out, int64_t count) {
                 fail(std::string("damaged or not compressed data (") + (z.msg ? z.msg : zError(rc)) + ")");
         }
     }
-    return done;
 }
 
 int64_t InflateStream::write(const void*, int64_t) {

@@ -54,8 +54,9 @@ public:
 
 private:
     bool refill();
-    // Inflates up to count bytes straight into out; fewer only at the end of the plain stream.
-    int64_t inflateInto(uint8_t* out, int64_t count);
+    // Inflates up to count bytes straight into out, counting them in done as it goes (so a
+    // failure leaves done exact); fewer only at the end of the plain stream.
+    void inflateInto(uint8_t* out, int64_t count, size_t& done);
     [[noreturn]] void fail(const std::string& reason) const;
 
     struct State;
