@@ -67,6 +67,11 @@ BackupRun::~BackupRun() {
     detach();
 }
 
+void BackupRun::fileNotSaved(const std::string& realPath, const std::string& reason) {
+    std::lock_guard lock(warningsMutex_);
+    warnings_.push_back("\"" + realPath + "\" was not saved: " + reason);
+}
+
 void BackupRun::cancel() {
     Run::cancel();
     std::lock_guard lock(uploadMutex_);
