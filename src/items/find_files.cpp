@@ -18,7 +18,8 @@ public:
         if (!identity || !visited_.insert(*identity).second) return;
 
         for (const auto& entry : files_.list(folder + "\\" + mask_)) {
-            if (entry.isFolder || entry.name.find_first_of("?*") != std::string::npos) continue;
+            // A name Windows forbids is still listed: its backup is refused and named.
+            if (entry.isFolder) continue;
             list_.push_back(folder + "\\" + entry.name);
         }
         for (const auto& entry : files_.list(folder + "\\*.*")) {
