@@ -68,8 +68,10 @@ BackupRun::~BackupRun() {
 }
 
 void BackupRun::fileNotSaved(const std::string& realPath, const std::string& reason) {
+    std::string warning = "\"" + realPath + "\" was not saved: " + reason;
     std::lock_guard lock(warningsMutex_);
-    warnings_.push_back("\"" + realPath + "\" was not saved: " + reason);
+    // A file listed twice (the project's own list and the profile's) is named once.
+    if (std::find(warnings_.begin(), warnings_.end(), warning) == warnings_.end()) warnings_.push_back(std::move(warning));
 }
 
 void BackupRun::cancel() {

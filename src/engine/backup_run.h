@@ -38,7 +38,7 @@ public:
     void cancel() override;
     // What the run noted without failing, for the front end to show after it (read it once
     // run() has returned): one line for each file saved as an error record, naming the file
-    // and why.
+    // and why; a file listed twice is named once.
     const std::vector<std::string>& warnings() const { return warnings_; }
     void fileNotSaved(const std::string& realPath, const std::string& reason) override;
 

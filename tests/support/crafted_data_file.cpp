@@ -26,9 +26,9 @@ std::vector<uint8_t> fileRecord(const CraftedFileRecord& crafted) {
 }  // namespace
 
 void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFileRecord>& records,
-                          const std::optional<std::string>& password) {
+                          const std::optional<std::string>& password, const std::string& projectName) {
     TtsBackupProject project;
-    project.SetName("Crafted");
+    project.SetName(projectName);
     project.SetEncrypt(password.has_value());
     project.SetPassword(password.value_or(""));
     TtsBPSourceItem& addressBook = *project.Source().FindItem(TtsBPAddressBook::kCaption);

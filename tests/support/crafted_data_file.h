@@ -16,6 +16,7 @@ struct CraftedFileRecord {
 // Writes the data file at path (a temporary plain stream is made beside it and removed),
 // encrypted with password when one is given.
 void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFileRecord>& records,
-                          const std::optional<std::string>& password = std::nullopt);
+                          const std::optional<std::string>& password = std::nullopt,
+                          const std::string& projectName = "Crafted");
 
 }  // namespace ts::test

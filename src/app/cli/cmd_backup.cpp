@@ -51,7 +51,7 @@ std::string closingLineOf(const BackupRun& run, const Stopwatch& stopwatch) {
     const bool uploaded = run.project().Destination().Kind() == TtsBPDestination::kKindFtp;
     std::string line = (uploaded ? "Uploaded " : "Wrote ") + run.dataFileLocation() + ": " + itemsText(items) + ", " +
                        countText(tally.filesSaved, "file", "files");
-    if (tally.unreadableFiles > 0) line += " (" + std::to_string(tally.unreadableFiles) + " not saved, named above)";
+    if (!run.warnings().empty()) line += " (" + std::to_string(run.warnings().size()) + " not saved, named above)";
     return line + ", " + sizeText(run.plainBytes()) + " in, " + sizeText(run.dataFileBytes()) + " out, " +
            stopwatch.elapsedText();
 }
