@@ -13,4 +13,7 @@ namespace ts::cli {
 // else as it stands.
 std::string visibleText(std::string_view text);
 
+// Whether a terminal may act on the character: C0, DEL, C1 and the bidirectional overrides.
+bool isTerminalControl(char32_t c);
+
 }  // namespace ts::cli
