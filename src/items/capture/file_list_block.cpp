@@ -5,6 +5,7 @@
 #include "part/bp_object.h"
 #include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
+#include "platform/debug_log.h"
 #include "platform/exception.h"
 #include "platform/profile/profile_name_case.h"
 
@@ -33,8 +34,10 @@ public:
             return;
         }
         discardBytes(data, size);
-        inner_.refusedFile(storedName, "it lands on the same file as the saved file \"" + first->second +
-                                           "\" (the names differ only in letter case)");
+        const std::string reason = "it lands on the same file as the saved file \"" + first->second +
+                                   "\" (the names differ only in letter case)";
+        debugLog("File restore: skipped the saved file \"" + storedName + "\": " + reason);
+        inner_.refusedFile(storedName, reason);
     }
     void skippedFile(const std::string& storedName) override { inner_.skippedFile(storedName); }
     void refusedFile(const std::string& storedName, const std::string& reason) override {
