@@ -29,7 +29,9 @@ public:
         std::u32string key;
         for (const FoldedChar& c : foldedChars(realPath)) key += c.folded;
         const auto [first, isNew] = written_.emplace(std::move(key), storedName);
-        if (isNew) {
+        // The same name twice (a favorite the project listed and the profile still holds) is
+        // the same file written again, as always.
+        if (isNew || first->second == storedName) {
             inner_.writeFile(storedName, realPath, data, size);
             return;
         }
