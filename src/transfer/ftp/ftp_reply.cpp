@@ -82,7 +82,10 @@ std::string FtpReplyReader::readLine() {
             size_t end = static_cast<size_t>(lineFeed - buffer_.data());
             size_t contentEnd = end > start_ && buffer_[end - 1] == '\r' ? end - 1 : end;
             if (contentEnd - start_ > kMaxLineLength) break;
-            std::string line = maskSecrets(buffer_.substr(start_, contentEnd - start_), secrets_);
+            std::string line = buffer_.substr(start_, contentEnd - start_);
+            // The code stays as sent: a password as short as "2" must not break "230".
+            const size_t code = openingCode(line) >= 0 ? std::min<size_t>(line.size(), 4) : 0;
+            line.replace(code, std::string::npos, maskSecrets(line.substr(code), secrets_));
             start_ = end + 1;
             return line;
         }

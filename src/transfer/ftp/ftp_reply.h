@@ -51,7 +51,8 @@ public:
 
     explicit FtpReplyReader(Source source) : source_(std::move(source)) {}
 
-    // Texts replaced by stars in every line as it arrives, before anything else sees it.
+    // Texts replaced by stars in every line as it arrives (after its reply code), before
+    // anything else sees it.
     void setSecrets(std::vector<std::string> secrets) { secrets_ = std::move(secrets); }
 
     // The next complete reply. Throws EFtpProtocolError for a malformed reply or an overlong
