@@ -70,6 +70,13 @@ BackupRun::~BackupRun() {
     detach();
 }
 
+void BackupRun::fileNotSaved(const std::string& realPath, const std::string& reason) {
+    std::string warning = "\"" + realPath + "\" was not saved: " + reason;
+    std::lock_guard lock(warningsMutex_);
+    // A file listed twice (the project's own list and the profile's) is named once.
+    if (std::find(warnings_.begin(), warnings_.end(), warning) == warnings_.end()) warnings_.push_back(std::move(warning));
+}
+
 void BackupRun::cancel() {
     Run::cancel();
     std::lock_guard lock(uploadMutex_);

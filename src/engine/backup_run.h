@@ -36,9 +36,11 @@ public:
     void run();
     // Also closes the control connection of an upload under way.
     void cancel() override;
-    // What the run noted without failing, for the front end to show after it. Nothing adds
-    // to it yet: files saved as error records are told only in the debug log so far.
+    // What the run noted without failing, for the front end to show after it (read it once
+    // run() has returned): one line for each file saved as an error record, naming the file
+    // and why; a file listed twice is named once.
     const std::vector<std::string>& warnings() const { return warnings_; }
+    void fileNotSaved(const std::string& realPath, const std::string& reason) override;
 
     // The two steps of run(), each usable alone.
     void buildTempFile(const std::string& fileName);
@@ -71,6 +73,7 @@ private:
     TtsDataFileUpload* uploader_ = nullptr;
     std::unique_ptr<TtsDataFileUpload> ownUploader_;
     int64_t transferSize_ = 0;
+    std::mutex warningsMutex_;  // the items may report from a thread of the pipeline
     std::vector<std::string> warnings_;
     std::string location_;
     int64_t plainBytes_ = 0;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "engine/datafile/data_file_reader.h"
@@ -66,11 +67,13 @@ bool hasLineBreak(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
 
-void checkFolder(const std::string& folder, const std::string& projectName, std::vector<Failure>& problems) {
-    if (folder.empty()) {
+void checkFolderSetting(const std::string& folder, const std::string& projectName, std::vector<Failure>& problems) {
+    if (folder.empty())
         problems.push_back({FailureKind::Usage, "The destination folder of the project \"" + projectName + "\" is not set"});
-        return;
-    }
+}
+
+void checkFolderReady(const std::string& folder, std::vector<Failure>& problems) {
+    if (folder.empty()) return;
     std::error_code ec;
     if (!std::filesystem::exists(folder, ec)) {
         problems.push_back({FailureKind::FileSystem, "The destination folder \"" + folder + "\" does not exist"});
@@ -101,9 +104,14 @@ void checkFtp(const TtsBPDestination& destination, const std::string& projectNam
 }  // namespace
 
 std::string dataFileNameOf(const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos)
-        throw FlowFailure(FailureKind::Usage, "The project name \"" + name +
-                                                  "\" cannot name a data file: it must not be empty or hold \"/\" or \"\\\"");
+    // A line break would also end the FTP command that names the file.
+    const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+    if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos || control)
+        throw FlowFailure(FailureKind::Usage,
+                          "The project name \"" + name +
+                              "\" cannot name a data file: it must not be empty or hold \"/\", \"\\\" or control characters");
     return name + kDataFileExtension;
 }
 
@@ -160,7 +168,7 @@ std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& pro
     }
 }
 
-std::vector<Failure> checkBeforeBackup(const TtsBackupProject& project) {
+std::vector<Failure> checkProjectSettings(const TtsBackupProject& project) {
     std::vector<Failure> problems;
     try {
         dataFileNameOf(project.Name());
@@ -168,8 +176,16 @@ std::vector<Failure> checkBeforeBackup(const TtsBackupProject& project) {
         problems.push_back(e.failure());
     }
     const TtsBPDestination& destination = project.Destination();
-    if (destination.Kind() == TtsBPDestination::kKindLocalFolder) checkFolder(destination.LocalFolder(), project.Name(), problems);
+    if (destination.Kind() == TtsBPDestination::kKindLocalFolder)
+        checkFolderSetting(destination.LocalFolder(), project.Name(), problems);
     if (destination.Kind() == TtsBPDestination::kKindFtp) checkFtp(destination, project.Name(), problems);
+    return problems;
+}
+
+std::vector<Failure> checkBeforeBackup(const TtsBackupProject& project) {
+    std::vector<Failure> problems = checkProjectSettings(project);
+    if (project.Destination().Kind() == TtsBPDestination::kKindLocalFolder)
+        checkFolderReady(project.Destination().LocalFolder(), problems);
     return problems;
 }
 

@@ -57,8 +57,11 @@ std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& pro
 
 // Pre-flight checks, run before anything is written. Each returns the problems found (empty:
 // go ahead), worded for the user.
-// The project name can name a data file; a local destination folder is set, present and
-// writable; an FTP destination has a host, a user name and texts the protocol can carry.
+// The project's own settings, as they are saved: the project name can name a data file; a
+// local destination folder is set; an FTP destination has a host, a user name and texts the
+// protocol can carry. A project that fails it is not worth saving.
+std::vector<Failure> checkProjectSettings(const TtsBackupProject& project);
+// checkProjectSettings, and a local destination folder is present and writable.
 std::vector<Failure> checkBeforeBackup(const TtsBackupProject& project);
 // Wine is not running on the profile (its registry is about to be written).
 std::vector<Failure> checkBeforeRestore(const Profile& profile);
@@ -67,8 +70,8 @@ std::vector<Failure> checkBeforeRestore(const Profile& profile);
 void throwFirst(const std::vector<Failure>& problems);
 
 // The name a project's data file gets ("NAME.tsly_dat"). Throws FlowFailure(Usage) for a
-// name that cannot name a file in the destination folder (empty, ".", "..", or holding "/" or
-// "\").
+// name that cannot name a file in the destination folder (empty, ".", "..", or holding "/",
+// "\" or a control character).
 std::string dataFileNameOf(const std::string& projectName);
 
 }  // namespace ts

@@ -87,6 +87,15 @@ void TtsBackupProject::FileNameRefused(const std::string& storedName, const std:
     if (run) run->fileNameRefused(storedName, reason);
 }
 
+void TtsBackupProject::FileNotSaved(const std::string& realPath, const std::string& reason) {
+    Run* run;
+    {
+        std::lock_guard lock(runMutex_);
+        run = run_;
+    }
+    if (run) run->fileNotSaved(realPath, reason);
+}
+
 void TtsBackupProject::Tally(Moved what, int64_t bytes) {
     Run* run;
     {

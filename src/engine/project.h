@@ -53,6 +53,7 @@ public:
     Profile& UserProfile() const override;
     // Told to the run under way.
     void FileNameRefused(const std::string& storedName, const std::string& reason) override;
+    void FileNotSaved(const std::string& realPath, const std::string& reason) override;
     void Tally(Moved what, int64_t bytes) override;
     ProfileTransaction* RestoreTransaction() const override;
     // A project made before its profile was known collects what the items find in the

@@ -34,6 +34,8 @@ void Run::progress(uint8_t percent) const {
 
 void Run::fileNameRefused(const std::string&, const std::string&) {}
 
+void Run::fileNotSaved(const std::string&, const std::string&) {}
+
 void Run::tally(TtsProjectLink::Moved what, int64_t bytes) {
     using Moved = TtsProjectLink::Moved;
     switch (what) {

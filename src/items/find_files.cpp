@@ -19,9 +19,9 @@ public:
         if (!identity || !visited_.insert(*identity).second) return;
 
         for (const auto& entry : files_.list(folder + "\\" + mask_)) {
-            // A temporary file of ours is a killed run's leftover, never the user's data.
-            if (entry.isFolder || entry.name.find_first_of("?*") != std::string::npos || isOurTemporaryName(entry.name))
-                continue;
+            // A name Windows forbids is still listed: its backup is refused and named. A
+            // temporary file of ours is a killed run's leftover, never the user's data.
+            if (entry.isFolder || isOurTemporaryName(entry.name)) continue;
             list_.push_back(folder + "\\" + entry.name);
         }
         for (const auto& entry : files_.list(folder + "\\*.*")) {

@@ -36,6 +36,12 @@ public:
         (void)storedName;
         (void)reason;
     }
+    // A backup wrote the error record in place of the file at realPath (a profile path);
+    // reason says why. Told so that the run can name every file it did not save.
+    virtual void FileNotSaved(const std::string& realPath, const std::string& reason) {
+        (void)realPath;
+        (void)reason;
+    }
     // What a run moved, told as it happens so that the run can report its totals at the end
     // without reading anything twice. bytes: the file's size, 0 for the others.
     enum class Moved { FileSaved, UnreadableFileSaved, FileRestored, RegistryValueRestored };

@@ -273,17 +273,21 @@ TcpSocket TcpSocket::accept(Milliseconds timeout) {
 void TcpSocket::sendAll(const void* data, size_t size, Milliseconds idleTimeout) {
     auto bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
+        const size_t sent = sendSome(bytes, size, idleTimeout);
+        bytes += sent;
+        size -= sent;
+    }
+}
+
+size_t TcpSocket::sendSome(const void* data, size_t size, Milliseconds timeout) {
+    for (;;) {
         throwIfInterrupted(interrupter_);
-        ssize_t sent = ::send(fd_, bytes, size, MSG_NOSIGNAL);
-        if (sent > 0) {
-            bytes += sent;
-            size -= static_cast<size_t>(sent);
-            continue;
-        }
+        ssize_t sent = ::send(fd_, data, size, MSG_NOSIGNAL);
+        if (sent > 0) return static_cast<size_t>(sent);
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             throw ESocketError("Sending failed: " + systemErrorText(errno));
-        waitFor(POLLOUT, idleTimeout, "The peer accepted no data");
+        waitFor(POLLOUT, timeout, "The peer accepted no data");
     }
 }
 

@@ -104,6 +104,9 @@ public:
     TcpSocket accept(Milliseconds timeout);
     // Sends all bytes; fails when the peer accepts nothing for idleTimeout.
     void sendAll(const void* data, size_t size, Milliseconds idleTimeout);
+    // Sends what the peer takes now, waiting up to timeout for room for at least one byte;
+    // returns the count (> 0).
+    size_t sendSome(const void* data, size_t size, Milliseconds timeout);
     // Receives what is there, waiting up to idleTimeout for at least one byte; 0 at the
     // peer's end of stream.
     size_t receiveSome(void* buffer, size_t size, Milliseconds idleTimeout);

@@ -237,6 +237,7 @@ TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile&
     setStatusBar(StatusBar);
     auto* profileLabel = new QLabel(profile_.description, StatusBar);
     profileLabel->setObjectName("ProfileLabel");
+    profileLabel->setTextFormat(Qt::PlainText);  // a folder's name, shown as it is
     StatusBar->addWidget(profileLabel, 1);
 
     connect(FileBackupAction, &QAction::triggered, this, &TMainForm::FileBackupActionExecute);
@@ -331,7 +332,8 @@ void TMainForm::ProgressState(const QString& Text) {
     // The label keeps its designed width; a long status is shortened with an ellipsis rather
     // than cut mid-word, and shown whole as the label's tool tip.
     QLabel* label = progressForm_->StatesLabel;
-    label->setToolTip(Text);
+    // A tool tip takes anything that looks like markup as markup: the text goes in escaped.
+    label->setToolTip("<qt>" + Text.toHtmlEscaped() + "</qt>");
     label->setText(label->fontMetrics().elidedText(Text, Qt::ElideRight, label->width()));
 }
 
@@ -398,7 +400,12 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
     if (!outcome.warnings.empty()) {
         QStringList notes;
         for (const std::string& warning : outcome.warnings) notes << QString::fromStdString(warning);
-        prompts_.messageWithDetails(this, QString("Finished!\nThe backup made %1 note%2.").arg(notes.size()).arg(notes.size() == 1 ? "" : "s"),
+        const bool one = notes.size() == 1;
+        prompts_.messageWithDetails(this,
+                                    QString("Finished!\n%1 file%2 could not be saved; the details name %3.")
+                                        .arg(notes.size())
+                                        .arg(one ? "" : "s")
+                                        .arg(one ? "it" : "each"),
                                     notes.join('\n'), "Information", MessageIcon::Information);
         return;
     }

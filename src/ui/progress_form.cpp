@@ -65,6 +65,8 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
 
     StatesLabel = new QLabel(this);
     StatesLabel->setObjectName("StatesLabel");
+    // The status names items and files; markup in a name shows as it is.
+    StatesLabel->setTextFormat(Qt::PlainText);
     QFont bold = StatesLabel->font();
     bold.setBold(true);
     StatesLabel->setFont(bold);

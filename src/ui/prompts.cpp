@@ -10,6 +10,14 @@
 
 namespace ts::ui {
 
+namespace {
+
+// Messages carry names from data files, project files, servers and the file system; a name
+// that looks like markup must show as it is, not be rendered.
+void plainText(QMessageBox& box) { box.setTextFormat(Qt::PlainText); }
+
+}  // namespace
+
 void Prompts::generalError(QWidget* parent, const QString& text) {
     QString shown = text;
     if (!shown.isEmpty() && shown.back() > QChar('.')) shown += QChar('.');
@@ -32,6 +40,7 @@ void QtPrompts::message(QWidget* parent, const QString& text, const QString& cap
                                : icon == MessageIcon::Question ? QMessageBox::Question
                                                                : QMessageBox::Information;
     QMessageBox box(qtIcon, caption, text, QMessageBox::Ok, parent);
+    plainText(box);
     box.exec();
 }
 
@@ -39,12 +48,14 @@ void QtPrompts::messageWithDetails(QWidget* parent, const QString& text, const Q
                                    MessageIcon icon) {
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption, text,
                     QMessageBox::Ok, parent);
+    plainText(box);
     box.setDetailedText(details);
     box.exec();
 }
 
 bool QtPrompts::question(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text, QMessageBox::Yes | QMessageBox::No, parent);
+    plainText(box);
     return box.exec() == QMessageBox::Yes;
 }
 

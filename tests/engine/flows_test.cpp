@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 
+#include "engine/backup_run.h"
 #include "engine/datafile/data_file_contents.h"
 #include "engine/datafile/data_file_reader.h"
 #include "engine/restore_run.h"
@@ -184,6 +186,65 @@ TEST_F(FlowsTest, ARestoreAfterOpeningTheDataFileReadsItOnceAndRestoresIntoThePr
     EXPECT_FALSE(openDataFile(data, *target, givesUp));
 }
 
+// Every file the backup could not save is named with its reason, among them the names a
+// restore would refuse; a restore that meets two names for one file names both.
+TEST_F(FlowsTest, FilesNotSavedAreNamedAndCaseTwinsAreNamedAtRestore) {
+    const std::string favorites = "C:\\users\\alice\\Favorites\\";
+    const std::string longFolder(200, 'd');
+    struct NotSaved {
+        std::string name;    // below Favorites, as created on the host
+        std::string reason;  // a part of the warning
+    };
+    const std::vector<NotSaved> notSaved = {
+        {"a:b.url", "it holds a second drive"},
+        {"q?.url", "a character Windows does not allow"},
+        {"t\tab.url", "a character Windows does not allow"},
+        {longFolder + "\\" + std::string(60, 'f') + ".url", "longer than 255 characters"},
+    };
+    for (const NotSaved& file : notSaved) alice.writeFile(favorites + file.name, "x");
+    test::writeHostFile(alice.hostOf(favorites) + "back\\slash.url", std::string("x"));  // one host name
+    alice.writeFile(favorites + "Case.url", "first");
+    alice.writeFile(favorites + "CASE.url", "second");
+    source = alice.open();
+
+    TtsBackupProject project(source.get());
+    project.SetName("Mail");
+    project.SetWorkFolder(dir.file("work"));
+    project.Destination().SetLocalFolder(dir.file("out"));
+    project.Source().FindItem("Favorites")->SetSelected(true);
+    BackupRun backup(project, *source, {}, nullptr);
+    backup.run();
+    const std::vector<std::string>& warnings = backup.warnings();
+    ASSERT_EQ(warnings.size(), notSaved.size() + 1) << ::testing::PrintToString(warnings);
+    EXPECT_EQ(backup.tally().unreadableFiles, static_cast<int64_t>(warnings.size()));
+    EXPECT_EQ(backup.tally().filesSaved, 4);  // News, Links\Mail, Case, CASE
+    for (const NotSaved& file : notSaved) {
+        const std::string named = "\"" + favorites + file.name + "\" was not saved: ";
+        EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                                [&](const std::string& w) { return w.rfind(named, 0) == 0 && w.find(file.reason) != std::string::npos; }),
+                  1)
+            << file.name;
+    }
+    EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                            [&](const std::string& w) { return w.find("back\\slash.url\" was not saved") != std::string::npos; }),
+              1);
+
+    ScriptedQuestion question({});
+    std::optional<OpenedDataFile> opened = openDataFile(dir.file("out/Mail.tsly_dat"), *target, question);
+    ASSERT_TRUE(opened);
+    opened->project->SetWorkFolder(dir.file("work"));
+    RestoreRun restore(*opened, *target, {});
+    restore.run();
+    ASSERT_EQ(restore.refusedNames().size(), 1u);
+    const RefusedFileName& twin = restore.refusedNames()[0];
+    const bool caseFirst = twin.storedName == "[CSIDL_FAVORITES]\\CASE.url";
+    EXPECT_EQ(twin.storedName, caseFirst ? "[CSIDL_FAVORITES]\\CASE.url" : "[CSIDL_FAVORITES]\\Case.url");
+    EXPECT_NE(twin.reason.find(caseFirst ? "[CSIDL_FAVORITES]\\Case.url" : "[CSIDL_FAVORITES]\\CASE.url"), std::string::npos)
+        << twin.reason;
+    const fs::path restored = bob.hostOf("C:\\users\\bob\\Favorites");
+    EXPECT_EQ(fs::exists(restored / "Case.url") + fs::exists(restored / "CASE.url"), 1);
+}
+
 TEST_F(FlowsTest, APlainDataFileWhoseProjectDoesNotDecodeIsDamagedNotAWrongPassword) {
     std::vector<uint8_t> plain = test::inflateFile(backUp(std::nullopt));
     // The destination section's length, 1281, as it follows the item records.
@@ -307,6 +368,16 @@ TEST_F(FlowsTest, ChecksBeforeABackupNameEveryProblemBeforeAnythingIsWritten) {
              p.Destination().SetFtpPassword("pw\r\nDELE x");
          },
          {FailureKind::Usage}},
+        {"FTP host, folder and user with line breaks",
+         [&](TtsBackupProject& p) {
+             ftp(p);
+             p.Destination().SetHost("127.0.0.1\r\nDELE x");
+             p.Destination().SetRemoteFolder("up\nDELE x");
+             p.Destination().SetUserName("zoe\r");
+         },
+         {FailureKind::Usage, FailureKind::Usage, FailureKind::Usage}},
+        {"name with a line break", [](TtsBackupProject& p) { p.SetName("Mail\r\nDELE x"); }, {FailureKind::Usage}},
+        {"name with an escape", [](TtsBackupProject& p) { p.SetName("Mail\x1b]0;x\x07"); }, {FailureKind::Usage}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -317,6 +388,12 @@ TEST_F(FlowsTest, ChecksBeforeABackupNameEveryProblemBeforeAnythingIsWritten) {
         std::vector<FailureKind> kinds;
         for (const Failure& failure : checkBeforeBackup(project)) kinds.push_back(failure.kind);
         EXPECT_EQ(kinds, c.expected);
+        // What a saved project can be checked for alone: everything but the folder's state.
+        kinds.clear();
+        for (const Failure& failure : checkProjectSettings(project)) kinds.push_back(failure.kind);
+        std::vector<FailureKind> settings = c.expected;
+        std::erase(settings, FailureKind::FileSystem);
+        EXPECT_EQ(kinds, settings);
     }
     if (::geteuid() != 0) {  // root writes anywhere
         fs::create_directory(dir.path() / "locked");

@@ -82,9 +82,9 @@ void writeCraftedMailDataFile(const std::string& path, const std::vector<Crafted
 }
 
 void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFileRecord>& records,
-                          const std::optional<std::string>& password) {
+                          const std::optional<std::string>& password, const std::string& projectName) {
     TtsBackupProject project;
-    project.SetName("Crafted");
+    project.SetName(projectName);
     project.SetEncrypt(password.has_value());
     project.SetPassword(password.value_or(""));
     writeItemData(path, project, *project.Source().FindItem(TtsBPAddressBook::kCaption), {}, records);

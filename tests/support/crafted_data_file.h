@@ -22,7 +22,8 @@ struct CraftedKey {
 // Writes the data file at path (a temporary plain stream is made beside it and removed),
 // encrypted with password when one is given.
 void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFileRecord>& records,
-                          const std::optional<std::string>& password = std::nullopt);
+                          const std::optional<std::string>& password = std::nullopt,
+                          const std::string& projectName = "Crafted");
 // The same records as the mail store's files, after the item's accounts tree holding keys.
 void writeCraftedMailDataFile(const std::string& path, const std::vector<CraftedKey>& keys,
                               const std::vector<CraftedFileRecord>& records);

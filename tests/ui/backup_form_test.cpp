@@ -101,7 +101,7 @@ private slots:
             << "Error found!\r\nFTP Information not enough, please fill all of the FTP information box!\r\n";
         QTest::newRow("blanks") << "   " << false << false << existing << "pw" << "Error found!\r\nProject Name must be entered!\r\n";
         QTest::newRow("path in name") << "../up" << false << false << existing << "pw"
-            << "Error found!\r\nThe project name \"../up\" cannot name a data file: it must not be empty or hold \"/\" or \"\\\"\r\n";
+            << "Error found!\r\nThe project name \"../up\" cannot name a data file: it must not be empty or hold \"/\", \"\\\" or control characters\r\n";
         QTest::newRow("too long") << QString(256, 'n') << false << false << existing << "pw"
             << "Error found!\r\nProject Name is too long, at most 255 characters!\r\n";
         QTest::newRow("passes") << " lead" << false << false << existing << "pw" << "";

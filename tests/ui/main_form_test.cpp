@@ -360,6 +360,26 @@ private slots:
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/bob.wab")));
     }
 
+    // A file the backup could not save is named at the end; the rest is saved.
+    void aBackupThatCouldNotSaveAFileNamesItAtTheEnd() {
+        test::writeHostFile(samples->dir.file("alice/drive_c/users/alice/Favorites/a:b.url"), std::string("x"));
+        openWindow();
+        form->Project = std::make_unique<TtsBackupProject>(samples->alice.get());
+        TtsBackupProject& project = *form->Project;
+        project.SetName("Mail");
+        project.SetWorkFolder(samples->work());
+        project.Destination().SetLocalFolder(samples->out());
+        project.Source().FindItem("Favorites")->SetSelected(true);
+        form->RunStart(new TtsBackupThread(project, *samples->alice, nullptr));
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(prompts->shown.size(), size_t(1));
+        const auto& box = prompts->shown[0];
+        QCOMPARE(box.caption, QString("Information"));
+        QVERIFY2(box.text.startsWith("Finished!\n1 file could not be saved"), qPrintable(box.text));
+        QVERIFY2(box.details.startsWith("\"C:\\users\\alice\\Favorites\\a:b.url\" was not saved: "), qPrintable(box.details));
+        QVERIFY(fs::exists(samples->out("Mail.tsly_dat")));
+    }
+
     // The upload's failure box is the run's own report: nothing is said twice, and the run
     // does not end with "Finished!".
     void aBackupToFtp_data() {

@@ -1,9 +1,13 @@
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "ui/progress_form.h"
+#include "ui/prompts.h"
 
 using ts::ui::TProgressForm;
 
@@ -68,6 +72,31 @@ private slots:
         QVERIFY(!form.close());
         QCOMPARE(requests, 1);
         QVERIFY(form.isVisible());
+    }
+
+    // Names in the status and in message boxes come from data files and servers: markup in them
+    // shows as it is.
+    void outsideTextShowsAsPlainText() {
+        const QString markup = "<b>big</b><img src=x>";
+        TProgressForm form;
+        form.StatesLabel->setText(markup);
+        form.StatesLabel->adjustSize();
+        QVERIFY(form.StatesLabel->sizeHint().width() >= form.StatesLabel->fontMetrics().horizontalAdvance(markup));
+
+        ts::ui::QtPrompts prompts;
+        QStringList shown;
+        for (int box = 0; box < 3; ++box) {
+            QTimer::singleShot(50, [&] {
+                auto* open = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!open) return;
+                if (open->textFormat() == Qt::PlainText) shown << open->text();
+                open->done(QMessageBox::No);
+            });
+            if (box == 0) prompts.message(nullptr, markup, "Error", ts::MessageIcon::Error);
+            if (box == 1) prompts.messageWithDetails(nullptr, markup, "details", "Information", ts::MessageIcon::Information);
+            if (box == 2) prompts.question(nullptr, markup);
+        }
+        QCOMPARE(shown, QStringList({markup, markup, markup}));
     }
 
     void theAnimationPlays() {

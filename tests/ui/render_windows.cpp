@@ -2,9 +2,13 @@
 //   tessaly-render-windows <folder> [help file]
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -14,6 +18,8 @@
 #include "ui/backup_form.h"
 #include "ui/history_projects_form.h"
 #include "ui/html_help.h"
+#include "ui/progress_form.h"
+#include "ui/prompts.h"
 #include "ui/project_manager_form.h"
 #include "ui/restore_form.h"
 #include "ui/scripted_prompts.h"
@@ -96,6 +102,27 @@ int main(int argc, char** argv) {
     {
         TAboutForm form(prompts);
         ok &= render(form, folder, "about");
+    }
+    // A status naming a file whose name looks like markup: it shows as it is.
+    {
+        TProgressForm form;
+        form.StatesLabel->setText("Backup <b>x</b>.url ...");
+        form.ProgressBar->setValue(40);
+        ok &= render(form, folder, "progress");
+    }
+    // The end of a backup that could not save a file, as the real prompts show it.
+    {
+        QtPrompts real;
+        QTimer::singleShot(100, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                ok &= render(*box, folder, "backup-warnings");
+                box->done(QMessageBox::Ok);
+            }
+        });
+        real.messageWithDetails(nullptr, "Finished!\n1 file could not be saved; the details name it.",
+                                "\"C:\\users\\alice\\Favorites\\<i>a</i>:b.url\" was not saved: a restore would refuse "
+                                "its stored name \"[CSIDL_FAVORITES]\\<i>a</i>:b.url\": it holds a second drive",
+                                "Information", MessageIcon::Information);
     }
     {
         QWidget caller;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "app/cli/terminal_text.h"
+
 namespace ts::cli {
 
 std::string sizeText(int64_t bytes) {
@@ -42,7 +44,7 @@ std::string Stopwatch::elapsedText() const {
 
 void printClosingLine(bool quiet, const std::string& line) {
     if (quiet) return;
-    std::printf("%s\n", line.c_str());
+    std::printf("%s\n", visibleText(line).c_str());
     std::fflush(stdout);
 }
 

@@ -11,6 +11,7 @@
 #include "app/cli/progress_line.h"
 #include "app/cli/project_file.h"
 #include "app/cli/signals.h"
+#include "app/cli/terminal_text.h"
 #include "engine/backup_run.h"
 #include "engine/flows.h"
 #include "engine/project.h"
@@ -30,7 +31,10 @@ constexpr const char* kUsage =
     "                  the program's own profile)\n"
     "  --quiet         print nothing on success (otherwise one line: where the data file\n"
     "                  went, the items and files in it, its size before and after\n"
-    "                  compression, and the time taken)\n";
+    "                  compression, and the time taken)\n"
+    "A file that could not be saved (unreadable, or a name a restore would refuse) is kept\n"
+    "as an error record: each one is named in a warning on standard error, followed by\n"
+    "their count; the rest is saved and the exit code stays 0.\n";
 
 // The command line prints a message as part of its one error line, after the run has
 // ended, instead of interrupting the progress line.
@@ -47,9 +51,19 @@ std::string closingLineOf(const BackupRun& run, const Stopwatch& stopwatch) {
     const bool uploaded = run.project().Destination().Kind() == TtsBPDestination::kKindFtp;
     std::string line = (uploaded ? "Uploaded " : "Wrote ") + run.dataFileLocation() + ": " + itemsText(items) + ", " +
                        countText(tally.filesSaved, "file", "files");
-    if (tally.unreadableFiles > 0) line += " (" + std::to_string(tally.unreadableFiles) + " unreadable, not saved)";
+    if (!run.warnings().empty()) line += " (" + std::to_string(run.warnings().size()) + " not saved, named above)";
     return line + ", " + sizeText(run.plainBytes()) + " in, " + sizeText(run.dataFileBytes()) + " out, " +
            stopwatch.elapsedText();
+}
+
+// Below the finished progress line, and before a failure's own line.
+void warnOfFilesNotSaved(const std::string& file, const std::vector<std::string>& warnings) {
+    if (warnings.empty()) return;
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "tessaly-cli: warning: %s: %s\n", visibleText(file).c_str(), visibleText(warning).c_str());
+    const bool one = warnings.size() == 1;
+    std::fprintf(stderr, "tessaly-cli: warning: %s: %zu file%s %s not saved (an error record in %s place)\n",
+                 visibleText(file).c_str(), warnings.size(), one ? "" : "s", one ? "was" : "were", one ? "its" : "their");
 }
 
 }  // namespace
@@ -68,6 +82,7 @@ int runBackup(const Arguments& args) {
     RememberedMessage uploadMessage;
     bool cancelled = false;
     std::string closingLine;
+    std::vector<std::string> warnings;
     try {
         project = loadProject(session.profile(), file);
         throwFirst(checkBeforeBackup(*project));
@@ -78,16 +93,20 @@ int runBackup(const Arguments& args) {
             run.run();
         } catch (...) {
             if (run.cancelled()) cancelled = true;
+            warnings = run.warnings();
             throw;
         }
+        warnings = run.warnings();
         cancelled = run.cancelled();
         closingLine = closingLineOf(run, stopwatch);
     } catch (...) {
+        warnOfFilesNotSaved(file, warnings);
         if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
         if (uploadMessage.text.empty()) throw describeFailure(file, project && project->Encrypt());
         throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")",
                              describeFailure(file, false).exitCode());
     }
+    warnOfFilesNotSaved(file, warnings);
     if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     printClosingLine(options.has("quiet"), closingLine);
     return kExitSuccess;

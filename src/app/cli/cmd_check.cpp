@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "app/cli/cli_errors.h"
+#include "app/cli/terminal_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
@@ -55,7 +56,7 @@ int runCheck(const Arguments& args) {
             keys += item.inventory.keys().size();
             bytes += item.inventory.fileBytes();
         }
-        std::printf("%s: sound (%zu registry keys, %zu files, %lld bytes of file data)\n", file.c_str(), keys, files,
+        std::printf("%s: sound (%zu registry keys, %zu files, %lld bytes of file data)\n", visibleText(file).c_str(), keys, files,
                     static_cast<long long>(bytes));
     }
     return kExitSuccess;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/cli/cli_errors.h"
+#include "app/cli/terminal_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
@@ -60,39 +61,40 @@ std::string typeName(const InventoryValue& value) {
 }
 
 void printProject(const TtsBackupProject& project, const DataFileContents& contents) {
-    std::printf("Project:      %s\n", project.Name().c_str());
+    std::printf("Project:      %s\n", visibleText(project.Name()).c_str());
     std::printf("Backup time:  %s\n", formatDateTime(contents.header.BackupTime).c_str());
     std::printf("Encrypted:    %s\n", contents.header.Encrypt ? "yes" : "no");
     std::printf("Compression:  %s\n", levelName(project.CompressionLevel()));
     const TtsBPDestination& destination = project.Destination();
     if (destination.Kind() == TtsBPDestination::kKindLocalFolder) {
-        std::printf("Destination:  folder %s\n", destination.LocalFolder().c_str());
+        std::printf("Destination:  folder %s\n", visibleText(destination.LocalFolder()).c_str());
     } else if (destination.Kind() == TtsBPDestination::kKindFtp) {
         // Never the FTP password.
-        std::printf("Destination:  FTP %s, folder %s, user %s\n", destination.Host().c_str(),
-                    destination.RemoteFolder().c_str(), destination.UserName().c_str());
+        std::printf("Destination:  FTP %s, folder %s, user %s\n", visibleText(destination.Host()).c_str(),
+                    visibleText(destination.RemoteFolder()).c_str(), visibleText(destination.UserName()).c_str());
     } else {
         std::printf("Destination:  unknown kind %d\n", destination.Kind());
     }
 }
 
 void printItem(const DataFileItemContents& item) {
-    std::printf("\n%s: %s\n", item.caption.c_str(), item.stored ? "stored" : "not stored");
+    std::printf("\n%s: %s\n", visibleText(item.caption).c_str(), item.stored ? "stored" : "not stored");
     for (const InventoryKey& key : item.inventory.keys()) {
-        std::printf("  key  %s\n", key.path.c_str());
+        std::printf("  key  %s\n", visibleText(key.path).c_str());
         for (const InventoryValue& value : key.values) {
-            std::printf("         %s (%s, %lld bytes%s)\n", value.name.empty() ? "(default)" : value.name.c_str(),
+            std::printf("         %s (%s, %lld bytes%s)\n", value.name.empty() ? "(default)" : visibleText(value.name).c_str(),
                         typeName(value).c_str(), static_cast<long long>(value.size),
                         value.kept ? ", not restored" : "");
         }
     }
     for (const InventoryFile& file : item.inventory.files()) {
         if (!file.refusedReason.empty())
-            std::printf("  file %s (refused, not restorable: %s)\n", file.storedName.c_str(), file.refusedReason.c_str());
+            std::printf("  file %s (refused, not restorable: %s)\n", visibleText(file.storedName).c_str(),
+                        visibleText(file.refusedReason).c_str());
         else if (file.skipped)
-            std::printf("  file %s (unreadable when saved: nothing to restore)\n", file.storedName.c_str());
+            std::printf("  file %s (unreadable when saved: nothing to restore)\n", visibleText(file.storedName).c_str());
         else
-            std::printf("  file %s  %lld bytes\n", file.storedName.c_str(), static_cast<long long>(file.size));
+            std::printf("  file %s  %lld bytes\n", visibleText(file.storedName).c_str(), static_cast<long long>(file.size));
     }
 }
 

@@ -8,6 +8,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/item_names.h"
 #include "app/cli/passwords.h"
+#include "engine/flows.h"
 #include "engine/project.h"
 #include "transfer/ftp/ftp_endpoint.h"
 
@@ -103,6 +104,9 @@ int runNew(const Arguments& args) {
             project.SetPassword(archivePassword(file, true));
             project.SetEncrypt(true);
         }
+        // The same rules as a backup's, so that no project is saved that its backup refuses.
+        const std::vector<Failure> problems = checkProjectSettings(project);
+        if (!problems.empty()) throw UsageError("new", problems.front().text);
         project.SaveToFile(file);
     } catch (const UsageError&) {
         throw;

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/cli/cli_errors.h"
+#include "app/cli/terminal_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_session.h"
 #include "app/cli/commands.h"
@@ -58,7 +59,7 @@ int runTestFtp(const Arguments& args) {
             FtpTrustStore store;
             store.trust(client.endpoint().hostAndPort(), pin);
             std::printf("Trusting the certificate %s for %s from now on\n", check.serverFingerprint.c_str(),
-                        client.endpoint().hostAndPort().c_str());
+                        visibleText(client.endpoint().hostAndPort()).c_str());
         }
         std::printf("%s\n", check.message.c_str());
         return kExitSuccess;
@@ -67,7 +68,7 @@ int runTestFtp(const Arguments& args) {
         std::fprintf(stderr,
                      "tessaly-cli: compare the fingerprint with the server's own certificate; if they match, run\n"
                      "  tessaly-cli test-ftp %s --trust-fingerprint %s\n",
-                     file.c_str(), check.serverFingerprint.c_str());
+                     visibleText(file).c_str(), check.serverFingerprint.c_str());
     throw CommandFailure(file + ": " + check.errorText, check.loginRefused ? kExitFtpLogin : kExitFailure);
 }
 

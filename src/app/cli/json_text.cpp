@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/cli/terminal_text.h"
 #include "platform/unicode.h"
 
 namespace ts::cli {
@@ -27,7 +28,8 @@ std::string jsonString(std::string_view text) {
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
             default:
-                if (cp < 0x20 || cp == 0x7f) {
+                // Escaped, JSON stays what it is also when it goes to a terminal.
+                if (isTerminalControl(cp)) {
                     char escaped[8];
                     std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(cp));
                     out += escaped;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/cli/cli_errors.h"
+#include "app/cli/terminal_text.h"
 #include "app/common/version.h"
 #include "app/cli/commands.h"
 #include "app/cli/signals.h"
@@ -62,21 +63,21 @@ int main(int argc, char** argv) {
     }
     Command command = commandNamed(name);
     if (!command) {
-        std::fprintf(stderr, "tessaly-cli: unknown command \"%s\"\n%s", name.c_str(), kUsage);
+        std::fprintf(stderr, "tessaly-cli: unknown command \"%s\"\n%s", visibleText(name).c_str(), kUsage);
         return kExitUsage;
     }
     installSignalHandlers();
     try {
         return command(Arguments(argv + 2, argv + argc));
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "tessaly-cli %s: %s\nTry \"tessaly-cli %s --help\".\n", e.command().c_str(), e.what(),
+        std::fprintf(stderr, "tessaly-cli %s: %s\nTry \"tessaly-cli %s --help\".\n", e.command().c_str(), visibleText(e.what()).c_str(),
                      e.command().c_str());
         return kExitUsage;
     } catch (const CommandFailure& e) {
-        std::fprintf(stderr, "tessaly-cli: %s\n", e.what());
+        std::fprintf(stderr, "tessaly-cli: %s\n", visibleText(e.what()).c_str());
         return e.exitCode();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "tessaly-cli: %s\n", e.what());
+        std::fprintf(stderr, "tessaly-cli: %s\n", visibleText(e.what()).c_str());
         return kExitFailure;
     }
 }

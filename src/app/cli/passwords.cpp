@@ -9,6 +9,7 @@
 
 #include "app/cli/cli_errors.h"
 #include "app/cli/signals.h"
+#include "app/cli/terminal_text.h"
 
 namespace ts::cli {
 
@@ -62,7 +63,7 @@ private:
 std::string prompt(const std::string& question, const std::string& missingMessage, bool confirm) {
     Terminal terminal;
     if (!terminal.available()) throw PasswordError(missingMessage);
-    std::string first = terminal.readHidden(question + ": ");
+    std::string first = terminal.readHidden(visibleText(question) + ": ");
     if (confirm && terminal.readHidden("Repeat it: ") != first) throw PasswordError("the two passwords differ");
     return first;
 }

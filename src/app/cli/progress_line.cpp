@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "app/cli/terminal_text.h"
 
 namespace ts::cli {
 
@@ -32,7 +33,7 @@ void ProgressLine::progress(uint8_t percent) {
 
 void ProgressLine::draw() {
     if (!enabled_) return;
-    std::string line = "\r\033[K" + status_;
+    std::string line = "\r\033[K" + visibleText(status_);
     if (percent_ >= 0) line += "  " + std::to_string(percent_) + " %";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/cli/terminal_text.h"
 #include "engine/datafile/data_file_contents.h"
 
 namespace ts::cli {
@@ -10,11 +11,11 @@ void warnOfRefusedNames(const std::string& file, const std::vector<RefusedFileNa
     if (names.empty()) return;
     const char* verb = byRestore ? "refused" : "would refuse";
     for (const RefusedFileName& name : names) {
-        std::fprintf(stderr, "tessaly-cli: warning: %s: the restore %s the saved file \"%s\": %s\n", file.c_str(), verb,
-                     name.storedName.c_str(), name.reason.c_str());
+        std::fprintf(stderr, "tessaly-cli: warning: %s: the restore %s the saved file \"%s\": %s\n", visibleText(file).c_str(), verb,
+                     visibleText(name.storedName).c_str(), visibleText(name.reason).c_str());
     }
     const bool one = names.size() == 1;
-    std::fprintf(stderr, "tessaly-cli: warning: %s: %zu saved file%s %s refused and not written\n", file.c_str(),
+    std::fprintf(stderr, "tessaly-cli: warning: %s: %zu saved file%s %s refused and not written\n", visibleText(file).c_str(),
                  names.size(), one ? "" : "s", byRestore ? (one ? "was" : "were") : "would be");
 }
 

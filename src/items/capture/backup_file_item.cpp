@@ -13,16 +13,6 @@ namespace ts {
 
 namespace {
 
-bool isBlankOrControl(unsigned char c) { return c <= ' '; }
-
-// Everything up to and including the last "\" or ":", blanks and control characters trimmed.
-bool hasFolderPart(const std::string& path) {
-    const size_t last = path.find_last_of("\\:");
-    if (last == std::string::npos) return false;
-    const std::string_view folder(path.data(), last + 1);
-    return std::any_of(folder.begin(), folder.end(), [](char c) { return !isBlankOrControl(static_cast<unsigned char>(c)); });
-}
-
 void refuse(RestoreSink& sink, const std::string& storedName, const std::string& reason) {
     debugLog("File restore: skipped the saved file \"" + storedName + "\": " + reason);
     sink.refusedFile(storedName, reason);
@@ -47,7 +37,7 @@ int32_t TtsBackupFileItem::ReadToSink(Stream& stream, RestoreSink& sink) {
     TtsFileName name(UserProfile());
     name.SetName(storedName);
     fileName_ = name.RealName();
-    if (!hasFolderPart(fileName_)) {
+    if (!namesAFolder(fileName_)) {
         if (storedName == kFileErrorName)
             sink.skippedFile(storedName);
         else

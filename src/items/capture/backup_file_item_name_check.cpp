@@ -1,5 +1,7 @@
 #include "items/capture/backup_file_item_name_check.h"
 
+#include <algorithm>
+
 #include "items/file_name.h"
 #include "platform/profile/profile.h"
 
@@ -22,6 +24,10 @@ std::optional<std::string> badTailReason(std::string_view tail) {
         if (segment.empty()) return "it holds an empty path segment (a second root)";
         if (onlyDotsAndBlanks(segment)) return "it holds a \".\" or \"..\" segment";
         if (segment.find(':') != std::string_view::npos) return "it holds a second drive";
+        if (std::any_of(segment.begin(), segment.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x20 || std::string_view("<>\"|?*").find(c) != std::string_view::npos;
+            }))
+            return "it holds a character Windows does not allow in file names";
         if (end == std::string_view::npos) return std::nullopt;
         start = end + 1;
     }
@@ -43,6 +49,20 @@ std::optional<std::string> unrestorableNameReason(const Profile& profile, const 
         return std::nullopt;
     }
     return "it does not begin with a special folder's placeholder";
+}
+
+bool namesAFolder(const std::string& realName) {
+    const size_t last = realName.find_last_of("\\:");
+    if (last == std::string::npos) return false;
+    const std::string_view folder(realName.data(), last + 1);
+    return std::any_of(folder.begin(), folder.end(), [](char c) { return static_cast<unsigned char>(c) > ' '; });
+}
+
+std::optional<std::string> restoreRefusalOf(const Profile& profile, const std::string& storedName) {
+    TtsFileName name(profile);
+    name.SetName(storedName);
+    if (!namesAFolder(name.RealName())) return "it names no folder";
+    return unrestorableNameReason(profile, storedName, name.RealName());
 }
 
 }  // namespace ts

@@ -18,4 +18,13 @@ class Profile;
 std::optional<std::string> unrestorableNameReason(const Profile& profile, const std::string& storedName,
                                                   const std::string& realName);
 
+// Whether a real path has a folder part: something other than blanks and control characters
+// up to its last "\" or ":". A restore writes no name without one.
+bool namesAFolder(const std::string& realName);
+
+// Why a restore into profile would refuse storedName (both rules above, on its expansion in
+// profile), or no value when it would write it. A backup refuses the same names, so that what
+// it saves can come back.
+std::optional<std::string> restoreRefusalOf(const Profile& profile, const std::string& storedName);
+
 }  // namespace ts

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "items/capture/backup_file_item_name_check.h"
 #include "items/file_name.h"
 #include "platform/ansi_text.h"
 #include "platform/exception.h"
@@ -22,22 +23,24 @@ void discardBytes(Stream& stream, int64_t count) {
 }
 
 FileRecordSource::FileRecordSource(const Profile& profile, const std::string& realPath) : realPath_(realPath) {
-    try {
-        file_ = profile.files().openRead(realPath);
-    } catch (const TsException& error) {
-        debugLog("File capture: " + std::string(error.what()) + "; saved as " + kFileErrorName);
-        makeErrorRecord();
-        return;
-    }
     TtsFileName name(profile);
     name.SetRealName(realPath);
     const std::string stored = toAnsi(name.Name());
     // The field needs room for the terminating NUL.
     if (static_cast<int64_t>(stored.size()) >= kFileRecordNameSize) {
-        debugLog("File capture: the stored name of \"" + realPath + "\" is longer than " +
-                 std::to_string(kFileRecordNameSize - 1) + " characters; saved as " + kFileErrorName);
-        file_.reset();
-        makeErrorRecord();
+        makeErrorRecord("its stored name \"" + name.Name() + "\" is longer than " +
+                        std::to_string(kFileRecordNameSize - 1) + " characters");
+        return;
+    }
+    // Saved, it could never come back.
+    if (auto refusal = restoreRefusalOf(profile, name.Name())) {
+        makeErrorRecord("a restore would refuse its stored name \"" + name.Name() + "\": " + *refusal);
+        return;
+    }
+    try {
+        file_ = profile.files().openRead(realPath);
+    } catch (const TsException& error) {
+        makeErrorRecord(error.what());
         return;
     }
     storedName_ = name.Name();
@@ -48,7 +51,10 @@ FileRecordSource::FileRecordSource(const Profile& profile, const std::string& re
 
 FileRecordSource::~FileRecordSource() = default;
 
-void FileRecordSource::makeErrorRecord() {
+void FileRecordSource::makeErrorRecord(std::string reason) {
+    debugLog("File capture: \"" + realPath_ + "\": " + reason + "; saved as " + kFileErrorName);
+    errorReason_ = std::move(reason);
+    file_.reset();
     storedName_ = kFileErrorName;
     contentSize_ = 0;
     std::memset(head_, 0, sizeof head_);

@@ -24,14 +24,17 @@ void discardBytes(Stream& stream, int64_t count);
 
 class FileRecordSource : public Stream {
 public:
-    // Opens realPath in the profile for reading. A file that cannot be opened, or whose
-    // placeholder form does not fit the name field, gives the error record (264 bytes).
+    // Opens realPath in the profile for reading. A file that cannot be opened, whose
+    // placeholder form does not fit the name field, or whose placeholder form a restore would
+    // refuse (restoreRefusalOf) gives the error record (264 bytes).
     FileRecordSource(const Profile& profile, const std::string& realPath);
     ~FileRecordSource() override;
 
     // The name field's text: the placeholder form, or the error record's name.
     const std::string& storedName() const { return storedName_; }
     bool isErrorRecord() const { return !file_; }
+    // Why the error record was saved in place of the file; "" for a file record.
+    const std::string& errorReason() const { return errorReason_; }
     // The size the record announces: the file's length when it was opened.
     int64_t contentSize() const { return contentSize_; }
 
@@ -42,13 +45,14 @@ public:
     int64_t write(const void* buffer, int64_t count) override;
 
 private:
-    void makeErrorRecord();
+    void makeErrorRecord(std::string reason);
     int64_t readContents(uint8_t* out, int64_t offset, int64_t count);
     void checkForGrowth();
 
     std::string realPath_;
     std::unique_ptr<FileStream> file_;
     std::string storedName_;
+    std::string errorReason_;
     uint8_t head_[kFileRecordHeadSize] = {};
     int64_t contentSize_ = 0;
     int64_t position_ = 0;

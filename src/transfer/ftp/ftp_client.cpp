@@ -110,16 +110,14 @@ void FtpClient::runOperation(bool keepConnectionOnReplyError, Body&& body) {
 }
 
 std::string FtpClient::hidePassword(std::string text) const {
-    // Only a server echoing it could put the password into a message. Very short passwords
-    // would turn ordinary words into stars, and tell little anyway.
-    if (password_.size() < 4) return text;
-    for (size_t at = text.find(password_); at != std::string::npos; at = text.find(password_, at + 8))
-        text.replace(at, password_.size(), "********");
-    return text;
+    // Only a server echoing it could put the password into a message: however short, it is
+    // hidden, and so are the other forms the server may have turned it into.
+    return maskSecrets(std::move(text), passwordForms(password_));
 }
 
 FtpReply FtpClient::readReply() {
     if (!replies_) throw EFtpError(kNotConnected);
+    replyDeadline_ = std::chrono::steady_clock::now() + replyWait_;
     FtpReply reply = replies_->read();
     debugLog("FTP< " + hidePassword(reply.text()));
     return reply;
@@ -182,12 +180,16 @@ void FtpClient::openSession(Milliseconds connectTimeout) {
         std::lock_guard lock(mutex_);
         control_ = FtpChannel(std::move(socket));
         replies_ = std::make_unique<FtpReplyReader>([this](char* buffer, size_t size) {
+            // The whole reply within the wait: a server dribbling a byte at a time gets no more.
+            const auto left = std::chrono::ceil<Milliseconds>(replyDeadline_ - std::chrono::steady_clock::now());
             try {
-                return control_.receiveSome(buffer, size, replyWait_);
+                if (left <= Milliseconds::zero()) throw ESocketTimeout("no reply");
+                return control_.receiveSome(buffer, size, std::min(replyWait_, left));
             } catch (const ESocketTimeout&) {
                 throw EFtpError("The FTP server did not answer within " + describeDuration(replyWait_));
             }
         });
+        replies_->setSecrets(passwordForms(password_));
     }
     replyWait_ = timeouts_.idle;
     logStep("connected to " + control_.socket().peerAddress().toString() + (endpoint_.tls ? " (TLS asked for)" : ""));
@@ -408,18 +410,33 @@ void FtpClient::storePassive(FileStream& file, const std::string& remoteName) {
 }
 
 void FtpClient::sendFile(FtpChannel& data, FileStream& file) {
+    using Clock = std::chrono::steady_clock;
     if (OnWorkBegin) OnWorkBegin(*this, FtpWorkMode::Write, file.size());
     std::vector<char> block(kBlockSize);
     int64_t sent = 0;
+    auto windowEnd = Clock::now() + timeouts_.throughputWindow;
+    int64_t sentInWindow = 0;
     for (;;) {
         const int64_t count = file.read(block.data(), static_cast<int64_t>(block.size()));
         if (count == 0) break;
-        // TLS may write without ever waiting, and so without seeing the interrupter.
-        if (interrupter_.triggered()) throw ESocketInterrupted();
-        try {
-            data.sendAll(block.data(), static_cast<size_t>(count), timeouts_.idle);
-        } catch (const ESocketTimeout&) {
-            throw EFtpError("The FTP data connection made no progress for " + describeDuration(timeouts_.idle));
+        for (int64_t done = 0; done < count;) {
+            // TLS may write without ever waiting, and so without seeing the interrupter.
+            if (interrupter_.triggered()) throw ESocketInterrupted();
+            size_t now = 0;
+            try {
+                now = data.sendUntil(block.data() + done, static_cast<size_t>(count - done), timeouts_.idle, windowEnd);
+            } catch (const ESocketTimeout&) {
+                throw EFtpError("The FTP data connection made no progress for " + describeDuration(timeouts_.idle));
+            }
+            done += static_cast<int64_t>(now);
+            sentInWindow += static_cast<int64_t>(now);
+            if (Clock::now() < windowEnd) continue;
+            if (sentInWindow < timeouts_.minimumBytes)
+                throw EFtpError("The FTP data connection moved only " + std::to_string(sentInWindow) + " bytes in " +
+                                describeDuration(timeouts_.throughputWindow) + " (at least " +
+                                std::to_string(timeouts_.minimumBytes) + " are needed)");
+            windowEnd = Clock::now() + timeouts_.throughputWindow;
+            sentInWindow = 0;
         }
         sent += count;
         if (OnWork) OnWork(*this, FtpWorkMode::Write, sent);

@@ -11,6 +11,7 @@
 // One thread drives the client; close() may come from any other thread and ends whatever the
 // driving thread waits for at once.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -50,11 +51,19 @@ public:
     using EFtpReplyError::EFtpReplyError;
 };
 
+// A store that moves fewer than kFtpMinimumBytes within any kFtpThroughputWindow fails: a
+// server that takes a byte now and then never lets the idle timer run out, and would hold a
+// backup for ever.
+inline constexpr int64_t kFtpMinimumBytes = 1024;
+inline constexpr Milliseconds kFtpThroughputWindow{60000};
+
 struct FtpTimeouts {
     Milliseconds connect{30000};        // opening the control or a passive data connection
     Milliseconds idle{120000};          // a reply or a data send that makes no progress
     Milliseconds activeConnect{30000};  // from STOR to the server's connection to our listener
     Milliseconds abortReply{10000};     // the answers to ABOR; after that the connection counts as lost
+    Milliseconds throughputWindow = kFtpThroughputWindow;
+    int64_t minimumBytes = kFtpMinimumBytes;  // within each throughputWindow of a store
 };
 
 enum class FtpWorkMode { Read, Write };
@@ -147,6 +156,7 @@ private:
     std::string trustedFingerprint_;
     FtpTimeouts timeouts_;
     Milliseconds replyWait_{120000};
+    std::chrono::steady_clock::time_point replyDeadline_;
 
     FtpEndpoint endpoint_;
     std::optional<std::string> folder_;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/ansi_text.h"
+
 namespace ts {
 namespace {
 
@@ -29,6 +31,25 @@ std::string printable(const std::string& line) {
 }
 
 }  // namespace
+
+std::string maskSecrets(std::string text, const std::vector<std::string>& secrets) {
+    static const std::string kStars = "********";
+    for (const std::string& secret : secrets) {
+        if (secret.empty()) continue;
+        for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + kStars.size()))
+            text.replace(at, secret.size(), kStars);
+    }
+    return text;
+}
+
+std::vector<std::string> passwordForms(const std::string& password) {
+    std::vector<std::string> forms;
+    for (std::string form : {password, toAnsi(password), fromAnsi(password)})
+        if (!form.empty() && std::find(forms.begin(), forms.end(), form) == forms.end()) forms.push_back(std::move(form));
+    // A longer form may hold a shorter one; masking the shorter first would leave the rest.
+    std::stable_sort(forms.begin(), forms.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+    return forms;
+}
 
 std::string FtpReply::text() const {
     std::string joined = std::to_string(code);
@@ -62,6 +83,9 @@ std::string FtpReplyReader::readLine() {
             size_t contentEnd = end > start_ && buffer_[end - 1] == '\r' ? end - 1 : end;
             if (contentEnd - start_ > kMaxLineLength) break;
             std::string line = buffer_.substr(start_, contentEnd - start_);
+            // The code stays as sent: a password as short as "2" must not break "230".
+            const size_t code = openingCode(line) >= 0 ? std::min<size_t>(line.size(), 4) : 0;
+            line.replace(code, std::string::npos, maskSecrets(line.substr(code), secrets_));
             start_ = end + 1;
             return line;
         }

@@ -33,6 +33,13 @@ struct FtpReply {
     bool asksForEncryption() const;
 };
 
+// Each of secrets (longest first, empty ones ignored) replaced by "********" wherever it occurs
+// in text.
+std::string maskSecrets(std::string text, const std::vector<std::string>& secrets);
+// The forms a password can take in a server's text: as typed (UTF-8), in Windows-1252, and
+// decoded from Windows-1252; longest first, without repeats or empty ones.
+std::vector<std::string> passwordForms(const std::string& password);
+
 class FtpReplyReader {
 public:
     static constexpr size_t kMaxLineLength = 16384;
@@ -44,6 +51,10 @@ public:
 
     explicit FtpReplyReader(Source source) : source_(std::move(source)) {}
 
+    // Texts replaced by stars in every line as it arrives (after its reply code), before
+    // anything else sees it.
+    void setSecrets(std::vector<std::string> secrets) { secrets_ = std::move(secrets); }
+
     // The next complete reply. Throws EFtpProtocolError for a malformed reply or an overlong
     // line, and EFtpError when the stream ends before the reply does.
     FtpReply read();
@@ -54,6 +65,7 @@ private:
     std::string readLine();
 
     Source source_;
+    std::vector<std::string> secrets_;
     std::string buffer_;
     size_t start_ = 0;  // first unread byte of buffer_
 };

@@ -17,6 +17,8 @@ inline constexpr char kFtpTestFailedText[] =
     "Can not create the connection, please verify your FTP settings and make sure your internet "
     "connection is valid, then try again!";
 inline constexpr Milliseconds kFtpTestConnectTimeout{30000};
+// The whole test, however slowly a server answers each step.
+inline constexpr Milliseconds kFtpTestDeadline{60000};
 
 struct FtpSettingsToCheck {
     std::string host;
@@ -26,6 +28,7 @@ struct FtpSettingsToCheck {
     // A fingerprint to trust for this test; "" takes the one pinned for the host, if any
     // (FtpTrustStore).
     std::string trustedFingerprint;
+    Milliseconds deadline = kFtpTestDeadline;
 };
 
 struct FtpSettingsCheck {
@@ -45,7 +48,8 @@ struct FtpSettingsCheck {
 };
 
 // Closes client's connection if it has one (no QUIT), sets host, user name and password as
-// they stand, connects with log-in within connectTimeout, then changes to the remote folder.
+// they stand, connects with log-in within connectTimeout, then changes to the remote folder;
+// when settings.deadline passes first, the connection is closed and the test fails.
 FtpSettingsCheck checkFtpSettings(FtpClient& client, const FtpSettingsToCheck& settings,
                                   Milliseconds connectTimeout = kFtpTestConnectTimeout);
 FtpSettingsCheck checkFtpSettings(FtpClient& client, const std::string& host, const std::string& userName,

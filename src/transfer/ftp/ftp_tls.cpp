@@ -214,6 +214,30 @@ void FtpChannel::sendAll(const void* data, size_t size, Milliseconds idleTimeout
     }
 }
 
+size_t FtpChannel::sendUntil(const void* data, size_t size, Milliseconds idleTimeout,
+                             std::chrono::steady_clock::time_point deadline) {
+    auto bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const auto left = std::chrono::ceil<Milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= Milliseconds::zero()) break;
+        const Milliseconds wait = std::min(idleTimeout, left);
+        try {
+            if (!ssl_) {
+                done += socket_.sendSome(bytes + done, size - done, wait);
+                continue;
+            }
+            const int chunk = static_cast<int>(std::min<size_t>(size - done, 1 << 30));
+            const int sent = drive([&] { return SSL_write(ssl_, bytes + done, chunk); }, wait, "The peer accepted no data");
+            if (sent == 0) throw ESocketError("Sending failed: the peer closed the connection");
+            done += static_cast<size_t>(sent);
+        } catch (const ESocketTimeout&) {
+            if (wait == idleTimeout) throw;
+        }
+    }
+    return done;
+}
+
 size_t FtpChannel::receiveSome(void* buffer, size_t size, Milliseconds idleTimeout) {
     if (!ssl_) return socket_.receiveSome(buffer, size, idleTimeout);
     const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 30));

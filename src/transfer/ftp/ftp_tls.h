@@ -7,6 +7,7 @@
 // A server certificate is trusted when it chains to the system's trust store and names the
 // host, or when its SHA-256 fingerprint is the one the user pinned for that host (the only way
 // to trust a self-signed server).
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,6 +70,11 @@ public:
     const std::string& peerFingerprint() const { return fingerprint_; }
 
     void sendAll(const void* data, size_t size, Milliseconds idleTimeout);
+    // Sends until all is sent or deadline passes, and returns the bytes sent; fails when the
+    // peer takes nothing for idleTimeout before then. A TLS record cut off by the deadline
+    // counts as not sent: call again with the same data and size.
+    size_t sendUntil(const void* data, size_t size, Milliseconds idleTimeout,
+                     std::chrono::steady_clock::time_point deadline);
     // 0 at the end of the stream.
     size_t receiveSome(void* buffer, size_t size, Milliseconds idleTimeout);
     // Bytes TLS has decrypted but not handed out yet; the socket does not show them as readable.

@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 
 #include "support/ftp_script_server.h"
+#include "transfer/ftp/ftp_settings_check.h"
 #include "platform/debug_log.h"
 #include "support/temp_dir.h"
 
@@ -110,6 +111,94 @@ TEST(FtpClientScript, UnexpectedCodeFailsWithTheServersReplyAndClosesTheConnecti
     }
     EXPECT_FALSE(client->connected());
     server.join();  // the server saw the connection closed
+}
+
+// Whatever the password holds and however the server mangles or cuts its echo, no part of it
+// reaches the error text.
+TEST(FtpClientScript, EchoedPasswordIsMaskedInEveryFormBeforeAnyCut) {
+    struct Case {
+        std::string password;
+        std::string echo;  // what the server says after PASS
+    };
+    const std::string pastTheCut(196, 'x');
+    const std::vector<Case> cases = {
+        {"tab\there!pw", "530 Wrong password tab\there!pw"},
+        {"p\xC3\xA4sswort", "530 Wrong password p\xE4sswort"},           // UTF-8 typed, Windows-1252 echoed
+        {"p\xC3\xA4sswort", "530 Wrong password p\xC3\xA4sswort"},       // and echoed as typed
+        {"q7", "530 Wrong password q7"},                                 // short ones too
+        {"3", "530 Wrong password 3"},                                   // even in the code
+        {"secretpassword1", "5x0 " + pastTheCut + "secretpassword1"},    // invalid reply, cut at 200
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.echo);
+        ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+            session.reply("220 hi");
+            session.readCommand();
+            session.reply("331 go on");
+            session.readCommand();
+            session.reply(c.echo);
+            session.waitForClientClose(kLong);
+        });
+        auto client = clientFor(server);
+        client->setPassword(c.password);
+        try {
+            client->connect();
+            ADD_FAILURE() << "log-in succeeded";
+        } catch (const EFtpError& error) {
+            const std::string all = error.what();
+            const std::string text = all.substr(all.find(c.echo.substr(0, 3)) + 3);  // past the code
+            EXPECT_EQ(text.find(c.password.substr(0, c.password.size() / 2 + 1)), std::string::npos) << text;
+            EXPECT_EQ(text.find(c.password.substr(c.password.size() / 2)), std::string::npos) << text;
+            EXPECT_EQ(all.find("ere!pw"), std::string::npos) << all;
+            if (c.echo[1] != 'x') {
+                EXPECT_NE(text.find("********"), std::string::npos) << text;
+            }
+        }
+    }
+    // A password that is one digit of the reply codes still logs in.
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.logIn();
+        session.waitForClientClose(kLong);
+    });
+    auto client = clientFor(server);
+    client->setPassword("3");
+    client->connect();
+    EXPECT_TRUE(client->connected());
+}
+
+// A reply dribbled a byte at a time must still arrive within the reply wait as a whole.
+TEST(FtpClientScript, DribbledReplyFailsWithinTheReplyWait) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        for (char c : std::string("220 hello, this greeting never ends")) {
+            session.send(std::string(1, c));
+            if (session.waitForClientClose(Milliseconds(100))) return;
+        }
+    });
+    auto client = clientFor(server, {kLong, Milliseconds(500), kLong, kLong});
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client->connect();
+        FAIL() << "connected";
+    } catch (const EFtpError& error) {
+        EXPECT_STREQ(error.what(), "The FTP server did not answer within 500 milliseconds");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST(FtpClientScript, SettingsTestEndsAtItsDeadlineHoweverTheServerStalls) {
+    ScriptedFtpServer server([](ScriptedFtpSession& session) {
+        session.logIn();
+        session.readCommand();  // CWD, never answered within the test's deadline
+        session.waitForClientClose(kLong);
+    });
+    FtpClient client;
+    const auto start = std::chrono::steady_clock::now();
+    FtpSettingsToCheck settings{server.host(), "bob", "pw-of-bob", "/backups", "", Milliseconds(400)};
+    const FtpSettingsCheck check = checkFtpSettings(client, settings);
+    EXPECT_FALSE(check.ok);
+    EXPECT_EQ(check.errorText, "The FTP server did not complete the test within 400 milliseconds");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_FALSE(client.connected());
 }
 
 TEST(FtpClientScript, OverLongReplyLineFails) {
@@ -447,6 +536,41 @@ TEST(FtpClientScript, ServerClosingMidTransferFailsTheStore) {
                     message == "The FTP server closed the connection")
             << message;
     }
+    EXPECT_FALSE(client->connected());
+}
+
+// The server takes a byte now and then, so the idle timer never runs out; the throughput
+// rule ends the store.
+TEST(FtpClientScript, StoreToAServerThatTricklesFailsOnTheThroughputRule) {
+    LargeUploadFile file(64 * 1024 * 1024);
+    ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+        session.logIn();
+        TcpSocket data = session.connectToPort(session.readCommand());
+        session.reply("200 PORT ok");
+        session.readCommand();
+        session.reply("150 go");
+        char byte;
+        while (!session.waitForClientClose(Milliseconds(300))) {
+            try {
+                data.receiveSome(&byte, 1, kLong);
+            } catch (const std::exception&) {
+                return;
+            }
+        }
+    });
+    FtpTimeouts timeouts{kLong, kLong, kLong, kLong};
+    timeouts.throughputWindow = Milliseconds(1000);
+    auto client = clientFor(server, timeouts);
+    client->connect();
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client->store(file.path, "f");
+        ADD_FAILURE() << "the store went through";
+    } catch (const EFtpError& error) {
+        EXPECT_NE(std::string(error.what()).find("bytes in 1 second (at least 1024 are needed)"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
     EXPECT_FALSE(client->connected());
 }
 
