@@ -96,6 +96,15 @@ void TtsBackupProject::Tally(Moved what, int64_t bytes) {
     if (run) run->tally(what, bytes);
 }
 
+void TtsBackupProject::FilesAhead(int64_t count) {
+    Run* run;
+    {
+        std::lock_guard lock(runMutex_);
+        run = run_;
+    }
+    if (run) run->filesAhead(count);
+}
+
 void TtsBackupProject::attachRun(Run* run) {
     std::lock_guard lock(runMutex_);
     if (run_) throw TsException("The backup project \"" + name_ + "\" is already being backed up or restored");
