@@ -184,6 +184,10 @@ void BackupRun::captureProgress() {
 void BackupRun::run() {
     debugLog("-Backup-");
     location_.clear();
+    {
+        std::lock_guard lock(finalStepMutex_);
+        finalStep_ = false;
+    }
     checkBeforeCapture(project());
     WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
     // Runs no longer stage their data; one left by an older run only takes room.
@@ -231,7 +235,7 @@ void BackupRun::run() {
             DiscardStream nowhere;
             CaptureStream capture(nowhere, *this);
             try {
-                writePlainStream(capture);
+                writePlainStream(capture, true);
             } catch (const CaptureCancelled&) {
                 return;
             }
@@ -242,13 +246,15 @@ void BackupRun::run() {
     debugLog("-Backup Finished-");
 }
 
-void BackupRun::writePlainStream(Stream& stream) {
+void BackupRun::writePlainStream(Stream& stream, bool pollCancel) {
     DataHeaderRec header;
     header.BackupTime = backupTime_ ? *backupTime_ : dateTimeNow();
     header.Encrypt = project().Encrypt();
     header.writeTo(stream);
     project().SaveToStream(stream);
     for (TtsBPSourceItem* item : project().Source().ItemList()) {
+        // Also between items that write nothing.
+        if (pollCancel && cancelled()) throw CaptureCancelled{};
         status("Backup " + item->Caption() + " ...");
         filesAhead_ = 0;
         if (item->Selected()) item->BackupToStream(stream);
@@ -265,7 +271,7 @@ bool BackupRun::writeDataFile(const std::string& path, bool final) {
         ParallelDeflateStream zlib(dest->stream(), zlibLevelFor(project().CompressionLevel()));
         CaptureStream capture(zlib, *this);
         try {
-            writePlainStream(capture);
+            writePlainStream(capture, true);
         } catch (const CaptureCancelled&) {
             return false;
         }
@@ -289,7 +295,7 @@ bool BackupRun::writeDataFile(const std::string& path, bool final) {
 
 void BackupRun::buildTempFile(const std::string& fileName) {
     FileStream file(fileName, FileStream::Mode::Create, kPrivateFileMode);
-    writePlainStream(file);
+    writePlainStream(file, false);
 }
 
 void BackupRun::compressFile(const std::string& sourceName, const std::string& destName) {

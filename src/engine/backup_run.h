@@ -78,7 +78,7 @@ public:
 private:
     friend class CaptureStream;
     // The header, the project stream and every selected item, in order.
-    void writePlainStream(Stream& stream);
+    void writePlainStream(Stream& stream, bool pollCancel);
     // Captures into a compressed file at path; false when cancelled (nothing then is left at
     // path's side). When final, the rename over path is the run's last step.
     bool writeDataFile(const std::string& path, bool final);
