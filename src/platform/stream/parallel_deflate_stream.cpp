@@ -50,9 +50,10 @@ ParallelDeflateStream::ParallelDeflateStream(Stream& dest, int zlibLevel, int64_
         throw TsException("Cannot compress in pieces of " + std::to_string(chunkSize) + " bytes");
     if (workerCount <= 0) workerCount = defaultWorkerCount();
     workerCount = std::min(workerCount, kMaxWorkers);
-    // One piece waiting per worker besides the one it works on keeps every worker busy
-    // while the caller writes; more would only hold memory.
-    maxChunksInFlight_ = 2 * static_cast<size_t>(workerCount);
+    // Pieces waiting beside the ones being compressed keep every worker busy while the
+    // caller reads, also when a busy machine leaves the caller's thread waiting for a while;
+    // a few MiB in all.
+    maxChunksInFlight_ = 4 * static_cast<size_t>(workerCount);
     // Made here so a level zlib refuses fails in the caller, before any thread starts.
     for (int i = 0; i < workerCount; ++i) deflaters_.push_back(std::make_unique<ChunkDeflater>(zlibLevel));
     filling_->input.reserve(chunkSize_);
