@@ -44,7 +44,11 @@ public:
             case ISAL_NEED_DICT: reason = "needs a preset dictionary"; break;
             case ISAL_INVALID_WRAPPER:
             case ISAL_UNSUPPORTED_METHOD: reason = "damaged or not compressed data (" + headerFault() + ")"; break;
-            case ISAL_INCORRECT_CHECKSUM: reason = "damaged or not compressed data (incorrect data check)"; break;
+            case ISAL_INCORRECT_CHECKSUM:
+                // Also what a header failing its own check gives.
+                reason = std::string("damaged or not compressed data (") +
+                         (headerIsValid() ? "incorrect data check" : headerFault().c_str()) + ")";
+                break;
             case ISAL_INVALID_BLOCK: reason = "damaged or not compressed data (invalid block type)"; break;
             case ISAL_INVALID_LOOKBACK: reason = "damaged or not compressed data (invalid distance too far back)"; break;
             default: reason = "damaged or not compressed data (invalid code)"; break;
@@ -53,6 +57,10 @@ public:
     }
 
 private:
+    bool headerIsValid() const {
+        return header_.size() == 2 && (header_[0] << 8 | header_[1]) % 31 == 0 && (header_[0] & 15) == Z_DEFLATED &&
+               (header_[0] >> 4) + 8 <= MAX_WBITS;
+    }
     // zlib's first complaint about the two header bytes.
     std::string headerFault() const {
         if (header_.size() < 2) return "incorrect header check";
@@ -127,7 +135,7 @@ void InflateStream::fail(const std::string& reason) const {
 }
 
 int64_t InflateStream::size() const {
-    return streamEnd_ || inputEnded_ ? plainCount_ : kUnknownSize;
+    return streamEnd_ || outputEnded_ ? plainCount_ : kUnknownSize;
 }
 
 bool InflateStream::refill() {
@@ -157,7 +165,10 @@ int64_t InflateStream::read(void* buffer, int64_t count) {
         if (step == Step::Failed) fail(reason);
         // An inflater may hold output back from input it has taken in, so the end of the
         // input is the end only once nothing more comes out.
-        if (produced == 0 && inputEnded_ && inflater.availableInput() == 0) break;
+        if (produced == 0 && inputEnded_ && inflater.availableInput() == 0) {
+            outputEnded_ = true;
+            break;
+        }
     }
     plainCount_ += done;
     return done;
