@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <optional>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "platform/date_time.h"
 #include "platform/debug_log.h"
 #include "platform/exception.h"
+#include "platform/profile/profile.h"
 #include "platform/stream/parallel_deflate_stream.h"
 
 namespace ts {
@@ -189,7 +192,12 @@ void BackupRun::run() {
         finalStep_ = false;
     }
     checkBeforeCapture(project());
+    const std::time_t start = std::time(nullptr);
     WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
+    std::optional<ProfileLock> profileLock;
+    if (profile()) profileLock.emplace(profile()->folder());
+    if (project().Destination().Kind() == TtsBPDestination::kKindLocalFolder)
+        sweepLeftovers(project().Destination().LocalFolder(), start);
     // Runs no longer stage their data; one left by an older run only takes room.
     removeTemporary(work.file(kTempDataName));
 

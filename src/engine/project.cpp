@@ -105,6 +105,11 @@ void TtsBackupProject::FilesAhead(int64_t count) {
     if (run) run->filesAhead(count);
 }
 
+ProfileTransaction* TtsBackupProject::RestoreTransaction() const {
+    std::lock_guard lock(runMutex_);
+    return run_ ? run_->restoreTransaction() : nullptr;
+}
+
 void TtsBackupProject::attachRun(Run* run) {
     std::lock_guard lock(runMutex_);
     if (run_) throw TsException("The backup project \"" + name_ + "\" is already being backed up or restored");

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "platform/atomic_file.h"
 #include "platform/profile/profile.h"
 
 namespace ts {
@@ -18,7 +19,9 @@ public:
         if (!identity || !visited_.insert(*identity).second) return;
 
         for (const auto& entry : files_.list(folder + "\\" + mask_)) {
-            if (entry.isFolder || entry.name.find_first_of("?*") != std::string::npos) continue;
+            // A temporary file of ours is a killed run's leftover, never the user's data.
+            if (entry.isFolder || entry.name.find_first_of("?*") != std::string::npos || isOurTemporaryName(entry.name))
+                continue;
             list_.push_back(folder + "\\" + entry.name);
         }
         for (const auto& entry : files_.list(folder + "\\*.*")) {
