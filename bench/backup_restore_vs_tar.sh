@@ -15,8 +15,12 @@
 #
 # Prints, with medians over the rounds (below 1 means ours is faster):
 #   backup_vs_tar_gzip: R             tessaly-cli backup    / tar -cf - | gzip -6
+#   backup_vs_tar_pigz: R             tessaly-cli backup    / tar -cf - | pigz -p2 -6
 #   backup_encrypted_vs_tar_gzip: R   same with a password  / tar -cf - | gzip -6
+#   backup_encrypted_vs_plain: R      backup with a password / backup without
 #   restore_vs_tar_gunzip: R          tessaly-cli restore   / tar -xzf
+# Every timed line gives wall, user and system time, peak memory and the load average of the
+# minute before it, since a shared machine makes wall times noisy.
 #   backup_peak_rss_mib: N, restore_peak_rss_mib: N (and the encrypted pair) with --memory
 # Every restore is compared with the original files, so a fast but wrong run fails the script.
 # The page cache cannot be dropped without root: the store is read once before timing, so both
@@ -59,7 +63,7 @@ if [ ! -x "$cli" ]; then
 fi
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
 [ "$build_type" = Release ] || echo "backup_restore_vs_tar: warning: $build is a \"$build_type\" build, not Release" >&2
-for tool in /usr/bin/time tar gzip python3 diff; do
+for tool in /usr/bin/time tar gzip pigz python3 diff; do
   command -v "$tool" >/dev/null || { echo "backup_restore_vs_tar: $tool is missing" >&2; exit 2; }
 done
 
@@ -94,7 +98,8 @@ run() {
   run_seconds=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')
   run_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
   run_rss_mib=$(( (rss_kib + 1023) / 1024 ))
-  printf '  %-22s wall %8.3f s  user %7.2f s  sys %6.2f s  peak %5d MiB\n' "$label" "$run_seconds" "$user" "$sys" "$run_rss_mib"
+  printf '  %-22s wall %8.3f s  user %7.2f s  sys %6.2f s  peak %5d MiB  load %s\n' "$label" "$run_seconds" "$user" "$sys" \
+    "$run_rss_mib" "$(cut -d' ' -f1 /proc/loadavg)"
   sync
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -131,15 +136,18 @@ if [ "$run_timing" = yes ]; then
   find "$profile" -type f -exec cat {} + >/dev/null
   sync
 
-  ours_plain=(); ours_secret=(); tar_times=(); ours_restore=(); tar_restore=()
+  ours_plain=(); ours_secret=(); tar_times=(); pigz_times=(); ours_restore=(); tar_restore=()
   # Processor times too: on a busy machine they show the work apart from the waiting.
-  cpu_plain=(); cpu_secret=(); cpu_tar=(); cpu_restore=(); cpu_untar=()
+  cpu_plain=(); cpu_secret=(); cpu_tar=(); cpu_pigz=(); cpu_restore=(); cpu_untar=()
   for round in $(seq "$rounds"); do
     echo "round $round of $rounds"
     run "tessaly backup" env USER=alice "$cli" backup "$work/plain.tsly" --profile "$profile"
     ours_plain+=("$run_seconds"); cpu_plain+=("$run_cpu")
     run "tar | gzip -6" bash -c 'set -o pipefail; tar -cf - -C "$1" "$2" | gzip -6 >"$3"' _ "$parent" "$stores" "$work/x.tar.gz"
     tar_times+=("$run_seconds"); cpu_tar+=("$run_cpu")
+    # Same cores, same level: the parallel compressor to beat.
+    run "tar | pigz -p2 -6" bash -c 'set -o pipefail; tar -cf - -C "$1" "$2" | pigz -p2 -6 >"$3"' _ "$parent" "$stores" "$work/x.pigz.tar.gz"
+    pigz_times+=("$run_seconds"); cpu_pigz+=("$run_cpu")
     run "tessaly backup (pw)" env USER=alice TESSALY_PASSWORD="$password" "$cli" backup "$work/secret.tsly" --profile "$profile"
     ours_secret+=("$run_seconds"); cpu_secret+=("$run_cpu")
     run "tar | gzip -6" bash -c 'set -o pipefail; tar -cf - -C "$1" "$2" | gzip -6 >"$3"' _ "$parent" "$stores" "$work/x.tar.gz"
@@ -163,12 +171,15 @@ if [ "$run_timing" = yes ]; then
   rm -rf "$work/restore-secret"
 
   echo "sizes: data file $(stat -c %s "$plain_data"), with password $(stat -c %s "$secret_data"), tar.gz $(stat -c %s "$work/x.tar.gz") bytes"
-  echo "medians (s): backup $(median "${ours_plain[@]}"), with password $(median "${ours_secret[@]}"), tar|gzip $(median "${tar_times[@]}"); restore $(median "${ours_restore[@]}"), tar -xzf $(median "${tar_restore[@]}")"
-  echo "processor time (user + system) ratios of the medians: backup $(ratio "$(median "${cpu_plain[@]}")" "$(median "${cpu_tar[@]}")"), with password $(ratio "$(median "${cpu_secret[@]}")" "$(median "${cpu_tar[@]}")"), restore $(ratio "$(median "${cpu_restore[@]}")" "$(median "${cpu_untar[@]}")")"
+  echo "medians (s): backup $(median "${ours_plain[@]}"), with password $(median "${ours_secret[@]}"), tar|gzip $(median "${tar_times[@]}"), tar|pigz -p2 $(median "${pigz_times[@]}"); restore $(median "${ours_restore[@]}"), tar -xzf $(median "${tar_restore[@]}")"
+  echo "processor time medians (user + system, s): backup $(median "${cpu_plain[@]}"), with password $(median "${cpu_secret[@]}"), tar|gzip $(median "${cpu_tar[@]}"), tar|pigz -p2 $(median "${cpu_pigz[@]}"); restore $(median "${cpu_restore[@]}"), tar -xzf $(median "${cpu_untar[@]}")"
+  echo "processor time ratios of the medians: backup/gzip $(ratio "$(median "${cpu_plain[@]}")" "$(median "${cpu_tar[@]}")"), backup/pigz $(ratio "$(median "${cpu_plain[@]}")" "$(median "${cpu_pigz[@]}")"), with password/without $(ratio "$(median "${cpu_secret[@]}")" "$(median "${cpu_plain[@]}")"), restore $(ratio "$(median "${cpu_restore[@]}")" "$(median "${cpu_untar[@]}")")"
   echo "backup_vs_tar_gzip: $(ratio "$(median "${ours_plain[@]}")" "$(median "${tar_times[@]}")")"
+  echo "backup_vs_tar_pigz: $(ratio "$(median "${ours_plain[@]}")" "$(median "${pigz_times[@]}")")"
   echo "backup_encrypted_vs_tar_gzip: $(ratio "$(median "${ours_secret[@]}")" "$(median "${tar_times[@]}")")"
+  echo "backup_encrypted_vs_plain: $(ratio "$(median "${ours_secret[@]}")" "$(median "${ours_plain[@]}")")"
   echo "restore_vs_tar_gunzip: $(ratio "$(median "${ours_restore[@]}")" "$(median "${tar_restore[@]}")")"
-  rm -rf "$profile" "$work/out-plain" "$work/out-secret" "$work/x.tar.gz"
+  rm -rf "$profile" "$work/out-plain" "$work/out-secret" "$work/x.tar.gz" "$work/x.pigz.tar.gz"
 fi
 
 if [ "$run_memory" = yes ]; then

@@ -10,9 +10,9 @@ kind=${1:-release}
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libssl-dev libjpeg-dev qt6-base-dev libchm-dev fp-utils
+  zlib1g-dev libisal-dev libssl-dev libjpeg-dev qt6-base-dev libchm-dev fp-utils
   clang libclang-rt-14-dev
-  python3 python3-pyftpdlib vsftpd openssl curl time
+  python3 python3-pyftpdlib vsftpd openssl curl time pigz
   wine wine64 xvfb xauth attr xdotool scrot
   dpkg-dev desktop-file-utils appstream man-db file
 )

@@ -1,6 +1,9 @@
 #include "engine/backup_run.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -30,9 +33,31 @@ constexpr const char* kTempCompressedName = "Temp.data_compressed";
 // Data files and the temporary files can hold an FTP password and the user's mail.
 constexpr unsigned kPrivateFileMode = 0600;
 
-// Temporary files are left behind only when a run fails; a stale one is harmless.
-void removeIfPresent(const std::string& path) {
-    std::remove(path.c_str());
+// Thrown through the items from the stream they write to. Not a TsException, so nothing on
+// the way takes it for a failure of its own.
+struct CaptureCancelled {};
+
+bool exists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0 || errno != ENOENT;
+}
+
+// Removes a temporary file of the run; the text of what went wrong when it is still there.
+std::optional<std::string> removeTemporary(const std::string& path) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return std::nullopt;
+    return systemErrorText(errno);
+}
+
+// Tells, and puts into the failure's own text, that a temporary file outlived the failure.
+[[noreturn]] void rethrowNamingLeftover(const std::string& path, const std::string& reason) {
+    const std::string note = "; the temporary file \"" + path + "\" could not be removed: " + reason;
+    debugLog("Backup: the temporary file \"" + path + "\" could not be removed: " + reason);
+    try {
+        throw;
+    } catch (const EReadError&) {
+        throw;
+    } catch (const EStreamError& error) {
+        throw EWriteError(error.what() + note);
+    }
 }
 
 // What can be told before a single item is captured: the name must make a file name, and a
@@ -54,7 +79,63 @@ std::string ftpAddressOf(const TtsBPDestination& destination, const std::string&
     return "ftp://" + destination.UserName() + "@" + destination.Host() + "/" + folder + fileName;
 }
 
+// Takes the bytes of a destination that writes nothing.
+class DiscardStream final : public Stream {
+public:
+    int64_t position() const override { return count_; }
+    int64_t size() const override { return count_; }
+    void seek(int64_t position) override {
+        if (position != count_) throw EStreamError("A stream being captured cannot change its position");
+    }
+    int64_t read(void*, int64_t) override { throw EStreamError("A stream being captured cannot be read"); }
+    int64_t write(const void*, int64_t count) override {
+        count_ += std::max<int64_t>(count, 0);
+        return count;
+    }
+    int64_t writeTransformed(uint8_t*, int64_t count, const std::shared_ptr<const BlockTransform>&) override {
+        return write(nullptr, count);
+    }
+
+private:
+    int64_t count_ = 0;
+};
+
 }  // namespace
+
+// Between the items and the compressor: counts the plain bytes, moves the progress and stops
+// the capture at the first write after a cancel.
+class CaptureStream final : public Stream {
+public:
+    CaptureStream(Stream& dest, BackupRun& run) : dest_(dest), run_(run) {}
+
+    int64_t position() const override { return count_; }
+    int64_t size() const override { return count_; }
+    void seek(int64_t position) override {
+        if (position != count_) throw EStreamError("A stream being captured cannot change its position");
+    }
+    int64_t read(void*, int64_t) override { throw EStreamError("A stream being captured cannot be read"); }
+    int64_t write(const void* buffer, int64_t count) override {
+        poll();
+        dest_.write(buffer, count);
+        count_ += std::max<int64_t>(count, 0);
+        return count;
+    }
+    int64_t writeTransformed(uint8_t* buffer, int64_t count, const std::shared_ptr<const BlockTransform>& transform) override {
+        poll();
+        dest_.writeTransformed(buffer, count, transform);
+        count_ += std::max<int64_t>(count, 0);
+        return count;
+    }
+
+private:
+    void poll() {
+        if (run_.cancelled()) throw CaptureCancelled{};
+        run_.captureProgress();
+    }
+    Stream& dest_;
+    BackupRun& run_;
+    int64_t count_ = 0;
+};
 
 BackupRun::BackupRun(TtsBackupProject& project, Profile& profile, RunEvents events, UserMessages* messages)
     : Run(project, &profile, std::move(events)), messages_(messages) {
@@ -78,14 +159,45 @@ void BackupRun::fileNotSaved(const std::string& realPath, const std::string& rea
 }
 
 void BackupRun::cancel() {
-    Run::cancel();
+    {
+        std::lock_guard lock(finalStepMutex_);
+        if (finalStep_) return;
+        Run::cancel();
+    }
     std::lock_guard lock(uploadMutex_);
     if (connection_) connection_->CloseControlConnection();
+}
+
+bool BackupRun::beginFinalStep() {
+    std::lock_guard lock(finalStepMutex_);
+    if (cancelled()) return false;
+    finalStep_ = true;
+    return true;
+}
+
+void BackupRun::filesAhead(int64_t count) {
+    filesAhead_ = count;
+    filesBefore_ = tally().filesSaved + tally().unreadableFiles;
+    lastPercent_ = -1;
+}
+
+// By files, the one size every list knows before its first file is read.
+void BackupRun::captureProgress() {
+    if (filesAhead_ <= 0) return;
+    const int64_t done = tally().filesSaved + tally().unreadableFiles - filesBefore_;
+    const int percent = percentOf(std::clamp<int64_t>(done, 0, filesAhead_), filesAhead_);
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    progress(static_cast<uint8_t>(percent));
 }
 
 void BackupRun::run() {
     debugLog("-Backup-");
     location_.clear();
+    {
+        std::lock_guard lock(finalStepMutex_);
+        finalStep_ = false;
+    }
     checkBeforeCapture(project());
     const std::time_t start = std::time(nullptr);
     WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
@@ -93,51 +205,112 @@ void BackupRun::run() {
     if (profile()) profileLock.emplace(profile()->folder());
     if (project().Destination().Kind() == TtsBPDestination::kKindLocalFolder)
         sweepLeftovers(project().Destination().LocalFolder(), start);
-    const std::string tempData = work.file(kTempDataName);
-
-    buildTempFile(tempData);
-    if (cancelled()) return;
+    // Runs no longer stage their data; one left by an older run only takes room.
+    removeTemporary(work.file(kTempDataName));
 
     const TtsBPDestination& destination = project().Destination();
     switch (destination.Kind()) {
         case TtsBPDestination::kKindLocalFolder: {
             const std::string dataFile = destination.LocalFolder() + "/" + dataFileNameOf(project().Name());
-            compressFile(tempData, dataFile);
-            if (cancelled()) return;
+            if (!writeDataFile(dataFile, true)) return;
             location_ = dataFile;
             break;
         }
         case TtsBPDestination::kKindFtp: {
             const std::string compressed = work.file(kTempCompressedName);
-            compressFile(tempData, compressed);
-            if (cancelled()) return;
-            if (!uploader_) {
-                ownUploader_ = std::make_unique<TtsFtpUpload>(messages_);
-                uploader_ = ownUploader_.get();
+            if (!writeDataFile(compressed, false)) return;
+            if (cancelled()) {
+                removeTemporary(compressed);
+                return;
             }
-            uploader_->Upload(*this, destination, compressed, dataFileNameOf(project().Name()));
-            removeIfPresent(compressed);
+            try {
+                if (!uploader_) {
+                    ownUploader_ = std::make_unique<TtsFtpUpload>(messages_);
+                    uploader_ = ownUploader_.get();
+                }
+                uploader_->Upload(*this, destination, compressed, dataFileNameOf(project().Name()));
+            } catch (...) {
+                if (auto reason = removeTemporary(compressed)) rethrowNamingLeftover(compressed, *reason);
+                throw;
+            }
+            {
+                // The server holds the new data file: a cancel that could not stop the store
+                // stops nothing now.
+                std::lock_guard lock(finalStepMutex_);
+                finalStep_ = true;
+                withdrawCancel();
+            }
+            if (auto reason = removeTemporary(compressed))
+                debugLog("Backup: the temporary file \"" + compressed + "\" could not be removed: " + *reason);
             location_ = ftpAddressOf(destination, dataFileNameOf(project().Name()));
             break;
         }
-        default:
-            break;  // a destination no run knows: nothing is written
+        default: {
+            // Nothing is written, but the items are captured as for any other destination.
+            DiscardStream nowhere;
+            CaptureStream capture(nowhere, *this);
+            try {
+                writePlainStream(capture, true);
+            } catch (const CaptureCancelled&) {
+                return;
+            }
+            if (cancelled()) return;
+            break;
+        }
     }
-    removeIfPresent(tempData);
     debugLog("-Backup Finished-");
+}
+
+void BackupRun::writePlainStream(Stream& stream, bool pollCancel) {
+    DataHeaderRec header;
+    header.BackupTime = backupTime_ ? *backupTime_ : dateTimeNow();
+    header.Encrypt = project().Encrypt();
+    header.writeTo(stream);
+    project().SaveToStream(stream);
+    for (TtsBPSourceItem* item : project().Source().ItemList()) {
+        // Also between items that write nothing.
+        if (pollCancel && cancelled()) throw CaptureCancelled{};
+        status("Backup " + item->Caption() + " ...");
+        filesAhead_ = 0;
+        if (item->Selected()) item->BackupToStream(stream);
+    }
+}
+
+bool BackupRun::writeDataFile(const std::string& path, bool final) {
+    std::optional<AtomicFile> dest;
+    dest.emplace(path, kPrivateFileMode);
+    const std::string temporary = dest->temporaryPath();
+    try {
+        // The old file stays until the new one is whole: a cancel or a failure removes the
+        // temporary file instead.
+        ParallelDeflateStream zlib(dest->stream(), zlibLevelFor(project().CompressionLevel()));
+        CaptureStream capture(zlib, *this);
+        try {
+            writePlainStream(capture, true);
+        } catch (const CaptureCancelled&) {
+            return false;
+        }
+        status("Compress Data ...");
+        if (cancelled()) return false;
+        zlib.finish();
+        progress(100);
+        plainBytes_ = capture.size();
+        dataFileBytes_ = zlib.compressedCount();
+        if (final && !beginFinalStep()) return false;
+        dest->commit();
+        return true;
+    } catch (...) {
+        dest.reset();
+        if (exists(temporary)) {
+            if (auto reason = removeTemporary(temporary)) rethrowNamingLeftover(temporary, *reason);
+        }
+        throw;
+    }
 }
 
 void BackupRun::buildTempFile(const std::string& fileName) {
     FileStream file(fileName, FileStream::Mode::Create, kPrivateFileMode);
-    DataHeaderRec header;
-    header.BackupTime = dateTimeNow();
-    header.Encrypt = project().Encrypt();
-    header.writeTo(file);
-    project().SaveToStream(file);
-    for (TtsBPSourceItem* item : project().Source().ItemList()) {
-        status("Backup " + item->Caption() + " ...");
-        if (item->Selected()) item->BackupToStream(file);
-    }
+    writePlainStream(file, false);
 }
 
 void BackupRun::compressFile(const std::string& sourceName, const std::string& destName) {

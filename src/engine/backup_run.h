@@ -1,10 +1,12 @@
 #pragma once
-// One backup of a project: the plain data stream into "Temp.data" in the work folder, then
-// one zlib stream into the data file in the destination folder, or into
-// "Temp.data_compressed", which is then uploaded. A worker thread holds the object and calls
-// run(); any other thread may cancel it.
+// One backup of a project: the items write the plain data stream straight into the parallel
+// compressor, which writes the data file beside its place in the destination folder (renamed
+// over it at the end), or "Temp.data_compressed" in the work folder, which is then uploaded.
+// Capture, encryption and compression run side by side and nothing else goes to disk. A
+// worker thread holds the object and calls run(); any other thread may cancel it.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,19 +32,27 @@ public:
     // What stores the data file of an FTP destination; not owned. The FTP upload unless set.
     void setUploader(TtsDataFileUpload* uploader) { uploader_ = uploader; }
 
+    // The header's backup time (days since 30 December 1899); now unless set.
+    void setBackupTime(double days) { backupTime_ = days; }
+
     // On the worker thread. Checks the name and the destination before anything is captured
-    // (FlowFailure), then builds, compresses and, for FTP, uploads. Returns normally when
-    // cancelled (check cancelled()); throws on failure.
+    // (FlowFailure), then captures and compresses and, for FTP, uploads. Returns normally when
+    // cancelled (check cancelled()); throws on failure, after removing its temporary files
+    // (when one cannot be removed, the message says so). A cancel stops the capture at its
+    // next write; once the new data file has begun to take the old one's place, a cancel is
+    // ignored and the run ends well.
     void run();
     // Also closes the control connection of an upload under way.
     void cancel() override;
+    void filesAhead(int64_t count) override;
     // What the run noted without failing, for the front end to show after it (read it once
     // run() has returned): one line for each file saved as an error record, naming the file
     // and why; a file listed twice is named once.
     const std::vector<std::string>& warnings() const { return warnings_; }
     void fileNotSaved(const std::string& realPath, const std::string& reason) override;
 
-    // The two steps of run(), each usable alone.
+    // The two steps of a backup through a plain staging file, each usable alone; run()
+    // makes the same data file without the staging file.
     void buildTempFile(const std::string& fileName);
     // Replaces destName only when the compression ran to its end; a cancelled or failed one
     // leaves an existing file as it was.
@@ -68,7 +78,23 @@ public:
     int64_t dataFileBytes() const { return dataFileBytes_; }
 
 private:
+    friend class CaptureStream;
+    // The header, the project stream and every selected item, in order.
+    void writePlainStream(Stream& stream, bool pollCancel);
+    // Captures into a compressed file at path; false when cancelled (nothing then is left at
+    // path's side). When final, the rename over path is the run's last step.
+    bool writeDataFile(const std::string& path, bool final);
+    // True when the run may go on to its last step, after which cancels are ignored.
+    bool beginFinalStep();
+    void captureProgress();
+
     UserMessages* messages_;
+    std::optional<double> backupTime_;
+    std::mutex finalStepMutex_;
+    bool finalStep_ = false;
+    int64_t filesAhead_ = 0;
+    int64_t filesBefore_ = 0;  // files tallied before the list under way
+    int lastPercent_ = -1;
     std::string workFolder_;
     TtsDataFileUpload* uploader_ = nullptr;
     std::unique_ptr<TtsDataFileUpload> ownUploader_;

@@ -105,6 +105,15 @@ void TtsBackupProject::Tally(Moved what, int64_t bytes) {
     if (run) run->tally(what, bytes);
 }
 
+void TtsBackupProject::FilesAhead(int64_t count) {
+    Run* run;
+    {
+        std::lock_guard lock(runMutex_);
+        run = run_;
+    }
+    if (run) run->filesAhead(count);
+}
+
 ProfileTransaction* TtsBackupProject::RestoreTransaction() const {
     std::lock_guard lock(runMutex_);
     return run_ ? run_->restoreTransaction() : nullptr;

@@ -51,6 +51,8 @@ public:
     // Counts what the items moved (the project hands it on from them).
     void tally(TtsProjectLink::Moved what, int64_t bytes);
     const RunTally& tally() const { return tally_; }
+    // An item starts saving a list of count files (see TtsProjectLink::FilesAhead).
+    virtual void filesAhead(int64_t count) { (void)count; }
 
 protected:
     // With a profile, the project works on it from now on.
@@ -62,6 +64,8 @@ protected:
     // TsException when another run is alive on the project.
     void attach();
     void detach();
+    // Forgets a cancel that came too late to stop anything: the work it meant to stop is done.
+    void withdrawCancel() { cancelled_.store(false); }
 
 private:
     TtsBackupProject& project_;

@@ -52,6 +52,9 @@ public:
         (void)what;
         (void)bytes;
     }
+    // An item is about to save a list of count files, each then told through Tally, so a
+    // run can show how far it got without listing anything twice.
+    virtual void FilesAhead(int64_t count) { (void)count; }
 
 private:
     mutable SectionCodec codec_;

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "engine/backup_run.h"
 #include "engine/data_file_upload.h"
@@ -12,7 +16,10 @@
 #include "engine/progress_percent.h"
 #include "engine/work_folder.h"
 #include "platform/date_time.h"
+#include "platform/stream/parallel_deflate_stream.h"
+#include "platform/profile/profile.h"
 #include "run_test_support.h"
+#include "support/wine_profile.h"
 
 namespace ts {
 namespace {
@@ -133,21 +140,25 @@ TEST_F(BackupRunTest, AnUnknownDestinationKindWritesNoDataFileButFinishes) {
     EXPECT_EQ(DebugLog::instance().lines().back(), "-Backup Finished-");
 }
 
-TEST_F(BackupRunTest, ACancelDuringTheBuildStepLetsItFinishThenStopsKeepingTempData) {
+TEST_F(BackupRunTest, ACancelDuringTheCaptureStopsItKeepingThePreviousDataFileAndNoTemporaryFile) {
+    test::writeHostFile(dataFile(), std::string("previous backup"));
+    fs::create_directory(dir.path() / "work");
+    test::writeHostFile(tempData(), std::string("staged by an older run"));
     project.SetOnStatus([&](const std::string& text) {
         events.statuses.push_back(text);
         if (text == "Backup Favorites ...") project.Cancel();
     });
     project.Backup();
-    EXPECT_EQ(events.statuses, kBuildStatuses);
-    EXPECT_TRUE(fs::exists(tempData()));
-    EXPECT_EQ(test::readHostFile(tempData()).size(), 272 + test::projectStreamOf(project).size());
-    EXPECT_FALSE(fs::exists(dataFile()));
+    EXPECT_EQ(events.statuses, (std::vector<std::string>{kBuildStatuses[0], kBuildStatuses[1]}))
+        << "no item after the one under way";
+    EXPECT_EQ(test::readHostFile(dataFile()).size(), 15u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "dest"), fs::directory_iterator()), 1);
+    EXPECT_FALSE(fs::exists(tempData()));
     EXPECT_FALSE(test::logHas("-Backup Finished-"));
     // The next run starts afresh.
     project.SetOnStatus({});
     project.Backup();
-    EXPECT_TRUE(fs::exists(dataFile()));
+    EXPECT_EQ(inflateFile(dataFile()).size(), 272 + test::projectStreamOf(project).size());
 }
 
 TEST_F(BackupRunTest, ASecondRunAtTheSameTimeIsRefusedAtOnce) {
@@ -162,7 +173,7 @@ TEST_F(BackupRunTest, ASecondRunAtTheSameTimeIsRefusedAtOnce) {
     EXPECT_FALSE(fs::exists(dataFile()));
 }
 
-TEST_F(BackupRunTest, AnUnwritableDestinationFailsNamingTheFileAndKeepsTempData) {
+TEST_F(BackupRunTest, AnUnwritableDestinationFailsNamingTheFileAndLeavesNoTemporaryFile) {
     project.Destination().SetLocalFolder(dir.file("missing-folder"));
     try {
         project.Backup();
@@ -170,7 +181,7 @@ TEST_F(BackupRunTest, AnUnwritableDestinationFailsNamingTheFileAndKeepsTempData)
     } catch (const EFCreateError& e) {
         EXPECT_NE(std::string(e.what()).find("missing-folder/Mail.tsly_dat"), std::string::npos) << e.what();
     }
-    EXPECT_TRUE(fs::exists(tempData()));
+    EXPECT_TRUE(fs::is_empty(dir.path() / "work") || !fs::exists(tempData()));
     EXPECT_FALSE(test::logHas("-Backup Finished-"));
 }
 
@@ -200,6 +211,132 @@ TEST_F(BackupRunTest, ANameOrFolderThatCannotTakeTheDataFileFailsBeforeAnyItemIs
         EXPECT_TRUE(events.statuses.empty()) << "captured: " << events.statuses.front();
         EXPECT_FALSE(fs::exists(tempData()));
     }
+}
+
+// A sample profile whose mail store holds files of several odd sizes, so sections cross the
+// compressor's pieces at every place of a cipher block.
+// A mail store of files of odd sizes, so sections cross the compressor's pieces at several
+// places of a cipher block.
+class BackupRunOfStoreTest : public ::testing::Test {
+protected:
+    BackupRunOfStoreTest() {
+        const std::string line = "Subject: minutes of the meeting on the ninth, see attached\r\n";
+        for (size_t size : {size_t{131069}, size_t{77}, size_t{140003}}) {
+            std::vector<uint8_t> bytes = test::randomBytes(size, static_cast<uint32_t>(size));
+            for (size_t i = 0; i < size / 2; ++i) bytes[i] = static_cast<uint8_t>(line[i % line.size()]);
+            wine.writeFile("C:\\users\\alice\\AppData\\Local\\Identities\\Big\\f" + std::to_string(size) + ".dbx",
+                           std::string(bytes.begin(), bytes.end()));
+        }
+        profile = wine.open();
+        fs::create_directory(dir.path() / "dest");
+        project = std::make_unique<TtsBackupProject>(profile.get());
+        project->SetName("Mail");
+        project->SetWorkFolder(dir.file("work"));
+        project->SetPassword("pw");
+        project->Destination().SetLocalFolder(dir.file("dest"));
+        for (TtsBPSourceItem* item : project->Source().ItemList()) item->SetSelected(true);
+    }
+    void TearDown() override { DebugLog::instance().clear(); }
+    std::string dataFile() const { return dir.file("dest/Mail.tsly_dat"); }
+    // Every name in the destination and work folders but the data file and the work lock.
+    std::vector<std::string> strayFiles() const {
+        std::vector<std::string> names;
+        for (const char* folder : {"dest", "work"}) {
+            if (!fs::exists(dir.path() / folder)) continue;
+            for (const auto& entry : fs::directory_iterator(dir.path() / folder))
+                if (entry.path() != dataFile() && entry.path().filename().string().find("lock") == std::string::npos)
+                    names.push_back(entry.path().string());
+        }
+        return names;
+    }
+
+    test::WineProfile wine;
+    test::TempDir dir;
+    std::unique_ptr<Profile> profile;
+    std::unique_ptr<TtsBackupProject> project;
+};
+
+TEST_F(BackupRunOfStoreTest, TheDataFileHasTheBytesOfTheStagingFileCompressed) {
+    const double time = 46000.25;
+    struct Case { bool encrypt; uint8_t level; };
+    for (const Case c : {Case{false, 2}, Case{true, 2}, Case{true, 0}}) {
+        SCOPED_TRACE(std::to_string(c.encrypt) + " " + std::to_string(c.level));
+        project->SetEncrypt(c.encrypt);
+        project->SetCompressionLevel(c.level);
+        {
+            BackupRun staged(*project, *profile, RunEvents{}, nullptr);
+            staged.setBackupTime(time);
+            staged.buildTempFile(dir.file("staged.data"));
+            staged.compressFile(dir.file("staged.data"), dir.file("staged.tsly_dat"));
+        }
+        BackupRun run(*project, *profile, RunEvents{}, nullptr);
+        run.setBackupTime(time);
+        run.run();
+        const std::vector<uint8_t> expected = test::readHostFile(dir.file("staged.tsly_dat"));
+        EXPECT_GT(expected.size(), 2 * ParallelDeflateStream::kOutputBlockSize);
+        EXPECT_TRUE(test::readHostFile(dataFile()) == expected);
+        EXPECT_EQ(run.plainBytes(), static_cast<int64_t>(fs::file_size(dir.file("staged.data"))));
+        EXPECT_EQ(run.dataFileBytes(), static_cast<int64_t>(expected.size()));
+    }
+}
+
+TEST_F(BackupRunOfStoreTest, ACancelAtAnyMomentEitherKeepsThePreviousFileOrEndsWithTheNewOne) {
+    // Whatever the moment, the outcome told is the outcome on disk.
+    project->SetEncrypt(true);
+    const auto start = std::chrono::steady_clock::now();
+    project->Backup();
+    const auto whole = std::chrono::steady_clock::now() - start;
+    std::vector<uint8_t> onDisk = test::readHostFile(dataFile());
+    int cancelled = 0, completed = 0;
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        BackupRun run(*project, *profile, RunEvents{}, nullptr);
+        // From the start to well past the end of a whole run.
+        std::thread canceller([&run, delay = whole * round / 5] {
+            std::this_thread::sleep_for(delay);
+            run.cancel();
+        });
+        run.run();
+        canceller.join();
+        const std::vector<uint8_t> bytes = test::readHostFile(dataFile());
+        if (run.cancelled()) {
+            ++cancelled;
+            EXPECT_TRUE(run.dataFileLocation().empty());
+            EXPECT_TRUE(bytes == onDisk);
+        } else {
+            ++completed;
+            EXPECT_EQ(run.dataFileLocation(), dataFile());
+            EXPECT_EQ(static_cast<int64_t>(bytes.size()), run.dataFileBytes());
+            EXPECT_NE(bytes, onDisk) << "each run's backup time differs";
+            onDisk = bytes;
+        }
+        EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+    }
+    // Round 0 always cancels; how many of the later ones end first depends on the machine.
+    EXPECT_GT(cancelled, 0);
+    RecordProperty("completed", completed);
+}
+
+TEST_F(BackupRunOfStoreTest, AFullDiskFailsTheRunAndRemovesTheTemporaryFile) {
+    test::writeHostFile(dataFile(), std::string("previous backup"));
+    // A file size limit stands in for a full disk: the data file's writes fail half way.
+    struct rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    auto* previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 60000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    try {
+        project->Backup();
+        ADD_FAILURE() << "no exception";
+    } catch (const EWriteError& e) {
+        EXPECT_NE(std::string(e.what()).find("File too large"), std::string::npos) << e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+    const std::vector<uint8_t> bytes = test::readHostFile(dataFile());
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous backup");
+    EXPECT_EQ(strayFiles(), std::vector<std::string>{});
 }
 
 class CompressFileTest : public BackupRunTest {
@@ -279,28 +416,57 @@ TEST_F(BackupRunTest, AnFtpDestinationHandsTheCompressedFileToTheUploadThenRemov
     EXPECT_TRUE(test::logHas("-Backup Finished-"));
 }
 
-TEST_F(BackupRunTest, AFailedUploadKeepsBothTemporaryFiles) {
+TEST_F(BackupRunTest, AFailedUploadRemovesTheCompressedFile) {
     RecordingUpload upload;
     upload.fail = true;
     project.Destination().SetKind(TtsBPDestination::kKindFtp);
     BackupRun run(project);
     run.setUploader(&upload);
     EXPECT_THROW(run.run(), TsException);
-    EXPECT_TRUE(fs::exists(upload.localFile));
-    EXPECT_TRUE(fs::exists(tempData()));
+    EXPECT_EQ(upload.plain.size(), 272 + test::projectStreamOf(project).size()) << "the upload had the whole file";
+    EXPECT_FALSE(fs::exists(upload.localFile));
+    EXPECT_FALSE(fs::exists(tempData()));
     EXPECT_FALSE(test::logHas("-Backup Finished-"));
 }
 
-TEST_F(BackupRunTest, ACancelDuringCompressionForFtpSkipsTheUpload) {
-    RecordingUpload upload;
+TEST_F(BackupRunTest, ACancelBeforeTheUploadSkipsItAndRemovesTheCompressedFile) {
+    for (const std::string stopAt : {"Backup Favorites ...", "Compress Data ..."}) {
+        SCOPED_TRACE(stopAt);
+        RecordingUpload upload;
+        project.Destination().SetKind(TtsBPDestination::kKindFtp);
+        BackupRun run(project, RunEvents{[&](const std::string& text) {
+                                             if (text == stopAt) run.cancel();
+                                         },
+                                         {}});
+        run.setUploader(&upload);
+        run.run();
+        EXPECT_TRUE(run.cancelled());
+        EXPECT_TRUE(upload.remoteName.empty());
+        EXPECT_TRUE(fs::is_empty(dir.path() / "work") || !fs::exists(dir.file("work/Temp.data_compressed")));
+        EXPECT_FALSE(test::logHas("-Backup Finished-"));
+    }
+}
+
+TEST_F(BackupRunTest, ACancelDuringAnUploadThatStillEndsWellReportsSuccess) {
+    // The store completed: the server holds the new data file, so nothing was cancelled.
+    struct CancelledMidStore : RecordingUpload {
+        BackupRun* run = nullptr;
+        void Upload(UploadRunLink& link, const TtsBPDestination& destination, const std::string& localFile,
+                    const std::string& remoteName) override {
+            run->cancel();
+            RecordingUpload::Upload(link, destination, localFile, remoteName);
+        }
+    } upload;
     project.Destination().SetKind(TtsBPDestination::kKindFtp);
-    BackupRun run(project, RunEvents{{}, [&](uint8_t) { run.cancel(); }});
+    BackupRun run(project);
+    upload.run = &run;
     run.setUploader(&upload);
     run.run();
-    EXPECT_TRUE(run.cancelled());
-    EXPECT_TRUE(upload.remoteName.empty());
-    EXPECT_TRUE(fs::exists(tempData()));
-    EXPECT_FALSE(test::logHas("-Backup Finished-"));
+    EXPECT_FALSE(run.cancelled());
+    EXPECT_FALSE(fs::exists(upload.localFile));
+    EXPECT_TRUE(test::logHas("-Backup Finished-"));
+    run.cancel();
+    EXPECT_FALSE(run.cancelled()) << "a cancel after the end changes nothing";
 }
 
 }  // namespace

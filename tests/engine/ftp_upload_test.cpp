@@ -127,7 +127,7 @@ TEST_F(FtpUploadTest, ACancelledOrBrokenUploadLeavesThePreviousBackupByteIdentic
     EXPECT_TRUE(test::logHas("FTP: removed the unfinished \"Mail.tsly_dat_tmp\""));
 }
 
-TEST_F(FtpUploadTest, AWrongPasswordOrAMissingFolderShowsTheMessageThenFailsKeepingTheFiles) {
+TEST_F(FtpUploadTest, AWrongPasswordOrAMissingFolderShowsTheMessageThenFailsRemovingTheFiles) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         SCOPED_TRACE(attempt);
         messages.clear();
@@ -143,8 +143,8 @@ TEST_F(FtpUploadTest, AWrongPasswordOrAMissingFolderShowsTheMessageThenFailsKeep
             EXPECT_EQ(std::string(e.what()).find("wrong"), std::string::npos) << "no password in " << e.what();
         }
         EXPECT_EQ(messages, std::vector<std::string>{"Error: Transferring failed, please check your ftp settings!"});
-        EXPECT_TRUE(fs::exists(dir.file("work/Temp.data")));
-        EXPECT_TRUE(fs::exists(dir.file("work/Temp.data_compressed")));
+        EXPECT_FALSE(fs::exists(dir.file("work/Temp.data")));
+        EXPECT_FALSE(fs::exists(dir.file("work/Temp.data_compressed")));
         EXPECT_FALSE(fs::exists(remoteFile()));
         EXPECT_FALSE(uploadingAfter);
     }

@@ -58,6 +58,7 @@ int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, co
     const auto count = static_cast<int32_t>(realPaths.size());
     dest.writeValue<int32_t>(count);
     int64_t written = sizeof count;
+    if (tallyTo) tallyTo->FilesAhead(count);
     TtsBackupFileItem item(profile);
     for (const auto& path : realPaths) {
         item.SetFileName(path);

@@ -21,6 +21,10 @@ void DeflateChunk::clear() {
     dictionary.clear();
     input.clear();
     last = false;
+    transforms.clear();
+    previous = nullptr;
+    transformed = false;
+    dictionaryTaken = false;
     output.clear();
     adler = 1;
     done = false;

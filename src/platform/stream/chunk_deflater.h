@@ -6,7 +6,16 @@
 #include <memory>
 #include <vector>
 
+#include "platform/stream/stream.h"
+
 namespace ts {
+
+// Bytes of a piece that go through a block transform before they are compressed.
+struct TransformedRange {
+    size_t offset = 0;  // in the piece's input; the length is whole blocks
+    size_t length = 0;
+    std::shared_ptr<const BlockTransform> transform;
+};
 
 // One piece of plain data on its way through a worker, with what the worker made of it.
 struct DeflateChunk {
@@ -17,8 +26,15 @@ struct DeflateChunk {
     // The last piece ends the deflate data; every other one ends on a byte boundary
     // without the final marker, so the next piece can follow it directly.
     bool last = false;
+    // Applied by the worker to input before it is compressed.
+    std::vector<TransformedRange> transforms;
+    // When set, the dictionary is not given: the worker takes it from the end of this piece,
+    // the one just before, once that piece's transforms are done.
+    DeflateChunk* previous = nullptr;
 
     // Filled by the worker.
+    bool transformed = false;      // input holds its final bytes
+    bool dictionaryTaken = false;  // previous is no longer needed
     std::vector<uint8_t> output;  // raw deflate data, no zlib header or trailer
     uint32_t adler = 1;           // Adler-32 of input alone
     bool done = false;
@@ -37,7 +53,8 @@ public:
     ChunkDeflater(const ChunkDeflater&) = delete;
     ChunkDeflater& operator=(const ChunkDeflater&) = delete;
 
-    // Fills chunk.output and chunk.adler from chunk.dictionary, chunk.input and chunk.last.
+    // Fills chunk.output and chunk.adler from chunk.dictionary, chunk.input and chunk.last
+    // (input with its transforms already applied).
     void deflate(DeflateChunk& chunk);
 
 private:

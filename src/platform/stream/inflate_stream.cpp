@@ -6,6 +6,9 @@
 #include <exception>
 #include <vector>
 #include <zlib.h>
+#if TESSALY_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
 #include "platform/stream/zlib_error.h"
 
@@ -13,14 +16,120 @@ namespace ts {
 
 namespace {
 // Reads smaller than this are served from a block inflated ahead: a reader that takes a few
-// bytes at a time (a key tree's strings) would otherwise call inflate once for each.
+// bytes at a time (a key tree's strings) would otherwise call the inflater once for each.
 constexpr int64_t kSmallRead = 4096;
 constexpr size_t kAheadSize = 65536;
+
+enum class Step { Progress, End, Failed };
+
+#if TESSALY_HAVE_ISAL
+// The faster inflater: it reads any zlib stream and checks its header and Adler-32 itself.
+class Inflater {
+public:
+    Inflater() {
+        isal_inflate_init(&state_);
+        state_.crc_flag = ISAL_ZLIB;
+    }
+    void setInput(uint8_t* bytes, uInt count) {
+        for (uInt i = 0; i < count && header_.size() < 2; ++i) header_.push_back(bytes[i]);
+        state_.next_in = bytes;
+        state_.avail_in = count;
+    }
+    uInt availableInput() const { return state_.avail_in; }
+    // Bytes taken in but not used by the end of the stream: what followed it.
+    bool inputLeftAfterEnd() const { return state_.avail_in > 0 || state_.read_in_length >= 8; }
+    Step inflate(uint8_t* out, uInt room, uInt& produced, std::string& reason) {
+        state_.next_out = out;
+        state_.avail_out = room;
+        const int rc = isal_inflate(&state_);
+        produced = room - state_.avail_out;
+        if (rc == ISAL_DECOMP_OK || rc == ISAL_END_INPUT || rc == ISAL_OUT_OVERFLOW)
+            return state_.block_state == ISAL_BLOCK_FINISH ? Step::End : Step::Progress;
+        // The wording zlib uses for the same faults, so messages do not depend on the build.
+        switch (rc) {
+            case ISAL_NEED_DICT: reason = "needs a preset dictionary"; break;
+            case ISAL_INVALID_WRAPPER:
+            case ISAL_UNSUPPORTED_METHOD: reason = "damaged or not compressed data (" + headerFault() + ")"; break;
+            case ISAL_INCORRECT_CHECKSUM:
+                // Also what a header failing its own check gives.
+                reason = std::string("damaged or not compressed data (") +
+                         (headerIsValid() ? "incorrect data check" : headerFault().c_str()) + ")";
+                break;
+            case ISAL_INVALID_BLOCK: reason = "damaged or not compressed data (invalid block type)"; break;
+            case ISAL_INVALID_LOOKBACK: reason = "damaged or not compressed data (invalid distance too far back)"; break;
+            default: reason = "damaged or not compressed data (invalid code)"; break;
+        }
+        return Step::Failed;
+    }
+
+private:
+    bool headerIsValid() const {
+        return header_.size() == 2 && (header_[0] << 8 | header_[1]) % 31 == 0 && (header_[0] & 15) == Z_DEFLATED &&
+               (header_[0] >> 4) + 8 <= MAX_WBITS;
+    }
+    // zlib's first complaint about the two header bytes.
+    std::string headerFault() const {
+        if (header_.size() < 2) return "incorrect header check";
+        const unsigned cmf = header_[0], flg = header_[1];
+        if ((cmf << 8 | flg) % 31 != 0) return "incorrect header check";
+        if ((cmf & 15) != Z_DEFLATED) return "unknown compression method";
+        if ((cmf >> 4) + 8 > MAX_WBITS) return "invalid window size";
+        return "incorrect header check";
+    }
+
+    inflate_state state_{};
+    std::vector<uint8_t> header_;
+};
+#else
+class Inflater {
+public:
+    Inflater() {
+        const int rc = inflateInit(&z_);
+        if (rc != Z_OK) throw ECompressedDataError(std::string("Cannot start decompression: ") + (z_.msg ? z_.msg : zError(rc)));
+    }
+    ~Inflater() { inflateEnd(&z_); }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    void setInput(uint8_t* bytes, uInt count) {
+        z_.next_in = bytes;
+        z_.avail_in = count;
+    }
+    uInt availableInput() const { return z_.avail_in; }
+    bool inputLeftAfterEnd() const { return z_.avail_in > 0; }
+    Step inflate(uint8_t* out, uInt room, uInt& produced, std::string& reason) {
+        z_.next_out = out;
+        z_.avail_out = room;
+        const int rc = ::inflate(&z_, Z_NO_FLUSH);
+        produced = room - z_.avail_out;
+        switch (rc) {
+            case Z_OK:
+            case Z_BUF_ERROR:  // needs more input; the caller refills or ends
+                return Step::Progress;
+            case Z_STREAM_END:
+                return Step::End;
+            case Z_NEED_DICT:
+                reason = "needs a preset dictionary";
+                return Step::Failed;
+            case Z_MEM_ERROR:
+                reason = "out of memory";
+                return Step::Failed;
+            default:
+                reason = std::string("damaged or not compressed data (") + (z_.msg ? z_.msg : zError(rc)) + ")";
+                return Step::Failed;
+        }
+    }
+
+private:
+    z_stream z_{};
+};
+#endif
+
 }  // namespace
 
 struct InflateStream::State {
-    z_stream z{};
+    Inflater inflater;
     std::vector<uint8_t> in = std::vector<uint8_t>(static_cast<size_t>(kInputBlockSize));
+    int64_t fed = 0;             // compressed bytes handed to the inflater so far
     std::vector<uint8_t> ahead;  // plain bytes inflated but not yet read
     size_t aheadPos = 0;
     size_t aheadEnd = 0;
@@ -31,25 +140,20 @@ struct InflateStream::State {
 };
 
 InflateStream::InflateStream(Stream& source, std::string sourceName)
-    : state_(std::make_unique<State>()), source_(source), sourceName_(std::move(sourceName)) {
-    int rc = inflateInit(&state_->z);
-    if (rc != Z_OK) fail(state_->z.msg ? state_->z.msg : zError(rc));
-}
+    : state_(std::make_unique<State>()), source_(source), sourceName_(std::move(sourceName)) {}
 
-InflateStream::~InflateStream() {
-    inflateEnd(&state_->z);
-}
+InflateStream::~InflateStream() = default;
 
 void InflateStream::fail(const std::string& reason) const {
     throw ECompressedDataError("Cannot decompress \"" + sourceName_ + "\": " + reason);
 }
 
 int64_t InflateStream::size() const {
-    return streamEnd_ || inputEnded_ ? plainCount_ + state_->buffered() : kUnknownSize;
+    return streamEnd_ || outputEnded_ ? plainCount_ + state_->buffered() : kUnknownSize;
 }
 
 int64_t InflateStream::compressedConsumed() const {
-    return static_cast<int64_t>(state_->z.total_in);
+    return state_->fed - static_cast<int64_t>(state_->inflater.availableInput());
 }
 
 bool InflateStream::refill() {
@@ -59,8 +163,8 @@ bool InflateStream::refill() {
         inputEnded_ = true;
         return false;
     }
-    state_->z.next_in = state_->in.data();
-    state_->z.avail_in = static_cast<uInt>(got);
+    state_->inflater.setInput(state_->in.data(), static_cast<uInt>(got));
+    state_->fed += got;
     return true;
 }
 
@@ -99,27 +203,21 @@ int64_t InflateStream::read(void* buffer, int64_t count) {
 
 void InflateStream::inflateInto(uint8_t* out, int64_t count, size_t& done) {
     if (count <= 0 || streamEnd_) return;
-    z_stream& z = state_->z;
+    Inflater& inflater = state_->inflater;
+    std::string reason;
     while (static_cast<int64_t>(done) < count && !streamEnd_) {
-        if (z.avail_in == 0 && !refill()) break;
-        uInt room = static_cast<uInt>(std::min<int64_t>(count - static_cast<int64_t>(done), UINT_MAX));
-        z.next_out = out + done;
-        z.avail_out = room;
-        int rc = inflate(&z, Z_NO_FLUSH);
-        done += room - z.avail_out;
-        switch (rc) {
-            case Z_OK:
-            case Z_BUF_ERROR:  // needs more input; the loop refills or ends
-                break;
-            case Z_STREAM_END:
-                streamEnd_ = true;
-                break;
-            case Z_NEED_DICT:
-                fail("needs a preset dictionary");
-            case Z_MEM_ERROR:
-                fail("out of memory");
-            default:
-                fail(std::string("damaged or not compressed data (") + (z.msg ? z.msg : zError(rc)) + ")");
+        if (inflater.availableInput() == 0) refill();
+        const auto room = static_cast<uInt>(std::min<int64_t>(count - static_cast<int64_t>(done), UINT_MAX));
+        uInt produced = 0;
+        const Step step = inflater.inflate(out + done, room, produced, reason);
+        done += produced;
+        if (step == Step::End) streamEnd_ = true;
+        if (step == Step::Failed) fail(reason);
+        // An inflater may hold output back from input it has taken in, so the end of the
+        // input is the end only once nothing more comes out.
+        if (produced == 0 && inputEnded_ && inflater.availableInput() == 0) {
+            outputEnded_ = true;
+            break;
         }
     }
 }
@@ -147,7 +245,8 @@ void InflateStream::verifyComplete() {
     skipToEnd();
     if (!streamEnd_) fail("the file is cut short (the end of the compressed data is missing)");
     uint8_t probe;
-    if (state_->z.avail_in > 0 || source_.read(&probe, 1) > 0) fail("unexpected bytes follow the end of the compressed data");
+    if (state_->inflater.inputLeftAfterEnd() || source_.read(&probe, 1) > 0)
+        fail("unexpected bytes follow the end of the compressed data");
 }
 
 }  // namespace ts

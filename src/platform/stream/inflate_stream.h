@@ -66,6 +66,7 @@ private:
     int64_t plainCount_ = 0;
     bool streamEnd_ = false;
     bool inputEnded_ = false;
+    bool outputEnded_ = false;  // the input ended and nothing more comes out
 };
 
 }  // namespace ts

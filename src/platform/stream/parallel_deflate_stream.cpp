@@ -41,17 +41,23 @@ int zlibLevelFor(uint8_t compressionLevel) {
 }
 
 ParallelDeflateStream::ParallelDeflateStream(Stream& dest, int zlibLevel, int64_t chunkSize, int workerCount)
-    : dest_(dest), zlibLevel_(zlibLevel), chunkSize_(static_cast<size_t>(chunkSize)), filling_(std::make_unique<DeflateChunk>()) {
+    : dest_(dest),
+      zlibLevel_(zlibLevel),
+      chunkSize_(static_cast<size_t>(chunkSize)),
+      dictionaryFromPrevious_(chunkSize >= kWindowSize),
+      filling_(std::make_unique<DeflateChunk>()) {
     if (chunkSize <= 0 || chunkSize > kMaxChunkSize)
         throw TsException("Cannot compress in pieces of " + std::to_string(chunkSize) + " bytes");
     if (workerCount <= 0) workerCount = defaultWorkerCount();
     workerCount = std::min(workerCount, kMaxWorkers);
-    // One piece waiting per worker besides the one it works on keeps every worker busy
-    // while the caller writes; more would only hold memory.
-    maxChunksInFlight_ = 2 * static_cast<size_t>(workerCount);
+    // Pieces waiting beside the ones being compressed keep every worker busy while the
+    // caller reads, also when a busy machine leaves the caller's thread waiting for a while;
+    // a few MiB in all.
+    maxChunksInFlight_ = 4 * static_cast<size_t>(workerCount);
     // Made here so a level zlib refuses fails in the caller, before any thread starts.
     for (int i = 0; i < workerCount; ++i) deflaters_.push_back(std::make_unique<ChunkDeflater>(zlibLevel));
     filling_->input.reserve(chunkSize_);
+    filling_->dictionary.reserve(static_cast<size_t>(kWindowSize));
     outputBlock_.reserve(static_cast<size_t>(kOutputBlockSize));
     for (auto& deflater : deflaters_)
         workers_.emplace_back([this, &deflater](std::stop_token stop) { runWorker(stop, *deflater); });
@@ -79,15 +85,39 @@ int64_t ParallelDeflateStream::write(const void* buffer, int64_t count) {
     throwIfUnusable();
     if (count <= 0) return 0;
     try {
-        const auto* in = static_cast<const uint8_t*>(buffer);
+        append(static_cast<const uint8_t*>(buffer), count, nullptr);
+    } catch (...) {
+        broken_ = true;
+        throw;
+    }
+    plainCount_ += count;
+    return count;
+}
+
+int64_t ParallelDeflateStream::writeTransformed(uint8_t* buffer, int64_t count,
+                                                const std::shared_ptr<const BlockTransform>& transform) {
+    constexpr auto kBlock = static_cast<size_t>(BlockTransform::kBlockSize);
+    throwIfUnusable();
+    if (count % BlockTransform::kBlockSize != 0) throw EWriteError("Stream write error: a partial block to transform");
+    if (count <= 0) return 0;
+    if (!dictionaryFromPrevious_) return Stream::writeTransformed(buffer, count, transform);
+    try {
+        uint8_t* in = buffer;
         int64_t left = count;
         while (left > 0) {
             const size_t room = chunkSize_ - filling_->input.size();
-            const size_t take = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(room)));
-            filling_->input.insert(filling_->input.end(), in, in + take);
+            if (room < kBlock) {
+                // This block's bytes land in two pieces; no worker sees it whole.
+                transform->apply(in, 1);
+                append(in, BlockTransform::kBlockSize, nullptr);
+                in += kBlock;
+                left -= BlockTransform::kBlockSize;
+                continue;
+            }
+            const auto take = std::min<int64_t>(left, static_cast<int64_t>(room - room % kBlock));
+            append(in, take, &transform);
             in += take;
-            left -= static_cast<int64_t>(take);
-            if (filling_->input.size() == chunkSize_) submitFillingChunk(false);
+            left -= take;
         }
     } catch (...) {
         broken_ = true;
@@ -95,6 +125,27 @@ int64_t ParallelDeflateStream::write(const void* buffer, int64_t count) {
     }
     plainCount_ += count;
     return count;
+}
+
+void ParallelDeflateStream::append(const uint8_t* in, int64_t count,
+                                   const std::shared_ptr<const BlockTransform>* transform) {
+    while (count > 0) {
+        DeflateChunk& chunk = *filling_;
+        const size_t room = chunkSize_ - chunk.input.size();
+        const size_t take = static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(room)));
+        if (transform) {
+            auto& ranges = chunk.transforms;
+            if (!ranges.empty() && ranges.back().transform == *transform &&
+                ranges.back().offset + ranges.back().length == chunk.input.size())
+                ranges.back().length += take;
+            else
+                ranges.push_back({chunk.input.size(), take, *transform});
+        }
+        chunk.input.insert(chunk.input.end(), in, in + take);
+        in += take;
+        count -= static_cast<int64_t>(take);
+        if (chunk.input.size() == chunkSize_) submitFillingChunk(false);
+    }
 }
 
 void ParallelDeflateStream::finish() {
@@ -113,16 +164,24 @@ void ParallelDeflateStream::finish() {
 void ParallelDeflateStream::submitFillingChunk(bool last) {
     DeflateChunk& chunk = *filling_;
     chunk.last = last;
-    chunk.dictionary = window_;
-    const std::vector<uint8_t>& input = chunk.input;
-    if (input.size() >= static_cast<size_t>(kWindowSize)) {
-        window_.assign(input.end() - kWindowSize, input.end());
+    if (dictionaryFromPrevious_) {
+        // Every piece but the last is whole, so the one before holds a full window. The
+        // list is never emptied between two pieces (see writeOldestChunk), so the piece
+        // before is still at hand.
+        chunk.previous = inFlight_.empty() ? nullptr : inFlight_.back().get();
     } else {
-        window_.insert(window_.end(), input.begin(), input.end());
-        if (window_.size() > static_cast<size_t>(kWindowSize))
-            window_.erase(window_.begin(), window_.end() - kWindowSize);
+        chunk.dictionary = window_;
+        const std::vector<uint8_t>& input = chunk.input;
+        if (input.size() >= static_cast<size_t>(kWindowSize)) {
+            window_.assign(input.end() - kWindowSize, input.end());
+        } else {
+            window_.insert(window_.end(), input.begin(), input.end());
+            if (window_.size() > static_cast<size_t>(kWindowSize))
+                window_.erase(window_.begin(), window_.end() - kWindowSize);
+        }
     }
 
+    // At least one piece stays in flight, so the next piece finds the one before it.
     while (inFlight_.size() >= maxChunksInFlight_) writeOldestChunk();
     {
         std::lock_guard lock(mutex_);
@@ -134,6 +193,8 @@ void ParallelDeflateStream::submitFillingChunk(bool last) {
     if (spare_.empty()) {
         filling_ = std::make_unique<DeflateChunk>();
         filling_->input.reserve(chunkSize_);
+        // So a worker taking its dictionary never allocates.
+        filling_->dictionary.reserve(static_cast<size_t>(kWindowSize));
     } else {
         filling_ = std::move(spare_.back());
         spare_.pop_back();
@@ -162,6 +223,12 @@ void ParallelDeflateStream::writeOldestChunk() {
         flushOutputBlock();
     }
 
+    if (inFlight_.size() > 1 && inFlight_[1]->previous == &chunk) {
+        // The next piece's worker may still be copying its dictionary out of this one.
+        DeflateChunk& next = *inFlight_[1];
+        std::unique_lock lock(mutex_);
+        chunkDone_.wait(lock, [&] { return next.dictionaryTaken; });
+    }
     chunk.clear();
     spare_.push_back(std::move(inFlight_.front()));
     inFlight_.pop_front();
@@ -195,6 +262,7 @@ void ParallelDeflateStream::runWorker(std::stop_token stop, ChunkDeflater& defla
             chunk = queued_.front();
             queued_.pop_front();
         }
+        if (!prepare(stop, *chunk)) return;
         std::exception_ptr error;
         try {
             deflater.deflate(*chunk);
@@ -208,6 +276,28 @@ void ParallelDeflateStream::runWorker(std::stop_token stop, ChunkDeflater& defla
         }
         chunkDone_.notify_all();
     }
+}
+
+bool ParallelDeflateStream::prepare(std::stop_token stop, DeflateChunk& chunk) {
+    for (const TransformedRange& range : chunk.transforms)
+        range.transform->apply(chunk.input.data() + range.offset,
+                               range.length / static_cast<size_t>(BlockTransform::kBlockSize));
+    std::unique_lock lock(mutex_);
+    chunk.transformed = true;
+    chunkTransformed_.notify_all();
+    if (chunk.previous) {
+        DeflateChunk& previous = *chunk.previous;
+        // The piece before was taken from the queue earlier, and a worker transforms a piece
+        // before it waits for anything, so this wait always ends.
+        if (!chunkTransformed_.wait(lock, stop, [&] { return previous.transformed; })) return false;
+        lock.unlock();
+        // Reading the piece before while its own worker compresses it: neither writes it.
+        chunk.dictionary.assign(previous.input.end() - kWindowSize, previous.input.end());
+        lock.lock();
+        chunk.dictionaryTaken = true;
+        chunkDone_.notify_all();
+    }
+    return true;
 }
 
 }  // namespace ts

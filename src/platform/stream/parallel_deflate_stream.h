@@ -3,6 +3,8 @@
 // (two-byte header, deflate data, Adler-32 trailer) on another stream, using several
 // processors: the plain data is cut into pieces that workers deflate side by side, each
 // primed with the 32 KiB before it so the result compresses as well as a single stream.
+// Bytes written through writeTransformed are transformed by the workers too (a cipher), so
+// the writer only copies.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -49,11 +51,15 @@ public:
     // A failure of a worker or of dest surfaces here or in finish(); the stream then
     // refuses further use.
     int64_t write(const void* buffer, int64_t count) override;
+    // The workers apply the transform just before compressing; a block that would straddle
+    // two pieces is transformed here. Pieces under kWindowSize transform everything here.
+    int64_t writeTransformed(uint8_t* buffer, int64_t count, const std::shared_ptr<const BlockTransform>& transform) override;
 
     int64_t compressedCount() const { return compressedCount_; }
     int workerCount() const { return static_cast<int>(workers_.size()); }
 
 private:
+    void append(const uint8_t* bytes, int64_t count, const std::shared_ptr<const BlockTransform>* transform);
     void submitFillingChunk(bool last);
     // Waits for the oldest piece in flight and appends its output to dest.
     void writeOldestChunk();
@@ -61,13 +67,19 @@ private:
     void flushOutputBlock();
     void throwIfUnusable() const;
     void runWorker(std::stop_token stop, ChunkDeflater& deflater);
+    // Applies the piece's transforms, then takes its dictionary from the piece before it.
+    // False when the stream is being destroyed meanwhile.
+    bool prepare(std::stop_token stop, DeflateChunk& chunk);
 
     Stream& dest_;
     const int zlibLevel_;
     const size_t chunkSize_;
+    // Pieces of at least a window take their dictionary from the piece before them, on the
+    // worker, after its transforms; smaller ones get it from window_.
+    const bool dictionaryFromPrevious_;
     size_t maxChunksInFlight_ = 0;
     std::unique_ptr<DeflateChunk> filling_;
-    std::vector<uint8_t> window_;  // the last kWindowSize plain bytes handed to a worker
+    std::vector<uint8_t> window_;  // the last kWindowSize bytes handed to a worker (small pieces)
     // Pieces in stream order, oldest first; only the calling thread touches this list.
     std::deque<std::unique_ptr<DeflateChunk>> inFlight_;
     std::vector<std::unique_ptr<DeflateChunk>> spare_;
@@ -79,10 +91,11 @@ private:
     bool finished_ = false;
     bool broken_ = false;
 
-    // Guards queued_ and every queued piece's done and error.
+    // Guards queued_ and every queued piece's done, error, transformed and dictionaryTaken.
     std::mutex mutex_;
     std::deque<DeflateChunk*> queued_;
     std::condition_variable_any chunkQueued_;
+    std::condition_variable_any chunkTransformed_;
     std::condition_variable chunkDone_;
     std::vector<std::unique_ptr<ChunkDeflater>> deflaters_;
     // Last, so the threads are stopped and joined before anything they use goes away,

@@ -29,6 +29,12 @@ void Stream::readExact(void* buffer, int64_t count) {
     }
 }
 
+int64_t Stream::writeTransformed(uint8_t* buffer, int64_t count, const std::shared_ptr<const BlockTransform>& transform) {
+    if (count % BlockTransform::kBlockSize != 0) throw EWriteError("Stream write error: a partial block to transform");
+    transform->apply(buffer, static_cast<size_t>(count / BlockTransform::kBlockSize));
+    return write(buffer, count);
+}
+
 int64_t Stream::copyFrom(Stream& source, int64_t count) {
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min(count, kCopyBufferSize)));
     int64_t left = count;

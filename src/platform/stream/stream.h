@@ -2,10 +2,20 @@
 // Byte streams with the semantics the engine relies on: a position, a size, reads that may
 // return less than asked, and exact reads for fixed-size records. Counts are 64-bit.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace ts {
+
+// Turns whole 8-byte blocks in place, each on its own (a block cipher in ECB mode), so the
+// blocks of one buffer may be split among threads in any way and still give the same bytes.
+class BlockTransform {
+public:
+    static constexpr int64_t kBlockSize = 8;
+    virtual ~BlockTransform() = default;
+    virtual void apply(uint8_t* blocks, size_t count) const = 0;
+};
 
 class Stream {
 public:
@@ -21,6 +31,12 @@ public:
     virtual int64_t read(void* buffer, int64_t count) = 0;
     // Writes all count bytes or throws EWriteError.
     virtual int64_t write(const void* buffer, int64_t count) = 0;
+
+    // Writes what transform makes of count bytes (whole blocks). The buffer is the caller's
+    // scratch: its contents are undefined afterwards. Streams that compress on other threads
+    // run the transform there, so it costs the writer nothing; the rest transform in place
+    // and write. The transform must stay unchanged while the stream may still use it.
+    virtual int64_t writeTransformed(uint8_t* buffer, int64_t count, const std::shared_ptr<const BlockTransform>& transform);
 
     // Reads exactly count bytes or throws EReadError ("Stream read error").
     void readExact(void* buffer, int64_t count);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/ansi_text.h"
@@ -27,6 +28,16 @@ struct EdeContext {
                  direction == des::Direction::Encrypt ? des::Direction::Decrypt : des::Direction::Encrypt) {}
 
     void apply(uint8_t* blocks, size_t count) const { des::cryptEde(outer, middle, outer, blocks, blocks, count); }
+};
+
+// What a stream needs to encrypt on threads of its own.
+class EdeTransform final : public BlockTransform {
+public:
+    EdeTransform(const DigestKey& key, des::Direction direction) : context_(key, direction) {}
+    void apply(uint8_t* blocks, size_t count) const override { context_.apply(blocks, count); }
+
+private:
+    EdeContext context_;
 };
 
 // Reads exactly count bytes; anything less means the input ends inside a block.
@@ -58,17 +69,23 @@ void TLb3DES::GenerateKey(std::string_view passPhrase) {
 }
 
 int64_t TLb3DES::EncryptStream(Stream& In, Stream& Out) const {
-    EdeContext context(key_, des::Direction::Encrypt);
+    // Out applies it, so a compressing stream can encrypt on its workers.
+    const auto transform = std::make_shared<const EdeTransform>(key_, des::Direction::Encrypt);
     int64_t total = In.size();
     int64_t wholeBlocks = total / kBlockSize;
     int64_t rest = total % kBlockSize;
-    cipherWholeBlocks(context, In, Out, wholeBlocks);
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min(wholeBlocks, kChunkBlocks) * kBlockSize));
+    for (int64_t blocks = wholeBlocks; blocks > 0;) {
+        const int64_t chunk = std::min(blocks, kChunkBlocks);
+        readBlocks(In, buffer.data(), chunk * kBlockSize);
+        Out.writeTransformed(buffer.data(), chunk * kBlockSize, transform);
+        blocks -= chunk;
+    }
 
     std::array<uint8_t, kBlockSize> last{};
     readBlocks(In, last.data(), rest);
     last[kBlockSize - 1] = static_cast<uint8_t>(rest);
-    context.apply(last.data(), 1);
-    Out.write(last.data(), kBlockSize);
+    Out.writeTransformed(last.data(), kBlockSize, transform);
     return (wholeBlocks + 1) * kBlockSize;
 }
 

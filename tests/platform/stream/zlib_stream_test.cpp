@@ -171,6 +171,62 @@ TEST(ParallelDeflateStream, ManyWorkersAndOddWriteSizesGiveTheSameStream) {
     EXPECT_LE(byDefault.workerCount(), ParallelDeflateStream::kMaxWorkers);
 }
 
+// Block by block on its own, as ECB is; each block's bytes depend on its content alone.
+class ScrambleBlocks : public BlockTransform {
+public:
+    void apply(uint8_t* blocks, size_t count) const override {
+        for (size_t b = 0; b < count; ++b) {
+            uint8_t* block = blocks + b * kBlockSize;
+            std::reverse(block, block + kBlockSize);
+            for (int i = 0; i < kBlockSize; ++i) block[i] = static_cast<uint8_t>(block[i] * 7 + 3 + block[(i + 1) % kBlockSize]);
+        }
+    }
+};
+
+TEST(ParallelDeflateStream, TransformedWritesGiveTheStreamOfTheTransformedBytes) {
+    // Plain runs between transformed ones of odd lengths put transformed blocks across
+    // piece boundaries and transformed bytes into the dictionaries of the pieces after them.
+    const std::vector<uint8_t> plain = mailLikeText(700000);
+    const auto transform = std::make_shared<const ScrambleBlocks>();
+    std::vector<uint8_t> expected;
+    std::vector<std::pair<size_t, size_t>> transformed;  // offset, length
+    for (size_t at = 0, run = 0; at < plain.size(); ++run) {
+        const size_t plainLength = std::min<size_t>(run % 3 == 0 ? 5 : 40001, plain.size() - at);
+        expected.insert(expected.end(), plain.begin() + at, plain.begin() + at + plainLength);
+        at += plainLength;
+        const size_t length = std::min<size_t>((run % 2 ? 8 * 9001 : 8 * 20000), (plain.size() - at) / 8 * 8);
+        if (length == 0) break;
+        std::vector<uint8_t> blocks(plain.begin() + at, plain.begin() + at + length);
+        transform->apply(blocks.data(), length / 8);
+        expected.insert(expected.end(), blocks.begin(), blocks.end());
+        transformed.push_back({at, length});
+        at += length;
+    }
+    struct Case { int64_t chunkSize; int workers; };
+    for (const Case c : {Case{32768, 1}, Case{65536 + 4, 2}, Case{ParallelDeflateStream::kDefaultChunkSize, 3}, Case{20000, 2}}) {
+        SCOPED_TRACE(c.chunkSize);
+        MemoryStream out;
+        {
+            ParallelDeflateStream zlib(out, -1, c.chunkSize, c.workers);
+            size_t at = 0;
+            for (const auto& [offset, length] : transformed) {
+                zlib.write(plain.data() + at, static_cast<int64_t>(offset - at));
+                std::vector<uint8_t> scratch(plain.begin() + offset, plain.begin() + offset + length);
+                zlib.writeTransformed(scratch.data(), static_cast<int64_t>(length), transform);
+                at = offset + length;
+            }
+            zlib.write(plain.data() + at, static_cast<int64_t>(plain.size() - at));
+            zlib.finish();
+            EXPECT_EQ(zlib.size(), static_cast<int64_t>(plain.size()));
+        }
+        EXPECT_EQ(out.bytes(), deflateAll(expected, -1, 10240, c.chunkSize, 1));
+    }
+    MemoryStream out;
+    ParallelDeflateStream zlib(out, -1);
+    uint8_t partial[12] = {};
+    EXPECT_THROW(zlib.writeTransformed(partial, 12, transform), EWriteError);
+}
+
 TEST(ParallelDeflateStream, AFailingDestinationReachesTheCallerAndNoWorkerOutlivesTheStream) {
     const size_t threadsBefore = threadCount();
     const std::vector<uint8_t> plain = test::randomBytes(2 << 20, 9);
