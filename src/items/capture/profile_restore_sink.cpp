@@ -78,7 +78,7 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
     } catch (const TsException& error) {
         throw EFCreateError(realPath, error.what());
     }
-    const auto host = files.hostPath(realPath);
+    const auto host = files.hostPathToCreate(realPath);
     if (!host) throw EFCreateError(realPath, "The path names no drive of this profile.");
     if (files.folderExists(realPath)) throw EFCreateError(realPath, "A folder of that name exists.");
     try {
