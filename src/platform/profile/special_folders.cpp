@@ -62,9 +62,12 @@ std::optional<std::string> SpecialFolders::path(int csidl) const {
     return it->second;
 }
 
+// Every folder is read at the start, before the run can replay a value that would move one.
 void SpecialFolders::beginRunCache() const {
     std::lock_guard lock(mutex_);
-    ++runDepth_;
+    if (runDepth_++ > 0) return;
+    for (const auto& folder : kShellFolders) known_.emplace(folder.csidl, read(folder.csidl));
+    for (int csidl : {csidl::FONTS, csidl::PROFILE}) known_.emplace(csidl, read(csidl));
 }
 
 void SpecialFolders::endRunCache() const {
