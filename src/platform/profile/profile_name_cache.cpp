@@ -3,7 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <algorithm>
+#include <functional>
 
 #include "platform/profile/profile_name_case.h"
 
@@ -47,13 +47,90 @@ EntryKind entryKindOf(unsigned char type) {
     }
 }
 
-void FolderNameCache::insert(Folder& folder, std::string_view name, EntryKind kind) {
-    auto& names = folder.byKey[caseFoldedKey(name)];
-    auto same = std::find_if(names.begin(), names.end(), [&](const FoundName& n) { return n.name == name; });
-    if (same != names.end())
-        same->kind = kind;
-    else
-        names.push_back({std::string(name), kind});
+namespace {
+
+// The kind byte of a name the run removed; its slot stays so that probing goes on past it.
+constexpr char kRemoved = '\x7F';
+
+uint32_t hashOf(std::string_view key) { return static_cast<uint32_t>(std::hash<std::string_view>{}(key)); }
+
+}  // namespace
+
+std::string_view FolderNameCache::Folder::nameAt(uint32_t record) const {
+    return std::string_view(records_.data() + record);
+}
+
+std::optional<FoundName> FolderNameCache::Folder::find(std::string_view wanted) const {
+    if (slots_.empty()) return std::nullopt;
+    const std::string key = caseFoldedKey(wanted);
+    const uint32_t hash = hashOf(key);
+    const size_t mask = slots_.size() - 1;
+    std::optional<FoundName> first;
+    for (size_t i = hash & mask; slots_[i].record != 0; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        const char kind = records_[slot.record - 1];
+        if (slot.hash != hash || kind == kRemoved) continue;
+        const std::string_view name = nameAt(slot.record);
+        if (name == wanted) return FoundName{std::string(name), static_cast<EntryKind>(kind)};
+        if (!first && caseFoldedKey(name) == key) first = FoundName{std::string(name), static_cast<EntryKind>(kind)};
+    }
+    return first;
+}
+
+void FolderNameCache::Folder::place(uint32_t record, uint32_t hash) {
+    const size_t mask = slots_.size() - 1;
+    size_t i = hash & mask;
+    while (slots_[i].record != 0) i = (i + 1) & mask;
+    slots_[i] = Slot{record, hash};
+}
+
+// Rebuilt from the records in their order, so the names of one key stay in listing order.
+void FolderNameCache::Folder::grow() {
+    size_t live = 0;
+    for (size_t at = 0; at < records_.size(); at += 2 + nameAt(static_cast<uint32_t>(at + 1)).size())
+        if (records_[at] != kRemoved) ++live;
+    size_t capacity = 16;
+    while (capacity < (live + 1) * 3) capacity *= 2;
+    slots_.assign(capacity, Slot{});
+    used_ = 0;
+    for (size_t at = 0; at < records_.size(); at += 2 + nameAt(static_cast<uint32_t>(at + 1)).size()) {
+        if (records_[at] == kRemoved) continue;
+        const auto record = static_cast<uint32_t>(at + 1);
+        place(record, hashOf(caseFoldedKey(nameAt(record))));
+        ++used_;
+    }
+}
+
+void FolderNameCache::Folder::insert(std::string_view name, EntryKind kind) {
+    const uint32_t hash = hashOf(caseFoldedKey(name));
+    if (!slots_.empty()) {
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = hash & mask; slots_[i].record != 0; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.hash == hash && records_[slot.record - 1] != kRemoved && nameAt(slot.record) == name) {
+                records_[slot.record - 1] = static_cast<char>(kind);
+                return;
+            }
+        }
+    }
+    if ((used_ + 1) * 2 > slots_.size()) grow();
+    const auto record = static_cast<uint32_t>(records_.size() + 1);
+    records_ += static_cast<char>(kind);
+    records_.append(name);
+    records_ += '\0';
+    place(record, hash);
+    ++used_;
+}
+
+void FolderNameCache::Folder::erase(std::string_view name) {
+    if (slots_.empty()) return;
+    const uint32_t hash = hashOf(caseFoldedKey(name));
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask; slots_[i].record != 0; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.hash == hash && records_[slot.record - 1] != kRemoved && nameAt(slot.record) == name)
+            records_[slot.record - 1] = kRemoved;
+    }
 }
 
 FolderNameCache::Folder& FolderNameCache::load(const std::string& hostFolder) {
@@ -61,7 +138,7 @@ FolderNameCache::Folder& FolderNameCache::load(const std::string& hostFolder) {
     if (fresh) {
         // A folder that cannot be read holds nothing for this run, as a missing one.
         readFolder(hostFolder, [&](std::string_view name, EntryKind kind) {
-            insert(it->second, name, kind);
+            it->second.insert(name, kind);
             return false;
         });
     }
@@ -71,12 +148,7 @@ FolderNameCache::Folder& FolderNameCache::load(const std::string& hostFolder) {
 std::optional<FoundName> FolderNameCache::find(const std::string& hostFolder, std::string_view wanted) {
     std::lock_guard lock(mutex_);
     if (depth_ > 0) {
-        const Folder& folder = load(hostFolder);
-        auto it = folder.byKey.find(caseFoldedKey(wanted));
-        if (it == folder.byKey.end() || it->second.empty()) return std::nullopt;
-        for (const auto& name : it->second)
-            if (name.name == wanted) return name;
-        return it->second.front();
+        return load(hostFolder).find(wanted);
     }
     struct stat st;
     const std::string exact = hostFolder + "/" + std::string(wanted);
@@ -93,7 +165,7 @@ std::optional<FoundName> FolderNameCache::find(const std::string& hostFolder, st
 void FolderNameCache::added(const std::string& hostFolder, std::string_view name, EntryKind kind) {
     std::lock_guard lock(mutex_);
     if (depth_ == 0) return;
-    if (auto it = folders_.find(hostFolder); it != folders_.end()) insert(it->second, name, kind);
+    if (auto it = folders_.find(hostFolder); it != folders_.end()) it->second.insert(name, kind);
     // A folder the run made holds nothing yet; listing it would only find that out.
     if (kind == EntryKind::Folder) folders_.try_emplace(hostFolder + "/" + std::string(name));
 }
@@ -101,12 +173,7 @@ void FolderNameCache::added(const std::string& hostFolder, std::string_view name
 void FolderNameCache::removed(const std::string& hostFolder, std::string_view name) {
     std::lock_guard lock(mutex_);
     if (depth_ == 0) return;
-    auto it = folders_.find(hostFolder);
-    if (it == folders_.end()) return;
-    auto names = it->second.byKey.find(caseFoldedKey(name));
-    if (names == it->second.byKey.end()) return;
-    std::erase_if(names->second, [&](const FoundName& n) { return n.name == name; });
-    if (names->second.empty()) it->second.byKey.erase(names);
+    if (auto it = folders_.find(hostFolder); it != folders_.end()) it->second.erase(name);
 }
 
 void FolderNameCache::forget(const std::string& hostFolder) {
@@ -118,7 +185,7 @@ void FolderNameCache::listed(const std::string& hostFolder, std::vector<FoundNam
     std::lock_guard lock(mutex_);
     if (depth_ == 0) return;
     Folder folder;
-    for (auto& entry : entries) insert(folder, entry.name, entry.kind);
+    for (const auto& entry : entries) folder.insert(entry.name, entry.kind);
     folders_[hostFolder] = std::move(folder);
 }
 

@@ -56,12 +56,30 @@ public:
     bool active();
 
 private:
-    struct Folder {
-        // By case-folded key, in listing order; nearly always one name a key.
-        std::unordered_map<std::string, std::vector<FoundName>> byKey;
+    // A folder's names in the order they were listed or made, kept compactly (a restore of
+    // a large tree holds tens of thousands): one text of records "kind, name, NUL", and an
+    // open-addressing table of (record offset, hash of the folded name). Linear probing
+    // keeps the names of one key in their listing order, which "first listed" relies on.
+    class Folder {
+    public:
+        std::optional<FoundName> find(std::string_view wanted) const;
+        void insert(std::string_view name, EntryKind kind);
+        void erase(std::string_view name);
+
+    private:
+        struct Slot {
+            uint32_t record = 0;  // offset + 1; 0 = free
+            uint32_t hash = 0;
+        };
+        std::string_view nameAt(uint32_t record) const;
+        void place(uint32_t record, uint32_t hash);
+        void grow();
+
+        std::string records_;
+        std::vector<Slot> slots_;
+        size_t used_ = 0;
     };
     Folder& load(const std::string& hostFolder);
-    static void insert(Folder& folder, std::string_view name, EntryKind kind);
 
     std::mutex mutex_;
     int depth_ = 0;

@@ -62,6 +62,29 @@ TEST_F(ProfileFilesTest, PrefersTheExactNameWhenTwoDifferOnlyInCase) {
     files.endRunCache();
 }
 
+// The run's table of names must answer as a fresh look at the folder does, for a folder
+// large enough to grow the table several times, with names that differ only in case.
+TEST_F(ProfileFilesTest, ARunAnswersAsAFreshLookDoes) {
+    std::vector<std::string> asked;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "Mail" + std::to_string(i) + (i % 3 ? ".eml" : ".EML");
+        wine.writeFile("C:\\big\\" + name, "m");
+        if (i % 7 == 0) writeHostFile(wine.hostOf("C:\\big") + "/mail" + std::to_string(i) + ".eml", "twin");
+        asked.push_back(name);
+        asked.push_back("mail" + std::to_string(i) + ".eml");
+        asked.push_back("MAIL" + std::to_string(i) + ".Eml");
+    }
+    writeHostFile(wine.hostOf("C:\\big") + "/\xC3\x89t\xC3\xA9.txt", "u");
+    writeHostFile(wine.hostOf("C:\\big") + "/\xE9t\xE9.txt", "latin");
+    for (const char* name : {"\xC3\xA9T\xC3\x89.TXT", "\xE9T\xE9.TXT", "\xE9t\xE9.txt", "absent.txt"})
+        asked.push_back(name);
+    std::vector<std::optional<std::string>> fresh;
+    for (const auto& name : asked) fresh.push_back(files.hostPath("C:\\BIG\\" + name));
+    files.beginRunCache();
+    for (size_t i = 0; i < asked.size(); ++i) EXPECT_EQ(files.hostPath("C:\\BIG\\" + asked[i]), fresh[i]) << asked[i];
+    files.endRunCache();
+}
+
 // A run lists each folder once; what it makes itself must still be found by any case of
 // its name, and a name it is about to make must already take that name's place.
 TEST_F(ProfileFilesTest, ARunFindsWhatItMakesInAnyCase) {
