@@ -123,20 +123,19 @@ std::optional<ProfileFiles::Resolved> ProfileFiles::resolve(std::string_view win
     if (!root) return std::nullopt;
     Resolved resolved{std::move(*root), EntryKind::Folder, {}, {}};
     bool resolving = true;
+    size_t parentLength = std::string::npos;
     for (const auto& component : parsed->components) {
         std::optional<FoundName> existing;
-        if (resolving) {
-            existing = names_.find(resolved.host, component);
-            resolved.parent = resolved.host;
-            resolved.leaf = existing ? existing->name : component;
-        } else {
-            resolved.parent.clear();
-            resolved.leaf.clear();
-        }
+        if (resolving) existing = names_.find(resolved.host, component);
+        parentLength = resolving ? resolved.host.size() : std::string::npos;
         resolving = existing.has_value();
         resolved.host += "/";
         resolved.host += existing ? existing->name : component;
         resolved.kind = existing ? std::optional(existing->kind) : std::nullopt;
+    }
+    if (parentLength != std::string::npos) {
+        resolved.parent = resolved.host.substr(0, parentLength);
+        resolved.leaf = resolved.host.substr(parentLength + 1);
     }
     return resolved;
 }
