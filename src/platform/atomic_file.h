@@ -10,7 +10,7 @@
 namespace ts {
 
 // The permission bits any program of the user gives a new file: 0666 less the process's
-// file creation mask.
+// file creation mask, as it was when first asked (the program never changes it).
 unsigned newFilePermissions();
 
 // The target of an AtomicFile that keeps existing files is there already.
