@@ -70,6 +70,7 @@ first_store="$store_below_profile/{5D3F8A21-7C4B-4E19-9A62-0B1C2D3E4F51}/Microso
 now() { date +%s.%N; }
 load() { uptime | sed 's/.*load average: //'; }
 run_seconds=0
+run_cpu=0
 run_rss_mib=0
 peak_rss_mib=0
 run() {
@@ -82,6 +83,7 @@ run() {
   end=$(now)
   read -r user sys rss_kib <"$work/time.txt"
   run_seconds=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')
+  run_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
   run_rss_mib=$(( (rss_kib + 1023) / 1024 ))
   [ "$run_rss_mib" -gt "$peak_rss_mib" ] && peak_rss_mib=$run_rss_mib
   printf '  %-20s wall %7.3f s  user %6.2f s  sys %6.2f s  peak %4d MiB  load %s\n' \
@@ -117,23 +119,26 @@ measure() {
   sync
 
   local ours_backup=() tar_backup=() ours_restore=() tar_restore=()
+  # Processor times too: on a busy machine they show the work apart from the waiting.
+  local cpu_backup=() cpu_tar=() cpu_restore=() cpu_untar=()
   for round in $(seq "$rounds"); do
     echo "$name round $round of $rounds"
     run "tessaly backup" env USER=alice "$cli" backup "$work/$name.tsly" --profile "$profile"
-    ours_backup+=("$run_seconds")
+    ours_backup+=("$run_seconds"); cpu_backup+=("$run_cpu")
     run "tar | gzip -6" bash -c 'set -o pipefail; tar -cf - -C "$1" "$2" | gzip -6 >"$3"' _ "$parent" "$stores" "$work/$name.tar.gz"
-    tar_backup+=("$run_seconds")
+    tar_backup+=("$run_seconds"); cpu_tar+=("$run_cpu")
     run "tessaly restore" env USER=bob "$cli" restore "$data" --profile "$work/$name-bob"
-    ours_restore+=("$run_seconds")
+    ours_restore+=("$run_seconds"); cpu_restore+=("$run_cpu")
     [ "$round" = 1 ] && same_tree "$parent/$stores" "$work/$name-bob/drive_c/users/bob/AppData/Local/Identities" "the restored store"
     aside "$work/$name-bob"
     mkdir "$work/$name-untar"
     run "tar -xzf" tar -xzf "$work/$name.tar.gz" -C "$work/$name-untar"
-    tar_restore+=("$run_seconds")
+    tar_restore+=("$run_seconds"); cpu_untar+=("$run_cpu")
     [ "$round" = 1 ] && same_tree "$parent/$stores" "$work/$name-untar/$stores" "the unpacked tar archive"
     aside "$work/$name-untar"
   done
   echo "$name medians (s): backup $(median "${ours_backup[@]}"), tar|gzip $(median "${tar_backup[@]}"); restore $(median "${ours_restore[@]}"), tar -xzf $(median "${tar_restore[@]}")"
+  echo "$name processor time (user + system) ratios of the medians: backup $(ratio "$(median "${cpu_backup[@]}")" "$(median "${cpu_tar[@]}")"), restore $(ratio "$(median "${cpu_restore[@]}")" "$(median "${cpu_untar[@]}")")"
   backup_ratio=$(ratio "$(median "${ours_backup[@]}")" "$(median "${tar_backup[@]}")")
   restore_ratio=$(ratio "$(median "${ours_restore[@]}")" "$(median "${tar_restore[@]}")")
   aside "$profile"
