@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test,
 # among them the Debian package, tested installed into a scratch root, and the worker-thread
-# tests once more under ThreadSanitizer.
+# tests once more under ThreadSanitizer, and backups and restores killed at random moments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
@@ -13,5 +13,7 @@ scripts/fuzz.sh "${TESSALY_FUZZ_SECONDS:-10}"
 scripts/package.sh
 tests/package/package_test.sh build/package/tessaly_*.deb
 scripts/tsan.sh
+# Backups and restores killed at random moments; a larger count by hand.
+scripts/kill-test.sh "${TESSALY_KILL_ROUNDS:-3}"
 # Last, so that its summary closes the output.
 ctest --test-dir build/test --output-on-failure -j2 --timeout 900

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <optional>
 #include <vector>
 
 #include "engine/datafile/data_header.h"
@@ -15,6 +17,7 @@
 #include "platform/date_time.h"
 #include "platform/debug_log.h"
 #include "platform/exception.h"
+#include "platform/profile/profile.h"
 #include "platform/stream/parallel_deflate_stream.h"
 
 namespace ts {
@@ -77,7 +80,12 @@ void BackupRun::run() {
     debugLog("-Backup-");
     location_.clear();
     checkBeforeCapture(project());
+    const std::time_t start = std::time(nullptr);
     WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
+    std::optional<ProfileLock> profileLock;
+    if (profile()) profileLock.emplace(profile()->folder());
+    if (project().Destination().Kind() == TtsBPDestination::kKindLocalFolder)
+        sweepLeftovers(project().Destination().LocalFolder(), start);
     const std::string tempData = work.file(kTempDataName);
 
     buildTempFile(tempData);

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "platform/registry/registry_hive.h"
+
 namespace ts {
 
 namespace {
@@ -16,7 +18,12 @@ bool isFresh(const std::string& folder) {
 
 std::unique_ptr<Profile> chooseProfile(std::optional<std::string> explicitFolder, bool createWhenFresh) {
     if (!explicitFolder) return Profile::openChosen();
-    if (createWhenFresh && isFresh(*explicitFolder)) createProfileLayout(*explicitFolder);
+    // Nothing is made yet: a restore makes the layout once the data file's password proved
+    // right, so a wrong one leaves no trace.
+    if (createWhenFresh && isFresh(*explicitFolder))
+        return std::make_unique<Profile>(*explicitFolder,
+                                         RegistryHive::openUserReg(*explicitFolder + "/user.reg", *explicitFolder),
+                                         defaultUserName(processEnvironment()));
     return Profile::open(*explicitFolder);
 }
 

@@ -10,8 +10,8 @@ namespace ts {
 
 // The profile in explicitFolder, or, without one, the one Wine would use ($WINEPREFIX,
 // ~/.wine, or the program's own). With createWhenFresh a folder that does not exist yet or is
-// empty becomes a new profile (a restore into a fresh profile); otherwise it must hold a
-// user.reg. Raises TsException naming the folder when it cannot be opened.
+// empty becomes a new profile (a restore into a fresh profile; the restore makes its layout,
+// nothing is written before); otherwise it must hold a user.reg. Raises TsException naming the folder when it cannot be opened.
 std::unique_ptr<Profile> chooseProfile(std::optional<std::string> explicitFolder, bool createWhenFresh);
 
 // One line for a status bar: the Windows user and the prefix folder.

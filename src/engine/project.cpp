@@ -96,6 +96,11 @@ void TtsBackupProject::Tally(Moved what, int64_t bytes) {
     if (run) run->tally(what, bytes);
 }
 
+ProfileTransaction* TtsBackupProject::RestoreTransaction() const {
+    std::lock_guard lock(runMutex_);
+    return run_ ? run_->restoreTransaction() : nullptr;
+}
+
 void TtsBackupProject::attachRun(Run* run) {
     std::lock_guard lock(runMutex_);
     if (run_) throw TsException("The backup project \"" + name_ + "\" is already being backed up or restored");

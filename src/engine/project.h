@@ -54,6 +54,7 @@ public:
     // Told to the run under way.
     void FileNameRefused(const std::string& storedName, const std::string& reason) override;
     void Tally(Moved what, int64_t bytes) override;
+    ProfileTransaction* RestoreTransaction() const override;
     // A project made before its profile was known collects what the items find in the
     // profile (the favorites) once it is given, as if it had been made with it.
     void SetUserProfile(Profile* profile);

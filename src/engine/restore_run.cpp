@@ -4,6 +4,9 @@
 #include "engine/restore_run.h"
 
 #include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <optional>
 
 #include "engine/datafile/data_file_contents.h"
 #include "engine/datafile/data_file_reader.h"
@@ -15,6 +18,7 @@
 #include "part/restore_sink.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_transaction.h"
 #include "platform/registry/registry_hive.h"
 #include "platform/debug_log.h"
 
@@ -22,25 +26,14 @@ namespace ts {
 
 namespace {
 
-// The registry values restored live in the profile's hive in memory until it is saved. After
-// a failure halfway the files already written stay written, so the values already replayed are
-// saved too (the save replaces user.reg whole or not at all). The restore's own failure is the
-// one to report: a failed save here is only logged.
 // Restored files that are new were not forced to disk one by one; one sync of the whole
 // file system does it before the run reports its end.
 void syncRestoredFiles(Profile* profile) {
     if (profile && !profile->syncToDisk()) debugLog("Restore: the restored files could not be forced to disk");
 }
 
-void saveRegistryAfterFailure(Profile* profile) {
-    if (!profile) return;
-    try {
-        profile->hive().save();
-    } catch (const std::exception& error) {
-        debugLog(std::string("Restore: the registry values restored before the failure were not saved: ") +
-                 error.what());
-    }
-}
+// Thrown from the reading when a cancel arrives, so that it takes effect inside an item.
+struct CancelledWhileReading {};
 
 }  // namespace
 
@@ -73,16 +66,28 @@ void RestoreRun::fileNameRefused(const std::string& storedName, const std::strin
 
 void RestoreRun::consumed(int64_t done, int64_t total) {
     progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
+    if (interruptible_ && cancelled()) throw CancelledWhileReading{};
+}
+
+void RestoreRun::cancel() {
+    std::lock_guard lock(phaseMutex_);
+    if (!committing_) Run::cancel();
 }
 
 void RestoreRun::run() {
     debugLog("-Restore-");
     refused_.clear();
     progress_.reset();
+    committing_ = false;
+    // Leftovers of a killed run are older than this; our own files of this run are not.
+    const std::time_t start = std::time(nullptr);
     // Wine would overwrite the restored registry values at its next save; nothing is written.
     if (profile()) throwFirst(checkBeforeRestore(*profile()));
-    // Two runs writing one profile at once would interleave their changes.
     WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
+    // Two runs writing one profile at once would interleave their changes, whatever their
+    // work folders.
+    std::optional<ProfileLock> profileLock;
+    if (profile()) profileLock.emplace(profile()->folder());
     status("Decompress Data ...");
     // The project was read already when the file came from openDataFile.
     const bool projectRead = reader_ != nullptr;
@@ -93,19 +98,51 @@ void RestoreRun::run() {
 
     if (reader->header()) {
         Profile* target = profile();
+        if (target) transaction_ = std::make_unique<ProfileTransaction>(*target, ProfileTransaction::Mode::Deferred, start);
+        interruptible_ = true;
         try {
             if (!projectRead) {
                 project().SetEncrypt(reader->header()->Encrypt);
                 // The items restored are those the file holds: the item records come from it.
                 project().LoadFromStream(reader->stream());
             }
+            // The password is known right by now: a fresh profile gets its layout.
+            if (target && !std::filesystem::exists(target->folder() + "/user.reg")) {
+                createProfileLayout(target->folder());
+                if (!profileLock) profileLock.emplace(target->folder());
+            }
             restoreItems(reader->stream());
+            if (cancelled()) throw CancelledWhileReading{};
+            // The same end as a check insists on: nothing is put in place from a file whose
+            // checksum fails, that is cut short or that has bytes after its end.
+            reader->stream().verifyComplete();
         } catch (...) {
-            saveRegistryAfterFailure(target);
+            interruptible_ = false;
+            transaction_.reset();  // removes the temporary files
+            if (cancelled()) {
+                debugLog("-Restore Cancelled-");
+                return;
+            }
+            throw;
+        }
+        interruptible_ = false;
+        {
+            std::lock_guard lock(phaseMutex_);
+            if (cancelled()) {
+                transaction_.reset();
+                debugLog("-Restore Cancelled-");
+                return;
+            }
+            committing_ = true;
+        }
+        try {
+            if (transaction_) transaction_->commit();
+        } catch (...) {
+            transaction_.reset();
             syncRestoredFiles(target);
             throw;
         }
-        if (target) target->hive().save();
+        transaction_.reset();
         syncRestoredFiles(target);
     }
     if (!cancelled()) progress(100);
@@ -128,8 +165,6 @@ void RestoreRun::restoreItems(InflateStream& stream) {
             item->RestoreToSink(stream, passedOver);
         }
     }
-    // Everything is in place by now; reading the end still shows a damaged checksum.
-    if (!cancelled()) stream.skipToEnd();
 }
 
 void TtsBackupProject::Restore(const std::string& FileName) {

@@ -1,10 +1,13 @@
 #pragma once
 // One restore of a data file into a profile, reading the file in one pass: the items the
-// filter accepts are written back, the others are read and passed over. The registry values
-// restored are saved into the profile's user.reg at the end, also after a failure or a
-// cancel halfway, so the registry keeps in step with the files already written.
+// filter accepts are written back, the others are read and passed over. It is one change to
+// the profile: the files go to temporary files beside their targets and the registry values
+// are only remembered until the whole data file was read and its end checked; then every
+// file is put in place and user.reg saved once. A failure or a cancel before that leaves the
+// profile as it was; a cancel once the files are being put in place is not taken.
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@ namespace ts {
 
 class DataFileReader;
 class InflateStream;
+class ProfileTransaction;
 class TtsBPSourceItem;
 struct OpenedDataFile;
 
@@ -33,9 +37,11 @@ public:
     RestoreRun(TtsBackupProject& project, std::string dataFile, RunEvents events, ItemFilter filter = {});
     ~RestoreRun() override;
 
-    // The folder the run holds locked (two runs writing one profile would interleave); the
-    // project's WorkFolder() unless set.
+    // The folder the run holds locked besides the profile itself; the project's WorkFolder()
+    // unless set.
     void setWorkFolder(std::string path) { workFolder_ = std::move(path); }
+
+    void cancel() override;
 
     // On the worker thread. Refuses (FlowFailure WineRunning) before anything is written when
     // Wine runs on the profile. Returns normally when cancelled; throws on failure.
@@ -43,6 +49,7 @@ public:
     // The saved files this run refused to write, in the order met.
     const std::vector<RefusedFileName>& refusedNames() const { return refused_; }
     void fileNameRefused(const std::string& storedName, const std::string& reason) override;
+    ProfileTransaction* restoreTransaction() const override { return transaction_.get(); }
 
 private:
     void restoreItems(InflateStream& stream);
@@ -54,6 +61,10 @@ private:
     std::string workFolder_;
     std::vector<RefusedFileName> refused_;
     ReadProgress progress_;
+    std::unique_ptr<ProfileTransaction> transaction_;
+    bool interruptible_ = false;  // a cancel stops the reading at its next block
+    std::mutex phaseMutex_;
+    bool committing_ = false;     // guarded by phaseMutex_
 };
 
 }  // namespace ts

@@ -13,6 +13,7 @@ namespace ts {
 
 class Profile;
 class ProfileRunScope;
+class ProfileTransaction;
 class TtsBackupProject;
 
 // The totals of one run, for the line a front end shows at its end.
@@ -45,6 +46,8 @@ public:
 
     // A restore into the profile refused a saved file; a backup run ignores it.
     virtual void fileNameRefused(const std::string& storedName, const std::string& reason);
+    // Where a restore's items write; a backup run has none.
+    virtual ProfileTransaction* restoreTransaction() const { return nullptr; }
     // Counts what the items moved (the project hands it on from them).
     void tally(TtsProjectLink::Moved what, int64_t bytes);
     const RunTally& tally() const { return tally_; }

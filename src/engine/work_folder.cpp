@@ -63,6 +63,42 @@ WorkFolderLock::WorkFolderLock(std::string path) : path_(std::move(path)) {
     }
 }
 
+// The file exists only while a run holds it. Whoever removes it does so while holding the
+// lock, so a holder checks that the name still leads to the file it locked, else it locked
+// a file already gone and tries again.
+ProfileLock::ProfileLock(const std::string& profileFolder) : path_(profileFolder + "/" + kFileName) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            // A folder nobody can write into needs no lock: no restore can change it.
+            if (errno == ENOENT || errno == EACCES || errno == EROFS || errno == EPERM) return;
+            throw TsException("Cannot lock the profile \"" + profileFolder + "\". " + systemErrorText(errno));
+        }
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            ::close(fd_);
+            fd_ = -1;
+            if (err == EWOULDBLOCK)
+                throw EWorkFolderBusy("Another backup or restore is running on the profile \"" + profileFolder +
+                                      "\"; try again when it has finished.");
+            throw TsException("Cannot lock the profile \"" + profileFolder + "\". " + systemErrorText(err));
+        }
+        struct stat held {}, named {};
+        if (::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            return;
+        ::close(fd_);
+        fd_ = -1;
+    }
+    throw TsException("Cannot lock the profile \"" + profileFolder + "\": its lock file keeps changing.");
+}
+
+ProfileLock::~ProfileLock() {
+    if (fd_ < 0) return;
+    ::unlink(path_.c_str());
+    ::close(fd_);
+}
+
 WorkFolderLock::~WorkFolderLock() {
     if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
 }

@@ -13,6 +13,25 @@ public:
     using TsException::TsException;
 };
 
+// Holds one profile (a Wine prefix folder) for one backup or restore, whatever its work
+// folder or user: an exclusive lock on a file of ours in the prefix, for as long as this
+// object lives (the file is removed with it). A second holder fails at once with
+// EWorkFolderBusy. A folder that does not exist yet or cannot be written is not locked
+// (nothing can be under way in it, or write into it).
+class ProfileLock {
+public:
+    static constexpr const char* kFileName = ".tessaly-lock";
+
+    explicit ProfileLock(const std::string& profileFolder);
+    ~ProfileLock();
+    ProfileLock(const ProfileLock&) = delete;
+    ProfileLock& operator=(const ProfileLock&) = delete;
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
 // $XDG_CACHE_HOME/tessaly, or ~/.cache/tessaly when XDG_CACHE_HOME is unset or not absolute.
 std::string defaultWorkFolderPath();
 

@@ -2,6 +2,8 @@
 
 #include <set>
 
+#include "platform/atomic_file.h"
+#include "platform/atomic_file.h"
 #include "platform/profile/profile.h"
 #include "platform/profile/profile_wildcard.h"
 
@@ -26,7 +28,9 @@ private:
         if (!visited_.insert(identity).second) return;
         const auto entries = files_.list(folder + "\\*.*", ProfileFiles::Detail::Folders);
         for (const auto& entry : entries) {
-            if (entry.isFolder || entry.name.find_first_of("?*") != std::string::npos) continue;
+            // A temporary file of ours is a killed run's leftover, never the user's data.
+            if (entry.isFolder || entry.name.find_first_of("?*") != std::string::npos || isOurTemporaryName(entry.name))
+                continue;
             if (mask_.matches(entry.name)) list_.push_back(folder + "\\" + entry.name);
         }
         for (const auto& entry : entries) {

@@ -11,6 +11,7 @@
 namespace ts {
 
 class Profile;
+class ProfileTransaction;
 
 // What a part sees of its owning project: the codec's switch and pass phrase, and the
 // cancel flag the runs poll, and the Windows user profile the items read and write.
@@ -38,6 +39,9 @@ public:
     // What a run moved, told as it happens so that the run can report its totals at the end
     // without reading anything twice. bytes: the file's size, 0 for the others.
     enum class Moved { FileSaved, UnreadableFileSaved, FileRestored, RegistryValueRestored };
+    // The transaction of the restore under way, which the items write into so that nothing
+    // is put in place before the whole data file was read; none outside a run's restore.
+    virtual ProfileTransaction* RestoreTransaction() const { return nullptr; }
     virtual void Tally(Moved what, int64_t bytes) {
         (void)what;
         (void)bytes;

@@ -1,6 +1,8 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +30,39 @@ void syncFolderOf(const std::string& path) {
 }
 
 }  // namespace
+
+int sweepLeftovers(int folderFd, std::time_t olderThan) {
+    const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return 0;
+    DIR* dir = ::fdopendir(listFd);
+    if (dir == nullptr) {
+        ::close(listFd);
+        return 0;
+    }
+    int removed = 0;
+    while (dirent* entry = ::readdir(dir)) {
+        if (!isOurTemporaryName(entry->d_name)) continue;
+        struct stat st {};
+        if (::fstatat(listFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_mtime >= olderThan)
+            continue;
+        const int fd = ::openat(listFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (free && ::unlinkat(listFd, entry->d_name, 0) == 0) ++removed;
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+int sweepLeftovers(const std::string& folder, std::time_t olderThan) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const int removed = sweepLeftovers(fd, olderThan);
+    ::close(fd);
+    return removed;
+}
 
 // The mask is read without changing it (umask() would, for a moment, for every thread),
 // and once: the program never changes it, and a restore makes thousands of files.
@@ -64,26 +99,30 @@ AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durabi
     : path_(std::move(path)), permissions_(permissions), durability_(durability), existing_(existing) {
     struct stat present {};
     if (existing_ == Existing::Keep && ::lstat(path_.c_str(), &present) == 0) throw EFileExists(path_);
-    std::vector<char> pattern(path_.begin(), path_.end());
-    const char suffix[] = ".tmp-XXXXXX";
-    pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);  // with its NUL
+    const std::string folder = std::filesystem::path(path_).parent_path().string();
+    const std::string patternText = (folder.empty() ? std::string() : folder + "/") + std::string(kTemporaryPrefix) + "XXXXXX";
+    std::vector<char> pattern(patternText.begin(), patternText.end());
+    pattern.push_back('\0');
     int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) throw EFCreateError(path_, systemErrorText(errno));
     temporaryPath_ = pattern.data();
     // The temporary file stays writable for its owner (mkostemp makes it 0600) while it is
     // filled: permission bits without the owner's write bit, such as a read-only file's
     // being replaced, are given at commit.
-    ::close(fd);
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    lockFd_ = fd;
     try {
         stream_ = std::make_unique<FileStream>(temporaryPath_, FileStream::Mode::ReadWrite);
     } catch (const EFOpenError& error) {
         ::unlink(temporaryPath_.c_str());
+        ::close(lockFd_);
         // The reason without the temporary file's name: the target is the file the user knows.
         const std::string message = error.what();
         const std::string prefix = "Cannot open file \"" + temporaryPath_ + "\". ";
         throw EFCreateError(path_, message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message);
     } catch (...) {
         ::unlink(temporaryPath_.c_str());
+        ::close(lockFd_);
         throw;
     }
 }
@@ -91,6 +130,7 @@ AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durabi
 AtomicFile::~AtomicFile() {
     stream_.reset();
     if (!committed_) ::unlink(temporaryPath_.c_str());
+    if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 void AtomicFile::commit() {

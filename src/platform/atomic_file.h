@@ -1,13 +1,26 @@
 #pragma once
 // Replacing a host file so that a failure never destroys the previous one: everything is
 // written to a temporary file beside it, which is renamed over the target only on commit.
+#include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/exception.h"
 #include "platform/stream/stream.h"
 
 namespace ts {
+
+// Every temporary file this program makes starts with this: hidden, never captured, and
+// removed by later runs when a killed one left it behind.
+inline constexpr std::string_view kTemporaryPrefix = ".tessaly-tmp-";
+inline bool isOurTemporaryName(std::string_view name) { return name.starts_with(kTemporaryPrefix); }
+
+// Removes the regular files of our temporary pattern in a folder that were last changed
+// before olderThan and that no live process holds (a file being written is locked). Returns
+// how many were removed; a folder that cannot be read removes nothing.
+int sweepLeftovers(int folderFd, std::time_t olderThan);
+int sweepLeftovers(const std::string& folder, std::time_t olderThan);
 
 // The permission bits any program of the user gives a new file: 0666 less the process's
 // file creation mask, as it was when first asked (the program never changes it).
@@ -38,7 +51,7 @@ public:
         Keep,
     };
 
-    // Creates the temporary file beside `path`; the given permission bits are the file's
+    // Creates the temporary file beside `path` (our hidden pattern in the same folder); the given permission bits are the file's
     // from commit on. Raises EFCreateError naming `path` when that is impossible, and
     // EFileExists when `path` exists and existing files are kept.
     explicit AtomicFile(std::string path, unsigned permissions = 0600, Durability durability = Durability::SyncAlways,
@@ -61,6 +74,7 @@ private:
     std::string path_;
     std::string temporaryPath_;
     std::unique_ptr<FileStream> stream_;
+    int lockFd_ = -1;  // holds the temporary file locked, so that a sweep leaves it alone
     unsigned permissions_;
     Durability durability_;
     Existing existing_;

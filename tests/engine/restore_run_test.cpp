@@ -137,7 +137,7 @@ TEST_F(RestoreRunTest, ARestoreWhileAnotherRunHoldsTheWorkFolderIsRefused) {
     EXPECT_TRUE(events.statuses.empty());
 }
 
-TEST_F(RestoreRunTest, InspectionInsistsOnAWholeFileWhileRestoreAndLoadDoNot) {
+TEST_F(RestoreRunTest, InspectionAndRestoreInsistOnAWholeFileWhileLoadDoesNot) {
     std::string file = backUp();
     DataFileContents contents;
     reader.InspectDataFile(file, contents);
@@ -160,8 +160,8 @@ TEST_F(RestoreRunTest, InspectionInsistsOnAWholeFileWhileRestoreAndLoadDoNot) {
     EXPECT_TRUE(contents.projectRead) << "what was read before the failure stays";
     EXPECT_FALSE(contents.complete);
     reader.LoadFromDataFile(file);
-    reader.Restore(file);
-    EXPECT_TRUE(test::logHas("-Restore Finished-"));
+    EXPECT_THROW(reader.Restore(file), ECompressedDataError);
+    EXPECT_FALSE(test::logHas("-Restore Finished-"));
 }
 
 TEST_F(RestoreRunTest, ADamagedChecksumFailsTheRestoreAfterItsItems) {

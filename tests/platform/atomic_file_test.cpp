@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <utime.h>
+
+#include <ctime>
 #include <filesystem>
 #include <stdexcept>
 
@@ -77,6 +80,31 @@ TEST(AtomicFileTest, ATargetThatCannotBeReplacedIsNamedInTheError) {
     }
     EXPECT_TRUE(std::filesystem::is_directory(target));
     EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
+
+// Only our own pattern, only older than the run, never one a live writer holds.
+TEST(AtomicFileTest, ASweepRemovesOnlyStaleUnheldTemporaryFilesOfOurs) {
+    test::TempDir dir;
+    const std::time_t start = std::time(nullptr);
+    AtomicFile live(dir.file("data.tsly_dat"));
+    struct Case {
+        std::string name;
+        bool old;
+        bool swept;
+    };
+    const std::vector<Case> cases = {{".tessaly-tmp-Ab12Cd", true, true},
+                                     {".tessaly-tmp-young1", false, false},
+                                     {"mail.dbx.tmp-Ab12Cd", true, false},
+                                     {std::filesystem::path(live.temporaryPath()).filename().string(), true, false}};
+    for (const Case& c : cases) {
+        const std::string path = dir.file(c.name);
+        if (!std::filesystem::exists(path)) test::writeHostFile(path, std::string("x"));
+        const std::time_t when = c.old ? start - 3600 : start + 5;
+        const utimbuf times{when, when};
+        ASSERT_EQ(::utime(path.c_str(), &times), 0);
+    }
+    EXPECT_EQ(sweepLeftovers(dir.path().string(), start), 1);
+    for (const Case& c : cases) EXPECT_EQ(std::filesystem::exists(dir.file(c.name)), !c.swept) << c.name;
 }
 
 }  // namespace

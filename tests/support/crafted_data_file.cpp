@@ -6,6 +6,8 @@
 #include "engine/datafile/data_header.h"
 #include "engine/project.h"
 #include "items/kinds/address_book.h"
+#include "items/kinds/oe_data.h"
+#include "items/capture/backup_reg_item.h"
 #include "items/capture/backup_file_item_record.h"
 #include "platform/ansi_text.h"
 
@@ -23,17 +25,32 @@ std::vector<uint8_t> fileRecord(const CraftedFileRecord& crafted) {
     return bytes;
 }
 
-}  // namespace
+void putText(std::vector<uint8_t>& out, const std::string& text) {
+    const std::string ansi = toAnsi(text);
+    out.insert(out.end(), ansi.begin(), ansi.end());
+    out.push_back(0);
+}
 
-void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFileRecord>& records,
-                          const std::optional<std::string>& password) {
-    TtsBackupProject project;
-    project.SetName("Crafted");
-    project.SetEncrypt(password.has_value());
-    project.SetPassword(password.value_or(""));
-    TtsBPSourceItem& addressBook = *project.Source().FindItem(TtsBPAddressBook::kCaption);
-    addressBook.SetSelected(true);
+std::vector<uint8_t> keyTree(const std::vector<CraftedKey>& keys) {
+    std::vector<uint8_t> out;
+    for (const CraftedKey& key : keys) {
+        putText(out, key.path);
+        for (const auto& [name, text] : key.values) {
+            putText(out, name);
+            out.push_back(1);  // a string
+            const auto size = static_cast<int32_t>(toAnsi(text).size() + 1);
+            out.insert(out.end(), reinterpret_cast<const uint8_t*>(&size), reinterpret_cast<const uint8_t*>(&size) + 4);
+            putText(out, text);
+        }
+        putText(out, kKeyTreeEndMarker);
+    }
+    putText(out, kKeyTreeEndMarker);
+    return out;
+}
 
+void writeItemData(const std::string& path, TtsBackupProject& project, TtsBPSourceItem& item,
+                   const std::vector<uint8_t>& before, const std::vector<CraftedFileRecord>& records) {
+    item.SetSelected(true);
     const std::string plainPath = path + ".plain";
     {
         FileStream plain(plainPath, FileStream::Mode::Create);
@@ -41,14 +58,36 @@ void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFile
         header.Encrypt = project.Encrypt();
         header.writeTo(plain);
         project.SaveToStream(plain);
+        plain.write(before.data(), static_cast<int64_t>(before.size()));
         plain.writeValue<int32_t>(static_cast<int32_t>(records.size()));
         for (const CraftedFileRecord& crafted : records) {
             const std::vector<uint8_t> record = fileRecord(crafted);
-            addressBook.WriteSectionBuffer(record.data(), static_cast<int64_t>(record.size()), plain);
+            item.WriteSectionBuffer(record.data(), static_cast<int64_t>(record.size()), plain);
         }
     }
     project.CompressFile(plainPath, path);
     std::filesystem::remove(plainPath);
+}
+
+}  // namespace
+
+void writeCraftedMailDataFile(const std::string& path, const std::vector<CraftedKey>& keys,
+                              const std::vector<CraftedFileRecord>& records) {
+    TtsBackupProject project;
+    project.SetName("Crafted");
+    std::vector<uint8_t> trees = keyTree(keys);
+    const std::vector<uint8_t> noIdentities = keyTree({});
+    trees.insert(trees.end(), noIdentities.begin(), noIdentities.end());
+    writeItemData(path, project, *project.Source().FindItem(TtsBPOEData::kCaption), trees, records);
+}
+
+void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFileRecord>& records,
+                          const std::optional<std::string>& password) {
+    TtsBackupProject project;
+    project.SetName("Crafted");
+    project.SetEncrypt(password.has_value());
+    project.SetPassword(password.value_or(""));
+    writeItemData(path, project, *project.Source().FindItem(TtsBPAddressBook::kCaption), {}, records);
 }
 
 }  // namespace ts::test

@@ -13,9 +13,18 @@ struct CraftedFileRecord {
     std::string contents;
 };
 
+// A registry key as a key tree stores it: its path from the root and its string values.
+struct CraftedKey {
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> values;
+};
+
 // Writes the data file at path (a temporary plain stream is made beside it and removed),
 // encrypted with password when one is given.
 void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFileRecord>& records,
                           const std::optional<std::string>& password = std::nullopt);
+// The same records as the mail store's files, after the item's accounts tree holding keys.
+void writeCraftedMailDataFile(const std::string& path, const std::vector<CraftedKey>& keys,
+                              const std::vector<CraftedFileRecord>& records);
 
 }  // namespace ts::test

@@ -1,62 +1,87 @@
 #include "items/capture/profile_restore_sink.h"
 
-#include <sys/stat.h>
+#include <cctype>
 
-#include "part/bp_object.h"
 #include "items/capture/backup_file_item_record.h"
-#include "platform/atomic_file.h"
+#include "items/file_name.h"
+#include "items/registry.h"
+#include "part/bp_object.h"
+#include "platform/debug_log.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_transaction.h"
 
 namespace ts {
 
 namespace {
 
-// A replaced file keeps its permissions (a private mail store stays private); a new one
-// gets what any program of the user would give it.
-unsigned permissionsFor(const std::string& hostPath) {
-    struct stat st;
-    if (::stat(hostPath.c_str(), &st) == 0) return st.st_mode & 07777;
-    return newFilePermissions();
+std::string withoutOuterBackslashes(std::string_view path) {
+    while (path.starts_with('\\')) path.remove_prefix(1);
+    while (path.ends_with('\\')) path.remove_suffix(1);
+    return std::string(path);
 }
 
-// The system's reason from an EFCreateError about hostPath, to be reported for the
-// Windows path instead.
-std::string reasonOf(const EFCreateError& error, const std::string& hostPath) {
-    const std::string message = error.what();
-    const std::string prefix = "Cannot create file \"" + hostPath + "\". ";
-    return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
 }
 
-std::string folderPartOf(const std::string& path) {
-    const size_t last = path.find_last_of("\\:");
-    return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+// keyPath is root itself or a key below it.
+bool isBelow(const std::string& keyPath, const std::string& root) {
+    const std::string key = withoutOuterBackslashes(keyPath);
+    const std::string top = withoutOuterBackslashes(root);
+    if (key.size() < top.size() || !equalNoCase(std::string_view(key).substr(0, top.size()), top)) return false;
+    return key.size() == top.size() || key[top.size()] == '\\';
 }
 
 }  // namespace
 
-ProfileRestoreSink::ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo)
-    : profile_(profile), reportTo_(reportTo), registry_(profile.hive()) {}
+ProfileRestoreSink::ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo, ProfileTransaction* transaction,
+                                       std::optional<std::vector<std::string>> keyRoots)
+    : profile_(profile),
+      reportTo_(reportTo),
+      own_(transaction ? nullptr
+                       : std::make_unique<ProfileTransaction>(profile, ProfileTransaction::Mode::Immediate)),
+      transaction_(transaction ? transaction : own_.get()),
+      keyRoots_(std::move(keyRoots)) {}
+
+ProfileRestoreSink::~ProfileRestoreSink() = default;
+
+// A key tree outside the item's own keys is outside input steering the profile (a shell
+// folder moved out of it, say): it is refused once, like a refused file name.
+bool ProfileRestoreSink::keyAllowed(const std::string& keyPath) {
+    if (!keyRoots_) return true;
+    for (const std::string& root : *keyRoots_)
+        if (isBelow(keyPath, root)) return true;
+    if (refusedKeys_.insert(withoutOuterBackslashes(keyPath)).second) {
+        const std::string reason = "it is a registry key outside the keys this item restores";
+        debugLog("Registry replay: skipped the saved key \"" + keyPath + "\": " + reason);
+        if (reportTo_) reportTo_->FileNameRefused(keyPath, reason);
+    }
+    return false;
+}
 
 void ProfileRestoreSink::createKey(const std::string& keyPath) {
-    registry_.OpenKey(keyPath, true);
+    if (keyAllowed(keyPath)) transaction_->createKey(keyPath);
 }
 
 void ProfileRestoreSink::setValue(const std::string& keyPath, const RegValue& value) {
-    registry_.OpenKey(keyPath, true);
+    if (!keyAllowed(keyPath)) return;
     switch (value.type) {
     case REG_SZ:
-        registry_.WriteString(value.name, value.asText());
+        transaction_->setValue(keyPath, RegValue::text(value.name, REG_SZ, value.asText()));
         break;
     case REG_DWORD: {
         if (value.data.size() != 4) throw ERegistryException("Failed to set data for '" + value.name + "'");
         uint32_t number = 0;
         for (size_t i = 0; i < 4; ++i) number |= static_cast<uint32_t>(value.data[i]) << (8 * i);
-        registry_.WriteInteger(value.name, static_cast<int32_t>(number));
+        transaction_->setValue(keyPath, RegValue::dword(value.name, number));
         break;
     }
     case REG_BINARY:
-        registry_.WriteBinaryData(value.name, value.data.data(), static_cast<int32_t>(value.data.size()));
+        transaction_->setValue(keyPath, RegValue::binary(value.name, value.data));
         break;
     default:
         throw ERegistryException("Failed to set data for '" + value.name + "'");
@@ -70,27 +95,26 @@ void ProfileRestoreSink::keptValue(const std::string&, const std::string&, uint8
 
 void ProfileRestoreSink::writeFile(const std::string& storedName, const std::string& realPath, Stream& data,
                                    int64_t size) {
-    (void)storedName;  // the reader checked it (unrestorableNameReason) before handing it here
     if (size < 0) throw EReadError();
-    const ProfileFiles& files = profile_.files();
-    try {
-        files.createFolders(folderPartOf(realPath));
-    } catch (const TsException& error) {
-        throw EFCreateError(realPath, error.what());
-    }
-    const auto host = files.hostPathToCreate(realPath);
-    if (!host) throw EFCreateError(realPath, "The path names no drive of this profile.");
-    if (files.folderExists(realPath)) throw EFCreateError(realPath, "A folder of that name exists.");
-    try {
-        AtomicFile file(*host, permissionsFor(*host), AtomicFile::Durability::SyncWhenReplacing);
-        file.stream().copyFrom(data, size);
-        file.commit();
+    // The placeholder names the special folder the file is written below; the reader checked
+    // that the rest of the name stays inside it.
+    for (const auto& row : kPlaceholderTable) {
+        const std::string placeholder = placeholderOf(row);
+        if (storedName.compare(0, placeholder.size(), placeholder) != 0) continue;
+        try {
+            transaction_->writeFile(row.csidl, std::string_view(storedName).substr(placeholder.size()), realPath, data,
+                                    size);
+        } catch (const ETargetRefused& refusal) {
+            discardBytes(data, size);
+            debugLog("File restore: skipped the saved file \"" + storedName + "\": " + refusal.what());
+            refusedFile(storedName, refusal.what());
+            return;
+        }
         if (reportTo_) reportTo_->Tally(TtsProjectLink::Moved::FileRestored, size);
-    } catch (const EFCreateError& error) {
-        throw EFCreateError(realPath, reasonOf(error, *host));
-    } catch (const EWriteError& error) {
-        throw EFCreateError(realPath, error.what());
+        return;
     }
+    discardBytes(data, size);
+    refusedFile(storedName, "it does not begin with a special folder's placeholder");
 }
 
 void ProfileRestoreSink::skippedFile(const std::string&) {

@@ -32,6 +32,7 @@ private:
     // Reads the section; its head replaces Caption and Selected and its tree goes to the
     // sink (into the profile: string, integer and binary values; others are left alone).
     int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;
+    std::vector<std::string> RestoredKeyRoots() const override { return {kSettingsKeyPath}; }
     int32_t readRecord(Stream& record, RestoreSink& sink);
 
     std::unique_ptr<TtsBackupRegItem> settingsKey_;

@@ -10,7 +10,8 @@ namespace ts {
 int32_t TtsBPItemKind::RestoreFromStream(Stream& stream) {
     const std::string operation = logName_ + ".RestoreFromStream";
     if (logsRestoreStart_) logOperationStart(operation, stream);
-    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project());
+    ProfileRestoreSink sink(RequireProfile(Project(), Caption()), Project(), Project()->RestoreTransaction(),
+                            RestoredKeyRoots());
     return LogItemResult(operation, ReadData(stream, sink, true));
 }
 

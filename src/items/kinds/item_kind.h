@@ -3,6 +3,7 @@
 // a restore is that reading with the sink that writes into the project's user profile.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "part/restore_sink.h"
 #include "part/source_item.h"
@@ -15,6 +16,10 @@ public:
     // stands first), writes into the project's profile, returns the bytes read.
     int32_t RestoreFromStream(Stream& stream) final;
     int32_t RestoreToSink(Stream& stream, RestoreSink& sink) final;
+
+    // The key trees a restore of this item writes: those its capture reads. A stored tree
+    // outside them is refused.
+    virtual std::vector<std::string> RestoredKeyRoots() const { return {}; }
 
 protected:
     // logName is the class name the kind's log lines start with.

@@ -41,6 +41,7 @@ public:
 
 private:
     int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;
+    std::vector<std::string> RestoredKeyRoots() const override { return {kAccountsKeyPath, kIdentitiesKeyPath}; }
 
     std::unique_ptr<TtsBackupRegItem> accountsKey_;
     TtsExtraFields extra_;

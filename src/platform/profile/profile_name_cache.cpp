@@ -107,10 +107,8 @@ void FolderNameCache::Folder::insert(std::string_view name, EntryKind kind) {
         const size_t mask = slots_.size() - 1;
         for (size_t i = hash & mask; slots_[i].record != 0; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
-            if (slot.hash == hash && records_[slot.record - 1] != kRemoved && nameAt(slot.record) == name) {
-                records_[slot.record - 1] = static_cast<char>(kind);
-                return;
-            }
+            // What the folder already holds by that name stays as it is.
+            if (slot.hash == hash && records_[slot.record - 1] != kRemoved && nameAt(slot.record) == name) return;
         }
     }
     if ((used_ + 1) * 2 > slots_.size()) grow();

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Kills backups and restores with SIGKILL at random moments, then checks what is left: every
+# restored file holds its old or its new bytes, user.reg still parses, the previous data file
+# is intact or the new one whole, and the next run leaves no temporary file of ours behind.
+# Usage: scripts/kill-test.sh [ROUNDS] [TESSALY_CLI]   (ROUNDS of each kind, default 10)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${1:-10}
+cli=$(realpath "${2:-build/test/src/app/tessaly-cli}")
+work=$(mktemp -d /tmp/tessaly-kill-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export XDG_CACHE_HOME=$work/cache
+export ASAN_OPTIONS=detect_leaks=0
+unset TESSALY_PASSWORD WINEPREFIX
+py=/usr/bin/python3
+
+# The files below a profile's drive_c with their digests, the run's own log left out.
+manifest() {
+  (cd "$1/drive_c" && find . -type f ! -name ts_debug.log -print0 | sort -z | xargs -0 -r sha256sum)
+}
+temporaries() { find "$@" -name '.tessaly-tmp-*' 2>/dev/null; }
+fail() { echo "kill-test: FAIL: $*" >&2; exit 1; }
+# A random delay between 0 and $1 seconds.
+delay() { $py -c "import random,sys; print(f'{random.uniform(0, float(sys.argv[1])):.3f}')" "$1"; }
+elapsed() { local s=$(date +%s.%N); "$@" >/dev/null 2>&1; $py -c "import sys; print(float(sys.argv[2]) - float(sys.argv[1]))" "$s" "$(date +%s.%N)"; }
+
+scripts/make-sample-profile "$work/alice" --user alice --seed 1 >/dev/null
+scripts/make-sample-profile "$work/alice2" --user alice --seed 2 >/dev/null
+mkdir -p "$work/outA" "$work/outB" "$work/dest"
+"$cli" new "$work/A.tsly" --name A --items all --folder "$work/outA" --profile "$work/alice" >/dev/null
+"$cli" new "$work/B.tsly" --name B --items all --folder "$work/outB" --profile "$work/alice2" >/dev/null
+"$cli" new "$work/D.tsly" --name D --items all --folder "$work/dest" --profile "$work/alice2" >/dev/null
+USER=alice "$cli" backup "$work/A.tsly" --profile "$work/alice" --quiet
+USER=alice "$cli" backup "$work/B.tsly" --profile "$work/alice2" --quiet
+export USER=bob
+"$cli" restore "$work/outA/A.tsly_dat" --profile "$work/refA" --quiet
+"$cli" restore "$work/outB/B.tsly_dat" --profile "$work/refB" --quiet
+manifest "$work/refA" > "$work/old.sum"
+manifest "$work/refB" > "$work/new.sum"
+
+restoreTime=$(cp -a "$work/refA" "$work/timed" && elapsed "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/timed" --quiet)
+cp "$work/outA/A.tsly_dat" "$work/dest/D.tsly_dat"
+backupTime=$(elapsed "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet)
+echo "kill-test: $rounds rounds each; a whole restore takes ${restoreTime}s, a backup ${backupTime}s"
+
+for ((round = 1; round <= rounds; ++round)); do
+  # A restore of B over A, killed.
+  rm -rf "$work/target" && cp -a "$work/refA" "$work/target"
+  "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/target" --quiet 2>/dev/null &
+  pid=$!
+  sleep "$(delay "$restoreTime")"
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  manifest "$work/target" | $py -c '
+import sys
+def load(path):
+    return {line[66:].strip(): line[:64] for line in open(path)}
+old, new = load(sys.argv[1]), load(sys.argv[2])
+for line in sys.stdin:
+    digest, name = line[:64], line[66:].strip()
+    if name.rsplit("/", 1)[-1].startswith(".tessaly-tmp-"):
+        continue
+    if digest not in (old.get(name), new.get(name)):
+        sys.exit("neither old nor new: " + name)
+' "$work/old.sum" "$work/new.sum" || fail "restore round $round"
+  "$cli" ls "$work/outA/A.tsly_dat" --profile "$work/target" >/dev/null || fail "user.reg does not parse after restore round $round"
+  sleep 1.1  # leftovers are those older than the next run's start
+  "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/target" --quiet || fail "the restore after round $round"
+  [ -z "$(temporaries "$work/target")" ] || fail "temporary files survive the restore after round $round: $(temporaries "$work/target")"
+  [ ! -e "$work/target/.tessaly-lock" ] || fail "the profile lock survives round $round"
+  cmp -s <(manifest "$work/target") "$work/new.sum" || fail "the restore after round $round is not whole"
+
+  # A backup over the previous data file, killed.
+  cp "$work/outA/A.tsly_dat" "$work/dest/D.tsly_dat"
+  "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet 2>/dev/null &
+  pid=$!
+  sleep "$(delay "$backupTime")"
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  if ! cmp -s "$work/dest/D.tsly_dat" "$work/outA/A.tsly_dat"; then
+    "$cli" check "$work/dest/D.tsly_dat" --profile "$work/alice2" >/dev/null 2>&1 || fail "backup round $round left a broken data file"
+  fi
+  sleep 1.1
+  "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet || fail "the backup after round $round"
+  [ -z "$(temporaries "$work/dest")" ] || fail "temporary files survive the backup after round $round"
+done
+echo "kill-test: $rounds restores and $rounds backups killed; every check passed"

@@ -1,0 +1,356 @@
+#include "platform/profile/profile_transaction.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <random>
+#include <set>
+
+#include "platform/atomic_file.h"
+#include "platform/debug_log.h"
+#include "platform/profile/profile.h"
+
+namespace ts {
+
+namespace {
+
+// Above this many open folders the cache starts again: a restore into thousands of folders
+// must not run out of descriptors.
+constexpr size_t kMaxCachedFolders = 256;
+constexpr int64_t kCopyBlock = 256 * 1024;
+
+const std::string kOutsideReason = "it is reached through a link that leads out of the profile";
+
+// Opens path below dirFd without letting a link or ".." lead out of it. Kernels without
+// openat2 get the same by opening one component at a time without following links.
+int openBeneath(int dirFd, const std::string& path) {
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const long fd = ::syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how);
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+
+    int current = ::dup(dirFd);
+    size_t start = 0;
+    while (current >= 0 && start < path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string component = path.substr(start, end - start);
+        const int next = component == ".." ? (errno = EXDEV, -1)
+                                           : ::openat(current, component.c_str(),
+                                                      O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(current);
+        errno = error;
+        current = next;
+        start = end + 1;
+    }
+    return current;
+}
+
+bool refusedForLink(int error) { return error == EXDEV || error == ELOOP; }
+
+std::string randomSuffix() {
+    static thread_local std::mt19937_64 engine{std::random_device{}()};
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix(6, 'x');
+    for (char& c : suffix) c = kChars[engine() % (sizeof kChars - 1)];
+    return suffix;
+}
+
+void writeAll(int fd, const uint8_t* data, int64_t count, const std::string& windowsName) {
+    while (count > 0) {
+        const ssize_t done = ::write(fd, data, static_cast<size_t>(count));
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) throw EFCreateError(windowsName, systemErrorText(done < 0 ? errno : ENOSPC));
+        data += done;
+        count -= done;
+    }
+}
+
+}  // namespace
+
+struct ProfileTransaction::Root {
+    std::optional<std::string> windowsPath;
+    bool opened = false;
+    int fd = -1;
+    std::string hostPath;
+    std::string refusal;
+    std::map<std::string, int> folders;
+    std::set<std::string> swept;  // a folder opened again after the cache was emptied is not read twice
+    std::optional<int64_t> room;
+};
+
+ProfileTransaction::ProfileTransaction(const Profile& profile, Mode mode, std::time_t runStart)
+    : profile_(profile), mode_(mode), runStart_(runStart), newFileMode_(newFilePermissions()) {
+    // Pinned now: what the run writes into the registry must not move where it writes files.
+    for (int csidl = 0; csidl < 0x40; ++csidl) {
+        auto root = std::make_unique<Root>();
+        root->windowsPath = profile_.specialFolders().path(csidl);
+        if (root->windowsPath && !root->windowsPath->empty()) roots_[csidl] = std::move(root);
+    }
+}
+
+ProfileTransaction::~ProfileTransaction() {
+    if (!committed_) rollback();
+    for (auto& [csidl, root] : roots_) {
+        for (auto& [rel, fd] : root->folders) ::close(fd);
+        if (root->fd >= 0) ::close(root->fd);
+    }
+}
+
+ProfileTransaction::Root& ProfileTransaction::rootFor(int csidl) {
+    auto found = roots_.find(csidl);
+    if (found == roots_.end()) throw ETargetRefused("this profile has no such special folder");
+    Root& root = *found->second;
+    if (!root.opened) {
+        root.opened = true;
+        openRoot(root);
+    }
+    if (!root.refusal.empty()) throw ETargetRefused(root.refusal);
+    return root;
+}
+
+// The special folder itself may be reached through Wine's own links (dosdevices); what
+// counts is that it really lies inside the profile. Missing parts are made only below a
+// folder that does.
+void ProfileTransaction::openRoot(Root& root) {
+    const ProfileFiles& files = profile_.files();
+    std::string existing = *root.windowsPath;
+    std::vector<std::string> missing;
+    while (!files.folderExists(existing)) {
+        const size_t cut = existing.find_last_of("\\/");
+        if (cut == std::string::npos || cut < 2) break;
+        missing.push_back(existing.substr(cut + 1));
+        existing.erase(cut);
+    }
+    const auto identity = files.folderInsideProfile(existing.size() == 2 ? existing + "\\" : existing);
+    const auto host = files.hostPath(existing);
+    if (!identity || !host) {
+        root.refusal = "its special folder " + *root.windowsPath + " leads out of the profile";
+        return;
+    }
+    int fd = ::open(host->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_dev != identity->device || st.st_ino != identity->inode) {
+        if (fd >= 0) ::close(fd);
+        root.refusal = "its special folder " + *root.windowsPath + " changed while it was opened";
+        return;
+    }
+    std::string hostPath = *host;
+    for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
+        if (::mkdirat(fd, name->c_str(), 0777) == 0) {
+            createdFolders_.emplace_back(AT_FDCWD, hostPath + "/" + *name);
+            files.noteCreated(hostPath, *name, true);
+        } else if (errno != EEXIST) {
+            root.refusal = "its special folder " + *root.windowsPath + " cannot be made: " + systemErrorText(errno);
+            ::close(fd);
+            return;
+        }
+        const int next = ::openat(fd, name->c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(fd);
+        if (next < 0) {
+            root.refusal = refusedForLink(error) || error == ENOTDIR ? kOutsideReason : systemErrorText(error);
+            return;
+        }
+        fd = next;
+        hostPath += "/" + *name;
+    }
+    root.fd = fd;
+    // The lookup's spelling of the folder, so that paths below it compare as prefixes.
+    root.hostPath = files.hostPath(*root.windowsPath).value_or(hostPath);
+    if (missing.empty()) sweep(fd);
+}
+
+int ProfileTransaction::folderFd(Root& root, const std::string& relFolder, bool create) {
+    if (relFolder.empty()) return root.fd;
+    if (auto cached = root.folders.find(relFolder); cached != root.folders.end()) return cached->second;
+    if (root.folders.size() >= kMaxCachedFolders) {
+        for (auto& [rel, fd] : root.folders) ::close(fd);
+        root.folders.clear();
+    }
+    int fd = openBeneath(root.fd, relFolder);
+    if (fd >= 0) {
+        if (root.swept.insert(relFolder).second) sweep(fd);
+    } else if (errno == ENOENT && create) {
+        const size_t cut = relFolder.rfind('/');
+        const std::string parentRel = cut == std::string::npos ? std::string() : relFolder.substr(0, cut);
+        const std::string name = cut == std::string::npos ? relFolder : relFolder.substr(cut + 1);
+        const int parent = folderFd(root, parentRel, true);
+        if (parent < 0) return -1;
+        if (::mkdirat(parent, name.c_str(), 0777) == 0) {
+            createdFolders_.emplace_back(root.fd, relFolder);
+            // The run's cached listings must know it, or a later name in another case
+            // would make a second folder.
+            profile_.files().noteCreated(parentRel.empty() ? root.hostPath : root.hostPath + "/" + parentRel, name, true);
+        } else if (errno != EEXIST)
+            return -1;
+        fd = ::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd < 0) return -1;
+    root.folders.emplace(relFolder, fd);
+    return fd;
+}
+
+void ProfileTransaction::sweep(int folderFd) {
+    sweepLeftovers(folderFd, runStart_);
+}
+
+void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::string& windowsName, Stream& data,
+                                   int64_t size) {
+    if (size < 0) throw EReadError();
+    Root& root = rootFor(csidl);
+    const ProfileFiles& files = profile_.files();
+    // Taken now, so a later stored name in another case lands on the same file.
+    const auto host = files.hostPathToCreate(*root.windowsPath + std::string(tail));
+    if (!host || host->size() <= root.hostPath.size() + 1 || host->compare(0, root.hostPath.size(), root.hostPath) != 0 ||
+        (*host)[root.hostPath.size()] != '/')
+        throw ETargetRefused("it does not lie below its special folder");
+    const std::string rel = host->substr(root.hostPath.size() + 1);
+    const size_t cut = rel.rfind('/');
+    const std::string relFolder = cut == std::string::npos ? std::string() : rel.substr(0, cut);
+    const std::string name = cut == std::string::npos ? rel : rel.substr(cut + 1);
+
+    const int dir = folderFd(root, relFolder, true);
+    if (dir < 0) {
+        if (refusedForLink(errno)) throw ETargetRefused(kOutsideReason);
+        throw EFCreateError(windowsName, systemErrorText(errno));
+    }
+    // Its folder may be new: the name is taken only now.
+    files.noteCreated(relFolder.empty() ? root.hostPath : root.hostPath + "/" + relFolder, name, false);
+    struct stat present {};
+    const bool exists = ::fstatat(dir, name.c_str(), &present, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISDIR(present.st_mode)) throw EFCreateError(windowsName, "A folder of that name exists.");
+    // A replaced file keeps its permissions (a private mail store stays private).
+    const bool replacing = exists && S_ISREG(present.st_mode);
+    const unsigned mode = replacing ? (present.st_mode & 07777) : newFileMode_;
+    if (!root.room || *root.room < size) {
+        struct statvfs vfs {};
+        if (::fstatvfs(dir, &vfs) == 0) root.room = static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+    }
+    if (root.room && *root.room < size)
+        throw EFCreateError(windowsName, "Not enough disk space: it needs " + std::to_string(size) + " bytes, " +
+                                             std::to_string(*root.room) + " are free. Nothing was restored.");
+
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = std::string(kTemporaryPrefix) + randomSuffix();
+        fd = ::openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) throw EFCreateError(windowsName, systemErrorText(errno));
+    }
+    if (fd < 0) throw EFCreateError(windowsName, "No free temporary name beside it.");
+    try {
+        std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(size, 1), kCopyBlock)));
+        for (int64_t left = size; left > 0;) {
+            const int64_t want = std::min<int64_t>(left, static_cast<int64_t>(buffer.size()));
+            const int64_t got = data.read(buffer.data(), want);
+            if (got <= 0) throw EReadError();
+            writeAll(fd, buffer.data(), got, windowsName);
+            left -= got;
+        }
+        // The old contents must never give way to unwritten new ones.
+        if (replacing && ::fsync(fd) != 0) throw EFCreateError(windowsName, systemErrorText(errno));
+        if (::fchmod(fd, mode) != 0) throw EFCreateError(windowsName, systemErrorText(errno));
+        if (::close(fd) != 0) {
+            fd = -1;
+            throw EFCreateError(windowsName, systemErrorText(errno));
+        }
+        fd = -1;
+    } catch (...) {
+        if (fd >= 0) ::close(fd);
+        ::unlinkat(dir, temporary.c_str(), 0);
+        throw;
+    }
+    if (root.room) *root.room -= size;
+    Pending pending{&root, relFolder, temporary, name};
+    if (mode_ == Mode::Immediate) {
+        try {
+            putInPlace(pending);
+        } catch (...) {
+            ::unlinkat(dir, temporary.c_str(), 0);
+            throw;
+        }
+    } else {
+        pending_.push_back(std::move(pending));
+    }
+}
+
+void ProfileTransaction::createKey(const std::string& keyPath) {
+    if (mode_ == Mode::Immediate)
+        profile_.hive().createKey(keyPath);
+    else
+        registry_.push_back({keyPath, std::nullopt});
+}
+
+void ProfileTransaction::setValue(const std::string& keyPath, const RegValue& value) {
+    if (mode_ == Mode::Immediate)
+        profile_.hive().setValue(keyPath, value);
+    else
+        registry_.push_back({keyPath, value});
+}
+
+void ProfileTransaction::putInPlace(const Pending& pending) {
+    const int dir = folderFd(*pending.root, pending.relFolder, false);
+    const std::string shown = *pending.root->windowsPath + "\\" + pending.relFolder + "\\" + pending.name;
+    if (dir < 0) throw EFCreateError(shown, systemErrorText(errno));
+    if (::renameat(dir, pending.temporaryName.c_str(), dir, pending.name.c_str()) != 0)
+        throw EFCreateError(shown, systemErrorText(errno));
+}
+
+void ProfileTransaction::commit() {
+    if (committed_) return;
+    // The registry first: its save is what may still be refused (Wine started meanwhile),
+    // and until then every file keeps its old contents.
+    if (!registry_.empty()) {
+        RegistryHive& hive = profile_.hive();
+        for (const RegistryChange& change : registry_) {
+            if (change.value)
+                hive.setValue(change.keyPath, *change.value);
+            else
+                hive.createKey(change.keyPath);
+        }
+        hive.save();
+        registry_.clear();
+    }
+    committed_ = true;
+    std::exception_ptr first;
+    for (const Pending& pending : pending_) {
+        try {
+            putInPlace(pending);
+        } catch (...) {
+            const int dir = folderFd(*pending.root, pending.relFolder, false);
+            if (dir >= 0) ::unlinkat(dir, pending.temporaryName.c_str(), 0);
+            if (!first) first = std::current_exception();
+        }
+    }
+    pending_.clear();
+    if (first) std::rethrow_exception(first);
+}
+
+void ProfileTransaction::rollback() noexcept {
+    for (const Pending& pending : pending_) {
+        const int dir = folderFd(*pending.root, pending.relFolder, false);
+        if (dir < 0 || ::unlinkat(dir, pending.temporaryName.c_str(), 0) != 0)
+            debugLog("Restore: the temporary file \"" + pending.temporaryName + "\" could not be removed");
+    }
+    pending_.clear();
+    registry_.clear();
+    for (auto& [csidl, root] : roots_) {
+        for (auto& [rel, fd] : root->folders) ::close(fd);
+        root->folders.clear();
+    }
+    // Newest first, so each is empty when its turn comes; one that is not stays.
+    for (auto created = createdFolders_.rbegin(); created != createdFolders_.rend(); ++created)
+        ::unlinkat(created->first, created->second.c_str(), AT_REMOVEDIR);
+    createdFolders_.clear();
+}
+
+}  // namespace ts

@@ -1,0 +1,104 @@
+#pragma once
+// Putting files and registry values into a profile as one change: until commit() nothing the
+// user could see has moved. Every file is written to a temporary file of ours beside its
+// target and every registry change is only remembered; commit() renames the temporary files
+// over their targets and saves the registry once. Destroying an uncommitted transaction
+// removes its temporary files and the folders it made, so the profile is as it was.
+//
+// Writes stay inside the profile: each special folder is resolved when the transaction is
+// made (a registry value replayed later never moves them), must really lie inside the
+// profile, and everything below it is opened relative to its folder without following a
+// link out of it.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/exception.h"
+#include "platform/registry/registry_hive.h"
+#include "platform/stream/stream.h"
+
+namespace ts {
+
+class Profile;
+
+// A target this transaction will not write: it lies outside the profile or is reached
+// through a link that leads out of it. The run reports it like a refused file name.
+class ETargetRefused : public TsException {
+public:
+    using TsException::TsException;
+};
+
+class ProfileTransaction {
+public:
+    enum class Mode {
+        // A run's restore: nothing is put in place before commit().
+        Deferred,
+        // Each file replaces its target as soon as it is complete and registry changes go
+        // straight into the hive (a single item read outside a run).
+        Immediate,
+    };
+
+    // runStart: leftovers of our own pattern older than this are removed where the
+    // transaction writes.
+    ProfileTransaction(const Profile& profile, Mode mode, std::time_t runStart = std::time(nullptr));
+    ~ProfileTransaction();
+    ProfileTransaction(const ProfileTransaction&) = delete;
+    ProfileTransaction& operator=(const ProfileTransaction&) = delete;
+
+    Mode mode() const { return mode_; }
+
+    // Writes exactly `size` bytes read from data to the file `tail` ("\a\b.txt") below the
+    // special folder csidl. Raises ETargetRefused (nothing written, data not read) for a
+    // target outside the profile, EFCreateError naming windowsName when the file cannot be
+    // made, and whatever reading data raises (the temporary file is then removed).
+    void writeFile(int csidl, std::string_view tail, const std::string& windowsName, Stream& data, int64_t size);
+
+    void createKey(const std::string& keyPath);
+    void setValue(const std::string& keyPath, const RegValue& value);
+
+    // Saves the registry changes, then renames every temporary file over its target. Runs to
+    // its end once begun; raises the first failure after trying every file.
+    void commit();
+
+    size_t pendingFiles() const { return pending_.size(); }
+
+private:
+    struct Root;
+    struct Pending {
+        Root* root;
+        std::string relFolder;  // below the root, "" for the root itself
+        std::string temporaryName;
+        std::string name;
+    };
+    struct RegistryChange {
+        std::string keyPath;
+        std::optional<RegValue> value;  // none: create the key only
+    };
+
+    Root& rootFor(int csidl);
+    void openRoot(Root& root);
+    // The folder relFolder below root, made where missing; -1 with errno set on failure.
+    int folderFd(Root& root, const std::string& relFolder, bool create);
+    void sweep(int folderFd);
+    void putInPlace(const Pending& pending);
+    void rollback() noexcept;
+
+    const Profile& profile_;
+    Mode mode_;
+    std::time_t runStart_;
+    unsigned newFileMode_;
+    std::map<int, std::unique_ptr<Root>> roots_;
+    std::vector<Pending> pending_;
+    std::vector<RegistryChange> registry_;
+    std::vector<std::pair<int, std::string>> createdFolders_;  // (folder descriptor, path below it), oldest first
+    bool committed_ = false;
+};
+
+}  // namespace ts

@@ -1,0 +1,140 @@
+// A restore as one change confined to the profile: crafted data files that try to steer
+// writes out of it, links inside it that lead out, a second run on the same profile, and the
+// leftovers of a killed run.
+#include <gtest/gtest.h>
+#include <utime.h>
+
+#include <filesystem>
+
+#include "engine/backup_run.h"
+#include "engine/datafile/data_file_contents.h"
+#include "engine/restore_run.h"
+#include "engine/work_folder.h"
+#include "platform/registry/registry_hive.h"
+#include "run_test_support.h"
+#include "support/crafted_data_file.h"
+#include "support/wine_profile.h"
+
+namespace ts {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kShellFolders = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const std::string kAccounts = "\\Software\\Microsoft\\Internet Account Manager";
+
+std::string textOf(const std::string& path) {
+    const auto bytes = test::readHostFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool isEmptyFolder(const fs::path& folder) { return fs::is_empty(folder); }
+
+class RestoreTransactionTest : public ::testing::Test {
+protected:
+    void TearDown() override { DebugLog::instance().clear(); }
+
+    std::vector<RefusedFileName> restore(const test::WineProfile& wine, const std::string& file) {
+        auto profile = wine.open();
+        TtsBackupProject project;
+        project.SetWorkFolder(dir.file("work"));
+        RestoreRun run(project, *profile, file, {});
+        run.run();
+        return run.refusedNames();
+    }
+    std::string alice(const std::string& below) const { return wine.driveC() + "/users/alice/" + below; }
+
+    test::TempDir dir, outside;
+    test::WineProfile wine;
+};
+
+TEST_F(RestoreTransactionTest, AReplayedShellFolderNeitherMovesTheFilesNorIsKept) {
+    fs::create_directory_symlink("/", wine.folder() + "/dosdevices/z:");
+    const std::string file = dir.file("crafted.tsly_dat");
+    test::writeCraftedMailDataFile(
+        file,
+        {{kShellFolders, {{"Local AppData", "Z:" + outside.path().string()}}},
+         {kAccounts, {{"Default Mail Account", "00000001"}}}},
+        {{"[CSIDL_LOCAL_APPDATA]\\keep.txt", "new"}});
+    const std::vector<RefusedFileName> refused = restore(wine, file);
+
+    EXPECT_TRUE(isEmptyFolder(outside.path()));
+    EXPECT_EQ(textOf(alice("AppData/Local/keep.txt")), "new");
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].storedName, kShellFolders);
+    auto onDisk = RegistryHive::openUserReg(wine.userRegPath(), wine.folder());
+    EXPECT_EQ(onDisk->value(kShellFolders, "Local AppData")->asText(), "%USERPROFILE%\\AppData\\Local");
+    EXPECT_EQ(onDisk->value(kAccounts, "Default Mail Account")->asText(), "00000001");
+}
+
+TEST_F(RestoreTransactionTest, ATargetReachedThroughALinkOutOfTheProfileIsRefused) {
+    struct Case {
+        const char* linked;  // below the user's folder
+        const char* stored;
+    };
+    for (const Case& c : {Case{"Favorites/Links", "[CSIDL_FAVORITES]\\Links\\evil.url"},
+                          Case{"AppData/Roaming", "[CSIDL_APPDATA]\\Microsoft\\evil.txt"}}) {
+        SCOPED_TRACE(c.linked);
+        test::WineProfile target;
+        const fs::path link = target.driveC() + "/users/alice/" + c.linked;
+        fs::remove_all(link);
+        fs::create_directories(link.parent_path());
+        fs::create_directory_symlink(outside.path(), link);
+        const std::string file = dir.file("links.tsly_dat");
+        test::writeCraftedDataFile(file, {{c.stored, "evil"}, {"[CSIDL_FAVORITES]\\good.url", "good"}});
+        const std::vector<RefusedFileName> refused = restore(target, file);
+
+        EXPECT_TRUE(isEmptyFolder(outside.path()));
+        ASSERT_EQ(refused.size(), 1u);
+        EXPECT_EQ(refused[0].storedName, c.stored);
+        EXPECT_NE(refused[0].reason.find("out of the profile"), std::string::npos) << refused[0].reason;
+        EXPECT_EQ(textOf(target.driveC() + "/users/alice/Favorites/good.url"), "good");
+    }
+}
+
+TEST_F(RestoreTransactionTest, ASecondRunOnTheProfileIsRefusedWhateverItsWorkFolder) {
+    const std::string file = dir.file("one.tsly_dat");
+    test::writeCraftedDataFile(file, {{"[CSIDL_FAVORITES]\\a.url", "a"}});
+    ProfileLock held(wine.folder());
+    auto profile = wine.open();
+    TtsBackupProject project;
+    project.SetWorkFolder(dir.file("other-work"));
+    project.Destination().SetLocalFolder(dir.path().string());
+    EXPECT_THROW(RestoreRun(project, *profile, file, {}).run(), EWorkFolderBusy);
+    EXPECT_THROW(BackupRun(project, *profile, {}, nullptr).run(), EWorkFolderBusy);
+    EXPECT_FALSE(fs::exists(alice("Favorites/a.url")));
+}
+
+TEST_F(RestoreTransactionTest, LeftoversOfAKilledRunAreSweptAndNeverCaptured) {
+    const fs::path favorites = alice("Favorites");
+    fs::create_directories(favorites);
+    const fs::path dest = dir.path() / "dest";
+    fs::create_directories(dest);
+    const fs::path stale = favorites / ".tessaly-tmp-Ab12Cd", staleData = dest / ".tessaly-tmp-Zz99Yy";
+    for (const fs::path& leftover : {stale, staleData}) {
+        test::writeHostFile(leftover.string(), std::vector<uint8_t>{'x'});
+        const utimbuf old{std::time(nullptr) - 3600, std::time(nullptr) - 3600};
+        ASSERT_EQ(::utime(leftover.c_str(), &old), 0);
+    }
+    test::writeHostFile((favorites / "site.url").string(), std::vector<uint8_t>{'u'});
+
+    auto profile = wine.open();
+    TtsBackupProject project(profile.get());
+    project.SetName("Fav");
+    project.SetWorkFolder(dir.file("work"));
+    project.Destination().SetLocalFolder(dest.string());
+    project.Source().FindItem("Favorites")->SetSelected(true);
+    project.Backup();
+    EXPECT_FALSE(fs::exists(staleData));
+    DataFileContents contents;
+    TtsBackupProject inspector(profile.get());
+    inspector.InspectDataFile((dest / "Fav.tsly_dat").string(), contents);
+    ASSERT_EQ(contents.items[1].inventory.files().size(), 1u) << "only the user's own file is saved";
+
+    restore(wine, (dest / "Fav.tsly_dat").string());
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_EQ(textOf((favorites / "site.url").string()), "u");
+}
+
+}  // namespace
+}  // namespace ts
