@@ -1,6 +1,7 @@
 #include "engine/run.h"
 
 #include "engine/project.h"
+#include "platform/profile/profile.h"
 
 namespace ts {
 
@@ -10,6 +11,7 @@ Run::Run(TtsBackupProject& project, Profile* profile, RunEvents events)
         project_.SetUserProfile(profile_);
     else if (project_.HasUserProfile())
         profile_ = &project_.UserProfile();
+    if (profile_) profileScope_ = std::make_unique<ProfileRunScope>(*profile_);
 }
 
 Run::~Run() {

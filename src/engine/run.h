@@ -3,6 +3,7 @@
 // events, and the cancel flag. While a run object lives, its project answers Cancelled and
 // FileNameRefused from it (the items ask the project), and the project's Cancel reaches it.
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "engine/run_events.h"
@@ -11,6 +12,7 @@
 namespace ts {
 
 class Profile;
+class ProfileRunScope;
 class ProfileTransaction;
 class TtsBackupProject;
 
@@ -70,6 +72,8 @@ protected:
 private:
     TtsBackupProject& project_;
     Profile* profile_;
+    // The profile's lookups are read once for the run's whole life.
+    std::unique_ptr<ProfileRunScope> profileScope_;
     RunEvents events_;
     std::atomic<bool> cancelled_{false};
     RunTally tally_;

@@ -4,6 +4,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_wildcard.h"
 
 namespace ts {
 
@@ -16,23 +17,36 @@ public:
 
     void search(const std::string& folder) {
         auto identity = files_.folderInsideProfile(folder);
-        if (!identity || !visited_.insert(*identity).second) return;
-
-        for (const auto& entry : files_.list(folder + "\\" + mask_)) {
-            // A name Windows forbids is still listed: its backup is refused and named. A
-            // temporary file of ours is a killed run's leftover, never the user's data.
-            if (entry.isFolder || isOurTemporaryName(entry.name)) continue;
-            list_.push_back(folder + "\\" + entry.name);
-        }
-        for (const auto& entry : files_.list(folder + "\\*.*")) {
-            if (entry.isFolder && !entry.hidden && !entry.system) search(folder + "\\" + entry.name);
-        }
+        if (identity) search(folder, *identity);
     }
 
 private:
+    // One listing a folder: the files matched against the mask here, attributes read for
+    // the subfolders only, which alone decide anything.
+    void search(const std::string& folder, const FolderIdentity& identity) {
+        if (!visited_.insert(identity).second) return;
+        const auto entries = files_.list(folder + "\\*.*", ProfileFiles::Detail::Folders);
+        for (const auto& entry : entries) {
+            // A name Windows forbids is still listed: its backup is refused and named. A
+            // temporary file of ours is a killed run's leftover, never the user's data.
+            if (entry.isFolder || isOurTemporaryName(entry.name)) continue;
+            if (mask_.matches(entry.name)) list_.push_back(folder + "\\" + entry.name);
+        }
+        for (const auto& entry : entries) {
+            if (!entry.isFolder || entry.hidden || entry.system) continue;
+            const std::string path = folder + "\\" + entry.name;
+            // A real subfolder of a folder inside the profile is inside it too; only a link
+            // can lead out.
+            if (entry.isLink)
+                search(path);
+            else
+                search(path, entry.identity);
+        }
+    }
+
     const ProfileFiles& files_;
     std::vector<std::string>& list_;
-    const std::string& mask_;
+    const WildcardMask mask_;
     std::set<FolderIdentity> visited_;
 };
 

@@ -64,14 +64,19 @@ int sweepLeftovers(const std::string& folder, std::time_t olderThan) {
     return removed;
 }
 
-// The mask is read without changing it (umask() would, for a moment, for every thread).
+// The mask is read without changing it (umask() would, for a moment, for every thread),
+// and once: the program never changes it, and a restore makes thousands of files.
 unsigned newFilePermissions() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) return 0666 & ~static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
-    }
-    return 0644;
+    static const unsigned permissions = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("Umask:", 0) == 0)
+                return 0666 & ~static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+        }
+        return 0644u;
+    }();
+    return permissions;
 }
 
 // Renames only onto a free name. A file system without the no-replace rename gets a hard

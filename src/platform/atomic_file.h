@@ -23,7 +23,7 @@ int sweepLeftovers(int folderFd, std::time_t olderThan);
 int sweepLeftovers(const std::string& folder, std::time_t olderThan);
 
 // The permission bits any program of the user gives a new file: 0666 less the process's
-// file creation mask.
+// file creation mask, as it was when first asked (the program never changes it).
 unsigned newFilePermissions();
 
 // The target of an AtomicFile that keeps existing files is there already.

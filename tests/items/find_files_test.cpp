@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -83,10 +84,15 @@ TEST_F(FindFilesTest, NeverLeavesTheProfileThroughALink) {
     fs::create_directory_symlink(home.path(), wine.hostOf(F + "\\Linked"));
     fs::create_directory_symlink(wine.folder(), home.path() / "prefix");
 
-    EXPECT_EQ(find(F, "*.url"), (std::vector<std::string>{F + "\\inside.url"}));
-    EXPECT_TRUE(find("C:\\users\\alice\\Documents", "*.*").empty());
-    auto all = find("C:\\users\\alice", "*.url");
-    EXPECT_EQ(all, (std::vector<std::string>{F + "\\inside.url"}));
+    // A run's cached listings must not open a way out either.
+    for (bool inRun : {false, true}) {
+        std::optional<ProfileRunScope> run;
+        if (inRun) run.emplace(*profile);
+        EXPECT_EQ(find(F, "*.url"), (std::vector<std::string>{F + "\\inside.url"})) << inRun;
+        EXPECT_TRUE(find("C:\\users\\alice\\Documents", "*.*").empty()) << inRun;
+        auto all = find("C:\\users\\alice", "*.url");
+        EXPECT_EQ(all, (std::vector<std::string>{F + "\\inside.url"})) << inRun;
+    }
 }
 
 TEST_F(FindFilesTest, VisitsEveryFolderOnce) {
@@ -94,9 +100,13 @@ TEST_F(FindFilesTest, VisitsEveryFolderOnce) {
     // A loop back to the top and a second way into the same folder.
     fs::create_directory_symlink("..", wine.hostOf(F + "\\Sub\\Up"));
     fs::create_directory_symlink("Sub", wine.hostOf(F + "\\Again"));
-    auto list = find(F, "*.url");
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_TRUE(list[0] == F + "\\Sub\\x.url" || list[0] == F + "\\Again\\x.url") << list[0];
+    for (bool inRun : {false, true}) {
+        std::optional<ProfileRunScope> run;
+        if (inRun) run.emplace(*profile);
+        auto list = find(F, "*.url");
+        ASSERT_EQ(list.size(), 1u) << inRun;
+        EXPECT_TRUE(list[0] == F + "\\Sub\\x.url" || list[0] == F + "\\Again\\x.url") << list[0];
+    }
 }
 
 }  // namespace

@@ -152,6 +152,16 @@ bool Profile::syncToDisk() const {
     return synced;
 }
 
+ProfileRunScope::ProfileRunScope(const Profile& profile) : profile_(profile) {
+    profile_.specialFolders().beginRunCache();
+    profile_.files().beginRunCache();
+}
+
+ProfileRunScope::~ProfileRunScope() {
+    profile_.files().endRunCache();
+    profile_.specialFolders().endRunCache();
+}
+
 std::string Profile::debugLogHostPath() const {
     return files_.hostPath("c:\\ts_debug.log").value_or(folder_ + "/drive_c/ts_debug.log");
 }

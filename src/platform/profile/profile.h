@@ -72,4 +72,19 @@ private:
     ProfileFiles files_;
 };
 
+// One run's view of a profile: while it lives, each special folder is looked up once and
+// each folder's names are listed once, so resolving a file's letter case costs no system
+// call per file (see FolderNameCache). The run owns it for its whole length; what the run
+// itself creates through the profile is added as it goes.
+class ProfileRunScope {
+public:
+    explicit ProfileRunScope(const Profile& profile);
+    ~ProfileRunScope();
+    ProfileRunScope(const ProfileRunScope&) = delete;
+    ProfileRunScope& operator=(const ProfileRunScope&) = delete;
+
+private:
+    const Profile& profile_;
+};
+
 }  // namespace ts

@@ -1,6 +1,7 @@
 #include "platform/profile/profile_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -43,30 +44,6 @@ std::optional<ParsedPath> parseWindowsPath(std::string_view path) {
         start = end + 1;
     }
     return parsed;
-}
-
-bool hostExists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// The name under which `wanted` exists in hostFolder: the exact name first, else the first
-// entry equal to it without regard to case, as Wine resolves names.
-std::optional<std::string> findInFolder(const std::string& hostFolder, const std::string& wanted) {
-    if (hostExists(hostFolder + "/" + wanted)) return wanted;
-    DIR* dir = ::opendir(hostFolder.c_str());
-    if (dir == nullptr) return std::nullopt;
-    std::optional<std::string> found;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        if (equalsIgnoringCase(name, wanted)) {
-            found = std::string(name);
-            break;
-        }
-    }
-    ::closedir(dir);
-    return found;
 }
 
 std::string realPath(const std::string& hostPath) {
@@ -116,43 +93,99 @@ ProfileFiles::ProfileFiles(std::string prefixDir, bool showDotFiles)
     : prefixDir_(std::move(prefixDir)), showDotFiles_(showDotFiles) {}
 
 std::optional<std::string> ProfileFiles::driveRoot(char letter) const {
+    const std::string key = std::string("drive ") + letter;
+    if (auto known = names_.remembered(key)) return *known;
+    std::optional<std::string> found;
     std::string root = prefixDir_ + "/dosdevices/" + letter + ":";
     struct stat st;
-    if (::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return root;
-    if (letter == 'c') {
+    if (::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        found = root;
+    } else if (letter == 'c') {
         root = prefixDir_ + "/drive_c";
-        if (::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return root;
+        if (::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) found = root;
     }
-    return std::nullopt;
+    names_.remember(key, found);
+    return found;
 }
 
-std::optional<std::string> ProfileFiles::hostPath(std::string_view windowsPath) const {
+std::string ProfileFiles::realPathOnce(const std::string& hostPath) const {
+    const std::string key = "real " + hostPath;
+    if (auto known = names_.remembered(key)) return known->value_or(std::string());
+    std::string real = realPath(hostPath);
+    names_.remember(key, real);
+    return real;
+}
+
+std::optional<ProfileFiles::Resolved> ProfileFiles::resolve(std::string_view windowsPath) const {
     auto parsed = parseWindowsPath(windowsPath);
     if (!parsed) return std::nullopt;
     auto root = driveRoot(parsed->driveLetter);
     if (!root) return std::nullopt;
-    std::string host = *root;
+    Resolved resolved{std::move(*root), EntryKind::Folder, {}, {}};
     bool resolving = true;
+    size_t parentLength = std::string::npos;
     for (const auto& component : parsed->components) {
-        std::optional<std::string> existing;
-        if (resolving) existing = findInFolder(host, component);
+        std::optional<FoundName> existing;
+        if (resolving) existing = names_.find(resolved.host, component);
+        parentLength = resolving ? resolved.host.size() : std::string::npos;
         resolving = existing.has_value();
-        host += "/";
-        host += existing ? *existing : component;
+        resolved.host += "/";
+        resolved.host += existing ? existing->name : component;
+        resolved.kind = existing ? std::optional(existing->kind) : std::nullopt;
     }
-    return host;
+    if (parentLength != std::string::npos) {
+        resolved.parent = resolved.host.substr(0, parentLength);
+        resolved.leaf = resolved.host.substr(parentLength + 1);
+    }
+    return resolved;
 }
 
-bool ProfileFiles::fileExists(std::string_view windowsPath) const {
-    auto host = hostPath(windowsPath);
+std::optional<std::string> ProfileFiles::hostPath(std::string_view windowsPath) const {
+    auto resolved = resolve(windowsPath);
+    if (!resolved) return std::nullopt;
+    return std::move(resolved->host);
+}
+
+std::optional<std::string> ProfileFiles::hostPathToCreate(std::string_view windowsPath) const {
+    auto resolved = resolve(windowsPath);
+    if (!resolved) return std::nullopt;
+    if (!resolved->kind && !resolved->parent.empty()) names_.added(resolved->parent, resolved->leaf, EntryKind::File);
+    return std::move(resolved->host);
+}
+
+std::optional<FoundName> ProfileFiles::existingName(const std::string& hostFolder, std::string_view wanted) const {
+    return names_.find(hostFolder, wanted);
+}
+
+void ProfileFiles::noteCreated(const std::string& hostFolder, std::string_view name, bool isFolder) const {
+    names_.added(hostFolder, name, isFolder ? EntryKind::Folder : EntryKind::File);
+}
+
+namespace {
+
+// Whether the entry resolved is a folder (true), something else (false), or not there
+// (no value); the listing answers for plain files and folders, a link is followed.
+std::optional<bool> isFolderEntry(const std::string& host, std::optional<EntryKind> kind) {
+    if (!kind) return std::nullopt;
+    if (*kind == EntryKind::File) return false;
+    if (*kind == EntryKind::Folder) return true;
     struct stat st;
-    return host && ::stat(host->c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    if (::stat(host.c_str(), &st) != 0) return std::nullopt;
+    return S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+bool ProfileFiles::fileExists(std::string_view windowsPath) const {
+    auto resolved = resolve(windowsPath);
+    if (!resolved) return false;
+    return isFolderEntry(resolved->host, resolved->kind) == false;
 }
 
 bool ProfileFiles::folderExists(std::string_view windowsPath) const {
-    auto host = hostPath(windowsPath);
-    struct stat st;
-    return host && ::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    auto resolved = resolve(windowsPath);
+    if (!resolved) return false;
+    return isFolderEntry(resolved->host, resolved->kind) == true;
 }
 
 void ProfileFiles::readDosAttributes(const std::string& hostPath, std::string_view name, bool showDotFiles,
@@ -169,7 +202,7 @@ void ProfileFiles::readDosAttributes(const std::string& hostPath, std::string_vi
     system = false;
 }
 
-std::vector<ProfileEntry> ProfileFiles::list(std::string_view windowsPattern) const {
+std::vector<ProfileEntry> ProfileFiles::list(std::string_view windowsPattern, Detail detail) const {
     std::string_view maskText;
     const std::string_view folder = folderPart(windowsPattern, maskText);
     std::vector<ProfileEntry> entries;
@@ -178,43 +211,57 @@ std::vector<ProfileEntry> ProfileFiles::list(std::string_view windowsPattern) co
     const WildcardMask mask(maskText);
     DIR* dir = ::opendir(hostFolder->c_str());
     if (dir == nullptr) return entries;
+    // Every name goes to the run's cache, so resolving the files found costs nothing more.
+    const bool caching = names_.active();
+    std::vector<FoundName> seen;
     while (dirent* item = ::readdir(dir)) {
         std::string name = item->d_name;
-        if (name == "." || name == ".." || !mask.matches(name)) continue;
-        const std::string host = *hostFolder + "/" + name;
+        if (name == "." || name == "..") continue;
+        const EntryKind kind = entryKindOf(item->d_type);
+        if (caching) seen.push_back({name, kind});
+        if (!mask.matches(name)) continue;
         ProfileEntry entry;
-        entry.name = name;
-        struct stat st;
-        // A dangling link is listed as an empty file, which then cannot be opened.
-        if (::stat(host.c_str(), &st) == 0) {
-            entry.isFolder = S_ISDIR(st.st_mode);
-            entry.size = entry.isFolder ? 0 : static_cast<uint64_t>(st.st_size);
+        entry.name = std::move(name);
+        entry.isLink = kind == EntryKind::Link;
+        if (detail == Detail::All || kind != EntryKind::File) {
+            struct stat st;
+            // A dangling link is listed as an empty file, which then cannot be opened.
+            if (::fstatat(::dirfd(dir), entry.name.c_str(), &st, 0) == 0) {
+                entry.isFolder = S_ISDIR(st.st_mode);
+                entry.size = entry.isFolder ? 0 : static_cast<uint64_t>(st.st_size);
+                if (entry.isFolder) entry.identity = FolderIdentity{st.st_dev, st.st_ino};
+            }
         }
-        readDosAttributes(host, name, showDotFiles_, entry.hidden, entry.system);
+        if (detail == Detail::All || entry.isFolder)
+            readDosAttributes(*hostFolder + "/" + entry.name, entry.name, showDotFiles_, entry.hidden, entry.system);
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
+    if (caching) names_.listed(*hostFolder, std::move(seen));
     return entries;
 }
 
 std::unique_ptr<FileStream> ProfileFiles::openRead(std::string_view windowsPath) const {
-    auto host = hostPath(windowsPath);
-    if (!host) throw EFOpenError(std::string(windowsPath), "The path names no drive of this profile.");
+    auto resolved = resolve(windowsPath);
+    if (!resolved) throw EFOpenError(std::string(windowsPath), "The path names no drive of this profile.");
+    const std::string& host = resolved->host;
+    // The listing already says what a plain file or folder is; anything else is looked at.
+    if (resolved->kind == EntryKind::Folder) throw EFOpenError(std::string(windowsPath), "It is a folder.");
     struct stat st;
-    if (::stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        throw EFOpenError(std::string(windowsPath), "It is a folder.");
-    // Opening a named pipe would wait for a writer for ever; Windows has no such files.
-    if (::stat(host->c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        throw EFOpenError(std::string(windowsPath), "It is not a regular file.");
+    if (resolved->kind != EntryKind::File && ::stat(host.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) throw EFOpenError(std::string(windowsPath), "It is a folder.");
+        // Opening a named pipe would wait for a writer for ever; Windows has no such files.
+        if (!S_ISREG(st.st_mode)) throw EFOpenError(std::string(windowsPath), "It is not a regular file.");
+    }
     try {
-        return std::make_unique<FileStream>(*host, FileStream::Mode::Read);
+        return std::make_unique<FileStream>(host, FileStream::Mode::Read);
     } catch (const EFOpenError&) {
         throw EFOpenError(std::string(windowsPath), systemErrorText(errno));
     }
 }
 
 std::unique_ptr<FileStream> ProfileFiles::create(std::string_view windowsPath) const {
-    auto host = hostPath(windowsPath);
+    auto host = hostPathToCreate(windowsPath);
     if (!host) throw EFCreateError(std::string(windowsPath), "The path names no drive of this profile.");
     try {
         return std::make_unique<FileStream>(*host, FileStream::Mode::Create);
@@ -233,14 +280,26 @@ void ProfileFiles::createFolders(std::string_view windowsFolder) const {
     if (!root) fail("The path names no drive of this profile.");
     std::string host = *root;
     for (const auto& component : parsed->components) {
-        auto existing = findInFolder(host, component);
-        host += "/" + (existing ? *existing : component);
-        struct stat st;
-        if (existing && ::stat(host.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode)) fail("\"" + component + "\" is a file.");
-            continue;
+        auto existing = names_.find(host, component);
+        const std::string parent = host;
+        host += "/" + (existing ? existing->name : component);
+        if (existing) {
+            if (existing->kind == EntryKind::Folder) continue;
+            if (existing->kind == EntryKind::File) fail("\"" + component + "\" is a file.");
+            struct stat st;
+            if (::stat(host.c_str(), &st) == 0) {
+                if (!S_ISDIR(st.st_mode)) fail("\"" + component + "\" is a file.");
+                continue;
+            }
         }
-        if (::mkdir(host.c_str(), 0777) != 0 && errno != EEXIST) fail(systemErrorText(errno));
+        if (::mkdir(host.c_str(), 0777) == 0) {
+            names_.added(parent, existing ? existing->name : component, EntryKind::Folder);
+        } else if (errno == EEXIST) {
+            // Made by someone else since the folder was listed: read it again when asked.
+            names_.forget(parent);
+        } else {
+            fail(systemErrorText(errno));
+        }
     }
 }
 
@@ -248,11 +307,16 @@ bool ProfileFiles::remove(std::string_view windowsPath) const {
     // A drive's root is the prefix's own link or folder, never the user's to delete.
     auto parsed = parseWindowsPath(windowsPath);
     if (!parsed || parsed->components.empty()) return false;
-    auto host = hostPath(windowsPath);
-    if (!host) return false;
+    auto resolved = resolve(windowsPath);
+    if (!resolved) return false;
+    const std::string& host = resolved->host;
     struct stat st;
-    if (::lstat(host->c_str(), &st) != 0) return false;
-    return (S_ISDIR(st.st_mode) ? ::rmdir(host->c_str()) : ::unlink(host->c_str())) == 0;
+    if (::lstat(host.c_str(), &st) != 0) return false;
+    const bool folder = S_ISDIR(st.st_mode);
+    if ((folder ? ::rmdir(host.c_str()) : ::unlink(host.c_str())) != 0) return false;
+    if (!resolved->parent.empty()) names_.removed(resolved->parent, resolved->leaf);
+    if (folder) names_.forget(host);
+    return true;
 }
 
 std::optional<FolderIdentity> ProfileFiles::folderInsideProfile(std::string_view windowsFolder) const {
@@ -262,7 +326,7 @@ std::optional<FolderIdentity> ProfileFiles::folderInsideProfile(std::string_view
     if (::stat(host->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
     const std::string real = realPath(*host);
     auto cDrive = driveRoot('c');
-    const bool inside = isWithin(real, realPath(prefixDir_)) || (cDrive && isWithin(real, realPath(*cDrive)));
+    const bool inside = isWithin(real, realPathOnce(prefixDir_)) || (cDrive && isWithin(real, realPathOnce(*cDrive)));
     if (!inside) return std::nullopt;
     return FolderIdentity{st.st_dev, st.st_ino};
 }

@@ -20,9 +20,17 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/profile/profile_name_cache.h"
 #include "platform/stream/stream.h"
 
 namespace ts {
+
+// Identifies a folder on the host, however it is reached.
+struct FolderIdentity {
+    dev_t device;
+    ino_t inode;
+    auto operator<=>(const FolderIdentity&) const = default;
+};
 
 struct ProfileEntry {
     std::string name;
@@ -30,13 +38,8 @@ struct ProfileEntry {
     bool hidden = false;
     bool system = false;
     uint64_t size = 0;  // 0 for folders
-};
-
-// Identifies a folder on the host, however it is reached.
-struct FolderIdentity {
-    dev_t device;
-    ino_t inode;
-    auto operator<=>(const FolderIdentity&) const = default;
+    bool isLink = false;  // reached through a symbolic link
+    FolderIdentity identity{};  // folders only
 };
 
 class ProfileFiles {
@@ -51,13 +54,25 @@ public:
     bool fileExists(std::string_view windowsPath) const;
     bool folderExists(std::string_view windowsPath) const;
 
+    // How much list() finds out about each entry beyond its name.
+    enum class Detail {
+        All,
+        // Sizes and attributes of folders only, and whether an entry is a folder: what a
+        // search for files needs, without a system call for each plain file.
+        Folders,
+    };
     // The entries of a folder whose names match a mask: "C:\folder\*.url". In the order the
     // host lists them; "." and ".." are not listed. A missing folder lists nothing.
-    std::vector<ProfileEntry> list(std::string_view windowsPattern) const;
+    std::vector<ProfileEntry> list(std::string_view windowsPattern, Detail detail = Detail::All) const;
 
     // Throws EFOpenError naming the Windows path. Linux has no share modes, so the open
     // Windows makes exclusive is an ordinary read-only open here.
     std::unique_ptr<FileStream> openRead(std::string_view windowsPath) const;
+    // The host file a Windows path names, for a file about to be made there: as hostPath,
+    // and during a run the name is taken from now on, so a later name that differs only in
+    // case resolves to the same file, as it would on Windows.
+    std::optional<std::string> hostPathToCreate(std::string_view windowsPath) const;
+
     // Creates or truncates; the folder must exist. Throws EFCreateError naming the path.
     std::unique_ptr<FileStream> create(std::string_view windowsPath) const;
     // Creates every missing folder along the path; throws TsException naming the path.
@@ -70,15 +85,37 @@ public:
     // a link that leaves the profile, such as Wine's Documents -> home folder link.
     std::optional<FolderIdentity> folderInsideProfile(std::string_view windowsFolder) const;
 
+    // The name a host folder holds for wanted, without regard to case (see FolderNameCache);
+    // for code that walks host folders itself. noteCreated tells the run's cache of a name
+    // made in a host folder by such code.
+    std::optional<FoundName> existingName(const std::string& hostFolder, std::string_view wanted) const;
+    void noteCreated(const std::string& hostFolder, std::string_view name, bool isFolder) const;
+
+    // While a run lives, folder listings, drive roots and real paths are read once
+    // (ProfileRunScope in profile.h calls these).
+    void beginRunCache() const { names_.begin(); }
+    void endRunCache() const { names_.end(); }
+
     // Wine's reading of one host file's attributes; exposed for the tests of other layers.
     static void readDosAttributes(const std::string& hostPath, std::string_view name, bool showDotFiles,
                                   bool& hidden, bool& system);
 
 private:
+    struct Resolved {
+        std::string host;
+        // The last component's entry as its folder lists it; the drive's root is a folder.
+        std::optional<EntryKind> kind;
+        // The folder holding the last component, and its name there, when that folder exists.
+        std::string parent;
+        std::string leaf;
+    };
+    std::optional<Resolved> resolve(std::string_view windowsPath) const;
     std::optional<std::string> driveRoot(char letter) const;
+    std::string realPathOnce(const std::string& hostPath) const;
 
     std::string prefixDir_;
     bool showDotFiles_;
+    mutable FolderNameCache names_;
 };
 
 }  // namespace ts

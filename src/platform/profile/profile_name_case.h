@@ -12,6 +12,11 @@ namespace ts {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
+// A text that two names share exactly when equalsIgnoringCase holds them equal, for keying
+// a hash of names: the lower-case form in UTF-8, each undecodable byte as 0xFF and itself
+// (0xFF never occurs in UTF-8, so no real character can take its place).
+std::string caseFoldedKey(std::string_view text);
+
 struct TextMatch {
     size_t position;  // in bytes
     size_t length;    // in bytes; may differ from the needle's when case changes the encoding length

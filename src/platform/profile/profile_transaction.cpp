@@ -147,6 +147,7 @@ void ProfileTransaction::openRoot(Root& root) {
     for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
         if (::mkdirat(fd, name->c_str(), 0777) == 0) {
             createdFolders_.emplace_back(AT_FDCWD, hostPath + "/" + *name);
+            files.noteCreated(hostPath, *name, true);
         } else if (errno != EEXIST) {
             root.refusal = "its special folder " + *root.windowsPath + " cannot be made: " + systemErrorText(errno);
             ::close(fd);
@@ -184,9 +185,12 @@ int ProfileTransaction::folderFd(Root& root, const std::string& relFolder, bool 
         const std::string name = cut == std::string::npos ? relFolder : relFolder.substr(cut + 1);
         const int parent = folderFd(root, parentRel, true);
         if (parent < 0) return -1;
-        if (::mkdirat(parent, name.c_str(), 0777) == 0)
+        if (::mkdirat(parent, name.c_str(), 0777) == 0) {
             createdFolders_.emplace_back(root.fd, relFolder);
-        else if (errno != EEXIST)
+            // The run's cached listings must know it, or a later name in another case
+            // would make a second folder.
+            profile_.files().noteCreated(parentRel.empty() ? root.hostPath : root.hostPath + "/" + parentRel, name, true);
+        } else if (errno != EEXIST)
             return -1;
         fd = ::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
@@ -204,7 +208,8 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     if (size < 0) throw EReadError();
     Root& root = rootFor(csidl);
     const ProfileFiles& files = profile_.files();
-    const auto host = files.hostPath(*root.windowsPath + std::string(tail));
+    // Taken now, so a later stored name in another case lands on the same file.
+    const auto host = files.hostPathToCreate(*root.windowsPath + std::string(tail));
     if (!host || host->size() <= root.hostPath.size() + 1 || host->compare(0, root.hostPath.size(), root.hostPath) != 0 ||
         (*host)[root.hostPath.size()] != '/')
         throw ETargetRefused("it does not lie below its special folder");
@@ -218,6 +223,8 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
         if (refusedForLink(errno)) throw ETargetRefused(kOutsideReason);
         throw EFCreateError(windowsName, systemErrorText(errno));
     }
+    // Its folder may be new: the name is taken only now.
+    files.noteCreated(relFolder.empty() ? root.hostPath : root.hostPath + "/" + relFolder, name, false);
     struct stat present {};
     const bool exists = ::fstatat(dir, name.c_str(), &present, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(present.st_mode)) throw EFCreateError(windowsName, "A folder of that name exists.");

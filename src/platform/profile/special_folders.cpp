@@ -55,6 +55,27 @@ SpecialFolders::SpecialFolders(const RegistryHive& hive, std::string userName)
 std::string SpecialFolders::profileFolder() const { return "C:\\users\\" + userName_; }
 
 std::optional<std::string> SpecialFolders::path(int csidl) const {
+    std::lock_guard lock(mutex_);
+    if (runDepth_ == 0) return read(csidl);
+    auto it = known_.find(csidl);
+    if (it == known_.end()) it = known_.emplace(csidl, read(csidl)).first;
+    return it->second;
+}
+
+// Every folder is read at the start, before the run can replay a value that would move one.
+void SpecialFolders::beginRunCache() const {
+    std::lock_guard lock(mutex_);
+    if (runDepth_++ > 0) return;
+    for (const auto& folder : kShellFolders) known_.emplace(folder.csidl, read(folder.csidl));
+    for (int csidl : {csidl::FONTS, csidl::PROFILE}) known_.emplace(csidl, read(csidl));
+}
+
+void SpecialFolders::endRunCache() const {
+    std::lock_guard lock(mutex_);
+    if (runDepth_ > 0 && --runDepth_ == 0) known_.clear();
+}
+
+std::optional<std::string> SpecialFolders::read(int csidl) const {
     // Wine builds the fonts folder from the Windows folder and ignores the registry.
     if (csidl == csidl::FONTS) return std::string("C:\\windows\\Fonts");
     if (csidl == csidl::PROFILE) return profileFolder();

@@ -4,6 +4,8 @@
 // HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders (expanded when
 // it is REG_EXPAND_SZ), else Wine's default. The paths are Windows paths of the profile,
 // without a trailing backslash. Virtual folders (Control Panel, My Computer, ...) have none.
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,7 +27,9 @@ inline constexpr std::string_view kUserShellFoldersKey =
 
 class SpecialFolders {
 public:
-    // The hive is read on every lookup, so a change to the shell-folder values shows at once.
+    // Outside a run the hive is read on every lookup, so a change to the shell-folder values
+    // shows at once. During a run each folder is read once: the run works with the folders
+    // as they were when it first asked, whatever values it replays meanwhile.
     SpecialFolders(const RegistryHive& hive, std::string userName);
 
     // "C:\users\<user>": what %USERPROFILE% expands to.
@@ -37,13 +41,22 @@ public:
     // environment would; unknown references stay as they are.
     std::string expand(std::string_view text) const;
 
+    // Runs may nest; what was read is dropped when the last ends (see ProfileRunScope).
+    void beginRunCache() const;
+    void endRunCache() const;
+
 private:
     std::string userShellFolder(std::string_view valueName, std::string_view defaultValue,
                                 bool expandFolders) const;
     std::string expand(std::string_view text, bool withFolderVariables) const;
 
+    std::optional<std::string> read(int csidl) const;
+
     const RegistryHive& hive_;
     std::string userName_;
+    mutable std::mutex mutex_;
+    mutable int runDepth_ = 0;
+    mutable std::map<int, std::optional<std::string>> known_;
 };
 
 }  // namespace ts

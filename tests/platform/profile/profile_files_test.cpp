@@ -53,8 +53,74 @@ TEST_F(ProfileFilesTest, ResolvesExistingNamesWithoutRegardToCase) {
 TEST_F(ProfileFilesTest, PrefersTheExactNameWhenTwoDifferOnlyInCase) {
     wine.writeFile("C:\\data\\a.txt", "lower");
     wine.writeFile("C:\\data\\A.txt", "upper");
-    EXPECT_EQ(files.hostPath("C:\\data\\A.txt"), wine.folder() + "/dosdevices/c:/data/A.txt");
-    EXPECT_EQ(files.hostPath("C:\\data\\a.txt"), wine.folder() + "/dosdevices/c:/data/a.txt");
+    for (bool inRun : {false, true}) {
+        if (inRun) files.beginRunCache();
+        EXPECT_EQ(files.hostPath("C:\\data\\A.txt"), wine.folder() + "/dosdevices/c:/data/A.txt") << inRun;
+        EXPECT_EQ(files.hostPath("C:\\data\\a.txt"), wine.folder() + "/dosdevices/c:/data/a.txt") << inRun;
+        EXPECT_TRUE(files.fileExists("C:\\DATA\\A.TXT")) << inRun;
+    }
+    files.endRunCache();
+}
+
+// The run's table of names must answer as a fresh look at the folder does, for a folder
+// large enough to grow the table several times, with names that differ only in case.
+TEST_F(ProfileFilesTest, ARunAnswersAsAFreshLookDoes) {
+    std::vector<std::string> asked;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "Mail" + std::to_string(i) + (i % 3 ? ".eml" : ".EML");
+        wine.writeFile("C:\\big\\" + name, "m");
+        if (i % 7 == 0) writeHostFile(wine.hostOf("C:\\big") + "/mail" + std::to_string(i) + ".eml", "twin");
+        asked.push_back(name);
+        asked.push_back("mail" + std::to_string(i) + ".eml");
+        asked.push_back("MAIL" + std::to_string(i) + ".Eml");
+    }
+    writeHostFile(wine.hostOf("C:\\big") + "/\xC3\x89t\xC3\xA9.txt", "u");
+    writeHostFile(wine.hostOf("C:\\big") + "/\xE9t\xE9.txt", "latin");
+    for (const char* name : {"\xC3\xA9T\xC3\x89.TXT", "\xE9T\xE9.TXT", "\xE9t\xE9.txt", "absent.txt"})
+        asked.push_back(name);
+    std::vector<std::optional<std::string>> fresh;
+    for (const auto& name : asked) fresh.push_back(files.hostPath("C:\\BIG\\" + name));
+    files.beginRunCache();
+    for (size_t i = 0; i < asked.size(); ++i) EXPECT_EQ(files.hostPath("C:\\BIG\\" + asked[i]), fresh[i]) << asked[i];
+    files.endRunCache();
+}
+
+// A run lists each folder once; what it makes itself must still be found by any case of
+// its name, and a name it is about to make must already take that name's place.
+TEST_F(ProfileFilesTest, ARunFindsWhatItMakesInAnyCase) {
+    const std::string d = wine.folder() + "/dosdevices/c:/d";
+    wine.writeFile("C:\\d\\Old.txt", "o");
+    files.beginRunCache();
+    EXPECT_EQ(files.hostPath("C:\\D\\old.TXT"), d + "/Old.txt");
+
+    EXPECT_EQ(files.hostPathToCreate("C:\\d\\New.txt"), d + "/New.txt");
+    EXPECT_EQ(files.hostPath("c:\\D\\NEW.TXT"), d + "/New.txt");
+
+    files.createFolders("C:\\d\\Sub\\Deep");
+    EXPECT_TRUE(fs::is_directory(d + "/Sub/Deep"));
+    EXPECT_TRUE(files.folderExists("c:\\D\\SUB\\deep"));
+    EXPECT_EQ(files.hostPath("C:\\D\\SUB\\deep\\x"), d + "/Sub/Deep/x");
+    files.createFolders("C:\\D\\SUB\\DEEP\\More");
+    EXPECT_TRUE(fs::is_directory(d + "/Sub/Deep/More"));
+    EXPECT_FALSE(fs::exists(d + "/SUB"));
+
+    files.create("C:\\d\\Sub\\Made.dat")->write("m", 1);
+    EXPECT_TRUE(files.fileExists("C:\\D\\sub\\made.DAT"));
+    EXPECT_THROW(files.createFolders("C:\\d\\sub\\MADE.dat\\x"), TsException);
+    EXPECT_EQ(files.openRead("c:\\d\\sub\\made.dat")->size(), 1);
+    EXPECT_TRUE(files.remove("C:\\d\\sub\\MADE.DAT"));
+    EXPECT_FALSE(files.fileExists("C:\\d\\Sub\\Made.dat"));
+    EXPECT_EQ(files.hostPath("C:\\d\\Sub\\MADE.dat"), d + "/Sub/MADE.dat");
+
+    // A listing shows the folder as it is now, and the run keeps that.
+    writeHostFile(d + "/Listed.txt", "l");
+    ASSERT_TRUE(find(files.list("C:\\d\\*.txt"), "Listed.txt"));
+    EXPECT_EQ(files.hostPath("C:\\d\\LISTED.TXT"), d + "/Listed.txt");
+    files.endRunCache();
+
+    // Once the run is over, what others made is seen again.
+    writeHostFile(d + "/Late.txt", "l");
+    EXPECT_EQ(files.hostPath("C:\\d\\LATE.TXT"), d + "/Late.txt");
 }
 
 TEST_F(ProfileFilesTest, MapsDrivesAndNormalisesThePath) {
@@ -110,6 +176,15 @@ TEST_F(ProfileFilesTest, ListsWithAttributesAsWineReportsThem) {
         EXPECT_EQ(e->system, w.system) << w.name;
     }
     EXPECT_EQ(find(entries, "plain.txt")->size, 5u);
+
+    // Only folders need their attributes and identity when files are searched for.
+    auto folders = files.list("C:\\F\\*.*", ProfileFiles::Detail::Folders);
+    ASSERT_EQ(folders.size(), 9u);
+    EXPECT_FALSE(find(folders, "hidden.txt")->hidden);
+    EXPECT_FALSE(find(folders, "hidden.txt")->isFolder);
+    EXPECT_TRUE(find(folders, "Sub")->isFolder);
+    EXPECT_TRUE(find(folders, "Sub")->hidden);
+    EXPECT_NE(find(folders, "Sub")->identity, FolderIdentity{});
 
     auto txt = files.list("c:\\f\\P*.TXT");
     ASSERT_EQ(txt.size(), 1u);

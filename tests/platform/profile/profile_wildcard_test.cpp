@@ -58,6 +58,17 @@ TEST(NameCase, ComparesAndReplacesWithoutRegardToCase) {
     EXPECT_EQ(replaceAllIgnoringCase("abc", "", "x"), "abc");
     // A match whose encoding is longer than the pattern's (Kelvin sign vs "k").
     EXPECT_EQ(replaceAllIgnoringCase("\u212A1 k2", "k", "K"), "K1 K2");
+    EXPECT_EQ(findIgnoringCase("xAbAB", "ab", 2)->position, 3u);
+}
+
+// The key must split names exactly where the comparison does, or a cached folder would
+// find a name the folder does not hold, or miss one it does.
+TEST(NameCase, FoldedKeyAgreesWithTheComparison) {
+    const char* names[] = {"AppData", "APPDATA", "appdatA", "AppDat", "\u00C9t\u00E9", "\u00E9T\u00C9", "\u212A", "k",
+                           "K", "a\xE9", "A\xE9", "\xC9", "\xE9", "\xFF\xE9", "\xFF", "\xC3\xA9", "", "a.b", "A.B"};
+    for (const char* a : names)
+        for (const char* b : names)
+            EXPECT_EQ(caseFoldedKey(a) == caseFoldedKey(b), equalsIgnoringCase(a, b)) << a << " / " << b;
 }
 
 }  // namespace

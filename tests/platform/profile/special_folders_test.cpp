@@ -75,5 +75,18 @@ TEST(SpecialFolders, WindowsXpValuesOfAPrefix) {
     EXPECT_EQ(folders.path(csidl::PERSONAL), "C:\\users\\carol\\My Documents");
 }
 
+// A restore replays shell-folder values before it writes files; the files must still go
+// where the folders were when the run began.
+TEST(SpecialFolders, ARunKeepsTheFoldersItFirstRead) {
+    auto hive = RegistryHive::inMemory();
+    const std::string key(kUserShellFoldersKey);
+    SpecialFolders folders(*hive, "bob");
+    folders.beginRunCache();
+    hive->setValue(key, RegValue::text("Local AppData", REG_SZ, "Z:\\outside"));
+    EXPECT_EQ(folders.path(csidl::LOCAL_APPDATA), "C:\\users\\bob\\AppData\\Local");
+    folders.endRunCache();
+    EXPECT_EQ(folders.path(csidl::LOCAL_APPDATA), "Z:\\outside");
+}
+
 }  // namespace
 }  // namespace ts
