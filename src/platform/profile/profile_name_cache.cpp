@@ -133,14 +133,15 @@ void FolderNameCache::Folder::erase(std::string_view name) {
 
 FolderNameCache::Folder& FolderNameCache::load(const std::string& hostFolder) {
     auto [it, fresh] = folders_.try_emplace(hostFolder);
+    Folder& folder = it->second;  // a structured binding cannot be captured by every compiler
     if (fresh) {
         // A folder that cannot be read holds nothing for this run, as a missing one.
         readFolder(hostFolder, [&](std::string_view name, EntryKind kind) {
-            it->second.insert(name, kind);
+            folder.insert(name, kind);
             return false;
         });
     }
-    return it->second;
+    return folder;
 }
 
 std::optional<FoundName> FolderNameCache::find(const std::string& hostFolder, std::string_view wanted) {
