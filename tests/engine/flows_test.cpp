@@ -17,6 +17,7 @@
 #include "engine/restore_run.h"
 #include "items/capture/backup_reg_item.h"
 #include "items/kinds/favorites.h"
+#include "platform/registry/registry_limits.h"
 #include "platform/stream/zlib_error.h"
 #include "platform/tcp_socket.h"
 #include "run_test_support.h"
@@ -184,6 +185,23 @@ TEST_F(FlowsTest, ARestoreAfterOpeningTheDataFileReadsItOnceAndRestoresIntoThePr
     }
     ScriptedQuestion givesUp({std::nullopt});
     EXPECT_FALSE(openDataFile(data, *target, givesUp));
+}
+
+// A registry value the readers would refuse is left out of its tree, and the run names it
+// as it names a file it could not save.
+TEST_F(FlowsTest, ARegistryValueLeftOutOfItsTreeIsNamedInTheWarnings) {
+    const std::string longName(registry_limits::kMaxValueNameChars + 1, 'v');
+    source->hive().setValue("Software\\Microsoft\\Internet Explorer\\Main", RegValue::dword(longName, 1));
+    TtsBackupProject project(source.get());
+    project.SetName("Mail");
+    project.SetWorkFolder(dir.file("work"));
+    project.Destination().SetLocalFolder(dir.file("out"));
+    project.Source().FindItem("IE Settings")->SetSelected(true);
+    BackupRun backup(project, *source, {}, nullptr);
+    backup.run();
+    ASSERT_EQ(backup.warnings().size(), 1u) << ::testing::PrintToString(backup.warnings());
+    EXPECT_NE(backup.warnings()[0].find("Internet Explorer\\Main\\vvvv"), std::string::npos);
+    EXPECT_NE(backup.warnings()[0].find("was not saved: the registry value"), std::string::npos);
 }
 
 // Every file the backup could not save is named with its reason, among them the names a

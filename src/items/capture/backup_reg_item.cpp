@@ -158,6 +158,11 @@ int32_t TtsBackupRegItem::WriteToStream(Stream& stream) {
     return static_cast<int32_t>(written + end.written());
 }
 
+void TtsBackupRegItem::leaveOut(const std::string& where, const std::string& reason) const {
+    debugLog("Registry capture: \"" + where + "\" left out: " + reason);
+    if (leftOut_) leftOut_(where, reason);
+}
+
 int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budget& budget) {
     if (!registry_.OpenKey(path, false)) return 0;
     const std::string ansiPath = toAnsi(path);
@@ -165,12 +170,14 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
     const size_t depth = static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) + (path.starts_with('\\') ? 0 : 1);
     const std::string_view name = std::string_view(path).substr(path.rfind('\\') == std::string::npos ? 0 : path.rfind('\\') + 1);
     if (depth > registry_limits::kMaxKeyDepth || registry_limits::utf16Units(name) > registry_limits::kMaxKeyNameChars) {
-        debugLog("Registry capture: the key \"" + path + "\" and those below it are not saved: its name or depth is past the registry's limits");
+        leaveOut(path,
+                 "the registry key and those below it: its name or depth is past the registry's limits");
         return 0;
     }
     if (budget.keys == 0 || keyBytes > budget.bytes) {
-        debugLog("Registry capture: the key \"" + path + "\" and those below it are not saved: the tree would pass " +
-                 std::to_string(kMaxKeyTreeKeys) + " keys or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
+        leaveOut(path,
+                 "the registry key and those below it: the tree would pass " + std::to_string(kMaxKeyTreeKeys) +
+                     " keys or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
         return 0;
     }
     --budget.keys;
@@ -208,9 +215,9 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
         if (budget.values == 0 || valueBytes > budget.bytes ||
             static_cast<int64_t>(data.size()) > registry_limits::kMaxValueDataBytes ||
             registry_limits::utf16Units(name) > registry_limits::kMaxValueNameChars) {
-            debugLog("Registry capture: the value \"" + name + "\" of \"" + path +
-                     "\" is not saved: its name or data is too long, or the tree would pass " + std::to_string(kMaxKeyTreeValues) +
-                     " values or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
+            leaveOut(path + "\\" + name,
+                     "the registry value: its name or data is too long, or the tree would pass " + std::to_string(kMaxKeyTreeValues) +
+                         " values or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
             continue;
         }
         --budget.values;

@@ -12,6 +12,7 @@
 // A tree whose KeyPath is empty is just the final "(end)".
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "items/capture/backup_item.h"
@@ -53,9 +54,12 @@ public:
 
     // Saves the tree. A value named "(end)" cannot be told from the marker, and a value or
     // key past the bounds a reader holds the tree to would make the whole file unreadable:
-    // each is left out with a debug log line. Returns the bytes
-    // written.
+    // each is left out with a debug log line and told to the report, if one is set, so the
+    // run can name it. Returns the bytes written.
     int32_t WriteToStream(Stream& stream) override;
+    // where: the key's path, or the value's path and name.
+    using LeftOutReport = std::function<void(const std::string& where, const std::string& reason)>;
+    void SetLeftOutReport(LeftOutReport report) { leftOut_ = std::move(report); }
     // Replays a tree into sink: every key (createKey), REG_SZ, REG_DWORD and REG_BINARY values
     // (setValue), other types by name and size (keptValue). A stream that ends before the
     // final end marker raises EKeyTreeIncomplete, one past a bound above or the registry's
@@ -66,10 +70,12 @@ public:
 private:
     struct Budget;
     int64_t writeKey(const std::string& path, Stream& stream, Budget& budget);
+    void leaveOut(const std::string& where, const std::string& reason) const;
 
     TRegistry registry_;
     std::string keyPath_;
     uint32_t rootKey_ = HKEY_CURRENT_USER;
+    LeftOutReport leftOut_;
 };
 
 // Replays a key tree into sink exactly as TtsBackupRegItem::ReadToSink does. It needs no

@@ -21,6 +21,7 @@ int32_t TtsBPIESettings::WriteToStream(Stream& stream) {
         // Set again: a key that was missing when the item was made is looked for once more.
         settingsKey_->SetRootKey(HKEY_CURRENT_USER);
         settingsKey_->SetKeyPath(kSettingsKeyPath);
+        ReportLeftOutTo(*settingsKey_, Project());
         count += settingsKey_->WriteToStream(stream);
     } else {
         // No user to look at: nothing is saved, as for a missing key.

@@ -34,6 +34,12 @@ void BindSavedKey(std::unique_ptr<TtsBackupRegItem>& key, const Profile& profile
     if (!key || &key->UserProfile() != &profile) key = MakeSavedKey(profile, keyPath);
 }
 
+void ReportLeftOutTo(TtsBackupRegItem& key, TtsProjectLink* project) {
+    key.SetLeftOutReport([project](const std::string& where, const std::string& reason) {
+        if (project) project->FileNotSaved(where, reason);
+    });
+}
+
 std::vector<std::string> FilesBelow(const Profile& profile, const std::string& placeholderFolder) {
     TtsFileName folder(profile);
     folder.SetName(placeholderFolder);

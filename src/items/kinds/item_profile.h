@@ -25,6 +25,8 @@ std::unique_ptr<TtsBackupRegItem> MakeSavedKey(const Profile& profile, const std
 // Keeps key bound to profile: a key made for another profile (or none yet) is made again for
 // this one, and so checked again.
 void BindSavedKey(std::unique_ptr<TtsBackupRegItem>& key, const Profile& profile, const std::string& keyPath);
+// What the key's capture leaves out is named to the project's run like a file not saved.
+void ReportLeftOutTo(TtsBackupRegItem& key, TtsProjectLink* project);
 
 // The real paths of the files below a folder given in placeholder form
 // ("[CSIDL_APPDATA]\Microsoft\Address Book"), searched afresh with FindFiles and "*.*".

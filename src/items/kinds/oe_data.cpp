@@ -47,6 +47,8 @@ int32_t TtsBPOEData::BackupToStream(Stream& stream) {
     const Profile& profile = RequireProfile(Project(), Caption());
     BindSavedKey(accountsKey_, profile, kAccountsKeyPath);
     BindSavedKey(identitiesKey_, profile, kIdentitiesKeyPath);
+    ReportLeftOutTo(*accountsKey_, Project());
+    ReportLeftOutTo(*identitiesKey_, Project());
     int64_t count = accountsKey_->WriteToStream(stream);
     count += identitiesKey_->WriteToStream(stream);
 
