@@ -479,7 +479,17 @@ TEST_F(CliTest, CtrlCEarlyInARestoreLeavesTheProfileAsItWas) {
 
     cli.environment["USER"] = "bob";
     int pid = cli.start({"restore", data, "--profile", dir.file("bob")});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Signalled once the big file is being written, so the cancel surely meets phase one
+    // however fast the machine is.
+    const auto writing = [&] {
+        std::error_code error;
+        for (fs::recursive_directory_iterator it(dir.path() / "bob", error), end; !error && it != end; it.increment(error))
+            if (it->path().filename().string().starts_with(".tessaly-tmp-")) return true;
+        return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!writing() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ::kill(pid, SIGINT);
     CliResult result = cli.wait(pid);
     EXPECT_EQ(result.exitCode, 130) << result.err;
