@@ -53,19 +53,8 @@ for number in "$size_mib" "$rounds" "$memory_mib"; do
 done
 
 cli=$build/src/app/tessaly-cli
-if [ ! -x "$cli" ]; then
-  if [ "$build" = "$root/build/release" ]; then
-    "$root/scripts/setup.sh" release
-  else
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build" --target tessaly-cli
-  fi
-fi
-build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
-[ "$build_type" = Release ] || echo "backup_restore_vs_tar: warning: $build is a \"$build_type\" build, not Release" >&2
-for tool in /usr/bin/time tar gzip pigz python3 diff; do
-  command -v "$tool" >/dev/null || { echo "backup_restore_vs_tar: $tool is missing" >&2; exit 2; }
-done
+. "$root/bench/release_cli.sh"
+ensure_release_cli backup_restore_vs_tar "$root" "$build" /usr/bin/time tar gzip pigz python3 diff
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-bench.XXXXXX")
 cleanup() { rm -rf "$work"; }
