@@ -16,6 +16,7 @@ py=/usr/bin/python3
 
 # The files below a profile's drive_c with their digests, the run's own log left out.
 manifest() {
+  [ -d "$1/drive_c" ] || return 0
   (cd "$1/drive_c" && find . -type f ! -name ts_debug.log -print0 | sort -z | xargs -0 -r sha256sum)
 }
 temporaries() { find "$@" -name '.tessaly-tmp-*' 2>/dev/null; }
@@ -43,32 +44,44 @@ cp "$work/outA/A.tsly_dat" "$work/dest/D.tsly_dat"
 backupTime=$(elapsed "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet)
 echo "kill-test: $rounds rounds each; a whole restore takes ${restoreTime}s, a backup ${backupTime}s"
 
-for ((round = 1; round <= rounds; ++round)); do
-  # A restore of B over A, killed.
-  rm -rf "$work/target" && cp -a "$work/refA" "$work/target"
-  "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/target" --quiet 2>/dev/null &
-  pid=$!
-  sleep "$(delay "$restoreTime")"
-  kill -9 "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  manifest "$work/target" | $py -c '
+# Every file below profile $1 holds the bytes it had in manifest $2 or the new ones.
+old_or_new() {
+  manifest "$1" | $py -c '
 import sys
 def load(path):
     return {line[66:].strip(): line[:64] for line in open(path)}
 old, new = load(sys.argv[1]), load(sys.argv[2])
 for line in sys.stdin:
     digest, name = line[:64], line[66:].strip()
-    if name.rsplit("/", 1)[-1].startswith(".tessaly-tmp-"):
+    # Our temporary files, and whatever lies in a new folder still built aside.
+    if any(part.startswith(".tessaly-tmp-") for part in name.split("/")):
         continue
     if digest not in (old.get(name), new.get(name)):
         sys.exit("neither old nor new: " + name)
-' "$work/old.sum" "$work/new.sum" || fail "restore round $round"
-  "$cli" ls "$work/outA/A.tsly_dat" --profile "$work/target" >/dev/null || fail "user.reg does not parse after restore round $round"
-  sleep 1.1  # leftovers are those older than the next run's start
-  "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/target" --quiet || fail "the restore after round $round"
-  [ -z "$(temporaries "$work/target")" ] || fail "temporary files survive the restore after round $round: $(temporaries "$work/target")"
-  [ ! -e "$work/target/.tessaly-lock" ] || fail "the profile lock survives round $round"
-  cmp -s <(manifest "$work/target") "$work/new.sum" || fail "the restore after round $round is not whole"
+' "$2" "$work/new.sum"
+}
+: > "$work/none.sum"
+
+for ((round = 1; round <= rounds; ++round)); do
+  # A restore of B over A, and one into a new profile, killed.
+  for kind in over new; do
+    rm -rf "$work/target"
+    if [ "$kind" = over ]; then cp -a "$work/refA" "$work/target"; before=$work/old.sum; else before=$work/none.sum; fi
+    "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/target" --quiet 2>/dev/null &
+    pid=$!
+    sleep "$(delay "$restoreTime")"
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    old_or_new "$work/target" "$before" || fail "restore $kind round $round"
+    if [ -e "$work/target/user.reg" ]; then
+      "$cli" ls "$work/outA/A.tsly_dat" --profile "$work/target" >/dev/null || fail "user.reg does not parse after restore $kind round $round"
+    fi
+    sleep 1.1  # leftovers are those older than the next run's start
+    "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/target" --quiet || fail "the restore after $kind round $round"
+    [ -z "$(temporaries "$work/target")" ] || fail "temporary files survive the restore after $kind round $round: $(temporaries "$work/target")"
+    [ ! -e "$work/target/.tessaly-lock" ] || fail "the profile lock survives $kind round $round"
+    cmp -s <(manifest "$work/target") "$work/new.sum" || fail "the restore after $kind round $round is not whole"
+  done
 
   # A backup over the previous data file, killed.
   cp "$work/outA/A.tsly_dat" "$work/dest/D.tsly_dat"
@@ -84,4 +97,4 @@ for line in sys.stdin:
   "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet || fail "the backup after round $round"
   [ -z "$(temporaries "$work/dest")" ] || fail "temporary files survive the backup after round $round"
 done
-echo "kill-test: $rounds restores and $rounds backups killed; every check passed"
+echo "kill-test: $((2 * rounds)) restores (over a profile and into a new one) and $rounds backups killed; every check passed"

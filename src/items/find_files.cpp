@@ -28,12 +28,12 @@ private:
         const auto entries = files_.list(folder + "\\*.*", ProfileFiles::Detail::Folders);
         for (const auto& entry : entries) {
             // A name Windows forbids is still listed: its backup is refused and named. A
-            // temporary file of ours is a killed run's leftover, never the user's data.
+            // temporary file or folder of ours is a killed run's leftover, never the user's data.
             if (entry.isFolder || isOurTemporaryName(entry.name)) continue;
             if (mask_.matches(entry.name)) list_.push_back(folder + "\\" + entry.name);
         }
         for (const auto& entry : entries) {
-            if (!entry.isFolder || entry.hidden || entry.system) continue;
+            if (!entry.isFolder || entry.hidden || entry.system || isOurTemporaryName(entry.name)) continue;
             const std::string path = folder + "\\" + entry.name;
             // A real subfolder of a folder inside the profile is inside it too; only a link
             // can lead out.

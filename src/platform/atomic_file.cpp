@@ -43,9 +43,13 @@ int sweepLeftovers(int folderFd, std::time_t olderThan) {
     while (dirent* entry = ::readdir(dir)) {
         if (!isOurTemporaryName(entry->d_name)) continue;
         struct stat st {};
-        if (::fstatat(listFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_mtime >= olderThan)
+        if (::fstatat(listFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_mtime >= olderThan) continue;
+        // Only a restore makes such folders, and it holds the profile's lock while it does.
+        if (S_ISDIR(st.st_mode)) {
+            if (removeFolderTree(listFd, entry->d_name)) ++removed;
             continue;
+        }
+        if (!S_ISREG(st.st_mode)) continue;
         const int fd = ::openat(listFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -54,6 +58,30 @@ int sweepLeftovers(int folderFd, std::time_t olderThan) {
     }
     ::closedir(dir);
     return removed;
+}
+
+bool removeFolderTree(int parentFd, const std::string& name) {
+    const int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return false;
+    }
+    bool whole = true;
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string_view entryName = entry->d_name;
+        if (entryName == "." || entryName == "..") continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            isFolder = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        const bool gone = isFolder ? removeFolderTree(fd, entry->d_name) : ::unlinkat(fd, entry->d_name, 0) == 0;
+        whole = whole && gone;
+    }
+    ::closedir(dir);
+    return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 && whole;
 }
 
 int sweepLeftovers(const std::string& folder, std::time_t olderThan) {

@@ -16,11 +16,16 @@ namespace ts {
 inline constexpr std::string_view kTemporaryPrefix = ".tessaly-tmp-";
 inline bool isOurTemporaryName(std::string_view name) { return name.starts_with(kTemporaryPrefix); }
 
-// Removes the regular files of our temporary pattern in a folder that were last changed
-// before olderThan and that no live process holds (a file being written is locked). Returns
-// how many were removed; a folder that cannot be read removes nothing.
+// Removes the entries of our temporary pattern in a folder that were last changed before
+// olderThan: regular files that no live process holds (a file being written is locked), and
+// folders a killed restore was building, with everything in them. Returns how many were
+// removed; a folder that cannot be read removes nothing.
 int sweepLeftovers(int folderFd, std::time_t olderThan);
 int sweepLeftovers(const std::string& folder, std::time_t olderThan);
+
+// Removes the folder name below parentFd and everything in it, never following a link.
+// False when something could not be removed (what could is gone).
+bool removeFolderTree(int parentFd, const std::string& name);
 
 // The permission bits any program of the user gives a new file: 0666 less the process's
 // file creation mask, as it was when first asked (the program never changes it).

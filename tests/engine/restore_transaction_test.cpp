@@ -5,6 +5,7 @@
 #include <utime.h>
 
 #include <filesystem>
+#include <set>
 
 #include "engine/backup_run.h"
 #include "engine/datafile/data_file_contents.h"
@@ -111,8 +112,12 @@ TEST_F(RestoreTransactionTest, LeftoversOfAKilledRunAreSweptAndNeverCaptured) {
     const fs::path dest = dir.path() / "dest";
     fs::create_directories(dest);
     const fs::path stale = favorites / ".tessaly-tmp-Ab12Cd", staleData = dest / ".tessaly-tmp-Zz99Yy";
-    for (const fs::path& leftover : {stale, staleData}) {
-        test::writeHostFile(leftover.string(), std::vector<uint8_t>{'x'});
+    // A new folder a killed restore was building, with its files under their own names.
+    const fs::path staleFolder = favorites / ".tessaly-tmp-Qq77Rr";
+    fs::create_directories(staleFolder / "Sub");
+    test::writeHostFile((staleFolder / "Sub" / "old.url").string(), std::vector<uint8_t>{'o'});
+    for (const fs::path& leftover : {stale, staleData, staleFolder}) {
+        if (!fs::exists(leftover)) test::writeHostFile(leftover.string(), std::vector<uint8_t>{'x'});
         const utimbuf old{std::time(nullptr) - 3600, std::time(nullptr) - 3600};
         ASSERT_EQ(::utime(leftover.c_str(), &old), 0);
     }
@@ -133,7 +138,38 @@ TEST_F(RestoreTransactionTest, LeftoversOfAKilledRunAreSweptAndNeverCaptured) {
 
     restore(wine, (dest / "Fav.tsly_dat").string());
     EXPECT_FALSE(fs::exists(stale));
+    EXPECT_FALSE(fs::exists(staleFolder));
     EXPECT_EQ(textOf((favorites / "site.url").string()), "u");
+}
+
+// New folders appear only with a whole restore, also where one special folder lies inside
+// another's new folder; a failed run leaves nothing of its own behind.
+TEST_F(RestoreTransactionTest, NewFoldersAppearOnlyWithAWholeRestore) {
+    fs::remove_all(alice("AppData/Roaming/Microsoft"));
+    const std::vector<test::CraftedFileRecord> records = {{"[CSIDL_APPDATA]\\Microsoft\\Windows\\New\\a.txt", "a"},
+                                                          {"[CSIDL_STARTMENU]\\b.txt", "b"},
+                                                          {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "c"}};
+    const std::string good = dir.file("good.tsly_dat"), cut = dir.file("cut.tsly_dat");
+    test::writeCraftedDataFile(good, records);
+    std::vector<uint8_t> bytes = test::readHostFile(good);
+    bytes.resize(bytes.size() - 4);
+    test::writeHostFile(cut, bytes);
+    const auto everything = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(wine.driveC()))
+            if (entry.path().filename() != "ts_debug.log") names.insert(entry.path().string());
+        return names;
+    };
+
+    const std::set<std::string> before = everything();
+    EXPECT_THROW(restore(wine, cut), TsException);
+    EXPECT_EQ(everything(), before);
+
+    restore(wine, good);
+    EXPECT_EQ(textOf(alice("AppData/Roaming/Microsoft/Windows/New/a.txt")), "a");
+    EXPECT_EQ(textOf(alice("AppData/Roaming/Microsoft/Windows/Start Menu/b.txt")), "b");
+    EXPECT_EQ(textOf(alice("Favorites/Deep/Er/c.url")), "c");
+    for (const std::string& name : everything()) EXPECT_EQ(name.find(".tessaly-tmp-"), std::string::npos) << name;
 }
 
 }  // namespace

@@ -82,17 +82,23 @@ TEST(AtomicFileTest, ATargetThatCannotBeReplacedIsNamedInTheError) {
     EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
 
-// Only our own pattern, only older than the run, never one a live writer holds.
+// Only our own pattern, only older than the run, never one a live writer holds. A folder a
+// killed restore was building goes with what it holds, but a link in it is not followed.
 TEST(AtomicFileTest, ASweepRemovesOnlyStaleUnheldTemporaryFilesOfOurs) {
-    test::TempDir dir;
+    test::TempDir dir, outside;
     const std::time_t start = std::time(nullptr);
     AtomicFile live(dir.file("data.tsly_dat"));
+    test::writeHostFile(outside.file("kept.eml"), std::string("user's"));
+    std::filesystem::create_directories(dir.path() / ".tessaly-tmp-F0ld3r/Sub");
+    test::writeHostFile(dir.file(".tessaly-tmp-F0ld3r/Sub/new.eml"), std::string("x"));
+    std::filesystem::create_directory_symlink(outside.path(), dir.path() / ".tessaly-tmp-F0ld3r/Sub/out");
     struct Case {
         std::string name;
         bool old;
         bool swept;
     };
     const std::vector<Case> cases = {{".tessaly-tmp-Ab12Cd", true, true},
+                                     {".tessaly-tmp-F0ld3r", true, true},
                                      {".tessaly-tmp-young1", false, false},
                                      {"mail.dbx.tmp-Ab12Cd", true, false},
                                      {std::filesystem::path(live.temporaryPath()).filename().string(), true, false}};
@@ -103,8 +109,9 @@ TEST(AtomicFileTest, ASweepRemovesOnlyStaleUnheldTemporaryFilesOfOurs) {
         const utimbuf times{when, when};
         ASSERT_EQ(::utime(path.c_str(), &times), 0);
     }
-    EXPECT_EQ(sweepLeftovers(dir.path().string(), start), 1);
+    EXPECT_EQ(sweepLeftovers(dir.path().string(), start), 2);
     for (const Case& c : cases) EXPECT_EQ(std::filesystem::exists(dir.file(c.name)), !c.swept) << c.name;
+    EXPECT_TRUE(std::filesystem::exists(outside.file("kept.eml")));
 }
 
 }  // namespace

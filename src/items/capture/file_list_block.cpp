@@ -1,6 +1,6 @@
 #include "items/capture/file_list_block.h"
 
-#include <map>
+#include <unordered_map>
 
 #include "part/bp_object.h"
 #include "part/section_codec.h"
@@ -48,7 +48,7 @@ public:
 
 private:
     RestoreSink& inner_;
-    std::map<std::u32string, std::string> written_;  // folded real path -> stored name
+    std::unordered_map<std::u32string, std::string> written_;  // folded real path -> stored name
 };
 
 }  // namespace

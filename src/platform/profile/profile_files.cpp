@@ -146,9 +146,10 @@ std::optional<std::string> ProfileFiles::hostPath(std::string_view windowsPath) 
     return std::move(resolved->host);
 }
 
-std::optional<std::string> ProfileFiles::hostPathToCreate(std::string_view windowsPath) const {
+std::optional<std::string> ProfileFiles::hostPathToCreate(std::string_view windowsPath, bool* existed) const {
     auto resolved = resolve(windowsPath);
     if (!resolved) return std::nullopt;
+    if (existed) *existed = resolved->kind.has_value();
     if (!resolved->kind && !resolved->parent.empty()) names_.added(resolved->parent, resolved->leaf, EntryKind::File);
     return std::move(resolved->host);
 }

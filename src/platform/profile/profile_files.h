@@ -70,8 +70,9 @@ public:
     std::unique_ptr<FileStream> openRead(std::string_view windowsPath) const;
     // The host file a Windows path names, for a file about to be made there: as hostPath,
     // and during a run the name is taken from now on, so a later name that differs only in
-    // case resolves to the same file, as it would on Windows.
-    std::optional<std::string> hostPathToCreate(std::string_view windowsPath) const;
+    // case resolves to the same file, as it would on Windows. existed, when given, tells
+    // whether the folder listed the name already (as the run's cached listing has it).
+    std::optional<std::string> hostPathToCreate(std::string_view windowsPath, bool* existed = nullptr) const;
 
     // Creates or truncates; the folder must exist. Throws EFCreateError naming the path.
     std::unique_ptr<FileStream> create(std::string_view windowsPath) const;

@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <random>
 #include <set>
 
 #include "platform/atomic_file.h"
 #include "platform/debug_log.h"
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_name_case.h"
 
 namespace ts {
 
@@ -85,6 +87,9 @@ struct ProfileTransaction::Root {
     std::map<std::string, int> folders;
     std::set<std::string> swept;  // a folder opened again after the cache was emptied is not read twice
     std::optional<int64_t> room;
+    // New folders being built under a temporary name in their parent, which existed: place
+    // below the root -> temporary name. Never one inside another.
+    std::map<std::string, std::string> aside;
 };
 
 ProfileTransaction::ProfileTransaction(const Profile& profile, Mode mode, std::time_t runStart)
@@ -176,27 +181,117 @@ int ProfileTransaction::folderFd(Root& root, const std::string& relFolder, bool 
         for (auto& [rel, fd] : root.folders) ::close(fd);
         root.folders.clear();
     }
-    int fd = openBeneath(root.fd, relFolder);
+    const bool isNew = insideNewFolder(root, relFolder);
+    int fd = openBeneath(root.fd, folderOnDisk(root, relFolder));
     if (fd >= 0) {
-        if (root.swept.insert(relFolder).second) sweep(fd);
+        if (!isNew && root.swept.insert(relFolder).second) sweep(fd);
     } else if (errno == ENOENT && create) {
         const size_t cut = relFolder.rfind('/');
         const std::string parentRel = cut == std::string::npos ? std::string() : relFolder.substr(0, cut);
         const std::string name = cut == std::string::npos ? relFolder : relFolder.substr(cut + 1);
         const int parent = folderFd(root, parentRel, true);
         if (parent < 0) return -1;
-        if (::mkdirat(parent, name.c_str(), 0777) == 0) {
-            createdFolders_.emplace_back(root.fd, relFolder);
-            // The run's cached listings must know it, or a later name in another case
-            // would make a second folder.
+        if (mode_ == Mode::Deferred && !insideNewFolder(root, parentRel) && mayBuildAside(root, relFolder)) {
+            fd = makeFolderAside(root, parent, relFolder);
+        } else {
+            if (::mkdirat(parent, name.c_str(), 0777) == 0) {
+                // Inside a folder built aside it goes with that folder.
+                if (!insideNewFolder(root, parentRel)) createdFolders_.emplace_back(root.fd, relFolder);
+            } else if (errno != EEXIST) {
+                return -1;
+            }
+            fd = ::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        // The run's cached listings must know it, or a later name in another case would make
+        // a second folder.
+        if (fd >= 0)
             profile_.files().noteCreated(parentRel.empty() ? root.hostPath : root.hostPath + "/" + parentRel, name, true);
-        } else if (errno != EEXIST)
-            return -1;
-        fd = ::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     if (fd < 0) return -1;
     root.folders.emplace(relFolder, fd);
     return fd;
+}
+
+std::string ProfileTransaction::folderOnDisk(const Root& root, const std::string& relFolder) const {
+    if (root.aside.empty()) return relFolder;
+    for (size_t end = relFolder.find('/');; end = relFolder.find('/', end + 1)) {
+        const std::string place = relFolder.substr(0, end);
+        if (auto found = root.aside.find(place); found != root.aside.end()) {
+            const size_t cut = place.rfind('/');
+            std::string onDisk = cut == std::string::npos ? found->second : place.substr(0, cut + 1) + found->second;
+            if (end != std::string::npos) onDisk += relFolder.substr(end);
+            return onDisk;
+        }
+        if (end == std::string::npos) return relFolder;
+    }
+}
+
+bool ProfileTransaction::insideNewFolder(const Root& root, const std::string& relFolder) const {
+    return !root.aside.empty() && !relFolder.empty() && folderOnDisk(root, relFolder) != relFolder;
+}
+
+bool ProfileTransaction::mayBuildAside(const Root& root, const std::string& relFolder) const {
+    std::string windowsFolder = *root.windowsPath + "\\" + relFolder;
+    std::replace(windowsFolder.begin(), windowsFolder.end(), '/', '\\');
+    const std::string folded = caseFoldedKey(windowsFolder + "\\");
+    for (const auto& [csidl, other] : roots_) {
+        if (!other->windowsPath) continue;
+        const std::string otherFolded = caseFoldedKey(*other->windowsPath + "\\");
+        if (otherFolded.starts_with(folded)) return false;
+    }
+    return true;
+}
+
+int ProfileTransaction::makeFolderAside(Root& root, int parent, const std::string& relFolder) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = std::string(kTemporaryPrefix) + randomSuffix();
+        if (::mkdirat(parent, temporary.c_str(), 0777) != 0) {
+            if (errno == EEXIST) continue;
+            return -1;
+        }
+        root.aside.emplace(relFolder, temporary);
+        return ::openat(parent, temporary.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void ProfileTransaction::moveNewFoldersIntoPlace(std::exception_ptr& first) {
+    for (auto& [csidl, root] : roots_) {
+        for (const auto& [relFolder, temporary] : root->aside) {
+            const size_t cut = relFolder.rfind('/');
+            const std::string parentRel = cut == std::string::npos ? std::string() : relFolder.substr(0, cut);
+            const std::string name = cut == std::string::npos ? relFolder : relFolder.substr(cut + 1);
+            const int parent = folderFd(*root, parentRel, false);
+            // A folder that appeared meanwhile under the name is not merged into.
+            if (parent >= 0 && ::renameat2(parent, temporary.c_str(), parent, name.c_str(), RENAME_NOREPLACE) == 0)
+                continue;
+            const int error = errno;
+            if (parent >= 0) removeFolderTree(parent, temporary);
+            if (!first) {
+                try {
+                    std::string shown = *root->windowsPath + "\\" + relFolder;
+                    std::replace(shown.begin(), shown.end(), '/', '\\');
+                    throw TsException("Cannot create folder \"" + shown + "\". " + systemErrorText(error));
+                } catch (...) {
+                    first = std::current_exception();
+                }
+            }
+        }
+        root->aside.clear();
+    }
+}
+
+void ProfileTransaction::removeNewFolders() noexcept {
+    for (auto& [csidl, root] : roots_) {
+        for (const auto& [relFolder, temporary] : root->aside) {
+            const size_t cut = relFolder.rfind('/');
+            const int parent = folderFd(*root, cut == std::string::npos ? std::string() : relFolder.substr(0, cut), false);
+            if (parent < 0 || !removeFolderTree(parent, temporary))
+                debugLog("Restore: the temporary folder \"" + temporary + "\" could not be removed");
+        }
+        root->aside.clear();
+    }
 }
 
 void ProfileTransaction::sweep(int folderFd) {
@@ -209,7 +304,8 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     Root& root = rootFor(csidl);
     const ProfileFiles& files = profile_.files();
     // Taken now, so a later stored name in another case lands on the same file.
-    const auto host = files.hostPathToCreate(*root.windowsPath + std::string(tail));
+    bool listed = true;
+    const auto host = files.hostPathToCreate(*root.windowsPath + std::string(tail), &listed);
     if (!host || host->size() <= root.hostPath.size() + 1 || host->compare(0, root.hostPath.size(), root.hostPath) != 0 ||
         (*host)[root.hostPath.size()] != '/')
         throw ETargetRefused("it does not lie below its special folder");
@@ -225,8 +321,9 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     }
     // Its folder may be new: the name is taken only now.
     files.noteCreated(relFolder.empty() ? root.hostPath : root.hostPath + "/" + relFolder, name, false);
+    // A name its folder's listing lacks needs no look: a restore makes thousands of new files.
     struct stat present {};
-    const bool exists = ::fstatat(dir, name.c_str(), &present, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exists = listed && ::fstatat(dir, name.c_str(), &present, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(present.st_mode)) throw EFCreateError(windowsName, "A folder of that name exists.");
     // A replaced file keeps its permissions (a private mail store stays private).
     const bool replacing = exists && S_ISREG(present.st_mode);
@@ -239,8 +336,12 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
         throw EFCreateError(windowsName, "Not enough disk space: it needs " + std::to_string(size) + " bytes, " +
                                              std::to_string(*root.room) + " are free. Nothing was restored.");
 
-    std::string temporary;
-    int fd = -1;
+    // In a folder built aside a new file takes its own name at once: the folder's rename
+    // puts it in place with the rest.
+    const bool direct = !exists && insideNewFolder(root, relFolder);
+    std::string temporary = direct ? name : std::string();
+    int fd = direct ? ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode) : -1;
+    if (direct && fd < 0) throw EFCreateError(windowsName, systemErrorText(errno));
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temporary = std::string(kTemporaryPrefix) + randomSuffix();
         fd = ::openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -258,7 +359,7 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
         }
         // The old contents must never give way to unwritten new ones.
         if (replacing && ::fsync(fd) != 0) throw EFCreateError(windowsName, systemErrorText(errno));
-        if (::fchmod(fd, mode) != 0) throw EFCreateError(windowsName, systemErrorText(errno));
+        if (!direct && ::fchmod(fd, mode) != 0) throw EFCreateError(windowsName, systemErrorText(errno));
         if (::close(fd) != 0) {
             fd = -1;
             throw EFCreateError(windowsName, systemErrorText(errno));
@@ -270,6 +371,10 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
         throw;
     }
     if (root.room) *root.room -= size;
+    // Made with the first file: a new profile's folder is made only once the data proved good.
+    if (mode_ == Mode::Deferred && !writeback_) writeback_ = std::make_unique<WritebackAhead>(profile_.folder());
+    if (writeback_) writeback_->written(size);
+    if (direct) return;
     Pending pending{&root, relFolder, temporary, name};
     if (mode_ == Mode::Immediate) {
         try {
@@ -332,6 +437,7 @@ void ProfileTransaction::commit() {
         }
     }
     pending_.clear();
+    moveNewFoldersIntoPlace(first);
     if (first) std::rethrow_exception(first);
 }
 
@@ -343,6 +449,7 @@ void ProfileTransaction::rollback() noexcept {
     }
     pending_.clear();
     registry_.clear();
+    removeNewFolders();
     for (auto& [csidl, root] : roots_) {
         for (auto& [rel, fd] : root->folders) ::close(fd);
         root->folders.clear();

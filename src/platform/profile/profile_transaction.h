@@ -1,9 +1,12 @@
 #pragma once
 // Putting files and registry values into a profile as one change: until commit() nothing the
-// user could see has moved. Every file is written to a temporary file of ours beside its
-// target and every registry change is only remembered; commit() renames the temporary files
-// over their targets and saves the registry once. Destroying an uncommitted transaction
-// removes its temporary files and the folders it made, so the profile is as it was.
+// user could see has moved. A file for a folder that exists is written to a temporary file of
+// ours beside its target; a folder that does not exist yet is built whole under a temporary
+// name of ours, its files under their own names, so a restore into a new tree costs no rename
+// per file. Every registry change is only remembered. commit() saves the registry once, then
+// renames the temporary files over their targets and the new folders into place.
+// Destroying an uncommitted transaction removes its temporary files and folders and the
+// folders it made, so the profile is as it was.
 //
 // Writes stay inside the profile: each special folder is resolved when the transaction is
 // made (a registry value replayed later never moves them), must really lie inside the
@@ -13,6 +16,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,6 +27,7 @@
 #include "platform/exception.h"
 #include "platform/registry/registry_hive.h"
 #include "platform/stream/stream.h"
+#include "platform/writeback_ahead.h"
 
 namespace ts {
 
@@ -86,6 +91,18 @@ private:
     void openRoot(Root& root);
     // The folder relFolder below root, made where missing; -1 with errno set on failure.
     int folderFd(Root& root, const std::string& relFolder, bool create);
+    // Where relFolder lies on disk below the root until commit: inside a new folder built
+    // under its temporary name, or where it is.
+    std::string folderOnDisk(const Root& root, const std::string& relFolder) const;
+    bool insideNewFolder(const Root& root, const std::string& relFolder) const;
+    // Whether a new folder at relFolder may be built under a temporary name: not when another
+    // special folder lies in it, which must be reachable before commit.
+    bool mayBuildAside(const Root& root, const std::string& relFolder) const;
+    // Makes the new folder name in parent under a temporary name; -1 with errno set on failure.
+    int makeFolderAside(Root& root, int parent, const std::string& relFolder);
+    // Renames every folder built aside into its place; records the first failure.
+    void moveNewFoldersIntoPlace(std::exception_ptr& first);
+    void removeNewFolders() noexcept;
     void sweep(int folderFd);
     void putInPlace(const Pending& pending);
     void rollback() noexcept;
@@ -99,6 +116,7 @@ private:
     std::vector<RegistryChange> registry_;
     std::vector<std::pair<int, std::string>> createdFolders_;  // (folder descriptor, path below it), oldest first
     bool committed_ = false;
+    std::unique_ptr<WritebackAhead> writeback_;  // a run's restore only
 };
 
 }  // namespace ts
