@@ -143,11 +143,13 @@ TEST_F(RestoreTransactionTest, LeftoversOfAKilledRunAreSweptAndNeverCaptured) {
 }
 
 // New folders appear only with a whole restore, also where one special folder lies inside
-// another's new folder; a failed run leaves nothing of its own behind.
+// another's new folder, and a file stored twice in one ends with its last bytes; a failed
+// run leaves nothing of its own behind.
 TEST_F(RestoreTransactionTest, NewFoldersAppearOnlyWithAWholeRestore) {
     fs::remove_all(alice("AppData/Roaming/Microsoft"));
     const std::vector<test::CraftedFileRecord> records = {{"[CSIDL_APPDATA]\\Microsoft\\Windows\\New\\a.txt", "a"},
                                                           {"[CSIDL_STARTMENU]\\b.txt", "b"},
+                                                          {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "written twice"},
                                                           {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "c"}};
     const std::string good = dir.file("good.tsly_dat"), cut = dir.file("cut.tsly_dat");
     test::writeCraftedDataFile(good, records);

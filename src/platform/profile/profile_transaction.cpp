@@ -178,6 +178,7 @@ int ProfileTransaction::folderFd(Root& root, const std::string& relFolder, bool 
     if (relFolder.empty()) return root.fd;
     if (auto cached = root.folders.find(relFolder); cached != root.folders.end()) return cached->second;
     if (root.folders.size() >= kMaxCachedFolders) {
+        if (writer_) writer_->waitIdle();  // its queued files name these folders
         for (auto& [rel, fd] : root.folders) ::close(fd);
         root.folders.clear();
     }
@@ -294,6 +295,11 @@ void ProfileTransaction::removeNewFolders() noexcept {
     }
 }
 
+// Started with the first file: a new profile's folder is made only once the data proved good.
+void ProfileTransaction::startWriteback() {
+    if (!writeback_) writeback_ = std::make_unique<WritebackAhead>(profile_.folder());
+}
+
 void ProfileTransaction::sweep(int folderFd) {
     sweepLeftovers(folderFd, runStart_);
 }
@@ -301,6 +307,7 @@ void ProfileTransaction::sweep(int folderFd) {
 void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::string& windowsName, Stream& data,
                                    int64_t size) {
     if (size < 0) throw EReadError();
+    if (writer_) writer_->rethrowFailure();
     Root& root = rootFor(csidl);
     const ProfileFiles& files = profile_.files();
     // Taken now, so a later stored name in another case lands on the same file.
@@ -322,6 +329,9 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     // Its folder may be new: the name is taken only now.
     files.noteCreated(relFolder.empty() ? root.hostPath : root.hostPath + "/" + relFolder, name, false);
     // A name its folder's listing lacks needs no look: a restore makes thousands of new files.
+    // In a new folder a listed name is one this run made, perhaps still queued: the same
+    // file written twice (a favorite the project listed and the profile holds) replaces it.
+    if (listed && writer_ && insideNewFolder(root, relFolder)) writer_->waitIdle();
     struct stat present {};
     const bool exists = listed && ::fstatat(dir, name.c_str(), &present, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(present.st_mode)) throw EFCreateError(windowsName, "A folder of that name exists.");
@@ -339,6 +349,21 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     // In a folder built aside a new file takes its own name at once: the folder's rename
     // puts it in place with the rest.
     const bool direct = !exists && insideNewFolder(root, relFolder);
+    if (direct && size <= BackgroundFileWriter::kMaxFileSize) {
+        std::vector<uint8_t> contents(static_cast<size_t>(size));
+        for (int64_t got = 0; got < size;) {
+            const int64_t now = data.read(contents.data() + got, size - got);
+            if (now <= 0) throw EReadError();
+            got += now;
+        }
+        if (!writer_) {
+            startWriteback();
+            writer_ = std::make_unique<BackgroundFileWriter>([this](int64_t bytes) { writeback_->written(bytes); });
+        }
+        writer_->write(dir, name, mode, std::move(contents), windowsName);
+        if (root.room) *root.room -= size;
+        return;
+    }
     std::string temporary = direct ? name : std::string();
     int fd = direct ? ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode) : -1;
     if (direct && fd < 0) throw EFCreateError(windowsName, systemErrorText(errno));
@@ -371,9 +396,10 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
         throw;
     }
     if (root.room) *root.room -= size;
-    // Made with the first file: a new profile's folder is made only once the data proved good.
-    if (mode_ == Mode::Deferred && !writeback_) writeback_ = std::make_unique<WritebackAhead>(profile_.folder());
-    if (writeback_) writeback_->written(size);
+    if (mode_ == Mode::Deferred) {
+        startWriteback();
+        writeback_->written(size);
+    }
     if (direct) return;
     Pending pending{&root, relFolder, temporary, name};
     if (mode_ == Mode::Immediate) {
@@ -412,6 +438,10 @@ void ProfileTransaction::putInPlace(const Pending& pending) {
 
 void ProfileTransaction::commit() {
     if (committed_) return;
+    if (writer_) {
+        writer_->waitIdle();
+        writer_->rethrowFailure();
+    }
     // The registry first: its save is what may still be refused (Wine started meanwhile),
     // and until then every file keeps its old contents.
     if (!registry_.empty()) {
@@ -442,6 +472,7 @@ void ProfileTransaction::commit() {
 }
 
 void ProfileTransaction::rollback() noexcept {
+    if (writer_) writer_->discard();
     for (const Pending& pending : pending_) {
         const int dir = folderFd(*pending.root, pending.relFolder, false);
         if (dir < 0 || ::unlinkat(dir, pending.temporaryName.c_str(), 0) != 0)

@@ -27,6 +27,7 @@
 #include "platform/exception.h"
 #include "platform/registry/registry_hive.h"
 #include "platform/stream/stream.h"
+#include "platform/profile/background_file_writer.h"
 #include "platform/writeback_ahead.h"
 
 namespace ts {
@@ -104,6 +105,7 @@ private:
     void moveNewFoldersIntoPlace(std::exception_ptr& first);
     void removeNewFolders() noexcept;
     void sweep(int folderFd);
+    void startWriteback();
     void putInPlace(const Pending& pending);
     void rollback() noexcept;
 
@@ -117,6 +119,8 @@ private:
     std::vector<std::pair<int, std::string>> createdFolders_;  // (folder descriptor, path below it), oldest first
     bool committed_ = false;
     std::unique_ptr<WritebackAhead> writeback_;  // a run's restore only
+    // New small files of a run's restore; declared last so it stops before what it uses.
+    std::unique_ptr<BackgroundFileWriter> writer_;
 };
 
 }  // namespace ts

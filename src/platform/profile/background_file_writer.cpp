@@ -1,0 +1,104 @@
+#include "platform/profile/background_file_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/exception.h"
+#include "platform/stream/stream.h"
+
+namespace ts {
+
+BackgroundFileWriter::BackgroundFileWriter(std::function<void(int64_t)> written)
+    : written_(std::move(written)), thread_([this](std::stop_token stop) { run(stop); }) {}
+
+BackgroundFileWriter::~BackgroundFileWriter() {
+    discard();
+    thread_.request_stop();
+    thread_.join();
+}
+
+void BackgroundFileWriter::write(int folderFd, std::string name, unsigned mode, std::vector<uint8_t> contents,
+                                 std::string windowsName) {
+    std::unique_lock lock(mutex_);
+    // One file larger than the bound still goes, alone.
+    changed_.wait(lock, [&] { return failure_ || queuedBytes_ == 0 || queuedBytes_ + contents.size() <= kMaxQueuedBytes; });
+    if (failure_) std::rethrow_exception(failure_);
+    queuedBytes_ += contents.size();
+    queue_.push_back({folderFd, std::move(name), mode, std::move(contents), std::move(windowsName)});
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void BackgroundFileWriter::waitIdle() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return queue_.empty() && !busy_; });
+}
+
+void BackgroundFileWriter::rethrowFailure() {
+    std::lock_guard lock(mutex_);
+    if (failure_) std::rethrow_exception(failure_);
+}
+
+void BackgroundFileWriter::discard() noexcept {
+    {
+        std::unique_lock lock(mutex_);
+        queue_.clear();
+        queuedBytes_ = 0;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return !busy_; });
+    }
+}
+
+void BackgroundFileWriter::run(std::stop_token stop) {
+    std::unique_lock lock(mutex_);
+    while (changed_.wait(lock, stop, [&] { return !queue_.empty(); })) {
+        Job job = std::move(queue_.front());
+        queue_.pop_front();
+        queuedBytes_ -= job.contents.size();
+        busy_ = true;
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            make(job);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        busy_ = false;
+        if (failure && !failure_) {
+            failure_ = failure;
+            // Nothing after a failure is made: the caller's run fails with it.
+            queue_.clear();
+            queuedBytes_ = 0;
+        }
+        changed_.notify_all();
+    }
+}
+
+void BackgroundFileWriter::make(const Job& job) {
+    const int fd = ::openat(job.folderFd, job.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, job.mode);
+    if (fd < 0) throw EFCreateError(job.windowsName, systemErrorText(errno));
+    const uint8_t* data = job.contents.data();
+    size_t left = job.contents.size();
+    int error = 0;
+    while (left > 0 && error == 0) {
+        const ssize_t done = ::write(fd, data, left);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            error = done < 0 ? errno : ENOSPC;
+            break;
+        }
+        data += done;
+        left -= static_cast<size_t>(done);
+    }
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
+        ::unlinkat(job.folderFd, job.name.c_str(), 0);
+        throw EFCreateError(job.windowsName, systemErrorText(error));
+    }
+    if (written_) written_(static_cast<int64_t>(job.contents.size()));
+}
+
+}  // namespace ts
