@@ -43,8 +43,8 @@ inline constexpr std::array<PlaceholderRow, 23> kPlaceholderTable = {{
     {"CSIDL_LOCAL_APPDATA", 0x1C},
 }};
 
-// "[" + row name + "]".
-std::string placeholderOf(const PlaceholderRow& row);
+// "[" + row name + "]", made once per row: every restored and saved file's name asks.
+const std::string& placeholderOf(const PlaceholderRow& row);
 
 class TtsFileName {
 public:

@@ -38,7 +38,7 @@ std::optional<std::string> badTailReason(std::string_view tail) {
 std::optional<std::string> unrestorableNameReason(const Profile& profile, const std::string& storedName,
                                                   const std::string& realName) {
     for (const auto& row : kPlaceholderTable) {
-        const std::string placeholder = placeholderOf(row);
+        const std::string& placeholder = placeholderOf(row);
         if (storedName.compare(0, placeholder.size(), placeholder) != 0) continue;
         const auto folder = profile.specialFolders().path(row.csidl);
         if (!folder || folder->empty()) return "this profile has no folder for " + placeholder;

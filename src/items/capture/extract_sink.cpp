@@ -55,7 +55,7 @@ constexpr std::array<ReadableFolder, 23> kReadableFolders = {{
 std::optional<std::string> extractPathOf(const std::string& storedName) {
     // The placeholder table's order decides, as it does when the name is expanded.
     for (const auto& row : kPlaceholderTable) {
-        const std::string placeholder = placeholderOf(row);
+        const std::string& placeholder = placeholderOf(row);
         if (storedName.compare(0, placeholder.size(), placeholder) != 0) continue;
         for (const auto& readable : kReadableFolders) {
             if (readable.placeholder != row.name) continue;

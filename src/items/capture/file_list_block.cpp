@@ -26,9 +26,7 @@ public:
         inner_.keptValue(keyPath, name, typeCode, size);
     }
     void writeFile(const std::string& storedName, const std::string& realPath, Stream& data, int64_t size) override {
-        std::u32string key;
-        for (const FoldedChar& c : foldedChars(realPath)) key += c.folded;
-        const auto [first, isNew] = written_.emplace(std::move(key), storedName);
+        const auto [first, isNew] = written_.emplace(caseFoldedKey(realPath), storedName);
         // The same name twice (a favorite the project listed and the profile still holds) is
         // the same file written again, as always.
         if (isNew || first->second == storedName) {
@@ -48,7 +46,7 @@ public:
 
 private:
     RestoreSink& inner_;
-    std::unordered_map<std::u32string, std::string> written_;  // folded real path -> stored name
+    std::unordered_map<std::string, std::string> written_;  // folded real path -> stored name
 };
 
 }  // namespace

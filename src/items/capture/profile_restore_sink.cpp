@@ -99,7 +99,7 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
     // The placeholder names the special folder the file is written below; the reader checked
     // that the rest of the name stays inside it.
     for (const auto& row : kPlaceholderTable) {
-        const std::string placeholder = placeholderOf(row);
+        const std::string& placeholder = placeholderOf(row);
         if (storedName.compare(0, placeholder.size(), placeholder) != 0) continue;
         try {
             transaction_->writeFile(row.csidl, std::string_view(storedName).substr(placeholder.size()), realPath, data,
