@@ -20,6 +20,8 @@ namespace ts {
 
 namespace {
 
+constexpr int64_t kWriteBehindEvery = int64_t{8} << 20;
+
 // Makes the rename itself durable; failing to is not worth failing the save for.
 void syncFolderOf(const std::string& path) {
     std::string folder = std::filesystem::path(path).parent_path().string();
@@ -141,6 +143,8 @@ AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durabi
     lockFd_ = fd;
     try {
         stream_ = std::make_unique<FileStream>(temporaryPath_, FileStream::Mode::ReadWrite);
+        // A data file of a GiB would otherwise wait at commit for all of it to reach the disk.
+        if (durability_ == Durability::SyncAlways) stream_->startWritingBehind(kWriteBehindEvery);
     } catch (const EFOpenError& error) {
         ::unlink(temporaryPath_.c_str());
         ::close(lockFd_);

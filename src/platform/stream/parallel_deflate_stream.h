@@ -26,7 +26,8 @@ class ParallelDeflateStream final : public Stream {
 public:
     // The largest block the compressed output is written to dest in.
     static constexpr int64_t kOutputBlockSize = 65536;
-    static constexpr int64_t kDefaultChunkSize = 128 * 1024;
+    // Each piece is primed with the window before it; in larger pieces that costs less.
+    static constexpr int64_t kDefaultChunkSize = 512 * 1024;
     // How far back deflate matches reach: the dictionary each piece is primed with.
     static constexpr int64_t kWindowSize = 32768;
     static constexpr int kMaxWorkers = 8;

@@ -100,6 +100,9 @@ public:
 
     // Forces the written bytes to the disk; throws EWriteError on failure.
     void flush();
+    // For a file that will be flushed: each time this many more bytes were written, the
+    // disk is asked to start writing them (without waiting), so the flush waits for little.
+    void startWritingBehind(int64_t every) { writeBehindEvery_ = every; }
     const std::string& path() const { return path_; }
     int descriptor() const { return fd_; }
 
@@ -107,6 +110,8 @@ private:
     std::string path_;
     int fd_ = -1;
     int64_t position_ = 0;
+    int64_t writeBehindEvery_ = 0;
+    int64_t writtenBehind_ = 0;  // bytes up to here were handed to the disk
 };
 
 // The text of the last system error, as strerror gives it.
