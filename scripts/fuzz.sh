@@ -15,11 +15,14 @@ for source in fuzz/*_fuzz.cpp; do
   work=$(mktemp -d)
   cp -r "fuzz/corpus/$name/." "$work/" 2>/dev/null || true
   echo "fuzz: $name for ${seconds}s"
+  # Inputs that crash or run slowly are kept with the build, never in the sources.
+  mkdir -p build/fuzz/artifacts
   # The sanitizer's quarantine of freed blocks (256 MiB by default) would count against the
   # memory limit; kept small (also under options the caller set), the limit measures what
   # the readers hold.
   ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=16" build/fuzz/fuzz/fuzz-"$name" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=256 \
-    -malloc_limit_mb=256 -print_final_stats=1 "$work" >"build/fuzz/$name.log" 2>&1 || {
+    -malloc_limit_mb=256 -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/$name-" "$work" \
+    >"build/fuzz/$name.log" 2>&1 || {
       tail -n 60 "build/fuzz/$name.log"; echo "fuzz: $name failed" >&2; exit 1; }
   echo "fuzz: $name $(sed -n 's/^stat::number_of_executed_units: *//p' "build/fuzz/$name.log") executions," \
     "peak $(sed -n 's/^stat::peak_rss_mb: *//p' "build/fuzz/$name.log") MiB"

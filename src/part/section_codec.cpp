@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/exception.h"
+#include "platform/two_halves.h"
 
 namespace ts {
 namespace {
@@ -13,6 +14,7 @@ constexpr int64_t kLengthFieldSize = 8;
 constexpr int64_t kBlockSize = 8;
 // Blocks deciphered per refill; the buffer stays this size whatever the section's length.
 constexpr int64_t kChunkBlocks = 8192;
+constexpr size_t kBlocksWorthSplitting = 1024;
 
 std::atomic<uint64_t> keyDerivations{0};
 
@@ -173,7 +175,10 @@ bool SectionReader::refill() {
         if (got <= 0) throw ECipherException();
         done += got;
     }
-    cipher_.DecryptBlocks(plain_.data(), static_cast<size_t>(taken));
+    // Triple-DES is the slowest step of an encrypted restore; each block stands alone.
+    runInTwoHalves(static_cast<size_t>(taken), kBlocksWorthSplitting, [this](size_t begin, size_t end) {
+        cipher_.DecryptBlocks(plain_.data() + begin * kBlockSize, end - begin);
+    });
     cipherBlocksLeft_ -= taken;
     plainOffset_ = 0;
     plainEnd_ = bytes;
