@@ -23,17 +23,26 @@ void BackgroundFileWriter::write(int folderFd, std::string name, unsigned mode, 
                                  std::string windowsName) {
     std::unique_lock lock(mutex_);
     // One file larger than the bound still goes, alone.
-    changed_.wait(lock, [&] { return failure_ || queuedBytes_ == 0 || queuedBytes_ + contents.size() <= kMaxQueuedBytes; });
+    waitFor(lock, [&] { return failure_ || queuedBytes_ == 0 || queuedBytes_ + contents.size() <= kMaxQueuedBytes; });
     if (failure_) std::rethrow_exception(failure_);
     queuedBytes_ += contents.size();
     queue_.push_back({folderFd, std::move(name), mode, std::move(contents), std::move(windowsName)});
+    // Waking a writer that is busy anyway would cost a system call per file.
+    const bool wake = writerWaiting_;
     lock.unlock();
-    changed_.notify_all();
+    if (wake) queued_.notify_one();
 }
 
 void BackgroundFileWriter::waitIdle() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return queue_.empty() && !busy_; });
+    waitFor(lock, [&] { return queue_.empty() && !busy_; });
+}
+
+template <typename Done>
+void BackgroundFileWriter::waitFor(std::unique_lock<std::mutex>& lock, Done done) {
+    ++callerWaiting_;
+    progressed_.wait(lock, done);
+    --callerWaiting_;
 }
 
 void BackgroundFileWriter::rethrowFailure() {
@@ -46,14 +55,17 @@ void BackgroundFileWriter::discard() noexcept {
         std::unique_lock lock(mutex_);
         queue_.clear();
         queuedBytes_ = 0;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return !busy_; });
+        waitFor(lock, [&] { return !busy_; });
     }
 }
 
 void BackgroundFileWriter::run(std::stop_token stop) {
     std::unique_lock lock(mutex_);
-    while (changed_.wait(lock, stop, [&] { return !queue_.empty(); })) {
+    for (;;) {
+        writerWaiting_ = true;
+        const bool given = queued_.wait(lock, stop, [&] { return !queue_.empty(); });
+        writerWaiting_ = false;
+        if (!given) return;
         Job job = std::move(queue_.front());
         queue_.pop_front();
         queuedBytes_ -= job.contents.size();
@@ -73,7 +85,7 @@ void BackgroundFileWriter::run(std::stop_token stop) {
             queue_.clear();
             queuedBytes_ = 0;
         }
-        changed_.notify_all();
+        if (callerWaiting_ > 0) progressed_.notify_all();
     }
 }
 

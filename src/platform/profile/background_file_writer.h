@@ -52,10 +52,15 @@ private:
     };
     void run(std::stop_token stop);
     void make(const Job& job);
+    template <typename Done>
+    void waitFor(std::unique_lock<std::mutex>& lock, Done done);
 
     std::function<void(int64_t)> written_;
     std::mutex mutex_;
-    std::condition_variable_any changed_;
+    std::condition_variable_any queued_;   // the writer waits here for files
+    std::condition_variable progressed_;  // callers wait here for room, idleness or a failure
+    bool writerWaiting_ = false;
+    int callerWaiting_ = 0;
     std::deque<Job> queue_;
     size_t queuedBytes_ = 0;
     bool busy_ = false;
