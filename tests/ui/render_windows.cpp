@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
         TProgressForm form;
         form.StatesLabel->setText("Backup <b>x</b>.url ...");
         form.ProgressBar->setValue(40);
+        form.PercentLabel->setText(TProgressForm::PercentText(40));
         ok &= render(form, folder, "progress");
     }
     // The end of a backup that could not save a file, as the real prompts show it.
