@@ -4,11 +4,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/exception.h"
 #include "platform/stream/stream.h"
 
 namespace ts {
+
+void writeWhole(int fd, const uint8_t* data, int64_t count, const std::string& windowsName) {
+    while (count > 0) {
+        const ssize_t done = ::write(fd, data, static_cast<size_t>(count));
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) throw EFCreateError(windowsName, systemErrorText(done < 0 ? errno : ENOSPC));
+        data += done;
+        count -= done;
+    }
+}
 
 BackgroundFileWriter::BackgroundFileWriter(std::function<void(int64_t)> written)
     : written_(std::move(written)), thread_([this](std::stop_token stop) { run(stop); }) {}
@@ -90,25 +101,17 @@ void BackgroundFileWriter::run(std::stop_token stop) {
 }
 
 void BackgroundFileWriter::make(const Job& job) {
-    const int fd = ::openat(job.folderFd, job.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, job.mode);
+    int fd = ::openat(job.folderFd, job.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, job.mode);
     if (fd < 0) throw EFCreateError(job.windowsName, systemErrorText(errno));
-    const uint8_t* data = job.contents.data();
-    size_t left = job.contents.size();
-    int error = 0;
-    while (left > 0 && error == 0) {
-        const ssize_t done = ::write(fd, data, left);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) {
-            error = done < 0 ? errno : ENOSPC;
-            break;
-        }
-        data += done;
-        left -= static_cast<size_t>(done);
-    }
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error != 0) {
+    try {
+        writeWhole(fd, job.contents.data(), static_cast<int64_t>(job.contents.size()), job.windowsName);
+        // A failed close has released the descriptor too: it is never closed twice.
+        const int closed = ::close(std::exchange(fd, -1));
+        if (closed != 0) throw EFCreateError(job.windowsName, systemErrorText(errno));
+    } catch (...) {
+        if (fd >= 0) ::close(fd);
         ::unlinkat(job.folderFd, job.name.c_str(), 0);
-        throw EFCreateError(job.windowsName, systemErrorText(error));
+        throw;
     }
     if (written_) written_(static_cast<int64_t>(job.contents.size()));
 }

@@ -16,6 +16,10 @@
 
 namespace ts {
 
+// Writes all count bytes to fd; raises EFCreateError naming windowsName when it cannot (a
+// write that takes nothing counts as a full disk).
+void writeWhole(int fd, const uint8_t* data, int64_t count, const std::string& windowsName);
+
 class BackgroundFileWriter {
 public:
     // Larger files are better streamed by the caller than held whole.

@@ -58,22 +58,19 @@ int openBeneath(int dirFd, const std::string& path) {
 
 bool refusedForLink(int error) { return error == EXDEV || error == ELOOP; }
 
+// "a/b/c" -> ("a/b", "c"); "c" -> ("", "c").
+std::pair<std::string, std::string> splitLast(const std::string& path) {
+    const size_t cut = path.rfind('/');
+    if (cut == std::string::npos) return {std::string(), path};
+    return {path.substr(0, cut), path.substr(cut + 1)};
+}
+
 std::string randomSuffix() {
     static thread_local std::mt19937_64 engine{std::random_device{}()};
     static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string suffix(6, 'x');
     for (char& c : suffix) c = kChars[engine() % (sizeof kChars - 1)];
     return suffix;
-}
-
-void writeAll(int fd, const uint8_t* data, int64_t count, const std::string& windowsName) {
-    while (count > 0) {
-        const ssize_t done = ::write(fd, data, static_cast<size_t>(count));
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) throw EFCreateError(windowsName, systemErrorText(done < 0 ? errno : ENOSPC));
-        data += done;
-        count -= done;
-    }
 }
 
 }  // namespace
@@ -187,9 +184,7 @@ int ProfileTransaction::folderFd(Root& root, const std::string& relFolder, bool 
     if (fd >= 0) {
         if (!isNew && root.swept.insert(relFolder).second) sweep(fd);
     } else if (errno == ENOENT && create) {
-        const size_t cut = relFolder.rfind('/');
-        const std::string parentRel = cut == std::string::npos ? std::string() : relFolder.substr(0, cut);
-        const std::string name = cut == std::string::npos ? relFolder : relFolder.substr(cut + 1);
+        const auto [parentRel, name] = splitLast(relFolder);
         const int parent = folderFd(root, parentRel, true);
         if (parent < 0) return -1;
         if (mode_ == Mode::Deferred && !insideNewFolder(root, parentRel) && mayBuildAside(root, relFolder)) {
@@ -260,9 +255,7 @@ int ProfileTransaction::makeFolderAside(Root& root, int parent, const std::strin
 void ProfileTransaction::moveNewFoldersIntoPlace(std::exception_ptr& first) {
     for (auto& [csidl, root] : roots_) {
         for (const auto& [relFolder, temporary] : root->aside) {
-            const size_t cut = relFolder.rfind('/');
-            const std::string parentRel = cut == std::string::npos ? std::string() : relFolder.substr(0, cut);
-            const std::string name = cut == std::string::npos ? relFolder : relFolder.substr(cut + 1);
+            const auto [parentRel, name] = splitLast(relFolder);
             const int parent = folderFd(*root, parentRel, false);
             // A folder that appeared meanwhile under the name is not merged into.
             if (parent >= 0 && ::renameat2(parent, temporary.c_str(), parent, name.c_str(), RENAME_NOREPLACE) == 0)
@@ -286,8 +279,7 @@ void ProfileTransaction::moveNewFoldersIntoPlace(std::exception_ptr& first) {
 void ProfileTransaction::removeNewFolders() noexcept {
     for (auto& [csidl, root] : roots_) {
         for (const auto& [relFolder, temporary] : root->aside) {
-            const size_t cut = relFolder.rfind('/');
-            const int parent = folderFd(*root, cut == std::string::npos ? std::string() : relFolder.substr(0, cut), false);
+            const int parent = folderFd(*root, splitLast(relFolder).first, false);
             if (parent < 0 || !removeFolderTree(parent, temporary))
                 debugLog("Restore: the temporary folder \"" + temporary + "\" could not be removed");
         }
@@ -317,9 +309,7 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
         (*host)[root.hostPath.size()] != '/')
         throw ETargetRefused("it does not lie below its special folder");
     const std::string rel = host->substr(root.hostPath.size() + 1);
-    const size_t cut = rel.rfind('/');
-    const std::string relFolder = cut == std::string::npos ? std::string() : rel.substr(0, cut);
-    const std::string name = cut == std::string::npos ? rel : rel.substr(cut + 1);
+    const auto [relFolder, name] = splitLast(rel);
 
     const int dir = folderFd(root, relFolder, true);
     if (dir < 0) {
@@ -351,11 +341,7 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     const bool direct = !exists && insideNewFolder(root, relFolder);
     if (direct && size <= BackgroundFileWriter::kMaxFileSize) {
         std::vector<uint8_t> contents(static_cast<size_t>(size));
-        for (int64_t got = 0; got < size;) {
-            const int64_t now = data.read(contents.data() + got, size - got);
-            if (now <= 0) throw EReadError();
-            got += now;
-        }
+        data.readExact(contents.data(), size);
         if (!writer_) {
             startWriteback();
             writer_ = std::make_unique<BackgroundFileWriter>([this](int64_t bytes) { writeback_->written(bytes); });
@@ -379,7 +365,7 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
             const int64_t want = std::min<int64_t>(left, static_cast<int64_t>(buffer.size()));
             const int64_t got = data.read(buffer.data(), want);
             if (got <= 0) throw EReadError();
-            writeAll(fd, buffer.data(), got, windowsName);
+            writeWhole(fd, buffer.data(), got, windowsName);
             left -= got;
         }
         // The old contents must never give way to unwritten new ones.
