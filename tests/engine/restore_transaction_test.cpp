@@ -147,10 +147,13 @@ TEST_F(RestoreTransactionTest, LeftoversOfAKilledRunAreSweptAndNeverCaptured) {
 // run leaves nothing of its own behind.
 TEST_F(RestoreTransactionTest, NewFoldersAppearOnlyWithAWholeRestore) {
     fs::remove_all(alice("AppData/Roaming/Microsoft"));
-    const std::vector<test::CraftedFileRecord> records = {{"[CSIDL_APPDATA]\\Microsoft\\Windows\\New\\a.txt", "a"},
+    std::vector<test::CraftedFileRecord> records = {{"[CSIDL_APPDATA]\\Microsoft\\Windows\\New\\a.txt", "a"},
                                                           {"[CSIDL_STARTMENU]\\b.txt", "b"},
                                                           {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "written twice"},
                                                           {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "c"}};
+    // More new folders than the run keeps open: some are opened again by their path.
+    constexpr int kFolders = 300;
+    for (int i = 0; i < kFolders; ++i) records.push_back({"[CSIDL_FAVORITES]\\Deep\\Er\\F" + std::to_string(i) + "\\d.url", "d"});
     const std::string good = dir.file("good.tsly_dat"), cut = dir.file("cut.tsly_dat");
     test::writeCraftedDataFile(good, records);
     std::vector<uint8_t> bytes = test::readHostFile(good);
@@ -171,6 +174,7 @@ TEST_F(RestoreTransactionTest, NewFoldersAppearOnlyWithAWholeRestore) {
     EXPECT_EQ(textOf(alice("AppData/Roaming/Microsoft/Windows/New/a.txt")), "a");
     EXPECT_EQ(textOf(alice("AppData/Roaming/Microsoft/Windows/Start Menu/b.txt")), "b");
     EXPECT_EQ(textOf(alice("Favorites/Deep/Er/c.url")), "c");
+    for (int i = 0; i < kFolders; i += 37) EXPECT_EQ(textOf(alice("Favorites/Deep/Er/F" + std::to_string(i) + "/d.url")), "d");
     for (const std::string& name : everything()) EXPECT_EQ(name.find(".tessaly-tmp-"), std::string::npos) << name;
 }
 

@@ -1,17 +1,26 @@
 #include "items/capture/backup_file_item_name_check.h"
 
 #include <algorithm>
+#include <array>
 
 #include "items/file_name.h"
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_files.h"
 
 namespace ts {
 
 namespace {
 
-bool onlyDotsAndBlanks(std::string_view segment) {
-    return segment.find_first_not_of(". ") == std::string_view::npos;
-}
+constexpr unsigned kDotOrBlank = 1, kColon = 2, kForbidden = 4, kOther = 8;
+// What each byte of a name segment is, for the checks below.
+constexpr std::array<unsigned, 256> kCharClass = [] {
+    std::array<unsigned, 256> table{};
+    for (unsigned c = 0; c < 256; ++c) table[c] = c < 0x20 ? kForbidden | kOther : kOther;
+    table['.'] = table[' '] = kDotOrBlank;
+    table[':'] = kColon | kOther;
+    for (unsigned char c : std::string_view("<>\"|?*")) table[c] = kForbidden | kOther;
+    return table;
+}();
 
 // The path below the special folder: "\a\b.txt". Windows and the profile's file system both
 // take "/" as a separator, so it splits segments here too.
@@ -19,15 +28,15 @@ std::optional<std::string> badTailReason(std::string_view tail) {
     if (tail.empty() || (tail[0] != '\\' && tail[0] != '/')) return "it names no file inside the special folder";
     size_t start = 1;
     while (true) {
-        const size_t end = tail.find_first_of("\\/", start);
+        const size_t end = findPathSeparator(tail, start);
         const std::string_view segment = tail.substr(start, end == std::string_view::npos ? end : end - start);
         if (segment.empty()) return "it holds an empty path segment (a second root)";
-        if (onlyDotsAndBlanks(segment)) return "it holds a \".\" or \"..\" segment";
-        if (segment.find(':') != std::string_view::npos) return "it holds a second drive";
-        if (std::any_of(segment.begin(), segment.end(), [](char c) {
-                return static_cast<unsigned char>(c) < 0x20 || std::string_view("<>\"|?*").find(c) != std::string_view::npos;
-            }))
-            return "it holds a character Windows does not allow in file names";
+        // One pass over the segment, as every file's name is checked; the reasons keep their order.
+        unsigned seen = 0;
+        for (const char c : segment) seen |= kCharClass[static_cast<unsigned char>(c)];
+        if ((seen & ~kDotOrBlank) == 0) return "it holds a \".\" or \"..\" segment";
+        if (seen & kColon) return "it holds a second drive";
+        if (seen & kForbidden) return "it holds a character Windows does not allow in file names";
         if (end == std::string_view::npos) return std::nullopt;
         start = end + 1;
     }

@@ -34,7 +34,7 @@ void BackgroundFileWriter::write(int folderFd, std::string name, unsigned mode, 
                                  std::string windowsName) {
     std::unique_lock lock(mutex_);
     // One file larger than the bound still goes, alone.
-    waitFor(lock, [&] { return failure_ || queuedBytes_ == 0 || queuedBytes_ + contents.size() <= kMaxQueuedBytes; });
+    waitFor(lock, [&] { return failure_ || queuedBytes_ == 0 || queuedBytes_ + contents.size() <= kMaxQueuedBytes; }, true);
     if (failure_) std::rethrow_exception(failure_);
     queuedBytes_ += contents.size();
     queue_.push_back({folderFd, std::move(name), mode, std::move(contents), std::move(windowsName)});
@@ -46,14 +46,45 @@ void BackgroundFileWriter::write(int folderFd, std::string name, unsigned mode, 
 
 void BackgroundFileWriter::waitIdle() {
     std::unique_lock lock(mutex_);
-    waitFor(lock, [&] { return queue_.empty() && !busy_; });
+    waitFor(lock, [&] { return queue_.empty() && busy_ == 0; }, true);
 }
 
 template <typename Done>
-void BackgroundFileWriter::waitFor(std::unique_lock<std::mutex>& lock, Done done) {
+void BackgroundFileWriter::waitFor(std::unique_lock<std::mutex>& lock, Done done, bool help) {
     ++callerWaiting_;
-    progressed_.wait(lock, done);
+    while (!done()) {
+        // Making a file is the same work for either thread: a caller that would only wait
+        // takes the newest one, which more likely lies in another folder than the writer's.
+        if (help && !queue_.empty() && !failure_) {
+            Job job = std::move(queue_.back());
+            queue_.pop_back();
+            makeOutsideLock(lock, job);
+        } else {
+            progressed_.wait(lock);
+        }
+    }
     --callerWaiting_;
+}
+
+void BackgroundFileWriter::makeOutsideLock(std::unique_lock<std::mutex>& lock, const Job& job) {
+    queuedBytes_ -= job.contents.size();
+    ++busy_;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+        make(job);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    lock.lock();
+    --busy_;
+    if (failure && !failure_) {
+        failure_ = failure;
+        // Nothing after a failure is made: the caller's run fails with it.
+        queue_.clear();
+        queuedBytes_ = 0;
+    }
+    if (callerWaiting_ > 0) progressed_.notify_all();
 }
 
 void BackgroundFileWriter::rethrowFailure() {
@@ -66,7 +97,7 @@ void BackgroundFileWriter::discard() noexcept {
         std::unique_lock lock(mutex_);
         queue_.clear();
         queuedBytes_ = 0;
-        waitFor(lock, [&] { return !busy_; });
+        waitFor(lock, [&] { return busy_ == 0; }, false);
     }
 }
 
@@ -79,24 +110,7 @@ void BackgroundFileWriter::run(std::stop_token stop) {
         if (!given) return;
         Job job = std::move(queue_.front());
         queue_.pop_front();
-        queuedBytes_ -= job.contents.size();
-        busy_ = true;
-        lock.unlock();
-        std::exception_ptr failure;
-        try {
-            make(job);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        lock.lock();
-        busy_ = false;
-        if (failure && !failure_) {
-            failure_ = failure;
-            // Nothing after a failure is made: the caller's run fails with it.
-            queue_.clear();
-            queuedBytes_ = 0;
-        }
-        if (callerWaiting_ > 0) progressed_.notify_all();
+        makeOutsideLock(lock, job);
     }
 }
 

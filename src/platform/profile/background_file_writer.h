@@ -3,7 +3,8 @@
 // its time decompressing and parsing and half in the file system making files; done one
 // after the other they add up, side by side they overlap. The caller hands over a file's
 // whole contents and goes on reading the next one; a failure is raised to the caller at its
-// next question. Queued contents are bounded, so memory stays flat however many files come.
+// next question. Queued contents are bounded, so memory stays flat however many files come;
+// a caller that would wait for room (or for the end) makes queued files itself meanwhile.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -26,7 +27,8 @@ public:
     static constexpr int64_t kMaxFileSize = int64_t{1} << 20;
     static constexpr size_t kMaxQueuedBytes = size_t{16} << 20;
 
-    // written: told each file's size once it is closed, on the writer's thread.
+    // written: told each file's size once it is closed, on the thread that made it (the
+    // writer's or a caller's, perhaps both at once).
     explicit BackgroundFileWriter(std::function<void(int64_t)> written = {});
     // Drops what is still queued and waits for the file under way.
     ~BackgroundFileWriter();
@@ -35,13 +37,13 @@ public:
 
     // Queues a new file name below the open folder folderFd (which must stay open until
     // waitIdle() returns), made with permission bits mode and never over an existing entry.
-    // Waits while the queue is full. windowsName names it in a failure. Raises the first
-    // failure of an earlier file instead of queueing.
+    // While the queue is full, makes queued files. windowsName names it in a failure. Raises
+    // the first failure of an earlier file instead of queueing.
     void write(int folderFd, std::string name, unsigned mode, std::vector<uint8_t> contents, std::string windowsName);
-    // Returns once every queued file is made or dropped.
+    // Returns once every queued file is made or dropped, making queued files meanwhile.
     void waitIdle();
-    // Raises the first failure (EFCreateError naming the file), if any. Files queued after
-    // a failure are dropped.
+    // Raises the first failure (EFCreateError naming the file), if any. Files not begun
+    // when a failure comes are dropped.
     void rethrowFailure();
     // Drops every queued file; one under way is finished (or removed if it fails).
     void discard() noexcept;
@@ -56,8 +58,11 @@ private:
     };
     void run(std::stop_token stop);
     void make(const Job& job);
+    // Makes job with the lock released; records its failure.
+    void makeOutsideLock(std::unique_lock<std::mutex>& lock, const Job& job);
+    // Waits until done(); with help, makes queued files meanwhile instead of sleeping.
     template <typename Done>
-    void waitFor(std::unique_lock<std::mutex>& lock, Done done);
+    void waitFor(std::unique_lock<std::mutex>& lock, Done done, bool help);
 
     std::function<void(int64_t)> written_;
     std::mutex mutex_;
@@ -67,7 +72,7 @@ private:
     int callerWaiting_ = 0;
     std::deque<Job> queue_;
     size_t queuedBytes_ = 0;
-    bool busy_ = false;
+    int busy_ = 0;  // files being made, by the writer or a helping caller
     std::exception_ptr failure_;
     std::jthread thread_;
 };

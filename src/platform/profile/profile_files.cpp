@@ -21,7 +21,7 @@ namespace {
 
 struct ParsedPath {
     char driveLetter;
-    std::vector<std::string> components;
+    std::vector<std::string_view> components;  // within the text parsed
 };
 
 // Splits "X:\a\b" into its drive and components, resolving "." and ".." without leaving
@@ -33,7 +33,7 @@ std::optional<ParsedPath> parseWindowsPath(std::string_view path) {
     ParsedPath parsed{static_cast<char>(std::tolower(static_cast<unsigned char>(path[0]))), {}};
     size_t start = 2;
     while (start <= path.size()) {
-        size_t end = path.find_first_of("\\/", start);
+        size_t end = findPathSeparator(path, start);
         if (end == std::string_view::npos) end = path.size();
         std::string_view component = path.substr(start, end - start);
         if (component == "..") {
@@ -122,20 +122,35 @@ std::optional<ProfileFiles::Resolved> ProfileFiles::resolve(std::string_view win
     auto root = driveRoot(parsed->driveLetter);
     if (!root) return std::nullopt;
     Resolved resolved{std::move(*root), EntryKind::Folder, {}, {}};
+    const auto& components = parsed->components;
+    // The folders of a path are resolved once per run: a restore asks for thousands of files
+    // in the same few hundred folders.
+    std::string folderKey;
+    size_t first = 0;
+    if (components.size() > 1 && names_.active()) {
+        folderKey = parsed->driveLetter;
+        for (size_t i = 0; i + 1 < components.size(); ++i) (folderKey += '\\') += components[i];
+        if (auto host = names_.resolvedFolder(folderKey)) {
+            resolved.host = std::move(*host);
+            first = components.size() - 1;
+        }
+    }
     bool resolving = true;
     size_t parentLength = std::string::npos;
-    for (const auto& component : parsed->components) {
+    for (size_t i = first; i < components.size(); ++i) {
+        const std::string_view component = components[i];
         std::optional<FoundName> existing;
         if (resolving) existing = names_.find(resolved.host, component);
         parentLength = resolving ? resolved.host.size() : std::string::npos;
         resolving = existing.has_value();
         resolved.host += "/";
-        resolved.host += existing ? existing->name : component;
+        resolved.host += existing ? std::string_view(existing->name) : component;
         resolved.kind = existing ? std::optional(existing->kind) : std::nullopt;
     }
     if (parentLength != std::string::npos) {
         resolved.parent = resolved.host.substr(0, parentLength);
         resolved.leaf = resolved.host.substr(parentLength + 1);
+        if (!folderKey.empty() && first == 0) names_.rememberResolvedFolder(folderKey, resolved.parent);
     }
     return resolved;
 }
@@ -283,18 +298,18 @@ void ProfileFiles::createFolders(std::string_view windowsFolder) const {
     for (const auto& component : parsed->components) {
         auto existing = names_.find(host, component);
         const std::string parent = host;
-        host += "/" + (existing ? existing->name : component);
+        (host += "/") += existing ? std::string_view(existing->name) : component;
         if (existing) {
             if (existing->kind == EntryKind::Folder) continue;
-            if (existing->kind == EntryKind::File) fail("\"" + component + "\" is a file.");
+            if (existing->kind == EntryKind::File) fail("\"" + std::string(component) + "\" is a file.");
             struct stat st;
             if (::stat(host.c_str(), &st) == 0) {
-                if (!S_ISDIR(st.st_mode)) fail("\"" + component + "\" is a file.");
+                if (!S_ISDIR(st.st_mode)) fail("\"" + std::string(component) + "\" is a file.");
                 continue;
             }
         }
         if (::mkdir(host.c_str(), 0777) == 0) {
-            names_.added(parent, existing ? existing->name : component, EntryKind::Folder);
+            names_.added(parent, existing ? std::string_view(existing->name) : component, EntryKind::Folder);
         } else if (errno == EEXIST) {
             // Made by someone else since the folder was listed: read it again when asked.
             names_.forget(parent);

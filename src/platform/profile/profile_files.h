@@ -25,6 +25,14 @@
 
 namespace ts {
 
+// Where the next separator of a Windows path lies from `from` on: both "\\" and "/" separate
+// there. A plain loop: a restore splits every file's path more than once.
+inline size_t findPathSeparator(std::string_view path, size_t from = 0) {
+    for (; from < path.size(); ++from)
+        if (path[from] == '\\' || path[from] == '/') return from;
+    return std::string_view::npos;
+}
+
 // Identifies a folder on the host, however it is reached.
 struct FolderIdentity {
     dev_t device;

@@ -173,11 +173,13 @@ void FolderNameCache::removed(const std::string& hostFolder, std::string_view na
     std::lock_guard lock(mutex_);
     if (depth_ == 0) return;
     if (auto it = folders_.find(hostFolder); it != folders_.end()) it->second.erase(name);
+    resolvedFolders_.clear();
 }
 
 void FolderNameCache::forget(const std::string& hostFolder) {
     std::lock_guard lock(mutex_);
     folders_.erase(hostFolder);
+    resolvedFolders_.clear();
 }
 
 void FolderNameCache::listed(const std::string& hostFolder, std::vector<FoundName> entries) {
@@ -186,6 +188,7 @@ void FolderNameCache::listed(const std::string& hostFolder, std::vector<FoundNam
     Folder folder;
     for (const auto& entry : entries) folder.insert(entry.name, entry.kind);
     folders_[hostFolder] = std::move(folder);
+    resolvedFolders_.clear();  // the listing may show what others changed
 }
 
 std::optional<std::optional<std::string>> FolderNameCache::remembered(const std::string& key) {
@@ -201,6 +204,19 @@ void FolderNameCache::remember(const std::string& key, std::optional<std::string
     if (depth_ > 0) remembered_[key] = std::move(value);
 }
 
+std::optional<std::string> FolderNameCache::resolvedFolder(const std::string& windowsKey) {
+    std::lock_guard lock(mutex_);
+    if (depth_ == 0) return std::nullopt;
+    auto it = resolvedFolders_.find(windowsKey);
+    if (it == resolvedFolders_.end()) return std::nullopt;
+    return it->second;
+}
+
+void FolderNameCache::rememberResolvedFolder(const std::string& windowsKey, std::string hostFolder) {
+    std::lock_guard lock(mutex_);
+    if (depth_ > 0) resolvedFolders_.insert_or_assign(windowsKey, std::move(hostFolder));
+}
+
 void FolderNameCache::begin() {
     std::lock_guard lock(mutex_);
     ++depth_;
@@ -211,6 +227,7 @@ void FolderNameCache::end() {
     if (depth_ > 0 && --depth_ == 0) {
         folders_.clear();
         remembered_.clear();
+        resolvedFolders_.clear();
     }
 }
 

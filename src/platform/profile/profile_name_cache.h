@@ -50,6 +50,13 @@ public:
     std::optional<std::optional<std::string>> remembered(const std::string& key);
     void remember(const std::string& key, std::optional<std::string> value);
 
+    // The host folder a run found for every folder of a Windows path (keyed by the caller's
+    // text for that path), kept until the run removes, forgets or lists again a folder's
+    // names. What the run adds leaves it true: the run makes a name only where the lookup
+    // found no entry in any case.
+    std::optional<std::string> resolvedFolder(const std::string& windowsKey);
+    void rememberResolvedFolder(const std::string& windowsKey, std::string hostFolder);
+
     // Runs may nest (the same profile in two runs): the names are dropped when the last ends.
     void begin();
     void end();
@@ -85,6 +92,7 @@ private:
     int depth_ = 0;
     std::unordered_map<std::string, Folder> folders_;
     std::map<std::string, std::optional<std::string>> remembered_;
+    std::unordered_map<std::string, std::string> resolvedFolders_;
 };
 
 // The listing's kind of an entry from its d_type.

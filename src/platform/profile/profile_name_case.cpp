@@ -70,9 +70,13 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 std::string caseFoldedKey(std::string_view text) {
-    std::string key;
-    key.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
+    // Most names are ASCII throughout: those fold byte for byte into a key of their length.
+    std::string key(text.size(), '\0');
+    size_t i = 0;
+    for (; i < text.size() && static_cast<unsigned char>(text[i]) < 0x80; ++i) key[i] = asciiLower(text[i]);
+    if (i == text.size()) return key;
+    key.resize(i);
+    while (i < text.size()) {
         const unsigned char byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x80) {
             key += asciiLower(static_cast<char>(byte));

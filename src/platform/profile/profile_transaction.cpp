@@ -180,19 +180,25 @@ int ProfileTransaction::folderFd(Root& root, const std::string& relFolder, bool 
         root.folders.clear();
     }
     const bool isNew = insideNewFolder(root, relFolder);
-    int fd = openBeneath(root.fd, folderOnDisk(root, relFolder));
+    const auto [parentRel, name] = splitLast(relFolder);
+    // Below a folder this run is building there is only what the run made: the folder is
+    // made without a look first (an existing one shows as EEXIST below).
+    int fd = -1;
+    errno = ENOENT;
+    if (!create || !insideNewFolder(root, parentRel)) fd = openBeneath(root.fd, folderOnDisk(root, relFolder));
     if (fd >= 0) {
         if (!isNew && root.swept.insert(relFolder).second) sweep(fd);
     } else if (errno == ENOENT && create) {
-        const auto [parentRel, name] = splitLast(relFolder);
         const int parent = folderFd(root, parentRel, true);
         if (parent < 0) return -1;
-        if (mode_ == Mode::Deferred && !insideNewFolder(root, parentRel) && mayBuildAside(root, relFolder)) {
+        // Asked again: making the parent may have begun a folder built aside.
+        const bool parentIsNew = insideNewFolder(root, parentRel);
+        if (mode_ == Mode::Deferred && !parentIsNew && mayBuildAside(root, relFolder)) {
             fd = makeFolderAside(root, parent, relFolder);
         } else {
             if (::mkdirat(parent, name.c_str(), 0777) == 0) {
                 // Inside a folder built aside it goes with that folder.
-                if (!insideNewFolder(root, parentRel)) createdFolders_.emplace_back(root.fd, relFolder);
+                if (!parentIsNew) createdFolders_.emplace_back(root.fd, relFolder);
             } else if (errno != EEXIST) {
                 return -1;
             }

@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "platform/exception.h"
 #include "support/temp_dir.h"
@@ -25,7 +29,7 @@ protected:
 };
 
 TEST_F(BackgroundFileWriterTest, MakesEveryFileWithItsBytesAndModeAndTellsTheirSizes) {
-    int64_t told = 0;
+    std::atomic<int64_t> told = 0;  // a caller that would wait makes files too
     BackgroundFileWriter writer([&](int64_t size) { told += size; });
     // More than the queue holds, so the writer also waits for room.
     const std::string big(BackgroundFileWriter::kMaxFileSize, 'b');
@@ -44,17 +48,12 @@ TEST_F(BackgroundFileWriterTest, MakesEveryFileWithItsBytesAndModeAndTellsTheirS
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-// A name that is taken fails its file, which names it; nothing queued after it is made, the
-// taken file keeps its bytes, and the caller's next file is refused with the failure.
-TEST_F(BackgroundFileWriterTest, AFailureIsRaisedByNameAndStopsTheFilesAfterIt) {
+// A name that is taken fails its file, which names it; the taken file keeps its bytes, and
+// the caller's next file is refused with the failure.
+TEST_F(BackgroundFileWriterTest, AFailureIsRaisedByNameAndRefusesTheFilesAfterIt) {
     test::writeHostFile(dir.file("taken.eml"), std::string("user's"));
     BackgroundFileWriter writer;
     writer.write(folderFd, "taken.eml", 0644, bytes("new"), "C:\\mail\\taken.eml");
-    // Queued, then dropped, or refused already when the failure came first.
-    try {
-        writer.write(folderFd, "after.eml", 0644, bytes("new"), "C:\\mail\\after.eml");
-    } catch (const EFCreateError&) {
-    }
     writer.waitIdle();
     try {
         writer.rethrowFailure();
@@ -64,8 +63,38 @@ TEST_F(BackgroundFileWriterTest, AFailureIsRaisedByNameAndStopsTheFilesAfterIt) 
     }
     EXPECT_THROW(writer.write(folderFd, "later.eml", 0644, bytes("x"), "C:\\mail\\later.eml"), EFCreateError);
     EXPECT_EQ(test::readHostFile(dir.file("taken.eml")), bytes("user's"));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("after.eml")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("later.eml")));
+}
+
+// With the writer held up, a caller whose queue is full makes queued files itself instead of
+// waiting: every write returns, and every file is made once the writer goes on.
+TEST_F(BackgroundFileWriterTest, ACallerThatWouldWaitMakesQueuedFilesItself) {
+    const auto caller = std::this_thread::get_id();
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> writerHeld = false;
+    BackgroundFileWriter writer([&](int64_t) {
+        if (std::this_thread::get_id() != caller && !writerHeld.exchange(true)) released.wait();
+    });
+    std::atomic<bool> done = false, timedOut = false;
+    std::thread watchdog([&] {
+        for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!done) {
+            timedOut = true;
+            release.set_value();
+        }
+    });
+    const std::string big(BackgroundFileWriter::kMaxFileSize, 'h');
+    constexpr int kFiles = 40;  // well over what the queue holds
+    for (int i = 0; i < kFiles; ++i) writer.write(folderFd, "f" + std::to_string(i), 0644, bytes(big), "C:\\f");
+    done = true;
+    watchdog.join();
+    if (!timedOut) release.set_value();
+    writer.waitIdle();
+    writer.rethrowFailure();
+
+    EXPECT_FALSE(timedOut) << "the caller waited for the held writer";
+    for (int i = 0; i < kFiles; ++i) EXPECT_EQ(std::filesystem::file_size(dir.file("f" + std::to_string(i))), big.size());
 }
 
 }  // namespace

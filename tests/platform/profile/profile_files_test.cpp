@@ -112,6 +112,12 @@ TEST_F(ProfileFilesTest, ARunFindsWhatItMakesInAnyCase) {
     EXPECT_FALSE(files.fileExists("C:\\d\\Sub\\Made.dat"));
     EXPECT_EQ(files.hostPath("C:\\d\\Sub\\MADE.dat"), d + "/Sub/MADE.dat");
 
+    // A folder the run removes and makes again in another case is found by its new name.
+    EXPECT_EQ(files.hostPath("C:\\d\\sub\\deep\\more\\x"), d + "/Sub/Deep/More/x");
+    EXPECT_TRUE(files.remove("C:\\d\\Sub\\Deep\\More"));
+    files.createFolders("C:\\d\\Sub\\Deep\\MORE");
+    EXPECT_EQ(files.hostPath("C:\\d\\sub\\deep\\more\\x"), d + "/Sub/Deep/MORE/x");
+
     // A listing shows the folder as it is now, and the run keeps that.
     writeHostFile(d + "/Listed.txt", "l");
     ASSERT_TRUE(find(files.list("C:\\d\\*.txt"), "Listed.txt"));
