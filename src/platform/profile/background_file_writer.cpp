@@ -34,7 +34,7 @@ void BackgroundFileWriter::write(int folderFd, std::string name, unsigned mode, 
                                  std::string windowsName) {
     std::unique_lock lock(mutex_);
     // One file larger than the bound still goes, alone.
-    waitFor(lock, [&] { return failure_ || queuedBytes_ == 0 || queuedBytes_ + contents.size() <= kMaxQueuedBytes; }, true);
+    waitFor(lock, [&] { return failure_ || queuedBytes_ == 0 || queuedBytes_ + contents.size() <= kMaxQueuedBytes; });
     if (failure_) std::rethrow_exception(failure_);
     queuedBytes_ += contents.size();
     queue_.push_back({folderFd, std::move(name), mode, std::move(contents), std::move(windowsName)});
@@ -46,16 +46,16 @@ void BackgroundFileWriter::write(int folderFd, std::string name, unsigned mode, 
 
 void BackgroundFileWriter::waitIdle() {
     std::unique_lock lock(mutex_);
-    waitFor(lock, [&] { return queue_.empty() && busy_ == 0; }, true);
+    waitFor(lock, [&] { return queue_.empty() && busy_ == 0; });
 }
 
 template <typename Done>
-void BackgroundFileWriter::waitFor(std::unique_lock<std::mutex>& lock, Done done, bool help) {
+void BackgroundFileWriter::waitFor(std::unique_lock<std::mutex>& lock, Done done) {
     ++callerWaiting_;
     while (!done()) {
         // Making a file is the same work for either thread: a caller that would only wait
         // takes the newest one, which more likely lies in another folder than the writer's.
-        if (help && !queue_.empty() && !failure_) {
+        if (!queue_.empty()) {
             Job job = std::move(queue_.back());
             queue_.pop_back();
             makeOutsideLock(lock, job);
@@ -93,12 +93,10 @@ void BackgroundFileWriter::rethrowFailure() {
 }
 
 void BackgroundFileWriter::discard() noexcept {
-    {
-        std::unique_lock lock(mutex_);
-        queue_.clear();
-        queuedBytes_ = 0;
-        waitFor(lock, [&] { return busy_ == 0; }, false);
-    }
+    std::unique_lock lock(mutex_);
+    queue_.clear();
+    queuedBytes_ = 0;
+    waitFor(lock, [&] { return busy_ == 0; });
 }
 
 void BackgroundFileWriter::run(std::stop_token stop) {

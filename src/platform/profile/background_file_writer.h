@@ -60,9 +60,9 @@ private:
     void make(const Job& job);
     // Makes job with the lock released; records its failure.
     void makeOutsideLock(std::unique_lock<std::mutex>& lock, const Job& job);
-    // Waits until done(); with help, makes queued files meanwhile instead of sleeping.
+    // Waits until done(), making queued files meanwhile instead of sleeping.
     template <typename Done>
-    void waitFor(std::unique_lock<std::mutex>& lock, Done done, bool help);
+    void waitFor(std::unique_lock<std::mutex>& lock, Done done);
 
     std::function<void(int64_t)> written_;
     std::mutex mutex_;

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <random>
 #include <set>
 
@@ -324,10 +323,11 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     }
     // Its folder may be new: the name is taken only now.
     files.noteCreated(relFolder.empty() ? root.hostPath : root.hostPath + "/" + relFolder, name, false);
+    const bool inNewFolder = insideNewFolder(root, relFolder);
     // A name its folder's listing lacks needs no look: a restore makes thousands of new files.
     // In a new folder a listed name is one this run made, perhaps still queued: the same
     // file written twice (a favorite the project listed and the profile holds) replaces it.
-    if (listed && writer_ && insideNewFolder(root, relFolder)) writer_->waitIdle();
+    if (listed && writer_ && inNewFolder) writer_->waitIdle();
     struct stat present {};
     const bool exists = listed && ::fstatat(dir, name.c_str(), &present, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(present.st_mode)) throw EFCreateError(windowsName, "A folder of that name exists.");
@@ -344,7 +344,7 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
 
     // In a folder built aside a new file takes its own name at once: the folder's rename
     // puts it in place with the rest.
-    const bool direct = !exists && insideNewFolder(root, relFolder);
+    const bool direct = !exists && inNewFolder;
     if (direct && size <= BackgroundFileWriter::kMaxFileSize) {
         std::vector<uint8_t> contents(static_cast<size_t>(size));
         data.readExact(contents.data(), size);

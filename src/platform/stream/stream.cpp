@@ -173,8 +173,7 @@ int64_t FileStream::write(const void* buffer, int64_t count) {
     position_ += done;
     if (writeBehindEvery_ > 0 && position_ - writtenBehind_ >= writeBehindEvery_) {
         // Only a hint: a failure shows in the flush.
-        if (position_ > writtenBehind_)
-            ::sync_file_range(fd_, writtenBehind_, position_ - writtenBehind_, SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd_, writtenBehind_, position_ - writtenBehind_, SYNC_FILE_RANGE_WRITE);
         writtenBehind_ = position_;
     }
     return done;
