@@ -63,16 +63,21 @@ for line in sys.stdin:
 : > "$work/none.sum"
 
 for ((round = 1; round <= rounds; ++round)); do
-  # A restore of B over A, and one into a new profile, killed.
-  for kind in over new; do
-    rm -rf "$work/target"
-    if [ "$kind" = over ]; then cp -a "$work/refA" "$work/target"; before=$work/old.sum; else before=$work/none.sum; fi
+  # A restore of B over A, over A whose user.reg has a second hard link (its save once
+  # rewrote such a file in place, and a kill left it cut short), and into a new profile.
+  for kind in over linked new; do
+    rm -rf "$work/target" "$work/second-link.reg"
+    if [ "$kind" = new ]; then before=$work/none.sum; else cp -a "$work/refA" "$work/target"; before=$work/old.sum; fi
+    if [ "$kind" = linked ]; then ln "$work/target/user.reg" "$work/second-link.reg"; fi
     "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/target" --quiet 2>/dev/null &
     pid=$!
     sleep "$(delay "$restoreTime")"
     kill -9 "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     old_or_new "$work/target" "$before" || fail "restore $kind round $round"
+    if [ "$kind" = linked ]; then
+      cmp -s "$work/second-link.reg" "$work/refA/user.reg" || fail "the other link of user.reg changed in round $round"
+    fi
     if [ -e "$work/target/user.reg" ]; then
       "$cli" ls "$work/outA/A.tsly_dat" --profile "$work/target" >/dev/null || fail "user.reg does not parse after restore $kind round $round"
     fi
@@ -97,4 +102,4 @@ for ((round = 1; round <= rounds; ++round)); do
   "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet || fail "the backup after round $round"
   [ -z "$(temporaries "$work/dest")" ] || fail "temporary files survive the backup after round $round"
 done
-echo "kill-test: $((2 * rounds)) restores (over a profile and into a new one) and $rounds backups killed; every check passed"
+echo "kill-test: $((3 * rounds)) restores (over a profile, over one with a hard-linked user.reg, into a new one) and $rounds backups killed; every check passed"

@@ -151,11 +151,21 @@ BackupRun::~BackupRun() {
     detach();
 }
 
-void BackupRun::fileNotSaved(const std::string& realPath, const std::string& reason) {
-    std::string warning = "\"" + realPath + "\" was not saved: " + reason;
+void BackupRun::fileNotSaved(const std::string& realPath, const std::string& reason,
+                             TtsProjectLink::CaptureProblem problem) {
+    using Problem = TtsProjectLink::CaptureProblem;
+    std::string warning = "\"" + realPath + "\" ";
+    switch (problem) {
+    case Problem::NotSaved: warning += "was not saved: "; break;
+    case Problem::ChangedWhileRead: warning += "changed while it was read: "; break;
+    case Problem::FolderNotListed: warning += "could not be listed, so no file in it was saved: "; break;
+    }
+    warning += reason;
     std::lock_guard lock(warningsMutex_);
     // A file listed twice (the project's own list and the profile's) is named once.
-    if (std::find(warnings_.begin(), warnings_.end(), warning) == warnings_.end()) warnings_.push_back(std::move(warning));
+    if (std::find(warnings_.begin(), warnings_.end(), warning) != warnings_.end()) return;
+    warnings_.push_back(std::move(warning));
+    if (problem == Problem::NotSaved) ++filesNotSaved_;
 }
 
 void BackupRun::cancel() {

@@ -48,8 +48,12 @@ public:
     // What the run noted without failing, for the front end to show after it (read it once
     // run() has returned): one line for each file saved as an error record, naming the file
     // and why; a file listed twice is named once.
+    // One line for each file or folder not saved as it was, in the order met.
     const std::vector<std::string>& warnings() const { return warnings_; }
-    void fileNotSaved(const std::string& realPath, const std::string& reason) override;
+    // How many of them are files saved as the error record.
+    size_t filesNotSaved() const { return filesNotSaved_; }
+    void fileNotSaved(const std::string& realPath, const std::string& reason,
+                      TtsProjectLink::CaptureProblem problem) override;
 
     // The two steps of a backup through a plain staging file, each usable alone; run()
     // makes the same data file without the staging file.
@@ -101,6 +105,7 @@ private:
     int64_t transferSize_ = 0;
     std::mutex warningsMutex_;  // the items may report from a thread of the pipeline
     std::vector<std::string> warnings_;
+    size_t filesNotSaved_ = 0;
     std::string location_;
     int64_t plainBytes_ = 0;
     int64_t dataFileBytes_ = 0;

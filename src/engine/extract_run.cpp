@@ -17,11 +17,13 @@ namespace ts {
 
 namespace {
 
-void createFolder(const std::string& folder) {
+// True when the folder was made here.
+bool createFolder(const std::string& folder) {
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    const bool made = std::filesystem::create_directories(folder, error);
     if (error) throw EFCreateError(folder, error.message());
     if (!std::filesystem::is_directory(folder, error)) throw EFCreateError(folder, "It is not a folder.");
+    return made;
 }
 
 // New files were not forced to disk one by one; one sync of the file system does it.
@@ -65,7 +67,14 @@ void ExtractRun::run() {
     items_.clear();
     // The project was read from this reader: the items' data follow where it stopped.
     if (!reader_) throw TsException("The data file \"" + file_ + "\" was read already; open it again to extract it");
-    createFolder(folder_);
+    // A folder made for an extract that put nothing in place goes again (when empty).
+    struct MadeFolder {
+        std::string path;
+        bool keep = false;
+        ~MadeFolder() {
+            if (!path.empty() && !keep) ::rmdir(path.c_str());
+        }
+    } madeFolder{createFolder(folder_) ? folder_ : std::string()};
     status("Extract Data ...");
     std::shared_ptr<DataFileReader> reader = std::move(reader_);
     reader->setOnConsumed([this](int64_t done, int64_t total) {
@@ -77,11 +86,9 @@ void ExtractRun::run() {
     InflateStream& stream = reader->stream();
     ExtractSink sink(folder_, *profile(), replace_);
     InventorySink passedOver;
-    // What was written stays, also after a failure, and is reported.
-    const auto collect = [&] {
-        tally_ = sink.tally();
+    // Names held back are told also when the extract fails.
+    const auto collectRefused = [&] {
         for (const auto& [name, reason] : sink.refused()) refused_.push_back(RefusedFileName{name, reason});
-        syncFolder(folder_);
     };
     try {
         for (TtsBPSourceItem* item : project().Source().ItemList()) {
@@ -89,7 +96,7 @@ void ExtractRun::run() {
             if (!item->Selected()) continue;
             if (!filter_ || filter_(*item)) {
                 status("Extract " + item->Caption() + " ...");
-                sink.beginItem(regFileNameOf(item->Caption()));
+                sink.beginItem(regFileNameOf(item->Caption()), KeyRoots(item->RestoredKeyRoots()));
                 item->RestoreToSink(stream, sink);
                 sink.endItem();
                 items_.push_back(item->Caption());
@@ -100,12 +107,20 @@ void ExtractRun::run() {
                 item->RestoreToSink(stream, passedOver);
             }
         }
-        if (!cancelled()) stream.skipToEnd();
+        // Nothing is put in place from a file that is cut short, fails its checksum or has
+        // bytes after its end: the sink removes what it wrote when it goes.
+        if (cancelled()) return;
+        stream.verifyNothingFollows();
     } catch (...) {
-        collect();
+        collectRefused();
+        items_.clear();
         rethrowDataFileFailure(*reader, true);
     }
-    collect();
+    collectRefused();
+    madeFolder.keep = true;
+    sink.commit();
+    tally_ = sink.tally();
+    syncFolder(folder_);
     if (!cancelled()) progress(100);
     debugLog("-Extract Finished-");
 }

@@ -26,8 +26,9 @@ public:
     ~ExtractRun() override;
 
     // On the worker thread; creates the folder when missing. Returns normally when
-    // cancelled; throws on failure. What was written before a failure or a cancel stays,
-    // every file of it whole.
+    // cancelled; throws on failure. Files are put in place only once the whole data file
+    // was read and found whole: a failure or a cancel leaves nothing of this run in the
+    // folder.
     void run();
 
     const ExtractTally& extracted() const { return tally_; }

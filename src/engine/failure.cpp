@@ -20,6 +20,11 @@ std::string aboutFile(const std::string& file, const std::string& message) {
     return file + ": " + message;
 }
 
+// A data file whose header asks for a password its records were never encrypted with: a
+// damaged header, whatever the header bytes say.
+constexpr const char* kPlainWhereEncrypted =
+    "the file is damaged (its header says it is encrypted, but its records are stored plain)";
+
 }  // namespace
 
 Failure classifyCurrentException(const std::string& file, bool encrypted) {
@@ -27,6 +32,8 @@ Failure classifyCurrentException(const std::string& file, bool encrypted) {
         throw;
     } catch (const FlowFailure& e) {
         return Failure{e.failure().kind, aboutFile(file, e.failure().text)};
+    } catch (const EPlainWhereEncrypted&) {
+        return Failure{FailureKind::DamagedDataFile, aboutFile(file, kPlainWhereEncrypted)};
     } catch (const EFileEncrypted& e) {
         // Without encryption no password is to blame.
         if (!encrypted) return Failure{FailureKind::DamagedDataFile, aboutFile(file, "the file is damaged (" + std::string(e.what()) + ")")};
@@ -67,6 +74,8 @@ void rethrowDataFileFailure(DataFileReader& reader, bool passwordChecked) {
     std::string reason;
     try {
         throw;
+    } catch (const EPlainWhereEncrypted&) {
+        reason = kPlainWhereEncrypted;
     } catch (const EFileEncrypted& e) {
         if (!passwordChecked && reader.header() && reader.header()->Encrypt) throw;
         reason = e.what();

@@ -191,6 +191,13 @@ std::vector<Failure> checkBeforeBackup(const TtsBackupProject& project) {
 
 std::vector<Failure> checkBeforeRestore(const Profile& profile) {
     std::vector<Failure> problems;
+    if (auto outside = profile.files().driveCOutsidePrefix()) {
+        problems.push_back({FailureKind::FileSystem,
+                            "The drive C: of the profile \"" + profile.folder() + "\" leads to \"" + *outside +
+                                "\", outside the profile, through a link (dosdevices/c: or drive_c); a restore writes "
+                                "only inside the profile. Point \"dosdevices/c:\" at \"../drive_c\", a folder of "
+                                "the profile, then restore"});
+    }
     if (auto server = findRunningWineServer(profile.folder())) {
         problems.push_back({FailureKind::WineRunning,
                             "Wine is running for the profile \"" + profile.folder() + "\" (" + server->evidence +

@@ -87,13 +87,13 @@ void TtsBackupProject::FileNameRefused(const std::string& storedName, const std:
     if (run) run->fileNameRefused(storedName, reason);
 }
 
-void TtsBackupProject::FileNotSaved(const std::string& realPath, const std::string& reason) {
+void TtsBackupProject::FileNotSaved(const std::string& realPath, const std::string& reason, CaptureProblem problem) {
     Run* run;
     {
         std::lock_guard lock(runMutex_);
         run = run_;
     }
-    if (run) run->fileNotSaved(realPath, reason);
+    if (run) run->fileNotSaved(realPath, reason, problem);
 }
 
 void TtsBackupProject::Tally(Moved what, int64_t bytes) {

@@ -53,7 +53,7 @@ public:
     Profile& UserProfile() const override;
     // Told to the run under way.
     void FileNameRefused(const std::string& storedName, const std::string& reason) override;
-    void FileNotSaved(const std::string& realPath, const std::string& reason) override;
+    void FileNotSaved(const std::string& realPath, const std::string& reason, CaptureProblem problem) override;
     void Tally(Moved what, int64_t bytes) override;
     void FilesAhead(int64_t count) override;
     ProfileTransaction* RestoreTransaction() const override;

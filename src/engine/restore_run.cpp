@@ -3,6 +3,9 @@
 // inflated twice and the plain stream is never staged on disk.
 #include "engine/restore_run.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
@@ -16,6 +19,7 @@
 #include "engine/project.h"
 #include "engine/work_folder.h"
 #include "items/capture/inventory_sink.h"
+#include "platform/atomic_file.h"
 #include "part/restore_sink.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
@@ -35,6 +39,52 @@ void syncRestoredFiles(Profile* profile) {
 
 // Thrown from the reading when a cancel arrives, so that it takes effect inside an item.
 struct CancelledWhileReading {};
+
+// A restore into a folder that holds no profile yet makes one. Until the restore has put
+// everything in place, what it made goes again when it ends, so that a wrong password, a
+// damaged file or a cancel leaves no half profile behind.
+class NewProfileUndo {
+public:
+    // Makes the folder when it is missing, so that it can be locked before anything else.
+    void makeFolderOf(const Profile& profile) {
+        folder_ = profile.folder();
+        const bool held = std::filesystem::exists(folder_ + "/user.reg");
+        if (held) return;
+        std::error_code error;
+        if (!std::filesystem::exists(folder_, error)) {
+            madeFolder_ = std::filesystem::create_directories(folder_, error);
+            if (error) throw TsException("Cannot create the profile folder \"" + folder_ + "\". " + error.message());
+            // It will hold the user's mail and passwords.
+            std::filesystem::permissions(folder_, std::filesystem::perms::owner_all, error);
+        }
+    }
+    void layoutMade() { madeLayout_ = true; }
+    void keep() { keep_ = true; }
+
+    ~NewProfileUndo() {
+        if (keep_ || (!madeFolder_ && !madeLayout_)) return;
+        const std::filesystem::path folder(folder_);
+        if (madeFolder_) {
+            const int parent = ::open(folder.parent_path().empty() ? "." : folder.parent_path().c_str(),
+                                      O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (parent < 0) return;
+            removeFolderTree(parent, folder.filename().string());
+            ::close(parent);
+            return;
+        }
+        const int fd = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return;
+        ::unlinkat(fd, "user.reg", 0);
+        for (const char* made : {"drive_c", "dosdevices"}) removeFolderTree(fd, made);
+        ::close(fd);
+    }
+
+private:
+    std::string folder_;
+    bool madeFolder_ = false;
+    bool madeLayout_ = false;
+    bool keep_ = false;
+};
 
 }  // namespace
 
@@ -88,7 +138,12 @@ void RestoreRun::run() {
     // Two runs writing one profile at once would interleave their changes, whatever their
     // work folders.
     std::optional<ProfileLock> profileLock;
-    if (profile()) profileLock.emplace(profile()->folder());
+    // Declared after the lock, so that it undoes while the lock is still held.
+    NewProfileUndo newProfile;
+    if (profile()) {
+        newProfile.makeFolderOf(*profile());
+        profileLock.emplace(profile()->folder());
+    }
     status("Decompress Data ...");
     // The project was read already when the file came from openDataFile.
     const bool projectRead = reader_ != nullptr;
@@ -112,13 +167,13 @@ void RestoreRun::run() {
             // The password is known right by now: a fresh profile gets its layout.
             if (target && !std::filesystem::exists(target->folder() + "/user.reg")) {
                 createProfileLayout(target->folder());
-                if (!profileLock) profileLock.emplace(target->folder());
+                newProfile.layoutMade();
             }
             restoreItems(reader->stream());
             if (cancelled()) throw CancelledWhileReading{};
             // The same end as a check insists on: nothing is put in place from a file whose
             // checksum fails, that is cut short or that has bytes after its end.
-            reader->stream().verifyComplete();
+            reader->stream().verifyNothingFollows();
         } catch (...) {
             interruptible_ = false;
             transaction_.reset();  // removes the temporary files
@@ -138,6 +193,8 @@ void RestoreRun::run() {
             }
             committing_ = true;
         }
+        // From here what is put in place stays, even when a later step fails.
+        newProfile.keep();
         try {
             if (transaction_) transaction_->commit();
         } catch (...) {
@@ -213,7 +270,7 @@ void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileCont
             item->RestoreToSink(stream, entry.inventory);
             entry.read = true;
         }
-        stream.verifyComplete();
+        stream.verifyNothingFollows();
     } catch (...) {
         rethrowDataFileFailure(reader, contents.projectRead);
     }

@@ -36,7 +36,7 @@ void Run::progress(uint8_t percent) const {
 
 void Run::fileNameRefused(const std::string&, const std::string&) {}
 
-void Run::fileNotSaved(const std::string&, const std::string&) {}
+void Run::fileNotSaved(const std::string&, const std::string&, TtsProjectLink::CaptureProblem) {}
 
 void Run::tally(TtsProjectLink::Moved what, int64_t bytes) {
     using Moved = TtsProjectLink::Moved;

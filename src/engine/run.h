@@ -46,8 +46,9 @@ public:
 
     // A restore into the profile refused a saved file; a backup run ignores it.
     virtual void fileNameRefused(const std::string& storedName, const std::string& reason);
-    // A backup saved the error record for a file; a restore run never meets it.
-    virtual void fileNotSaved(const std::string& realPath, const std::string& reason);
+    // A backup could not save a file as it was; a restore run never meets it.
+    virtual void fileNotSaved(const std::string& realPath, const std::string& reason,
+                              TtsProjectLink::CaptureProblem problem);
     // Where a restore's items write; a backup run has none.
     virtual ProfileTransaction* restoreTransaction() const { return nullptr; }
     // Counts what the items moved (the project hands it on from them).

@@ -43,7 +43,8 @@ int32_t TtsBPScheme::ReadFromStream(Stream& stream) {
     // where encrypted was expected, or the reverse) asks for a password or another one; any
     // other length is damage, whatever the password.
     if (length != EncodedLength(kRecordSize)) {
-        if (length == kRecordSize || length == (kRecordSize / 8 + 1) * 8) throw EFileEncrypted();
+        if (length == kRecordSize) throw EPlainWhereEncrypted();
+        if (length == (kRecordSize / 8 + 1) * 8) throw EFileEncrypted();
         throw EDataDamaged("the schedule section is " + std::to_string(length) + " bytes long, not " +
                            std::to_string(EncodedLength(kRecordSize)));
     }

@@ -12,8 +12,9 @@ namespace {
 
 class FileSearch {
 public:
-    FileSearch(const ProfileFiles& files, std::vector<std::string>& list, const std::string& mask)
-        : files_(files), list_(list), mask_(mask) {}
+    FileSearch(const ProfileFiles& files, std::vector<std::string>& list, const std::string& mask,
+               const UnlistedFolderReport& onUnlisted)
+        : files_(files), list_(list), mask_(mask), onUnlisted_(onUnlisted) {}
 
     void search(const std::string& folder) {
         auto identity = files_.folderInsideProfile(folder);
@@ -25,7 +26,9 @@ private:
     // the subfolders only, which alone decide anything.
     void search(const std::string& folder, const FolderIdentity& identity) {
         if (!visited_.insert(identity).second) return;
-        const auto entries = files_.list(folder + "\\*.*", ProfileFiles::Detail::Folders);
+        std::string listError;
+        const auto entries = files_.list(folder + "\\*.*", ProfileFiles::Detail::Folders, &listError);
+        if (!listError.empty() && onUnlisted_) onUnlisted_(folder, listError);
         for (const auto& entry : entries) {
             // A name Windows forbids is still listed: its backup is refused and named. A
             // temporary file or folder of ours is a killed run's leftover, never the user's data.
@@ -47,14 +50,15 @@ private:
     const ProfileFiles& files_;
     std::vector<std::string>& list_;
     const WildcardMask mask_;
+    const UnlistedFolderReport& onUnlisted_;
     std::set<FolderIdentity> visited_;
 };
 
 }  // namespace
 
 void FindFiles(const Profile& profile, const std::string& Folder, std::vector<std::string>& List,
-               const std::string& Mask) {
-    FileSearch(profile.files(), List, Mask).search(Folder);
+               const std::string& Mask, const UnlistedFolderReport& onUnlisted) {
+    FileSearch(profile.files(), List, Mask, onUnlisted).search(Folder);
 }
 
 }  // namespace ts

@@ -36,11 +36,19 @@ public:
         (void)storedName;
         (void)reason;
     }
-    // A backup wrote the error record in place of the file at realPath (a profile path);
-    // reason says why. Told so that the run can name every file it did not save.
-    virtual void FileNotSaved(const std::string& realPath, const std::string& reason) {
+    // What a backup could not save as it was.
+    enum class CaptureProblem {
+        NotSaved,          // the error record stands in the file's place
+        ChangedWhileRead,  // saved, but it shrank or grew while it was read
+        FolderNotListed,   // a folder whose files could not be looked for
+    };
+    // A backup met problem at realPath (a profile path); reason says why. Told so that the
+    // run can name every file it did not save as it was.
+    virtual void FileNotSaved(const std::string& realPath, const std::string& reason,
+                              CaptureProblem problem = CaptureProblem::NotSaved) {
         (void)realPath;
         (void)reason;
+        (void)problem;
     }
     // What a run moved, told as it happens so that the run can report its totals at the end
     // without reading anything twice. bytes: the file's size, 0 for the others.

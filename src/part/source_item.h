@@ -3,6 +3,7 @@
 // written as the fixed 257-byte head of every item's record in the project stream.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "part/bp_object.h"
 
@@ -36,6 +37,9 @@ public:
     // or checking a data file), so the data stream stays aligned; returns the bytes read.
     // RestoreFromStream is this with the sink that writes into the project's user profile.
     virtual int32_t RestoreToSink(Stream& stream, RestoreSink& sink) = 0;
+    // The key trees a restore of this item writes: those its capture reads. A stored tree
+    // outside them is refused, in a restore and in an extract alike.
+    virtual std::vector<std::string> RestoredKeyRoots() const { return {}; }
 
 private:
     std::string caption_;

@@ -165,10 +165,11 @@ AtomicFile::~AtomicFile() {
     if (lockFd_ >= 0) ::close(lockFd_);
 }
 
-void AtomicFile::commit() {
+void AtomicFile::finishWriting(bool keepLock) {
+    if (!stream_) return;
     struct stat existing {};
-    const bool sync = durability_ == Durability::SyncAlways || ::lstat(path_.c_str(), &existing) == 0;
-    if (sync) {
+    synced_ = durability_ == Durability::SyncAlways || ::lstat(path_.c_str(), &existing) == 0;
+    if (synced_) {
         try {
             stream_->flush();
         } catch (const EWriteError& error) {
@@ -177,13 +178,21 @@ void AtomicFile::commit() {
     }
     stream_.reset();
     if (::chmod(temporaryPath_.c_str(), permissions_) != 0) throw EFCreateError(path_, systemErrorText(errno));
+    if (!keepLock && lockFd_ >= 0) {
+        ::close(lockFd_);
+        lockFd_ = -1;
+    }
+}
+
+void AtomicFile::commit() {
+    finishWriting();
     if (existing_ == Existing::Keep) {
         takeFreeName();
     } else if (::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
         throw EFCreateError(path_, systemErrorText(errno));
     }
     committed_ = true;
-    if (sync) syncFolderOf(path_);
+    if (synced_) syncFolderOf(path_);
 }
 
 }  // namespace ts

@@ -67,7 +67,12 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     Stream& stream() { return *stream_; }
-    // Forces the bytes to disk (see Durability), closes the file and renames it over the target. Raises
+    // Forces the bytes to disk (see Durability) and closes the temporary file, which stays
+    // under its temporary name until commit. No more writes after it. Without keepLock the
+    // lock that keeps sweeps away goes too, so that many files can wait for one verdict
+    // without holding a descriptor each: only for folders no sweep runs in.
+    void finishWriting(bool keepLock = true);
+    // finishWriting when not done yet, then renames the file over the target. Raises
     // EFCreateError naming the target when that fails (the temporary file is then removed).
     void commit();
 
@@ -83,6 +88,7 @@ private:
     unsigned permissions_;
     Durability durability_;
     Existing existing_;
+    bool synced_ = false;
     bool committed_ = false;
 };
 

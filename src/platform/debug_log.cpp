@@ -1,14 +1,19 @@
 #include "platform/debug_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
+#include <sstream>
 #include <langinfo.h>
 #include <locale.h>
 #include <unistd.h>
 
 #include "platform/ansi_text.h"
+#include "platform/atomic_file.h"
+#include "platform/exception.h"
+#include "platform/regular_file.h"
 
 namespace ts {
 
@@ -54,26 +59,46 @@ std::string DebugLog::logAtLine(std::time_t now) {
     return text;
 }
 
-void DebugLog::start(const std::string& logFile, std::time_t now) {
+namespace {
+
+bool folderLiesInside(const std::string& file, const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::path parent = std::filesystem::path(file).parent_path();
+    const auto real = std::filesystem::canonical(parent.empty() ? "." : parent, error);
+    if (error) return true;  // nothing there yet, so nothing to read; writing makes no folder
+    const auto root = std::filesystem::canonical(folder, error);
+    if (error) return false;
+    const auto [rootEnd, realAt] = std::mismatch(root.begin(), root.end(), real.begin(), real.end());
+    return rootEnd == root.end();
+}
+
+}  // namespace
+
+void DebugLog::start(const std::string& logFile, std::time_t now, const std::string& insideFolder) {
     std::vector<std::string> loaded;
-    bool unreadable = false;
-    if (::access(logFile.c_str(), F_OK) == 0) {
-        std::ifstream in(logFile, std::ios::binary);
-        if (!in) {
-            unreadable = true;
-        } else {
-            std::string line;
-            while (std::getline(in, line)) {
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                loaded.push_back(fromAnsi(line));
+    std::string problem;
+    const bool inside = insideFolder.empty() || folderLiesInside(logFile, insideFolder);
+    if (!inside) {
+        problem = "Debug log file " + logFile + " lies outside the profile " + insideFolder +
+                  " (a link leads there); it is neither read nor written";
+    } else {
+        try {
+            if (auto content = readRegularFile(logFile, kMaxFileBytes, LastLink::Refuse)) {
+                std::istringstream in(*content);
+                std::string line;
+                while (std::getline(in, line)) {
+                    if (!line.empty() && line.back() == '\r') line.pop_back();
+                    loaded.push_back(fromAnsi(line));
+                }
             }
-            if (in.bad()) unreadable = true;
+        } catch (const EFOpenError& error) {
+            problem = "Debug log file " + logFile + " could not be read and was ignored: " + error.what();
         }
     }
     std::lock_guard lock(mutex_);
-    logFile_ = logFile;
-    if (unreadable) {
-        lines_.push_back("Debug log file " + logFile + " could not be read and was ignored");
+    logFile_ = inside ? logFile : std::string();
+    if (!problem.empty()) {
+        lines_.push_back(problem);
     } else {
         lines_.insert(lines_.begin(), loaded.begin(), loaded.end());
     }
@@ -91,19 +116,13 @@ bool DebugLog::finish() {
     }
     if (file.empty()) return true;
     size_t first = snapshot.size() > kMaxSavedLines ? snapshot.size() - kMaxSavedLines : 0;
-    std::string temp = file + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        for (size_t i = first; i < snapshot.size(); ++i) out << toAnsi(snapshot[i]) << "\r\n";
-        out.flush();
-        if (!out) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), file.c_str()) != 0) {
-        std::remove(temp.c_str());
+    try {
+        AtomicFile out(file, newFilePermissions(), AtomicFile::Durability::SyncWhenReplacing);
+        std::string text;
+        for (size_t i = first; i < snapshot.size(); ++i) text += toAnsi(snapshot[i]) + "\r\n";
+        out.stream().write(text.data(), static_cast<int64_t>(text.size()));
+        out.commit();
+    } catch (const std::exception&) {
         return false;
     }
     return true;

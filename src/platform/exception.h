@@ -47,6 +47,11 @@ public:
     EFileEncrypted() : TsException("Decrypted data invalid, please check your password!") {}
 };
 
+// A record stored plain where an encrypted one was expected: to a project file's reader the
+// same as any EFileEncrypted, but in a data file only its header asks for encryption, so
+// there the header is damaged and no password is to blame.
+class EPlainWhereEncrypted : public EFileEncrypted {};
+
 // Data past a bound that no file of ours reaches (a name longer than the registry allows, a
 // count the rest of the stream cannot hold): refused before anything is allocated for it.
 class EDataDamaged : public TsException {

@@ -28,7 +28,7 @@ SettingsFile::~SettingsFile() = default;
 
 void SettingsFile::reload() {
     // The folder stands in for a Wine prefix: it has no system.reg and no server runs for it.
-    hive_ = RegistryHive::openUserReg(path_, fs::path(path_).parent_path().string());
+    hive_ = RegistryHive::openUserReg(path_, fs::path(path_).parent_path().string(), LastLink::Follow);
     ++generation_;
 }
 

@@ -2,9 +2,12 @@
 // Runs the real tessaly-cli binary as a child process: its own session (so it has no
 // terminal), a chosen environment, standard input closed, output captured.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -21,6 +24,8 @@ struct CliResult {
     int exitCode = -1;
     std::string out;
     std::string err;
+    bool timedOut = false;  // killed at the runner's time limit
+    long peakKiB = 0;       // the child's largest resident size
 };
 
 class CliRunner {
@@ -30,6 +35,8 @@ public:
 
     // Variables to set (a value) or to remove (nullopt) on top of this process's environment.
     std::map<std::string, std::optional<std::string>> environment;
+    // A child still running after this long is killed, and its result says so.
+    std::optional<std::chrono::milliseconds> timeLimit;
 
     CliResult run(const std::vector<std::string>& args) const;
     // Starts the child and returns its pid; wait() collects it.
@@ -86,8 +93,23 @@ inline int CliRunner::start(const std::vector<std::string>& args) const {
 
 inline CliResult CliRunner::wait(int pid) const {
     int status = 0;
-    ::waitpid(pid, &status, 0);
     CliResult result;
+    struct rusage usage {};
+    if (timeLimit) {
+        const auto deadline = std::chrono::steady_clock::now() + *timeLimit;
+        while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::wait4(pid, &status, 0, &usage);
+                result.timedOut = true;
+                break;
+            }
+            ::usleep(20000);
+        }
+    } else {
+        ::wait4(pid, &status, 0, &usage);
+    }
+    result.peakKiB = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     auto text = [](const std::string& path) {
         std::vector<uint8_t> bytes = readHostFile(path);

@@ -16,6 +16,7 @@
 #include "engine/work_folder.h"
 #include "platform/registry/registry_hive.h"
 #include "support/crafted_data_file.h"
+#include "support/strict_reg_reader.h"
 #include "support/ftp_test_server.h"
 #include "support/vsftpd_server.h"
 #include "support/temp_dir.h"
@@ -641,26 +642,32 @@ TEST_F(CliTest, ARestoreThatFailsHalfwayLeavesTheProfileAsItWas) {
     plain.resize(plain.size() - 100);
     test::writeHostFile(data, test::deflateBytes(plain));
 
-    CliResult result = run({"restore", data, "--profile", dir.file("half")}, "bob");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find(data), std::string::npos) << result.err;
-    auto restored = hiveOf("half");
-    EXPECT_FALSE(restored->keyExists("Software\\Microsoft\\Internet Explorer\\Main"));
-    EXPECT_FALSE(restored->keyExists("Identities"));
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path() / "half")) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(!entry.is_regular_file() || name == "user.reg" || name == "ts_debug.log") << "left behind: " << entry.path();
-    }
+    // Into a new profile: none is left. Over a profile: it is as it was, byte for byte.
+    CliResult fresh = run({"restore", data, "--profile", dir.file("half")}, "bob");
+    EXPECT_EQ(fresh.exitCode, 1);
+    EXPECT_NE(fresh.err.find(data), std::string::npos) << fresh.err;
+    EXPECT_FALSE(fs::exists(dir.path() / "half")) << "a failed restore left a profile";
+
+    makeProfile("bob", "bob");
+    auto before = snapshot(dir.path() / "bob");
+    before.erase("drive_c/ts_debug.log");
+    CliResult over = run({"restore", data, "--profile", dir.file("bob")}, "bob");
+    EXPECT_EQ(over.exitCode, 1);
+    auto after = snapshot(dir.path() / "bob");
+    after.erase("drive_c/ts_debug.log");
+    EXPECT_TRUE(after == before) << "the profile changed";
 }
 
 TEST_F(CliTest, ExtractWritesEveryFileByteIdenticalUnderReadableFoldersAndTheRunsTellWhatTheyWrote) {
     std::string data = backUp("Mail");
     const fs::path alice = userFolder("alice", "alice");
-    // The data file's own count of file records (a favorite may be listed twice), and the
+    // The data file's own count of files (a favorite it lists twice is one file), and the
     // registry values of the types it stores with their data.
     const std::string listing = run({"ls", data, "--profile", dir.file("alice")}).out;
-    size_t records = 0;
-    for (size_t at = listing.find("\n  file "); at != std::string::npos; at = listing.find("\n  file ", at + 1)) ++records;
+    std::set<std::string> names;
+    for (size_t at = listing.find("\n  file "); at != std::string::npos; at = listing.find("\n  file ", at + 1))
+        names.insert(listing.substr(at, listing.find('\n', at + 1) - at));
+    const size_t records = names.size();
     size_t values = 0;
     auto hive = hiveOf("alice");
     std::function<void(const std::string&)> count = [&](const std::string& key) {
@@ -676,7 +683,9 @@ TEST_F(CliTest, ExtractWritesEveryFileByteIdenticalUnderReadableFoldersAndTheRun
 
     // The closing lines count what the runs moved.
     CliResult backup = run({"backup", dir.file("Mail.tsly"), "--profile", dir.file("alice")});
-    EXPECT_EQ(backup.out.rfind("Wrote " + data + ": " + items + ", " + files + ", ", 0), 0u) << backup.out;
+    // (A project read from its file may list a favorite again at each backup: the backup
+    // counts the records it wrote, the restore and the extract the files.)
+    EXPECT_EQ(backup.out.rfind("Wrote " + data + ": " + items + ", ", 0), 0u) << backup.out;
     EXPECT_EQ(run({"backup", dir.file("Mail.tsly"), "--quiet", "--profile", dir.file("alice")}).out, "");
     CliResult restored = run({"restore", data, "--profile", dir.file("bob")}, "bob");
     EXPECT_EQ(restored.out.rfind("Restored " + items + " from " + data + ": " + files + " (", 0), 0u) << restored.out;
@@ -776,6 +785,202 @@ TEST_F(CliTest, ExtractedRegFilesImportIntoAFreshWinePrefixWithTheValuesEqual) {
     };
     for (const std::string& key : kSavedKeys) walk(key);
     EXPECT_GT(compared, 20);
+}
+
+// A .reg file is run by whoever imports it: a key path from the data file that holds a line
+// break would otherwise write, or delete, keys the data file never held.
+TEST_F(CliTest, AnExtractedRegFileImportsIntoWineAsExactlyTheItemsKeysAndNothingElse) {
+    if (std::system("command -v wine > /dev/null 2>&1") != 0) GTEST_SKIP() << "wine is not installed here";
+    const std::string accounts = "\\Software\\Microsoft\\Internet Account Manager";
+    const std::string runKeyLine = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::string data = dir.file("out/hostile.tsly_dat");
+    test::writeCraftedMailDataFile(
+        data,
+        {{accounts + "\\Accounts\\00000001", {{"Account Name", "ok"}, {"we\"ird\\name", "two\r\nlines"}}},
+         {accounts + "\\x]\r\n\r\n[-HKEY_CURRENT_USER\\Software", {}},
+         {accounts + "\\y\r\n[" + runKeyLine, {{"evil", "calc.exe"}}},
+         {"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", {{"evil2", "calc.exe"}}},
+         {"\\Identities\\{1}", {{"Username", "Main Identity"}}}},
+        {});
+    const fs::path x = dir.path() / "x";
+    CliResult extracted = run({"extract", data, x.string(), "--profile", dir.file("alice")});
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_NE(extracted.err.find("3 saved"), std::string::npos) << "the three keys are named: " << extracted.err;
+    const fs::path reg = x / "Outlook Express Data.reg";
+    const test::StrictRegFile read = test::readRegFileStrictly(test::readHostFile(reg.string()));
+    std::set<std::string> keys;
+    for (const auto& [key, values] : read) keys.insert(key);
+    EXPECT_EQ(keys, (std::set<std::string>{"HKEY_CURRENT_USER" + accounts + "\\Accounts\\00000001",
+                                           "HKEY_CURRENT_USER\\Identities\\{1}"}));
+
+    const std::string prefix = dir.file("wineprefix");
+    const std::string env = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+    const std::string command = env + "timeout 300 wine regedit /s '" + reg.string() + "' > /dev/null 2>&1";
+    if (std::system(command.c_str()) != 0 && !fs::exists(prefix + "/user.reg"))
+        GTEST_SKIP() << "wine could not start here: " << command;
+    ASSERT_EQ(std::system((env + "wineserver -w").c_str()), 0);
+    auto imported = RegistryHive::openUserReg(prefix + "/user.reg", prefix);
+    EXPECT_TRUE(imported->keyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"))
+        << "HKEY_CURRENT_USER\\Software was deleted";
+    const std::string runKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    EXPECT_FALSE(imported->value(runKey, "evil"));
+    EXPECT_FALSE(imported->value(runKey, "evil2"));
+    auto name = imported->value(accounts + "\\Accounts\\00000001", "Account Name");
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->asText(), "ok");
+    auto odd = imported->value(accounts + "\\Accounts\\00000001", "we\"ird\\name");
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->asText(), "two\r\nlines");
+    EXPECT_TRUE(imported->keyExists("Identities\\{1}"));
+}
+
+// Every damage that check and restore refuse is refused by extract too, and leaves nothing:
+// not a file, not a temporary file, not the folder it made.
+TEST_F(CliTest, ExtractCheckAndRestoreRefuseEveryDamagedEndAndExtractLeavesNothing) {
+    const std::string data = backUp("Mail");
+    const std::vector<uint8_t> whole = test::readHostFile(data);
+    struct Damage {
+        std::string name;
+        std::function<std::vector<uint8_t>()> make;
+    };
+    std::vector<Damage> damages;
+    for (size_t cut = 1; cut <= 6; ++cut)
+        damages.push_back({"cut by " + std::to_string(cut), [&, cut] {
+                               return std::vector<uint8_t>(whole.begin(), whole.end() - static_cast<long>(cut));
+                           }});
+    for (size_t back = 1; back <= 4; ++back)
+        damages.push_back({"a bit flipped " + std::to_string(back) + " bytes before the end", [&, back] {
+                               std::vector<uint8_t> bytes = whole;
+                               bytes[bytes.size() - back] ^= 0x10;
+                               return bytes;
+                           }});
+    damages.push_back({"bytes after the end", [&] {
+                           std::vector<uint8_t> bytes = whole;
+                           bytes.insert(bytes.end(), 16, 'x');
+                           return bytes;
+                       }});
+    damages.push_back({"1,000 plain bytes after the last item", [&] {
+                           std::vector<uint8_t> plain = test::inflateFile(data);
+                           plain.insert(plain.end(), 1000, 0);
+                           return test::deflateBytes(plain);
+                       }});
+    for (size_t i = 0; i < damages.size(); ++i) {
+        SCOPED_TRACE(damages[i].name);
+        const std::string damaged = dir.file("damaged" + std::to_string(i) + ".tsly_dat");
+        test::writeHostFile(damaged, damages[i].make());
+        const fs::path x = dir.path() / ("x" + std::to_string(i));
+        CliResult extracted = run({"extract", damaged, x.string(), "--profile", dir.file("alice")});
+        EXPECT_EQ(extracted.exitCode, 1) << extracted.out;
+        EXPECT_NE(extracted.err.find(damaged), std::string::npos) << extracted.err;
+        EXPECT_FALSE(fs::exists(x)) << "the extract left its folder";
+        EXPECT_EQ(run({"check", damaged, "--profile", dir.file("alice")}).exitCode, 1);
+        CliResult restored = run({"restore", damaged, "--profile", dir.file("new" + std::to_string(i))}, "bob");
+        EXPECT_EQ(restored.exitCode, 1) << restored.out;
+        EXPECT_FALSE(fs::exists(dir.path() / ("new" + std::to_string(i)))) << "a failed restore left a profile";
+    }
+}
+
+// Two spellings of one file (another letter case, "/" for "\\") in one data file: the first
+// is written, the second named, and the closing line counts one file.
+TEST_F(CliTest, TwoSpellingsOfOneFileRestoreAndExtractAsTheFirstWithBothNamed) {
+    const std::string data = dir.file("out/twins.tsly_dat");
+    const std::string first = "[CSIDL_APPDATA]\\Microsoft\\Address Book\\sl.wab";
+    const std::string second = "[CSIDL_APPDATA]/Microsoft/Address Book/SL.wab";
+    test::writeCraftedDataFile(data, {{first, "first"}, {second, "second"}});
+    const std::string warning = "tessaly-cli: warning: " + data + ": the restore refused the saved file \"" + second +
+                                "\": it lands on the same file as the saved file \"" + first + "\"\n";
+
+    CliResult restored = run({"restore", data, "--profile", dir.file("target")}, "bob");
+    EXPECT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_EQ(restored.err.rfind(warning, 0), 0u) << restored.err;
+    EXPECT_NE(restored.out.find(": 1 file (5 bytes)"), std::string::npos) << restored.out;
+    EXPECT_EQ(filesBelow(userFolder("target", "bob") / kAddressBook),
+              (std::map<std::string, std::vector<uint8_t>>{{"sl.wab", {'f', 'i', 'r', 's', 't'}}}));
+
+    const fs::path x = dir.path() / "x";
+    CliResult extracted = run({"extract", data, x.string(), "--profile", dir.file("alice")});
+    EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+    EXPECT_EQ(extracted.err.rfind(warning, 0), 0u) << extracted.err;
+    EXPECT_EQ(filesBelow(x), (std::map<std::string, std::vector<uint8_t>>{
+                                 {"AppData/Microsoft/Address Book/sl.wab", {'f', 'i', 'r', 's', 't'}}}));
+}
+
+// Every fixed name a command opens in a prefix may hold a link out of it, a FIFO or a device:
+// no command waits on it, reads or writes through it, or grows without bound.
+TEST_F(CliTest, HostileFilesAtTheProfilesFixedNamesAreNeverFollowedWaitedOnOrReadWithoutEnd) {
+    const std::string data = backUp("Mail");
+    ASSERT_EQ(run({"new", dir.file("Other.tsly"), "--name", "Other", "--items", "all", "--folder", dir.file("out"),
+                   "--profile", dir.file("alice")})
+                  .exitCode,
+              0);
+    const std::string secret = "SECRET-OUTSIDE-THE-PROFILE";
+    const std::string outside = dir.file("outside.txt");
+    test::writeHostFile(outside, secret);
+    const fs::path alice = dir.path() / "alice";
+    struct Kind {
+        std::string name;
+        std::function<void(const fs::path&)> make;
+    };
+    const std::vector<Kind> kinds = {
+        {"a link to a file outside", [&](const fs::path& p) { fs::create_symlink(outside, p); }},
+        {"a FIFO", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"a link to a device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+    };
+    cli.timeLimit = std::chrono::seconds(10);
+    int round = 0;
+    for (const std::string name : {"user.reg", "system.reg", "wineserver", "drive_c/ts_debug.log"}) {
+        const fs::path place = alice / name;
+        const fs::path kept = dir.path() / "kept";
+        if (fs::exists(place)) fs::rename(place, kept);
+        for (const Kind& kind : kinds) {
+            SCOPED_TRACE(name + " is " + kind.name);
+            kind.make(place);
+            const std::string x = dir.file("x" + std::to_string(round++));
+            for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+                     {"ls", data}, {"check", data}, {"backup", dir.file("Other.tsly")}, {"restore", data},
+                     {"extract", data, x}}) {
+                std::vector<std::string> withProfile = args;
+                withProfile.insert(withProfile.end(), {"--profile", alice.string()});
+                const CliResult result = run(withProfile);
+                SCOPED_TRACE(args[0] + ": " + result.err);
+                EXPECT_FALSE(result.timedOut);
+                EXPECT_EQ(result.exitCode, name == "user.reg" ? 1 : 0);
+                EXPECT_EQ(result.out.find(secret), std::string::npos);
+                EXPECT_EQ(result.err.find(secret), std::string::npos);
+                EXPECT_LT(result.peakKiB, 256 * 1024) << "KiB";
+                EXPECT_EQ(test::readHostFile(outside), std::vector<uint8_t>(secret.begin(), secret.end()));
+            }
+            const fs::path other = dir.path() / "out/Other.tsly_dat";
+            if (fs::exists(other)) {
+                const std::vector<uint8_t> plain = test::inflateFile(other.string());
+                EXPECT_EQ(std::search(plain.begin(), plain.end(), secret.begin(), secret.end()), plain.end());
+                fs::remove(other);
+            }
+            fs::remove(place);
+        }
+        if (fs::exists(kept)) fs::rename(kept, place);
+    }
+}
+
+// A plain file never asks for a password, whatever a damaged header says: each bit flip of
+// its encryption flag is damage (exit 1), never a wrong password (exit 3).
+TEST_F(CliTest, AFlippedEncryptionFlagInAPlainFilesHeaderIsDamageNeverAPasswordCase) {
+    const std::string data = backUp("Mail");
+    const std::vector<uint8_t> plain = test::inflateFile(data);
+    setPassword("any");
+    for (int bit = 0; bit < 8; ++bit) {
+        SCOPED_TRACE("bit " + std::to_string(bit));
+        std::vector<uint8_t> flipped = plain;
+        flipped[264] ^= static_cast<uint8_t>(1u << bit);
+        const std::string damaged = dir.file("flipped.tsly_dat");
+        test::writeHostFile(damaged, test::deflateBytes(flipped));
+        for (const char* command : {"check", "ls", "restore"}) {
+            const std::string profile = dir.file(std::string(command) == "restore" ? "target" : "alice");
+            const CliResult result = run({command, damaged, "--profile", profile});
+            EXPECT_EQ(result.exitCode, 1) << command << ": " << result.err;
+            EXPECT_NE(result.err.find("damaged"), std::string::npos) << command << ": " << result.err;
+        }
+    }
 }
 
 }  // namespace

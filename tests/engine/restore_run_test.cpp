@@ -4,6 +4,9 @@
 
 #include "engine/datafile/data_file_contents.h"
 #include "engine/failure.h"
+#include "engine/restore_run.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry_hive.h"
 #include "engine/work_folder.h"
 #include "platform/stream/zlib_error.h"
 #include "run_test_support.h"
@@ -174,6 +177,32 @@ TEST_F(RestoreRunTest, ADamagedChecksumFailsTheRestoreAfterItsItems) {
     test::writeHostFile(file, bytes);
     EXPECT_THROW(reader.Restore(file), FlowFailure);
     EXPECT_FALSE(test::logHas("-Restore Finished-"));
+}
+
+// A restore into a folder that holds no profile yet locks it before it makes anything, so a
+// second run cannot make the same profile at the same time; one that then fails leaves no
+// profile behind.
+TEST_F(RestoreRunTest, ARestoreIntoANewProfileLocksItFirstAndAFailedOneLeavesNoProfile) {
+    std::string file = backUp();
+    std::vector<uint8_t> bytes = test::readHostFile(file);
+    bytes.back() ^= 1;
+    test::writeHostFile(file, bytes);
+    const std::string folder = dir.file("new-profile");
+    Profile profile(folder, RegistryHive::openUserReg(folder + "/user.reg", folder), "bob");
+    bool secondRefused = false;
+    RunEvents events{[&](const std::string&) {
+                         if (secondRefused) return;
+                         try {
+                             ProfileLock second(folder);
+                         } catch (const EWorkFolderBusy&) {
+                             secondRefused = true;
+                         }
+                     },
+                     {}};
+    RestoreRun run(reader, profile, file, events);
+    EXPECT_THROW(run.run(), FlowFailure);
+    EXPECT_TRUE(secondRefused);
+    EXPECT_FALSE(fs::exists(folder)) << "a failed restore left a profile";
 }
 
 }  // namespace

@@ -143,14 +143,14 @@ TEST_F(RestoreTransactionTest, LeftoversOfAKilledRunAreSweptAndNeverCaptured) {
 }
 
 // New folders appear only with a whole restore, also where one special folder lies inside
-// another's new folder, and a file stored twice in one ends with its last bytes; a failed
+// another's new folder, and a file stored twice in one keeps its first bytes; a failed
 // run leaves nothing of its own behind.
 TEST_F(RestoreTransactionTest, NewFoldersAppearOnlyWithAWholeRestore) {
     fs::remove_all(alice("AppData/Roaming/Microsoft"));
     std::vector<test::CraftedFileRecord> records = {{"[CSIDL_APPDATA]\\Microsoft\\Windows\\New\\a.txt", "a"},
                                                           {"[CSIDL_STARTMENU]\\b.txt", "b"},
-                                                          {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "written twice"},
-                                                          {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "c"}};
+                                                          {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "c"},
+                                                          {"[CSIDL_FAVORITES]\\Deep\\Er\\c.url", "stored twice"}};
     // More new folders than the run keeps open: some are opened again by their path.
     constexpr int kFolders = 300;
     for (int i = 0; i < kFolders; ++i) records.push_back({"[CSIDL_FAVORITES]\\Deep\\Er\\F" + std::to_string(i) + "\\d.url", "d"});

@@ -9,7 +9,7 @@ namespace ts::cli {
 
 CliSession::CliSession(const ParsedOptions& options, bool createWhenFresh)
     : profile_(chooseProfile(options.value("profile"), createWhenFresh)) {
-    DebugLog::instance().start(profile_->debugLogHostPath(), std::time(nullptr));
+    DebugLog::instance().start(profile_->debugLogHostPath(), std::time(nullptr), profile_->folder());
 }
 
 CliSession::~CliSession() {

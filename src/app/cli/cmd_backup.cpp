@@ -51,19 +51,30 @@ std::string closingLineOf(const BackupRun& run, const Stopwatch& stopwatch) {
     const bool uploaded = run.project().Destination().Kind() == TtsBPDestination::kKindFtp;
     std::string line = (uploaded ? "Uploaded " : "Wrote ") + run.dataFileLocation() + ": " + itemsText(items) + ", " +
                        countText(tally.filesSaved, "file", "files");
-    if (!run.warnings().empty()) line += " (" + std::to_string(run.warnings().size()) + " not saved, named above)";
+    const size_t others = run.warnings().size() - run.filesNotSaved();
+    if (run.filesNotSaved() > 0 && others > 0)
+        line += " (" + std::to_string(run.filesNotSaved()) + " not saved and " + countText(static_cast<int64_t>(others), "other warning", "other warnings") + ", named above)";
+    else if (run.filesNotSaved() > 0)
+        line += " (" + std::to_string(run.filesNotSaved()) + " not saved, named above)";
+    else if (others > 0)
+        line += " (" + countText(static_cast<int64_t>(others), "warning", "warnings") + ", named above)";
     return line + ", " + sizeText(run.plainBytes()) + " in, " + sizeText(run.dataFileBytes()) + " out, " +
            stopwatch.elapsedText();
 }
 
 // Below the finished progress line, and before a failure's own line.
-void warnOfFilesNotSaved(const std::string& file, const std::vector<std::string>& warnings) {
+void warnOfFilesNotSaved(const std::string& file, const std::vector<std::string>& warnings, size_t notSaved) {
     if (warnings.empty()) return;
     for (const std::string& warning : warnings)
         std::fprintf(stderr, "tessaly-cli: warning: %s: %s\n", visibleText(file).c_str(), visibleText(warning).c_str());
-    const bool one = warnings.size() == 1;
-    std::fprintf(stderr, "tessaly-cli: warning: %s: %zu file%s %s not saved (an error record in %s place)\n",
-                 visibleText(file).c_str(), warnings.size(), one ? "" : "s", one ? "was" : "were", one ? "its" : "their");
+    const bool one = notSaved == 1;
+    if (notSaved > 0)
+        std::fprintf(stderr, "tessaly-cli: warning: %s: %zu file%s %s not saved (an error record in %s place)\n",
+                     visibleText(file).c_str(), notSaved, one ? "" : "s", one ? "was" : "were", one ? "its" : "their");
+    if (warnings.size() > notSaved)
+        std::fprintf(stderr, "tessaly-cli: warning: %s: %zu file%s or folder%s not saved as %s (named above)\n",
+                     visibleText(file).c_str(), warnings.size() - notSaved, warnings.size() - notSaved == 1 ? "" : "s",
+                     warnings.size() - notSaved == 1 ? "" : "s", warnings.size() - notSaved == 1 ? "it was" : "they were");
 }
 
 }  // namespace
@@ -83,6 +94,7 @@ int runBackup(const Arguments& args) {
     bool cancelled = false;
     std::string closingLine;
     std::vector<std::string> warnings;
+    size_t notSaved = 0;
     try {
         project = loadProject(session.profile(), file);
         throwFirst(checkBeforeBackup(*project));
@@ -94,19 +106,21 @@ int runBackup(const Arguments& args) {
         } catch (...) {
             if (run.cancelled()) cancelled = true;
             warnings = run.warnings();
+            notSaved = run.filesNotSaved();
             throw;
         }
         warnings = run.warnings();
+        notSaved = run.filesNotSaved();
         cancelled = run.cancelled();
         closingLine = closingLineOf(run, stopwatch);
     } catch (...) {
-        warnOfFilesNotSaved(file, warnings);
+        warnOfFilesNotSaved(file, warnings, notSaved);
         if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
         if (uploadMessage.text.empty()) throw describeFailure(file, project && project->Encrypt());
         throw CommandFailure(file + ": " + uploadMessage.text + " (" + currentErrorText() + ")",
                              describeFailure(file, false).exitCode());
     }
-    warnOfFilesNotSaved(file, warnings);
+    warnOfFilesNotSaved(file, warnings, notSaved);
     if (cancelled) throw CommandFailure(file + ": backup cancelled", kExitCancelled);
     printClosingLine(options.has("quiet"), closingLine);
     return kExitSuccess;

@@ -31,7 +31,8 @@ int main(int argc, char* argv[]) {
 
     ts::ui::QtPrompts prompts;
     ts::ui::TtsChosenProfile chosen = ts::ui::ChooseProfileForWindows(folder);
-    if (chosen.profile) ts::DebugLog::instance().start(chosen.profile->debugLogHostPath(), std::time(nullptr));
+    if (chosen.profile)
+        ts::DebugLog::instance().start(chosen.profile->debugLogHostPath(), std::time(nullptr), chosen.profile->folder());
 
     // A settings file that cannot be read is left alone for the user to look at: the window
     // would otherwise write a fresh one over it when it closes.

@@ -97,6 +97,8 @@ int64_t FileRecordSource::readContents(uint8_t* out, int64_t offset, int64_t cou
             // The section's length is already written: the record must still be whole.
             debugLog("File capture: " + std::string(error.what()));
             readFailed_ = true;
+            changeWhileRead_ = "it could no longer be read (" + std::string(error.what()) +
+                               "); the record holds zeros from byte " + std::to_string(offset + done) + " on";
         }
         if (got <= 0) break;
         done += got;
@@ -107,6 +109,10 @@ int64_t FileRecordSource::readContents(uint8_t* out, int64_t offset, int64_t cou
             debugLog("File capture: \"" + realPath_ + "\" gave fewer than the " + std::to_string(contentSize_) +
                      " bytes it had when it was opened; the record keeps that size, the missing bytes as zeros");
             shrinkLogged_ = true;
+            if (changeWhileRead_.empty())
+                changeWhileRead_ = "it shrank below the " + std::to_string(contentSize_) +
+                                   " bytes it had when it was opened; the record holds zeros from byte " +
+                                   std::to_string(offset + done) + " on";
         }
     }
     return count;
@@ -123,9 +129,12 @@ void FileRecordSource::checkForGrowth() {
     } catch (const EStreamError&) {
         return;  // what the record holds is complete either way
     }
-    if (got > 0)
+    if (got > 0) {
         debugLog("File capture: \"" + realPath_ + "\" grew while it was read; the record keeps its first " +
                  std::to_string(contentSize_) + " bytes");
+        changeWhileRead_ = "it grew past the " + std::to_string(contentSize_) +
+                           " bytes it had when it was opened; the record holds only those";
+    }
 }
 
 int64_t FileRecordSource::write(const void*, int64_t) {

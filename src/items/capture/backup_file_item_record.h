@@ -35,6 +35,9 @@ public:
     bool isErrorRecord() const { return !file_; }
     // Why the error record was saved in place of the file; "" for a file record.
     const std::string& errorReason() const { return errorReason_; }
+    // Once the record was read: how the file changed while it was read (it shrank, grew or
+    // could no longer be read), or empty when it did not. The record stays whole either way.
+    const std::string& changeWhileRead() const { return changeWhileRead_; }
     // The size the record announces: the file's length when it was opened.
     int64_t contentSize() const { return contentSize_; }
 
@@ -53,6 +56,7 @@ private:
     std::unique_ptr<FileStream> file_;
     std::string storedName_;
     std::string errorReason_;
+    std::string changeWhileRead_;
     uint8_t head_[kFileRecordHeadSize] = {};
     int64_t contentSize_ = 0;
     int64_t position_ = 0;

@@ -1,9 +1,11 @@
 #include "items/capture/extract_sink.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <exception>
 #include <string_view>
 
 #include "items/capture/backup_file_item_name_check.h"
@@ -70,27 +72,79 @@ std::optional<std::string> extractPathOf(const std::string& storedName) {
 ExtractSink::ExtractSink(std::string folder, const Profile& profile, bool replace)
     : folder_(std::move(folder)), profile_(profile), replace_(replace) {}
 
-ExtractSink::~ExtractSink() = default;
+ExtractSink::~ExtractSink() {
+    regWriter_.reset();
+    regFile_.reset();
+    if (committed_) return;
+    // Removes every temporary file, then the folders made for them, newest first; a folder
+    // something else was put into meanwhile stays.
+    staged_.clear();
+    for (auto folder = createdFolders_.rbegin(); folder != createdFolders_.rend(); ++folder) ::rmdir(folder->c_str());
+}
 
-void ExtractSink::beginItem(const std::string& regFileName) {
+std::string ExtractSink::freeRegFileName(const std::string& wanted) const {
+    if (!regFileNames_.count(wanted)) return wanted;
+    const std::string stem = wanted.substr(0, wanted.size() - 4);  // without ".reg"
+    for (int number = 2;; ++number) {
+        std::string name = stem + " (" + std::to_string(number) + ").reg";
+        if (!regFileNames_.count(name)) return name;
+    }
+}
+
+void ExtractSink::beginItem(const std::string& regFileName, KeyRoots roots) {
     endItem();
-    regFileName_ = regFileName;
+    regFileName_ = freeRegFileName(regFileName);
+    keyRoots_ = std::move(roots);
 }
 
 void ExtractSink::endItem() {
     if (regWriter_) {
         regWriter_->finish();
         regWriter_.reset();
-        regFile_->commit();
-        regFile_.reset();
+        regFile_->finishWriting(false);
+        staged_.push_back(std::move(regFile_));
+        regFileNames_.insert(regFileName_);
         ++tally_.regFiles;
     }
     currentKey_.reset();
+    currentKeyRefused_ = false;
     regFileName_.clear();
 }
 
-void ExtractSink::enterKey(const std::string& keyPath) {
-    if (currentKey_ == keyPath) return;
+void ExtractSink::commit() {
+    std::exception_ptr first;
+    for (const auto& file : staged_) {
+        try {
+            file->commit();
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    }
+    committed_ = true;
+    staged_.clear();
+    if (first) std::rethrow_exception(first);
+}
+
+// A key line of a .reg file ends at its line break, and regedit makes no key of an empty
+// name: a saved key path holding either would import as other keys than the data file held.
+std::optional<std::string> ExtractSink::keyRefusal(const std::string& keyPath) const {
+    if (!keyRoots_.allows(keyPath)) return KeyRoots::kRefusalReason;
+    const std::string path = trimmedKeyPath(keyPath);
+    for (unsigned char c : path)
+        if (c < ' ') return "its path holds a control character, which a .reg file cannot hold";
+    if (path.empty() || path.find("\\\\") != std::string::npos) return "its path holds an empty key name";
+    return std::nullopt;
+}
+
+bool ExtractSink::enterKey(const std::string& keyPath) {
+    if (currentKey_ == keyPath) return !currentKeyRefused_;
+    currentKey_ = keyPath;
+    currentKeyRefused_ = false;
+    if (const std::optional<std::string> reason = keyRefusal(keyPath)) {
+        currentKeyRefused_ = true;
+        if (refusedKeys_.insert(keyPath).second) refusedFile(keyPath, *reason);
+        return false;
+    }
     if (!regWriter_) {
         if (regFileName_.empty()) throw TsException("Registry data came before its item");
         const auto existing = replace_ ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep;
@@ -98,10 +152,10 @@ void ExtractSink::enterKey(const std::string& keyPath) {
                                                 AtomicFile::Durability::SyncWhenReplacing, existing);
         regWriter_ = std::make_unique<RegFileWriter>(regFile_->stream());
     }
-    const bool rooted = !keyPath.empty() && keyPath.front() == '\\';
+    const bool rooted = keyPath.front() == '\\';
     regWriter_->key("HKEY_CURRENT_USER" + std::string(rooted ? "" : "\\") + keyPath);
-    currentKey_ = keyPath;
     ++tally_.keys;
+    return true;
 }
 
 void ExtractSink::createKey(const std::string& keyPath) {
@@ -109,7 +163,7 @@ void ExtractSink::createKey(const std::string& keyPath) {
 }
 
 void ExtractSink::setValue(const std::string& keyPath, const RegValue& value) {
-    enterKey(keyPath);
+    if (!enterKey(keyPath)) return;
     regWriter_->value(value);
     ++tally_.values;
 }
@@ -128,7 +182,10 @@ std::string ExtractSink::makeFolders(const std::string& relativePath) {
     for (size_t slash = relativePath.find('/'); slash != std::string::npos; slash = relativePath.find('/', start)) {
         path += "/" + relativePath.substr(start, slash - start);
         start = slash + 1;
-        if (::mkdir(path.c_str(), 0777) == 0) continue;
+        if (::mkdir(path.c_str(), 0777) == 0) {
+            createdFolders_.push_back(path);
+            continue;
+        }
         const int error = errno;
         struct stat st {};
         if (error == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
@@ -146,18 +203,30 @@ void ExtractSink::writeFile(const std::string& storedName, const std::string& re
     std::optional<std::string> reason = unrestorableNameReason(profile_, storedName, realPath);
     const std::optional<std::string> relative = extractPathOf(storedName);
     if (!reason && !relative) reason = "it does not begin with a special folder's placeholder";
+    if (!reason) {
+        switch (claims_.claim(realPath, storedName)) {
+        case SameFileClaims::Verdict::First:
+            break;
+        case SameFileClaims::Verdict::SameName:
+            discardBytes(data, size);  // saved twice at one moment: the first copy is the file
+            return;
+        case SameFileClaims::Verdict::OtherName:
+            reason = claims_.refusalReason();
+            break;
+        }
+    }
     if (reason) {
         discardBytes(data, size);
         refusedFile(storedName, *reason);
         return;
     }
     const std::string target = makeFolders(*relative);
-    const bool ours = written_.count(target) > 0;
-    const auto existing = replace_ || ours ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep;
-    AtomicFile file(target, newFilePermissions(), AtomicFile::Durability::SyncWhenReplacing, existing);
-    file.stream().copyFrom(data, size);
-    file.commit();
-    written_.insert(target);
+    const auto existing = replace_ ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep;
+    auto file = std::make_unique<AtomicFile>(target, newFilePermissions(), AtomicFile::Durability::SyncWhenReplacing,
+                                             existing);
+    file->stream().copyFrom(data, size);
+    file->finishWriting(false);
+    staged_.push_back(std::move(file));
     ++tally_.files;
     tally_.fileBytes += size;
 }

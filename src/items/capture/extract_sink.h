@@ -4,12 +4,15 @@
 // becomes "AppData/Microsoft/x.wab"), and each item's registry keys into a .reg file that
 // regedit imports. Nothing goes into a Wine prefix.
 //
-// Files stream through: each is written to a temporary name beside its place and renamed
-// there only when whole, so a failure leaves no partial file under a real name. Without
-// `replace`, nothing that exists is replaced. A stored name is written only when a restore
-// into the profile would write it too (backup_file_item_name_check.h), so no name leaves the
-// folder. A data file may hold one name twice (a favorite listed twice is saved twice); as in
-// a restore the later one takes the place, which is not replacing a file that was there.
+// Files stream through: each is written to a temporary name beside its place and stays there
+// until commit(), which the run calls only once the whole data file was read and found
+// whole; a sink destroyed before that removes its temporary files and the folders it made,
+// so a damaged or cancelled extract leaves nothing. Without `replace`, nothing that exists
+// is replaced. A stored name is written only when a restore into the profile would write it
+// too (backup_file_item_name_check.h), so no name leaves the folder; a key tree only when a
+// restore would write it and a .reg file can hold its name, so an import makes exactly the
+// keys and values the data file held. Of two spellings of one file the first is written and
+// the second named, as in a restore.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -17,7 +20,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "items/capture/key_roots.h"
 #include "part/restore_sink.h"
+#include "platform/profile/same_file_claims.h"
 
 namespace ts {
 
@@ -45,10 +50,13 @@ public:
     ExtractSink(std::string folder, const Profile& profile, bool replace);
     ~ExtractSink() override;
 
-    // The registry values that follow go into regFileName (a name inside the folder), made
-    // when the first key arrives. endItem completes it.
-    void beginItem(const std::string& regFileName);
+    // The registry values that follow go into regFileName (a name inside the folder; made
+    // unique when an earlier item took it), made when the first key arrives; keys outside
+    // roots are refused. endItem completes it.
+    void beginItem(const std::string& regFileName, KeyRoots roots);
     void endItem();
+    // Puts every file written in place. Raises the first failure after trying every file.
+    void commit();
 
     void createKey(const std::string& keyPath) override;
     void setValue(const std::string& keyPath, const RegValue& value) override;
@@ -64,19 +72,29 @@ public:
     const std::vector<std::pair<std::string, std::string>>& refused() const { return refused_; }
 
 private:
-    void enterKey(const std::string& keyPath);
+    // False for a key that is not exported (named in refused() once).
+    bool enterKey(const std::string& keyPath);
+    std::optional<std::string> keyRefusal(const std::string& keyPath) const;
     std::string makeFolders(const std::string& relativePath);
+    std::string freeRegFileName(const std::string& wanted) const;
 
     std::string folder_;
     const Profile& profile_;
     bool replace_;
     std::string regFileName_;
+    KeyRoots keyRoots_;
     std::unique_ptr<AtomicFile> regFile_;
     std::unique_ptr<RegFileWriter> regWriter_;
     std::optional<std::string> currentKey_;
+    bool currentKeyRefused_ = false;
+    std::unordered_set<std::string> refusedKeys_;
     ExtractTally tally_;
     std::vector<std::pair<std::string, std::string>> refused_;
-    std::unordered_set<std::string> written_;  // the paths this sink has written
+    SameFileClaims claims_;
+    std::unordered_set<std::string> regFileNames_;       // the .reg files of this extract
+    std::vector<std::unique_ptr<AtomicFile>> staged_;   // written, waiting for commit
+    std::vector<std::string> createdFolders_;           // oldest first
+    bool committed_ = false;
 };
 
 }  // namespace ts

@@ -1,55 +1,12 @@
 #include "items/capture/file_list_block.h"
 
-#include <unordered_map>
-
 #include "part/bp_object.h"
 #include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "platform/debug_log.h"
 #include "platform/exception.h"
-#include "platform/profile/profile_name_case.h"
 
 namespace ts {
-
-namespace {
-
-// Windows names are case-insensitive: two saved names that differ only in letter case would
-// land on one file, the second silently replacing the first. The first is written; the second
-// is refused, naming the first.
-class CaseCollisionSink : public RestoreSink {
-public:
-    explicit CaseCollisionSink(RestoreSink& inner) : inner_(inner) {}
-
-    void createKey(const std::string& keyPath) override { inner_.createKey(keyPath); }
-    void setValue(const std::string& keyPath, const RegValue& value) override { inner_.setValue(keyPath, value); }
-    void keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) override {
-        inner_.keptValue(keyPath, name, typeCode, size);
-    }
-    void writeFile(const std::string& storedName, const std::string& realPath, Stream& data, int64_t size) override {
-        const auto [first, isNew] = written_.emplace(caseFoldedKey(realPath), storedName);
-        // The same name twice (a favorite the project listed and the profile still holds) is
-        // the same file written again, as always.
-        if (isNew || first->second == storedName) {
-            inner_.writeFile(storedName, realPath, data, size);
-            return;
-        }
-        discardBytes(data, size);
-        const std::string reason = "it lands on the same file as the saved file \"" + first->second +
-                                   "\" (the names differ only in letter case)";
-        debugLog("File restore: skipped the saved file \"" + storedName + "\": " + reason);
-        inner_.refusedFile(storedName, reason);
-    }
-    void skippedFile(const std::string& storedName) override { inner_.skippedFile(storedName); }
-    void refusedFile(const std::string& storedName, const std::string& reason) override {
-        inner_.refusedFile(storedName, reason);
-    }
-
-private:
-    RestoreSink& inner_;
-    std::unordered_map<std::string, std::string> written_;  // folded real path -> stored name
-};
-
-}  // namespace
 
 int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, const std::vector<std::string>& realPaths,
                            Stream& dest, const FileListObserver& afterEachFile, TtsProjectLink* tallyTo) {
@@ -67,6 +24,8 @@ int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, co
                                                    : TtsProjectLink::Moved::FileSaved,
                            record->contentSize());
             if (record->isErrorRecord()) tallyTo->FileNotSaved(path, record->errorReason());
+            if (!record->changeWhileRead().empty())
+                tallyTo->FileNotSaved(path, record->changeWhileRead(), TtsProjectLink::CaptureProblem::ChangedWhileRead);
         }
         if (afterEachFile) afterEachFile(item);
     }
@@ -80,10 +39,9 @@ FileListReadResult ReadFileListBlock(const SectionCodec& codec, const Profile& p
     if (count < 0) throw EDataDamaged("a file list announcing " + std::to_string(count) + " files");
     result.bytesRead = sizeof count;
     TtsBackupFileItem item(profile);
-    CaseCollisionSink checked(sink);
     for (int32_t i = 0; i < count; ++i) {
         SectionReader section(codec, source);
-        item.ReadToSink(section, checked);
+        item.ReadToSink(section, sink);
         section.skipRest();
         result.bytesRead += section.sectionSize();
         if (afterEachFile) afterEachFile(item);

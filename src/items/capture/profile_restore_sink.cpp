@@ -1,8 +1,7 @@
 #include "items/capture/profile_restore_sink.h"
 
-#include <cctype>
-
 #include "items/capture/backup_file_item_record.h"
+#include "items/capture/key_roots.h"
 #include "items/file_name.h"
 #include "items/registry.h"
 #include "part/bp_object.h"
@@ -12,31 +11,6 @@
 #include "platform/profile/profile_transaction.h"
 
 namespace ts {
-
-namespace {
-
-std::string withoutOuterBackslashes(std::string_view path) {
-    while (path.starts_with('\\')) path.remove_prefix(1);
-    while (path.ends_with('\\')) path.remove_suffix(1);
-    return std::string(path);
-}
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
-// keyPath is root itself or a key below it.
-bool isBelow(const std::string& keyPath, const std::string& root) {
-    const std::string key = withoutOuterBackslashes(keyPath);
-    const std::string top = withoutOuterBackslashes(root);
-    if (key.size() < top.size() || !equalNoCase(std::string_view(key).substr(0, top.size()), top)) return false;
-    return key.size() == top.size() || key[top.size()] == '\\';
-}
-
-}  // namespace
 
 ProfileRestoreSink::ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo, ProfileTransaction* transaction,
                                        std::optional<std::vector<std::string>> keyRoots)
@@ -52,13 +26,10 @@ ProfileRestoreSink::~ProfileRestoreSink() = default;
 // A key tree outside the item's own keys is outside input steering the profile (a shell
 // folder moved out of it, say): it is refused once, like a refused file name.
 bool ProfileRestoreSink::keyAllowed(const std::string& keyPath) {
-    if (!keyRoots_) return true;
-    for (const std::string& root : *keyRoots_)
-        if (isBelow(keyPath, root)) return true;
-    if (refusedKeys_.insert(withoutOuterBackslashes(keyPath)).second) {
-        const std::string reason = "it is a registry key outside the keys this item restores";
-        debugLog("Registry replay: skipped the saved key \"" + keyPath + "\": " + reason);
-        if (reportTo_) reportTo_->FileNameRefused(keyPath, reason);
+    if (keyRoots_.allows(keyPath)) return true;
+    if (refusedKeys_.insert(trimmedKeyPath(keyPath)).second) {
+        debugLog("Registry replay: skipped the saved key \"" + keyPath + "\": " + KeyRoots::kRefusalReason);
+        if (reportTo_) reportTo_->FileNameRefused(keyPath, KeyRoots::kRefusalReason);
     }
     return false;
 }
@@ -96,6 +67,22 @@ void ProfileRestoreSink::keptValue(const std::string&, const std::string&, uint8
 void ProfileRestoreSink::writeFile(const std::string& storedName, const std::string& realPath, Stream& data,
                                    int64_t size) {
     if (size < 0) throw EReadError();
+    switch (transaction_->sameFileClaims().claim(realPath, storedName)) {
+    case SameFileClaims::Verdict::First:
+        break;
+    case SameFileClaims::Verdict::SameName:
+        // Saved twice at one moment: the first copy is the file.
+        discardBytes(data, size);
+        debugLog("File restore: the saved file \"" + storedName + "\" is in the data file twice; the first is kept");
+        return;
+    case SameFileClaims::Verdict::OtherName: {
+        discardBytes(data, size);
+        const std::string reason = transaction_->sameFileClaims().refusalReason();
+        debugLog("File restore: skipped the saved file \"" + storedName + "\": " + reason);
+        refusedFile(storedName, reason);
+        return;
+    }
+    }
     // The placeholder names the special folder the file is written below; the reader checked
     // that the rest of the name stays inside it.
     for (const auto& row : kPlaceholderTable) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "items/capture/key_roots.h"
 #include "part/restore_sink.h"
 
 namespace ts {
@@ -53,7 +54,7 @@ private:
     TtsProjectLink* reportTo_;
     std::unique_ptr<ProfileTransaction> own_;
     ProfileTransaction* transaction_;
-    std::optional<std::vector<std::string>> keyRoots_;
+    KeyRoots keyRoots_;
     std::set<std::string> refusedKeys_;
 };
 

@@ -34,7 +34,7 @@ int32_t TtsBPAddressBook::ReadFromStream(Stream& stream) {
 int32_t TtsBPAddressBook::BackupToStream(Stream& stream) {
     logOperationStart("TtsBPAddressBook.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
-    const std::vector<std::string> files = FilesBelow(profile, kFolder);
+    const std::vector<std::string> files = FilesBelow(profile, kFolder, Project());
     return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(Codec(), profile, files, stream, {}, Project()));
 }
 

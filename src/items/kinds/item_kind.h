@@ -17,10 +17,6 @@ public:
     int32_t RestoreFromStream(Stream& stream) final;
     int32_t RestoreToSink(Stream& stream, RestoreSink& sink) final;
 
-    // The key trees a restore of this item writes: those its capture reads. A stored tree
-    // outside them is refused.
-    virtual std::vector<std::string> RestoredKeyRoots() const { return {}; }
-
 protected:
     // logName is the class name the kind's log lines start with.
     TtsBPItemKind(TtsProjectLink* project, std::string caption, std::string logName, bool logsRestoreStart)

@@ -40,11 +40,14 @@ void ReportLeftOutTo(TtsBackupRegItem& key, TtsProjectLink* project) {
     });
 }
 
-std::vector<std::string> FilesBelow(const Profile& profile, const std::string& placeholderFolder) {
+std::vector<std::string> FilesBelow(const Profile& profile, const std::string& placeholderFolder,
+                                    TtsProjectLink* project) {
     TtsFileName folder(profile);
     folder.SetName(placeholderFolder);
     std::vector<std::string> files;
-    FindFiles(profile, folder.RealName(), files, "*.*");
+    FindFiles(profile, folder.RealName(), files, "*.*", [project](const std::string& unlisted, const std::string& reason) {
+        if (project) project->FileNotSaved(unlisted, reason, TtsProjectLink::CaptureProblem::FolderNotListed);
+    });
     return files;
 }
 

@@ -29,7 +29,9 @@ void BindSavedKey(std::unique_ptr<TtsBackupRegItem>& key, const Profile& profile
 void ReportLeftOutTo(TtsBackupRegItem& key, TtsProjectLink* project);
 
 // The real paths of the files below a folder given in placeholder form
-// ("[CSIDL_APPDATA]\Microsoft\Address Book"), searched afresh with FindFiles and "*.*".
-std::vector<std::string> FilesBelow(const Profile& profile, const std::string& placeholderFolder);
+// ("[CSIDL_APPDATA]\Microsoft\Address Book"), searched afresh with FindFiles and "*.*". A
+// folder that cannot be listed is told to project (when given) as not saved.
+std::vector<std::string> FilesBelow(const Profile& profile, const std::string& placeholderFolder,
+                                    TtsProjectLink* project);
 
 }  // namespace ts

@@ -52,7 +52,7 @@ int32_t TtsBPOEData::BackupToStream(Stream& stream) {
     int64_t count = accountsKey_->WriteToStream(stream);
     count += identitiesKey_->WriteToStream(stream);
 
-    const std::vector<std::string> files = FilesBelow(profile, kStoreFolder);
+    const std::vector<std::string> files = FilesBelow(profile, kStoreFolder, Project());
     count += WriteFileListBlock(Codec(), profile, files, stream, {}, Project());
     return LogItemResult("TtsBPOEData.BackupToStream", count);
 }

@@ -104,7 +104,8 @@ std::optional<std::string> ProfileFiles::driveRoot(char letter) const {
         root = prefixDir_ + "/drive_c";
         if (::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) found = root;
     }
-    names_.remember(key, found);
+    // A drive missing now may be made soon: a restore into a new profile checks it first.
+    if (found) names_.remember(key, found);
     return found;
 }
 
@@ -112,7 +113,9 @@ std::string ProfileFiles::realPathOnce(const std::string& hostPath) const {
     const std::string key = "real " + hostPath;
     if (auto known = names_.remembered(key)) return known->value_or(std::string());
     std::string real = realPath(hostPath);
-    names_.remember(key, real);
+    // A folder that is not there yet (a new profile's, before its restore makes it) is
+    // looked for again next time.
+    if (!real.empty()) names_.remember(key, real);
     return real;
 }
 
@@ -218,7 +221,8 @@ void ProfileFiles::readDosAttributes(const std::string& hostPath, std::string_vi
     system = false;
 }
 
-std::vector<ProfileEntry> ProfileFiles::list(std::string_view windowsPattern, Detail detail) const {
+std::vector<ProfileEntry> ProfileFiles::list(std::string_view windowsPattern, Detail detail,
+                                             std::string* listError) const {
     std::string_view maskText;
     const std::string_view folder = folderPart(windowsPattern, maskText);
     std::vector<ProfileEntry> entries;
@@ -226,7 +230,10 @@ std::vector<ProfileEntry> ProfileFiles::list(std::string_view windowsPattern, De
     if (!hostFolder) return entries;
     const WildcardMask mask(maskText);
     DIR* dir = ::opendir(hostFolder->c_str());
-    if (dir == nullptr) return entries;
+    if (dir == nullptr) {
+        if (listError && errno != ENOENT) *listError = systemErrorText(errno);
+        return entries;
+    }
     // Every name goes to the run's cache, so resolving the files found costs nothing more.
     const bool caching = names_.active();
     std::vector<FoundName> seen;
@@ -269,11 +276,18 @@ std::unique_ptr<FileStream> ProfileFiles::openRead(std::string_view windowsPath)
         // Opening a named pipe would wait for a writer for ever; Windows has no such files.
         if (!S_ISREG(st.st_mode)) throw EFOpenError(std::string(windowsPath), "It is not a regular file.");
     }
+    std::unique_ptr<FileStream> file;
     try {
-        return std::make_unique<FileStream>(host, FileStream::Mode::Read);
+        file = std::make_unique<FileStream>(host, FileStream::Mode::Read);
     } catch (const EFOpenError&) {
         throw EFOpenError(std::string(windowsPath), systemErrorText(errno));
     }
+    // Where the opened file really is, whatever links led there: a link to a file outside
+    // the profile would save that file's content as if it were the user's.
+    const std::string opened = realPath("/proc/self/fd/" + std::to_string(file->descriptor()));
+    if (opened.empty() || !isWithin(opened, realPathOnce(prefixDir_)))
+        throw EFOpenError(std::string(windowsPath), "It is a link to a file outside the profile (" + opened + ").");
+    return file;
 }
 
 std::unique_ptr<FileStream> ProfileFiles::create(std::string_view windowsPath) const {
@@ -340,11 +354,17 @@ std::optional<FolderIdentity> ProfileFiles::folderInsideProfile(std::string_view
     if (!host) return std::nullopt;
     struct stat st;
     if (::stat(host->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-    const std::string real = realPath(*host);
-    auto cDrive = driveRoot('c');
-    const bool inside = isWithin(real, realPathOnce(prefixDir_)) || (cDrive && isWithin(real, realPathOnce(*cDrive)));
-    if (!inside) return std::nullopt;
+    // Wherever drive C points is not inside for that alone: a link there may lead anywhere.
+    if (!isWithin(realPath(*host), realPathOnce(prefixDir_))) return std::nullopt;
     return FolderIdentity{st.st_dev, st.st_ino};
+}
+
+std::optional<std::string> ProfileFiles::driveCOutsidePrefix() const {
+    const auto root = driveRoot('c');
+    if (!root) return std::nullopt;
+    const std::string real = realPath(*root);
+    if (real.empty() || isWithin(real, realPath(prefixDir_))) return std::nullopt;
+    return real;
 }
 
 }  // namespace ts

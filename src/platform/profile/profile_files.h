@@ -70,11 +70,15 @@ public:
         Folders,
     };
     // The entries of a folder whose names match a mask: "C:\folder\*.url". In the order the
-    // host lists them; "." and ".." are not listed. A missing folder lists nothing.
-    std::vector<ProfileEntry> list(std::string_view windowsPattern, Detail detail = Detail::All) const;
+    // host lists them; "." and ".." are not listed. A missing folder lists nothing; one that
+    // is there but cannot be read lists nothing either, and sets *listError (when given) to
+    // the system's reason.
+    std::vector<ProfileEntry> list(std::string_view windowsPattern, Detail detail = Detail::All,
+                                   std::string* listError = nullptr) const;
 
-    // Throws EFOpenError naming the Windows path. Linux has no share modes, so the open
-    // Windows makes exclusive is an ordinary read-only open here.
+    // Throws EFOpenError naming the Windows path, also for a file that really lies outside
+    // the prefix folder (a link leads there). Linux has no share modes, so the open Windows
+    // makes exclusive is an ordinary read-only open here.
     std::unique_ptr<FileStream> openRead(std::string_view windowsPath) const;
     // The host file a Windows path names, for a file about to be made there: as hostPath,
     // and during a run the name is taken from now on, so a later name that differs only in
@@ -89,10 +93,13 @@ public:
     // Deletes a file or an empty folder; false when there was nothing to delete or it failed.
     bool remove(std::string_view windowsPath) const;
 
-    // The folder's identity when it exists and really lies inside the profile (the prefix
-    // folder or the C: drive, wherever that is kept). No value for a folder reached through
-    // a link that leaves the profile, such as Wine's Documents -> home folder link.
+    // The folder's identity when it exists and really lies inside the prefix folder. No
+    // value for a folder reached through a link that leaves the profile, such as Wine's
+    // Documents -> home folder link.
     std::optional<FolderIdentity> folderInsideProfile(std::string_view windowsFolder) const;
+    // Where drive C really is, when that lies outside the prefix folder (dosdevices/c: or
+    // drive_c is a link that leads out); no value when it is inside or missing.
+    std::optional<std::string> driveCOutsidePrefix() const;
 
     // The name a host folder holds for wanted, without regard to case (see FolderNameCache);
     // for code that walks host folders itself. noteCreated tells the run's cache of a name

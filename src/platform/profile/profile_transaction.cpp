@@ -89,7 +89,11 @@ struct ProfileTransaction::Root {
 };
 
 ProfileTransaction::ProfileTransaction(const Profile& profile, Mode mode, std::time_t runStart)
-    : profile_(profile), mode_(mode), runStart_(runStart), newFileMode_(newFilePermissions()) {
+    : profile_(profile),
+      mode_(mode),
+      runStart_(runStart),
+      newFileMode_(newFilePermissions()),
+      prefixFd_(::open(profile.folder().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
     // Pinned now: what the run writes into the registry must not move where it writes files.
     for (int csidl = 0; csidl < 0x40; ++csidl) {
         auto root = std::make_unique<Root>();
@@ -104,6 +108,7 @@ ProfileTransaction::~ProfileTransaction() {
         for (auto& [rel, fd] : root->folders) ::close(fd);
         if (root->fd >= 0) ::close(root->fd);
     }
+    if (prefixFd_ >= 0) ::close(prefixFd_);
 }
 
 ProfileTransaction::Root& ProfileTransaction::rootFor(int csidl) {
@@ -137,7 +142,14 @@ void ProfileTransaction::openRoot(Root& root) {
         root.refusal = "its special folder " + *root.windowsPath + " leads out of the profile";
         return;
     }
-    int fd = ::open(host->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // Opened beneath the prefix handle taken once: a folder swapped for a link meanwhile
+    // cannot lead the writes out.
+    const std::string prefix = profile_.folder() + "/";
+    if (prefixFd_ < 0 || host->compare(0, prefix.size(), prefix) != 0) {
+        root.refusal = "its special folder " + *root.windowsPath + " leads out of the profile";
+        return;
+    }
+    int fd = openBeneath(prefixFd_, host->substr(prefix.size()));
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_dev != identity->device || st.st_ino != identity->inode) {
         if (fd >= 0) ::close(fd);

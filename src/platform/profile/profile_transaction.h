@@ -28,6 +28,7 @@
 #include "platform/registry/registry_hive.h"
 #include "platform/stream/stream.h"
 #include "platform/profile/background_file_writer.h"
+#include "platform/profile/same_file_claims.h"
 #include "platform/writeback_ahead.h"
 
 namespace ts {
@@ -75,6 +76,9 @@ public:
 
     size_t pendingFiles() const { return pending_.size(); }
 
+    // Which saved name took each file of this change first.
+    SameFileClaims& sameFileClaims() { return claims_; }
+
 private:
     struct Root;
     struct Pending {
@@ -113,9 +117,11 @@ private:
     Mode mode_;
     std::time_t runStart_;
     unsigned newFileMode_;
+    int prefixFd_;  // the prefix folder, taken once: every special folder is opened beneath it
     std::map<int, std::unique_ptr<Root>> roots_;
     std::vector<Pending> pending_;
     std::vector<RegistryChange> registry_;
+    SameFileClaims claims_;
     std::vector<std::pair<int, std::string>> createdFolders_;  // (folder descriptor, path below it), oldest first
     bool committed_ = false;
     std::unique_ptr<WritebackAhead> writeback_;  // a run's restore only

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <mutex>
 
 #include "platform/exception.h"
@@ -67,17 +67,18 @@ struct DiskState {
 
 // The metadata is taken before the content: a replacement between the two then shows as a
 // difference at the next comparison, never as a change missed.
-DiskState readDiskState(const std::string& path) {
+DiskState readDiskState(const std::string& path, LastLink lastLink) {
     DiskState state;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    const int found = lastLink == LastLink::Follow ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    if (found != 0) {
         if (errno == ENOENT) return state;
         throw EFOpenError(path, std::strerror(errno));
     }
     state.size = info.st_size;
     state.mtimeSeconds = info.st_mtim.tv_sec;
     state.mtimeNanoseconds = info.st_mtim.tv_nsec;
-    std::optional<std::string> content = wine_reg::readWholeFile(path);
+    std::optional<std::string> content = wine_reg::readWholeFile(path, lastLink);
     state.exists = content.has_value();
     if (content) state.content = std::move(*content);
     return state;
@@ -86,14 +87,22 @@ DiskState readDiskState(const std::string& path) {
 struct UserRegFile {
     std::string path;
     std::string prefixDir;
+    LastLink lastLink;
     std::optional<std::string> arch;
     wine_reg::Document document;
     DiskState read;  // the file the document and the tree were built from
 };
 
+// Only the architecture line is wanted; a system.reg that is not a plain file has none.
 std::optional<std::string> prefixArch(const std::string& prefixDir) {
-    std::ifstream systemReg(prefixDir + "/system.reg", std::ios::binary);
-    if (!systemReg) return std::nullopt;
+    std::optional<std::string> content;
+    try {
+        content = readRegularFile(prefixDir + "/system.reg", kMaxHiveFileBytes, LastLink::Refuse);
+    } catch (const EFOpenError& error) {
+        debugLog(std::string("Registry: ") + error.what() + " Its architecture line is not read.");
+    }
+    if (!content) return std::nullopt;
+    std::istringstream systemReg(*content);
     return wine_reg::readGlobalArch(systemReg);
 }
 
@@ -181,16 +190,17 @@ std::unique_ptr<RegistryHive> RegistryHive::inMemory() {
     return std::unique_ptr<RegistryHive>(new RegistryHive(std::make_unique<Impl>()));
 }
 
-std::unique_ptr<RegistryHive> RegistryHive::openUserReg(const std::string& userRegPath, const std::string& prefixDir) {
+std::unique_ptr<RegistryHive> RegistryHive::openUserReg(const std::string& userRegPath, const std::string& prefixDir,
+                                                       LastLink lastLink) {
     auto impl = std::make_unique<Impl>();
     std::optional<std::string> arch = prefixArch(prefixDir);
-    DiskState disk = readDiskState(userRegPath);
+    DiskState disk = readDiskState(userRegPath, lastLink);
     if (findRunningWineServer(prefixDir))
         debugLog("Reading \"" + userRegPath + "\" while a Wine server runs for the prefix \"" + prefixDir +
                  "\": it may lack the last 30 seconds of changes");
     wine_reg::Document document = disk.exists ? wine_reg::parseUserReg(disk.content, impl->tree, userRegPath, arch)
                                               : wine_reg::newUserRegDocument(arch);
-    impl->file = UserRegFile{userRegPath, prefixDir, arch, std::move(document), std::move(disk)};
+    impl->file = UserRegFile{userRegPath, prefixDir, lastLink, arch, std::move(document), std::move(disk)};
     return std::unique_ptr<RegistryHive>(new RegistryHive(std::move(impl)));
 }
 
@@ -254,14 +264,14 @@ void RegistryHive::save() {
     constexpr int kAttempts = 5;
     std::string text;
     for (int attempt = 1;; ++attempt) {
-        const DiskState disk = readDiskState(file.path);
+        const DiskState disk = readDiskState(file.path, file.lastLink);
         if (disk != file.read) impl_->rebaseOnto(disk);
         text = wine_reg::renderUserReg(file.document, impl_->tree, wine_reg::WriteTime::now());
         refuseWhileServerRuns(file);
         try {
-            wine_reg::replaceFile(file.path, text, [&] {
+            wine_reg::replaceFile(file.path, text, file.lastLink, [&] {
                 refuseWhileServerRuns(file);
-                if (readDiskState(file.path) != disk) throw FileChangedMeanwhile{};
+                if (readDiskState(file.path, file.lastLink) != disk) throw FileChangedMeanwhile{};
             });
             break;
         } catch (const FileChangedMeanwhile&) {
@@ -277,7 +287,7 @@ void RegistryHive::save() {
     impl_->tree = std::move(tree);
     // The file's metadata now, with the content written: should another writer replace the
     // file before this stat, the two disagree at the next save and its content is kept.
-    file.read = readDiskState(file.path);
+    file.read = readDiskState(file.path, file.lastLink);
     file.read.exists = true;
     file.read.content = std::move(text);
     impl_->journal.clear();

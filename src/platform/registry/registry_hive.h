@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/regular_file.h"
+
 namespace ts {
 
 enum RegType : uint32_t {
@@ -48,8 +50,12 @@ public:
     ~RegistryHive();
 
     static std::unique_ptr<RegistryHive> inMemory();
-    // Loads a Wine user.reg; `prefixDir` is the Wine prefix folder (for the server check). Throws TsException with a clear message for a file Wine would reject.
-    static std::unique_ptr<RegistryHive> openUserReg(const std::string& userRegPath, const std::string& prefixDir);
+    // Loads a Wine user.reg; `prefixDir` is the Wine prefix folder (for the server check). Throws TsException with a
+    // clear message for a file Wine would reject, and EFOpenError for one that is not a regular file of bounded size
+    // (a link too, unless lastLink follows it: the program's own settings may be kept as a link). A save writes a
+    // new file and renames it over the old one (over a followed link's target), never through a link.
+    static std::unique_ptr<RegistryHive> openUserReg(const std::string& userRegPath, const std::string& prefixDir,
+                                                     LastLink lastLink = LastLink::Refuse);
 
     bool keyExists(std::string_view keyPath) const;
     void createKey(std::string_view keyPath);                       // with missing parents

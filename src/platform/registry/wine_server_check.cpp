@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
+
+#include "platform/exception.h"
+#include "platform/regular_file.h"
 
 namespace ts {
 
@@ -60,12 +62,17 @@ std::optional<RunningWineServer> heldLock(const std::string& lockFile) {
     return RunningWineServer{lockFile, query.l_pid > 0 ? static_cast<long>(query.l_pid) : -1};
 }
 
-// Debian's Wine names its server folder after the content of prefix/wineserver.
+// Debian's Wine names its server folder after the content of prefix/wineserver: a short
+// line in a file of the prefix's own (a link, a FIFO or a device there names nothing).
 std::optional<std::string> debianServerFolderName(const std::string& prefixDir) {
-    std::ifstream in(prefixDir + "/wineserver", std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string name;
-    std::getline(in, name);
+    std::optional<std::string> content;
+    try {
+        content = readRegularFile(prefixDir + "/wineserver", 4096, LastLink::Refuse);
+    } catch (const EFOpenError&) {
+        return std::nullopt;
+    }
+    if (!content) return std::nullopt;
+    std::string name = content->substr(0, content->find('\n'));
     while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
     return name;

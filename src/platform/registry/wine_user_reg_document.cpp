@@ -1,5 +1,6 @@
 #include "platform/registry/wine_user_reg_document.h"
 
+#include <algorithm>
 #include <chrono>
 #include <unordered_map>
 #include <unordered_set>
@@ -144,16 +145,29 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
     std::optional<std::string> arch;
     if (prefixArch && isKnownArch(*prefixArch)) arch = prefixArch;
 
+    // Wine ends every line it writes; a last line without its end that is no whole entry
+    // shows a file cut short (a write killed halfway), and one holding a NUL a file filled
+    // with zeros after a crash. Either would lose keys if it were saved over.
+    const auto cutShort = [&](size_t line) {
+        return TsException("\"" + fileName + "\" is cut short or damaged at line " + std::to_string(line) +
+                           ", so it is not used." + kLeftUnchanged);
+    };
+    if (const size_t nul = text.find('\0'); nul != std::string_view::npos)
+        throw cutShort(static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<long>(nul), '\n')) + 1);
+    bool lastLineWhole = true;
+
     DocumentSection* section = nullptr;
     std::shared_ptr<hive::Key> key;
     uint64_t nextValueId = 1;
     while (auto line = cursor.next()) {
         std::string_view content = skipLeadingSpaces(line->content);
         char lead = content.empty() ? '\0' : content.front();
+        lastLineWhole = lead != '[' && lead != '@' && lead != '"';
         if (lead == '[') {
             section = &document.sections.emplace_back();
             key = nullptr;
             if (auto path = parseKeyPath(content.substr(1))) {
+                lastLineWhole = true;
                 checkKeyPath(*path, fileName, cursor.number());
                 bool created;
                 key = tree.create(*path, created);
@@ -182,6 +196,7 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
                 return skipLeadingSpaces(continuation->content);
             });
             if (parsed) {
+                lastLineWhole = parsed->wellFormed && !entry.openEnded;
                 checkValue(parsed->value, fileName, valueLine);
                 entry.valueId = nextValueId++;
                 entry.valueFolded = hive_text::foldCase(hive_text::toUtf16(parsed->value.name));
@@ -192,6 +207,9 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
         section->lines.push_back(std::move(entry));
         if (isContent) section->lastContentLine = section->lines.size() - 1;
     }
+    // A value whose continuation never came ends the file too.
+    const bool openEnded = section && !section->lines.empty() && section->lines.back().openEnded;
+    if (openEnded || (!text.empty() && text.back() != '\n' && !lastLineWhole)) throw cutShort(cursor.number());
     return document;
 }
 

@@ -1,145 +1,94 @@
 #include "platform/registry/wine_user_reg_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
-#include <memory>
 
+#include "platform/atomic_file.h"
+#include "platform/debug_log.h"
 #include "platform/exception.h"
 
 namespace ts::wine_reg {
 
 namespace {
 
-std::string systemReason(int error) { return std::strerror(error); }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { close(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Returns the errno of a failed close, 0 on success.
-    int close() {
-        int result = 0;
-        if (fd_ >= 0 && ::close(fd_) != 0) result = errno;
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
-void writeAll(int fd, std::string_view content, const std::string& path) {
-    while (!content.empty()) {
-        ssize_t written = ::write(fd, content.data(), content.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            throw EFCreateError(path, systemReason(errno));
+// A save that was killed before it renamed leaves its temporary file; one that no writer
+// holds locked any more is ours to remove (the second of grace covers a file just made and
+// not yet locked). Earlier versions named it "user.reg.PID.N.tmp" beside the file.
+bool isOldStyleTemporary(std::string_view entry, std::string_view fileName) {
+    if (!entry.starts_with(fileName) || !entry.ends_with(".tmp")) return false;
+    entry.remove_prefix(fileName.size());
+    entry.remove_suffix(4);
+    // ".PID.N"
+    int dots = 0;
+    for (char c : entry) {
+        if (c == '.') {
+            ++dots;
+        } else if (c < '0' || c > '9') {
+            return false;
         }
-        content.remove_prefix(static_cast<size_t>(written));
     }
+    return dots == 2 && entry.size() > 3 && entry[0] == '.' && entry.find("..") == std::string_view::npos &&
+           entry.back() != '.';
 }
 
-void syncAndClose(FileDescriptor& fd, const std::string& path) {
-    if (::fsync(fd.get()) != 0) throw EFCreateError(path, systemReason(errno));
-    if (int error = fd.close()) throw EFCreateError(path, systemReason(error));
-}
-
-// Removes the temporary file unless it was renamed into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::string& target) {
-        static std::atomic<unsigned> counter{0};
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            path_ = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-            fd_ = std::make_unique<FileDescriptor>(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-            if (fd_->get() >= 0) return;
-            if (errno != EEXIST) break;
-        }
-        throw EFCreateError(target, systemReason(errno));
+void sweepKilledSaves(const std::string& target) {
+    const std::filesystem::path path(target);
+    const std::string folder = path.parent_path().empty() ? "." : path.parent_path().string();
+    const std::time_t olderThan = std::time(nullptr) - 1;
+    sweepLeftovers(folder, olderThan);
+    const std::string fileName = path.filename().string();
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (dirent* entry = ::readdir(dir)) {
+        if (!isOldStyleTemporary(entry->d_name, fileName)) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime < olderThan)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
-    ~TemporaryFile() {
-        fd_.reset();
-        if (!renamed_) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    FileDescriptor& fd() { return *fd_; }
-    const std::string& path() const { return path_; }
-    void markRenamed() { renamed_ = true; }
-
-private:
-    std::string path_;
-    std::unique_ptr<FileDescriptor> fd_;
-    bool renamed_ = false;
-};
-
-void syncFolderOf(const std::string& path) {
-    std::string folder = std::filesystem::path(path).parent_path().string();
-    FileDescriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) ::fsync(fd.get());
-}
-
-void rewriteInPlace(const std::string& path, std::string_view content, const std::function<void()>& beforeReplace) {
-    beforeReplace();
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (fd.get() < 0) throw EFCreateError(path, systemReason(errno));
-    writeAll(fd.get(), content, path);
-    syncAndClose(fd, path);
+    ::closedir(dir);
 }
 
 }  // namespace
 
-std::optional<std::string> readWholeFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        throw EFOpenError(path, systemReason(errno));
-    }
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw EFOpenError(path, systemReason(errno));
-        }
-        if (got == 0) break;
-        content.append(buffer, static_cast<size_t>(got));
-    }
-    return content;
+std::optional<std::string> readWholeFile(const std::string& path, LastLink lastLink) {
+    return readRegularFile(path, kMaxHiveFileBytes, lastLink);
 }
 
-void replaceFile(const std::string& path, std::string_view content, const std::function<void()>& beforeReplace) {
+void replaceFile(const std::string& path, std::string_view content, LastLink lastLink,
+                 const std::function<void()>& beforeReplace) {
     std::string target = path;
     struct stat link {};
-    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (lastLink == LastLink::Follow && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
         std::error_code error;
-        auto resolved = std::filesystem::canonical(path, error);
-        if (error) return rewriteInPlace(path, content, beforeReplace);
+        const auto resolved = std::filesystem::weakly_canonical(path, error);
+        if (error) throw EFCreateError(path, error.message());
         target = resolved.string();
     }
     struct stat old {};
-    bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && old.st_nlink > 1) return rewriteInPlace(target, content, beforeReplace);
+    const bool exists = ::lstat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) throw EFCreateError(path, "It is not a regular file.");
+    const bool regular = exists && S_ISREG(old.st_mode);
+    if (regular && old.st_nlink > 1)
+        debugLog("Registry: \"" + path + "\" has other hard links; they keep its previous content");
+    sweepKilledSaves(target);
 
-    TemporaryFile temporary(target);
-    writeAll(temporary.fd().get(), content, path);
-    if (exists && ::fchmod(temporary.fd().get(), old.st_mode & 07777) != 0) throw EFCreateError(path, systemReason(errno));
-    syncAndClose(temporary.fd(), path);
+    AtomicFile file(target, regular ? (old.st_mode & 07777) : newFilePermissions());
+    try {
+        file.stream().write(content.data(), static_cast<int64_t>(content.size()));
+    } catch (const EStreamError& error) {
+        throw EFCreateError(path, error.what());
+    }
+    file.finishWriting();
     beforeReplace();
-    if (::rename(temporary.path().c_str(), target.c_str()) != 0) throw EFCreateError(path, systemReason(errno));
-    temporary.markRenamed();
-    syncFolderOf(target);
+    file.commit();
 }
 
 }  // namespace ts::wine_reg

@@ -1,21 +1,29 @@
 #pragma once
-// Reading user.reg whole, and replacing it so that a failure never leaves a half-written file.
+// Reading user.reg whole, and replacing it so that no failure, kill or crash ever leaves a
+// half-written file.
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/regular_file.h"
+
 namespace ts::wine_reg {
 
-// The file's bytes; nullopt when it does not exist. Raises EFOpenError for any other failure.
-std::optional<std::string> readWholeFile(const std::string& path);
+// The file's bytes; nullopt when it does not exist. Raises EFOpenError for a link (unless
+// followed), something that is not a regular file, a file past kMaxHiveFileBytes, or any
+// other failure.
+std::optional<std::string> readWholeFile(const std::string& path, LastLink lastLink);
 
-// Writes `content` to a temporary file beside `path`, forces it to disk, calls
-// `beforeReplace` (which may throw to abandon the write) and renames it over `path`, keeping
-// the old file's permission bits; a new file gets 0666 less the umask, as Wine gives it.
-// A symbolic link is followed and its target replaced. A file with other hard links is
-// rewritten in place, as Wine does, so the links stay one file. Raises EFCreateError naming
-// `path` on failure; the temporary file is then removed.
-void replaceFile(const std::string& path, std::string_view content, const std::function<void()>& beforeReplace);
+// Writes `content` to a temporary file of ours beside the file, forces it to disk, calls
+// `beforeReplace` (which may throw to abandon the write) and renames it over the file,
+// keeping the old file's permission bits; a new file gets 0666 less the umask, as Wine gives
+// it. With LastLink::Follow a link is followed and its target replaced (the link stays);
+// otherwise a link at `path` is itself replaced. A file with other hard links is replaced
+// too: they keep the previous content, which the debug log says, since rewriting it in
+// place could be cut short. Temporary files a killed save left beside the file are removed
+// first. Raises EFCreateError naming `path` on failure; the temporary file is then removed.
+void replaceFile(const std::string& path, std::string_view content, LastLink lastLink,
+                 const std::function<void()>& beforeReplace);
 
 }  // namespace ts::wine_reg

@@ -241,6 +241,12 @@ void InflateStream::skipToEnd() {
     }
 }
 
+void InflateStream::verifyNothingFollows() {
+    uint8_t extra;
+    if (read(&extra, 1) > 0) fail("unexpected data follows the end of its contents");
+    verifyComplete();
+}
+
 void InflateStream::verifyComplete() {
     skipToEnd();
     if (!streamEnd_) fail("the file is cut short (the end of the compressed data is missing)");

@@ -42,6 +42,9 @@ public:
     // skipToEnd, then throws ECompressedDataError unless the zlib stream ended with its
     // end marker and a matching checksum and nothing follows it in the source.
     void verifyComplete();
+    // For a reader that has read everything the contents hold: verifyComplete, and no plain
+    // byte may be left either.
+    void verifyNothingFollows();
 
     // How many bytes of the compressed input have been inflated: where in the file a
     // failure of its data showed.

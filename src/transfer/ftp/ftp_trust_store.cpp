@@ -12,7 +12,7 @@ namespace ts {
 namespace {
 
 std::unique_ptr<RegistryHive> openHive(const std::string& path) {
-    return RegistryHive::openUserReg(path, std::filesystem::path(path).parent_path().string());
+    return RegistryHive::openUserReg(path, std::filesystem::path(path).parent_path().string(), LastLink::Follow);
 }
 
 }  // namespace

@@ -247,12 +247,15 @@ TEST_F(ProfileFilesTest, KnowsWhichFoldersLieInsideTheProfile) {
     EXPECT_FALSE(files.folderInsideProfile("C:\\users\\alice\\Documents").has_value());
     EXPECT_FALSE(files.folderInsideProfile("C:\\users\\alice\\missing").has_value());
 
-    // A C: drive kept elsewhere is still the profile's.
+    // A C: drive that a link leads out of the prefix is not inside for that alone: a
+    // restore must not write wherever such a link points.
+    EXPECT_EQ(files.driveCOutsidePrefix(), std::nullopt);
     TempDir elsewhere;
     fs::create_directories(elsewhere.path() / "users");
     fs::remove(wine.folder() + "/dosdevices/c:");
     fs::create_directory_symlink(elsewhere.path(), wine.folder() + "/dosdevices/c:");
-    EXPECT_TRUE(files.folderInsideProfile("C:\\users").has_value());
+    EXPECT_FALSE(files.folderInsideProfile("C:\\users").has_value());
+    EXPECT_EQ(files.driveCOutsidePrefix(), fs::canonical(elsewhere.path()).string());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "platform/exception.h"
@@ -113,7 +114,7 @@ TEST(UserRegFormat, UnchangedFilesComeBackByteForByte) {
     for (std::string text : {std::string("WINE REGISTRY Version 2\n"), std::string("WINE REGISTRY Version 2"),
                              std::string("WINE REGISTRY Version 2\r\n\r\n[a]\r\n\"x\"=\"y\""),
                              std::string("WINE REGISTRY Version 2\n\n[a]\n\n\n"),
-                             std::string("WINE REGISTRY Version 2\n[]\n@=\"root\"\n[a]\n\"v\"=hex:01,\\")})
+                             std::string("WINE REGISTRY Version 2\n[]\n@=\"root\"\n[a]\n\"v\"=hex:01\n")})
         EXPECT_EQ(render(text), text);
 }
 
@@ -368,19 +369,71 @@ TEST_F(UserRegFile, SavingKeepsPermissionsAndLeavesNoTemporaryFile) {
     EXPECT_EQ(entries, 1u);
 }
 
-TEST_F(UserRegFile, LinkedFilesStayLinked) {
+// A profile's user.reg is never read or written through a link: one there may lead out of
+// the profile. The program's own settings hive may be a link (dotfiles): it is followed, its
+// target replaced and the link kept.
+TEST_F(UserRegFile, ALinkIsRefusedInAProfileAndFollowedForTheSettings) {
     std::filesystem::create_directory(dir.file("real"));
-    std::string target = dir.file("real/user.reg");
+    const std::string target = dir.file("real/user.reg");
     test::writeHostFile(target, "WINE REGISTRY Version 2\n");
     std::filesystem::create_symlink(target, userReg());
-    std::filesystem::create_hard_link(target, dir.file("real/second-name.reg"));
+    EXPECT_THROW(RegistryHive::openUserReg(userReg(), dir.path().string()), EFOpenError);
 
-    auto hive = RegistryHive::openUserReg(userReg(), dir.path().string());
+    auto settings = RegistryHive::openUserReg(userReg(), dir.path().string(), LastLink::Follow);
+    settings->setValue("A", RegValue::dword("x", 1));
+    settings->save();
+    EXPECT_TRUE(std::filesystem::is_symlink(userReg()));
+    const auto saved = test::readHostFile(target);
+    EXPECT_NE(std::string(saved.begin(), saved.end()).find("\"x\"=dword:00000001"), std::string::npos);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("real")))
+        EXPECT_EQ(entry.path().filename(), "user.reg") << "left beside the target";
+}
+
+// Rewriting a file in place can be cut short by a kill, leaving it truncated: a hard-linked
+// user.reg is replaced like any other, and its other name keeps what it held.
+TEST_F(UserRegFile, AHardLinkedFileIsReplacedWholeAndItsOtherNameKeepsTheOldContent) {
+    auto hive = open("WINE REGISTRY Version 2\n");
+    std::filesystem::create_hard_link(userReg(), dir.file("other-name.reg"));
     hive->setValue("A", RegValue::dword("x", 1));
     hive->save();
-    EXPECT_TRUE(std::filesystem::is_symlink(userReg()));
-    auto second = test::readHostFile(dir.file("real/second-name.reg"));
-    EXPECT_NE(std::string(second.begin(), second.end()).find("\"x\"=dword:00000001"), std::string::npos);
+    EXPECT_NE(fileText().find("\"x\"=dword:00000001"), std::string::npos);
+    const auto other = test::readHostFile(dir.file("other-name.reg"));
+    EXPECT_EQ(std::string(other.begin(), other.end()), "WINE REGISTRY Version 2\n");
+}
+
+// A save killed before its rename leaves a temporary file; the next save removes those
+// that are no longer being written, of this and of the earlier naming.
+TEST_F(UserRegFile, ASaveRemovesTheTemporaryFilesOfKilledSaves) {
+    auto hive = open("WINE REGISTRY Version 2\n");
+    const std::vector<std::string> leftovers = {".tessaly-tmp-AbC123", "user.reg.4242.7.tmp"};
+    const std::vector<std::string> kept = {"user.reg.x.7.tmp", "other.reg.4242.7.tmp", "user.reg.bak"};
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const auto& names : {leftovers, kept})
+        for (const std::string& name : names) {
+            test::writeHostFile(dir.file(name), "half");
+            std::filesystem::last_write_time(dir.file(name), old);
+        }
+    hive->setValue("A", RegValue::dword("x", 1));
+    hive->save();
+    for (const std::string& name : leftovers) EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(dir.file(name))) << name;
+}
+
+// A save killed halfway (by an earlier version, or another program) leaves a file cut short
+// or zero-filled; used as the base of a new save it would lose every key after the cut.
+TEST_F(UserRegFile, AFileCutShortOrZeroFilledIsRefusedAndLeftAsItIs) {
+    const std::vector<std::string> damaged = {
+        "WINE REGISTRY Version 2\n\n[A] 1\n\"x\"=\"y\"\n[Software\\\\B",
+        "WINE REGISTRY Version 2\n\n[A] 1\n\"x\"=\"unterminat",
+        "WINE REGISTRY Version 2\n\n[A] 1\n\"h\"=hex:01,02,\\\n",
+        "WINE REGISTRY Version 2\n\n[A] 1\n\"x\"=\"y\"\n" + std::string(64, '\0'),
+    };
+    for (const std::string& text : damaged) {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(open(text), TsException);
+        EXPECT_EQ(fileText(), text);
+    }
+    EXPECT_NO_THROW(open("WINE REGISTRY Version 2\n\n[A] 1\n\"x\"=\"y\""));
 }
 
 TEST_F(UserRegFile, ASaveThatCannotWriteLeavesTheOldFile) {
