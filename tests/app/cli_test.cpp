@@ -983,5 +983,43 @@ TEST_F(CliTest, AFlippedEncryptionFlagInAPlainFilesHeaderIsDamageNeverAPasswordC
     }
 }
 
+// A favorite that is a link to a file outside the profile would save that file's content as
+// the user's: it is named and not saved. A backup names a file that changed as it was read.
+TEST_F(CliTest, ABackupSavesNoFileThatIsALinkOutOfTheProfile) {
+    const std::string secret = "SECRET-OUTSIDE-THE-PROFILE";
+    test::writeHostFile(dir.file("outside.txt"), secret);
+    fs::create_symlink(dir.file("outside.txt"), userFolder("alice", "alice") / kFavorites / "s.url");
+    // A link inside the profile is the profile's own file.
+    fs::create_symlink("Example.url", userFolder("alice", "alice") / kFavorites / "inside.url");
+    const std::string data = backUp("Mail");
+    const CliResult backup = run({"backup", dir.file("Mail.tsly"), "--profile", dir.file("alice")});
+    EXPECT_EQ(backup.exitCode, 0) << backup.err;
+    EXPECT_NE(backup.err.find("s.url\" was not saved: "), std::string::npos) << backup.err;
+    EXPECT_NE(backup.err.find("outside the profile"), std::string::npos) << backup.err;
+    EXPECT_EQ(backup.err.find("inside.url"), std::string::npos) << backup.err;
+    const std::vector<uint8_t> plain = test::inflateFile(data);
+    EXPECT_EQ(std::search(plain.begin(), plain.end(), secret.begin(), secret.end()), plain.end());
+}
+
+// Drive C leading out of the prefix would make a restore write wherever the link points.
+TEST_F(CliTest, ARestoreRefusesAProfileWhoseDriveCLeadsOutOfIt) {
+    const std::string data = backUp("Mail");
+    makeProfile("bob", "bob");
+    const fs::path outside = dir.path() / "outside-c";
+    fs::rename(dir.path() / "bob/drive_c", outside);
+    fs::remove(dir.path() / "bob/dosdevices/c:");
+    fs::create_directory_symlink(outside, dir.path() / "bob/dosdevices/c:");
+    const auto before = snapshot(outside);
+    const CliResult restored = run({"restore", data, "--profile", dir.file("bob")}, "bob");
+    EXPECT_EQ(restored.exitCode, 1);
+    EXPECT_NE(restored.err.find("outside the profile"), std::string::npos) << restored.err;
+    EXPECT_NE(restored.err.find(outside.string()), std::string::npos) << restored.err;
+    auto after = snapshot(outside);
+    after.erase("ts_debug.log");
+    auto expected = before;
+    expected.erase("ts_debug.log");
+    EXPECT_TRUE(after == expected) << "the restore wrote outside the profile";
+}
+
 }  // namespace
 }  // namespace ts

@@ -337,6 +337,8 @@ TEST_F(FileListTest, AFileChangingSizeWhileCapturedKeepsTheAnnouncedSize) {
     MemoryStream out;
     out.copyFrom(*shrinking, shrinking->size());
     EXPECT_EQ(out.bytes(), record("[CSIDL_APPDATA]\\growing.log", std::string("0123") + std::string(6, '\0')));
+    // Saved zero-filled, so the run must be able to say so.
+    EXPECT_NE(shrinking->changeWhileRead().find("shrank"), std::string::npos) << shrinking->changeWhileRead();
 
     wine.writeFile(path, "0123");
     auto growing = item.OpenRecord();
@@ -344,6 +346,13 @@ TEST_F(FileListTest, AFileChangingSizeWhileCapturedKeepsTheAnnouncedSize) {
     MemoryStream grown;
     grown.copyFrom(*growing, growing->size());
     EXPECT_EQ(grown.bytes(), record("[CSIDL_APPDATA]\\growing.log", "0123"));
+    EXPECT_NE(growing->changeWhileRead().find("grew"), std::string::npos) << growing->changeWhileRead();
+
+    wine.writeFile(path, "0123");
+    auto steady = item.OpenRecord();
+    MemoryStream same;
+    same.copyFrom(*steady, steady->size());
+    EXPECT_EQ(steady->changeWhileRead(), "");
 
     int logged = 0;
     for (const auto& line : DebugLog::instance().lines()) logged += line.find("growing.log") != std::string::npos;
