@@ -196,6 +196,12 @@ void FtpChannel::startTls(FtpTlsContext& context, Role role, Milliseconds timeou
     tls.fingerprint = fingerprint_;
     const long verified = SSL_get_verify_result(ssl_);
     if (verified == X509_V_OK || fingerprint_ == tls.pinned) return;
+    if (!tls.pinned.empty())
+        throw EFtpCertificateChanged("The FTP server's certificate differs from the one pinned for it: its SHA-256 "
+                                     "fingerprint is " + fingerprint_ + ", the pinned one " + tls.pinned +
+                                         ". This may be an attack on the connection, or the server's certificate "
+                                         "was renewed",
+                                     fingerprint_, tls.pinned);
     throw EFtpUntrustedCertificate("The FTP server's certificate is not trusted (" +
                                        std::string(X509_verify_cert_error_string(verified)) +
                                        "); its SHA-256 fingerprint is " + fingerprint_,

@@ -31,6 +31,18 @@ private:
     std::string fingerprint_;
 };
 
+// The server's certificate failed the checks and is not the one the user pinned for it: an
+// attack on the connection, or a certificate the server renewed.
+class EFtpCertificateChanged : public EFtpUntrustedCertificate {
+public:
+    EFtpCertificateChanged(const std::string& message, std::string fingerprint, std::string pinned)
+        : EFtpUntrustedCertificate(message, std::move(fingerprint)), pinned_(std::move(pinned)) {}
+    const std::string& pinned() const { return pinned_; }
+
+private:
+    std::string pinned_;
+};
+
 // "AB:CD:...:EF" (32 bytes, upper case, colons) from hex with or without colons, in either
 // case, as `openssl x509 -fingerprint -sha256` prints it; nullopt for anything else.
 std::optional<std::string> normalizeFingerprint(const std::string& text);
