@@ -71,6 +71,7 @@ bool Proftpd::start(const std::string& binary) {
     replaceAll(config, "@DIR@", root.string());
     replaceAll(config, "@ALLOW_OVERWRITE@", options_.allowOverwrite ? "on" : "off");
     replaceAll(config, "@HIDDEN_STORES@", options_.hiddenStores ? "on" : "off");
+    if (!options_.portEnabled) config += "<Limit PORT EPRT>\n  DenyAll\n</Limit>\n";
     if (!options_.tls.empty())
         config += "LoadModule mod_tls.c\nTLSEngine on\nTLSRequired on\nTLSProtocol " + options_.tls +
                   "\nTLSRSACertificateFile " +

@@ -14,6 +14,7 @@ namespace ts::test {
 class Proftpd {
 public:
     struct Options {
+        bool portEnabled = true;     // false: PORT and EPRT are refused
         bool allowOverwrite = true;  // false: STOR and RNTO never replace an existing file
         bool hiddenStores = false;   // uploads go to ".in.NAME." until complete
         std::string tls;             // "TLSv1.3", "TLSv1.2": explicit TLS required, that version only

@@ -212,7 +212,7 @@ void FtpClient::openSession(Milliseconds connectTimeout) {
             throw;
         }
         serverFingerprint_ = control_.peerFingerprint();
-        logStep("TLS session established, server certificate SHA-256 " + serverFingerprint_);
+        logStep(control_.protocolVersion() + " session established, server certificate SHA-256 " + serverFingerprint_);
     }
     FtpReply reply = command("USER " + userName_);
     expectLogin(reply, {230, 331});

@@ -80,6 +80,8 @@ public:
     bool secure() const { return ssl_ != nullptr; }
     // The SHA-256 fingerprint of the server's certificate; "" before startTls.
     const std::string& peerFingerprint() const { return fingerprint_; }
+    // "TLSv1.3", "TLSv1.2"; "" before startTls.
+    std::string protocolVersion() const;
 
     void sendAll(const void* data, size_t size, Milliseconds idleTimeout);
     // Sends until all is sent or deadline passes, and returns the bytes sent; fails when the

@@ -13,6 +13,7 @@
 #include "engine/project.h"
 #include "platform/debug_log.h"
 #include "support/proftpd_server.h"
+#include "transfer/ftp/ftp_client.h"
 #include "support/swallowing_relay.h"
 #include "support/temp_dir.h"
 #include "support/vsftpd_server.h"
@@ -106,6 +107,35 @@ TEST_F(ProftpdUpload, HiddenStoresTakeThePassiveRetryUnderAFreshName) {
     EXPECT_EQ(upload(accountOf(server, relay.host()), bytes, {5000ms, 10000ms, 1000ms, 1000ms}), "");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
     EXPECT_EQ(test::readHostFile((server.folder() / "Mail.tsly_dat").string()), bytes);
+}
+
+// Servers that speak only TLS 1.3, or only 1.2: uploads in both data modes, the data
+// connections resuming the control connection's session as proftpd requires.
+TEST_F(ProftpdUpload, TlsOnlyServersOfEitherVersionTakeUploadsInBothDataModes) {
+    for (const std::string version : {"TLSv1.3", "TLSv1.2"}) {
+        for (bool passive : {false, true}) {
+            SCOPED_TRACE(version + (passive ? " passive" : " active"));
+            DebugLog::instance().clear();
+            Proftpd server({.portEnabled = !passive, .tls = version});
+            auto client = std::make_unique<FtpClient>();
+            client->setHost("ftpes://" + server.host());
+            client->setUserName(Proftpd::kUser);
+            client->setPassword(Proftpd::kPassword);
+            client->setTrustedFingerprint(server.fingerprint());
+            client->setTimeouts({5000ms, 10000ms, 5000ms});
+            const auto bytes = test::randomBytes(3 << 20, passive ? 1 : 2);
+            test::writeHostFile(local, bytes);
+            client->connect();
+            client->changeDirectory(Proftpd::kFolder);
+            client->store(local, "Mail.tsly_dat");
+            EXPECT_EQ(client->lastDataMode(), passive ? FtpDataMode::Passive : FtpDataMode::Active);
+            EXPECT_EQ(test::readHostFile((server.folder() / "Mail.tsly_dat").string()), bytes);
+            bool negotiated = false;
+            for (const auto& line : DebugLog::instance().lines())
+                negotiated |= line.rfind("FTP: " + version + " session established", 0) == 0;
+            EXPECT_TRUE(negotiated);
+        }
+    }
 }
 
 // A full remote disk: each server says so on the control connection, and that is the message.
