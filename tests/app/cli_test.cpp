@@ -18,6 +18,7 @@
 #include "support/crafted_data_file.h"
 #include "support/ftp_test_server.h"
 #include "support/vsftpd_server.h"
+#include "transfer/ftp/ftp_trust_store.h"
 #include "support/temp_dir.h"
 
 namespace ts {
@@ -415,6 +416,18 @@ TEST_F(CliTest, TestFtpChecksLogInFolderAndCertificateWithItsOwnExitCodeForARefu
     EXPECT_EQ(run({"backup", dir.file("not trusted.tsly"), "--profile", dir.file("alice")}).exitCode, 0);
     EXPECT_TRUE(fs::exists(secure.folder() / "Up.tsly_dat"));
     EXPECT_EQ(testFtp(dir.file("not trusted.tsly"), {"--trust-fingerprint", "12:34"}).exitCode, 2);
+
+    // A server whose certificate is not the one pinned for it: renewed, or someone in between.
+    test::Vsftpd renewed({.tls = true});
+    FtpTrustStore(dir.file("config") + "/tessaly/settings.reg").trust(renewed.host(), secure.fingerprint());
+    CliResult changed = testFtp(project("renewed.tsly", "ftpes://" + renewed.host(), test::Vsftpd::kPassword));
+    EXPECT_EQ(changed.exitCode, 1);
+    for (const std::string& saying :
+         {"certificate differs from the one pinned for it: its SHA-256 fingerprint is " + renewed.fingerprint() +
+              ", the pinned one " + secure.fingerprint() + ". This may be an attack",
+          std::string("the certificate is not the one pinned for this server"),
+          "--trust-fingerprint " + renewed.fingerprint()})
+        EXPECT_NE(changed.err.find(saying), std::string::npos) << saying << "\n" << changed.err;
 }
 
 TEST_F(CliTest, UsageErrorsExitWith2AndEveryCommandHasHelp) {

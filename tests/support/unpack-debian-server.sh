@@ -6,10 +6,11 @@
 set -euo pipefail
 dest=$1
 shift
+marker="$dest/.unpacked-$(echo "$*" | tr ' ' '+')"
+[ -e "$marker" ] && exit 0
 mkdir -p "$dest"
 exec 9>"$dest/.lock"
 flock 9
-marker="$dest/.unpacked-$(echo "$*" | tr ' ' '+')"
 [ -e "$marker" ] && exit 0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
