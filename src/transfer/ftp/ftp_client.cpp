@@ -453,15 +453,11 @@ void FtpClient::sendFile(FtpChannel& data, FileStream& file) {
             const auto windowEnd = throughput.deadline();
             size_t now = 0;
             try {
-                now = data.sendUntil(block.data() + done, static_cast<size_t>(count - done), timeouts_.idle, windowEnd);
+                now = whileSending([&] {
+                    return data.sendUntil(block.data() + done, static_cast<size_t>(count - done), timeouts_.idle, windowEnd);
+                });
             } catch (const ESocketTimeout&) {
                 throw EFtpError("The FTP data connection made no progress for " + describeDuration(timeouts_.idle));
-            } catch (const ESocketInterrupted&) {
-                throw;
-            } catch (const EFtpError& error) {
-                failWithServersReason(error.what());
-            } catch (const ESocketError& error) {
-                failWithServersReason(error.what());
             }
             done += static_cast<int64_t>(now);
             throughput.moved(static_cast<int64_t>(now), Clock::now());
@@ -473,8 +469,13 @@ void FtpClient::sendFile(FtpChannel& data, FileStream& file) {
         sent += count;
         if (OnWork) OnWork(*this, FtpWorkMode::Write, sent);
     }
+    whileSending([&] { data.finish(timeouts_.idle); });
+}
+
+template <typename Step>
+auto FtpClient::whileSending(Step&& step) -> decltype(step()) {
     try {
-        data.finish(timeouts_.idle);
+        return step();
     } catch (const ESocketInterrupted&) {
         throw;
     } catch (const ESocketTimeout&) {

@@ -166,6 +166,10 @@ private:
     void abandonActiveStore();
     void storePassive(FileStream& file, const std::string& remoteName);
     void sendFile(FtpChannel& data, FileStream& file);
+    // Runs a step that sends on the data connection; when the connection breaks, the error
+    // becomes the server's reason (failWithServersReason).
+    template <typename Step>
+    auto whileSending(Step&& step) -> decltype(step());
     // After the data connection broke: the server's reply, when one comes within
     // FtpTimeouts::failureReply, says why (a full disk, a quota); otherwise sendError stands.
     [[noreturn]] void failWithServersReason(const std::string& sendError);
