@@ -14,8 +14,6 @@ namespace {
 const char kPasswordHash[] =  // openssl passwd -6 -salt tessalytest right-Password-1
     "$6$tessalytest$qoH0HcLM52a9U2PBOeJ3uRo1z0KYLx.60cvDbwpW5zWlLqjxFVifA8Rqhalv4VCACTokHdZVpHMfyyQmzzeIq/";
 
-std::filesystem::path unpackFolder() { return std::filesystem::path(TESSALY_BINARY_DIR) / "ftp-servers"; }
-
 // proftpd reads a user file only when others cannot.
 void writePrivateFile(const std::filesystem::path& path, const std::string& text) {
     writeHostFile(path.string(), text);
@@ -25,18 +23,12 @@ void writePrivateFile(const std::filesystem::path& path, const std::string& text
 }  // namespace
 
 std::string Proftpd::program(std::string& why) {
-    const auto program = unpackFolder() / "usr/sbin/proftpd";
-    const std::string unpack = std::string(TESSALY_SOURCE_DIR) + "/tests/support/unpack-debian-server.sh '" +
-                               unpackFolder().string() + "' proftpd-core proftpd-mod-crypto";
-    if (runQuietly(unpack) != 0 || ::access(program.c_str(), X_OK) != 0) {
-        why = "proftpd could not be unpacked (apt-get download proftpd-core proftpd-mod-crypto)";
-        return "";
-    }
-    if (runQuietly("'" + program.string() + "' -v") != 0) {
+    const std::string program = unpackedServerProgram("usr/sbin/proftpd", "proftpd-core proftpd-mod-crypto", why);
+    if (!program.empty() && runQuietly("'" + program + "' -v") != 0) {
         why = "the unpacked proftpd does not run (its libraries: scripts/setup.sh installs them)";
         return "";
     }
-    return program.string();
+    return program;
 }
 
 Proftpd::Proftpd(Options options) : options_(options) {
@@ -67,7 +59,7 @@ bool Proftpd::start(const std::string& binary) {
     replaceAll(config, "@PORT@", std::to_string(port_));
     replaceAll(config, "@USER@", options_.diskBytes > 0 || !user ? "root" : user->pw_name);
     replaceAll(config, "@GROUP@", options_.diskBytes > 0 || !group ? "root" : group->gr_name);
-    replaceAll(config, "@MODULES@", (unpackFolder() / "usr/lib/proftpd").string());
+    replaceAll(config, "@MODULES@", (unpackedServersFolder() / "usr/lib/proftpd").string());
     replaceAll(config, "@DIR@", root.string());
     replaceAll(config, "@ALLOW_OVERWRITE@", options_.allowOverwrite ? "on" : "off");
     replaceAll(config, "@HIDDEN_STORES@", options_.hiddenStores ? "on" : "off");

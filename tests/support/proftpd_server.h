@@ -7,11 +7,10 @@
 #include <string>
 
 #include "support/server_process.h"
-#include "support/temp_dir.h"
 
 namespace ts::test {
 
-class Proftpd {
+class Proftpd : public UnpackedFtpServer {
 public:
     struct Options {
         bool portEnabled = true;     // false: PORT and EPRT are refused
@@ -20,19 +19,12 @@ public:
         std::string tls;             // "TLSv1.3", "TLSv1.2": explicit TLS required, that version only
         int64_t diskBytes = 0;       // > 0: the upload folder is a disk of this size, which fills up
     };
-    static constexpr char kUser[] = "tester";
-    static constexpr char kPassword[] = "right-Password-1";
-    static constexpr char kFolder[] = "backups";
-
     // The program, unpacked on first use; "" with the reason in why when it cannot be had.
     static std::string program(std::string& why);
 
     // Throws std::runtime_error with the server's log when it does not come up.
     explicit Proftpd(Options options);
 
-    uint16_t port() const { return port_; }
-    std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
-    std::filesystem::path folder() const { return dir_.path() / "home" / kFolder; }
     std::string fingerprint() const;
     std::string log() const;
 
@@ -40,9 +32,6 @@ private:
     bool start(const std::string& program);
 
     Options options_;
-    TempDir dir_;
-    ServerProcess process_;
-    uint16_t port_ = 0;
 };
 
 }  // namespace ts::test

@@ -137,6 +137,19 @@ std::vector<std::string> withSmallDisk(const std::filesystem::path& folder, int6
 
 namespace ts::test {
 
+std::filesystem::path unpackedServersFolder() { return std::filesystem::path(TESSALY_BINARY_DIR) / "ftp-servers"; }
+
+std::string unpackedServerProgram(const std::string& program, const std::string& packages, std::string& why) {
+    const auto path = unpackedServersFolder() / program;
+    const std::string unpack = std::string(TESSALY_SOURCE_DIR) + "/tests/support/unpack-debian-server.sh '" +
+                               unpackedServersFolder().string() + "' " + packages;
+    if (runQuietly(unpack) != 0 || ::access(path.c_str(), X_OK) != 0) {
+        why = "could not unpack " + packages + " (apt-get download)";
+        return "";
+    }
+    return path.string();
+}
+
 void makeSelfSignedCertificate(const std::filesystem::path& key, const std::filesystem::path& certificate) {
     if (runQuietly("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -keyout '" + key.string() +
                    "' -out '" + certificate.string() + "'") != 0)
