@@ -30,7 +30,8 @@ PureFtpd::PureFtpd(Options options) : options_(options) {
     if (runQuietly("printf '%s\\n%s\\n' '" + std::string(kPassword) + "' '" + kPassword + "' | '" +
                    (unpackedServersFolder() / "usr/bin/pure-pw").string() + "' useradd " + kUser + " -u " +
                    std::to_string(nobody->pw_uid) + " -g " + std::to_string(nobody->pw_gid) + " -d '" +
-                   (root / "home").string() + "' -f '" + (root / "passwd").string() + "' -m -F '" + database + "'") != 0)
+                   (root / "home").string() + "' -f '" + (root / "passwd").string() + "' -m -F '" + database + "'" +
+                   (options_.quotaMegabytes > 0 ? " -N " + std::to_string(options_.quotaMegabytes) : "")) != 0)
         throw std::runtime_error("pure-pw could not make the test user");
     for (int attempt = 0; attempt < 3; ++attempt) {
         port_ = freeLoopbackPort(false);

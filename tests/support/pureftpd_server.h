@@ -14,7 +14,8 @@ namespace ts::test {
 class PureFtpd : public UnpackedFtpServer {
 public:
     struct Options {
-        int64_t diskBytes = 0;  // > 0: the upload folder is a disk of this size, which fills up
+        int64_t diskBytes = 0;   // > 0: the upload folder is a disk of this size, which fills up
+        int quotaMegabytes = 0;  // > 0: the user may keep no more than this
     };
     // The program, unpacked on first use; "" with the reason in why when it cannot be had or
     // run here.

@@ -143,11 +143,22 @@ TEST_F(ProftpdUpload, TlsOnlyServersOfEitherVersionTakeUploadsInBothDataModes) {
     }
 }
 
-// A full remote disk: each server says so on the control connection, and that is the message.
-TEST_F(RealServerUpload, AFullRemoteDiskIsReportedWithTheServersReply) {
+// A full remote disk or a quota: each server says so on the control connection as it breaks off
+// the data connection, and that is the message.
+TEST_F(RealServerUpload, AFullRemoteDiskOrAQuotaIsReportedWithTheServersReply) {
+    using Start = std::function<std::shared_ptr<void>(Account&)>;  // null: not available here
+    auto pureFtpd = [](test::PureFtpd::Options options) -> Start {
+        return [options](Account& account) -> std::shared_ptr<void> {
+            std::string why;
+            if (test::PureFtpd::program(why).empty()) return nullptr;
+            auto server = std::make_shared<test::PureFtpd>(options);
+            account = {server->host(), test::PureFtpd::kUser, test::PureFtpd::kPassword, test::PureFtpd::kFolder};
+            return server;
+        };
+    };
     struct Case {
         std::string name;
-        std::function<std::shared_ptr<void>(Account&)> start;  // "" account host: skipped
+        Start start;
         std::string reply;
     };
     const Case cases[] = {
@@ -168,15 +179,8 @@ TEST_F(RealServerUpload, AFullRemoteDiskIsReportedWithTheServersReply) {
              return server;
          },
          "451 Transfer aborted. Input/output error"},
-        {"pure-ftpd",
-         [](Account& account) -> std::shared_ptr<void> {
-             std::string why;
-             if (test::PureFtpd::program(why).empty()) return nullptr;
-             auto server = std::make_shared<test::PureFtpd>(test::PureFtpd::Options{.diskBytes = 1 << 20});
-             account = {server->host(), test::PureFtpd::kUser, test::PureFtpd::kPassword, test::PureFtpd::kFolder};
-             return server;
-         },
-         "451 Error during write to file"},
+        {"pure-ftpd", pureFtpd({.diskBytes = 1 << 20}), "451 Error during write to file"},
+        {"pure-ftpd quota", pureFtpd({.quotaMegabytes = 1}), "552 Transfer aborted (quota)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,8 +195,8 @@ TEST_F(RealServerUpload, AFullRemoteDiskIsReportedWithTheServersReply) {
         test::writeHostFile(local, std::string());
         fs::resize_file(local, 64u << 20);
         const std::string failure = uploadLocal(account);
-        // pure-ftpd's reply goes on with the transfer's time and speed.
-        EXPECT_EQ(failure.substr(0, failure.find(" Transfer aborted ")), "The FTP server ended the transfer: " + c.reply);
+        // pure-ftpd's replies go on with the transfer's time and speed, or the quota's use.
+        EXPECT_EQ(failure.rfind("The FTP server ended the transfer: " + c.reply, 0), 0u) << failure;
         bool broken = false;
         for (const auto& line : DebugLog::instance().lines()) broken |= line.find("FTP: sending failed") == 0;
         EXPECT_TRUE(broken) << "the data connection was not broken off";
