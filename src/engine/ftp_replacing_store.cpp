@@ -33,7 +33,7 @@ bool FtpReplacingStore::removeIfThere(const std::string& name) {
     try {
         client_.remove(name);
         return true;
-    } catch (const EFtpReplyError& refused) {
+    } catch (const EFtpReplyError&) {
         // Most often there was nothing to delete.
         if (!client_.connected()) throw;
         return false;
@@ -104,7 +104,7 @@ void FtpReplacingStore::cleanUp(const std::string& remoteFolder, Milliseconds ti
         for (const auto& name : unfinished_)
             if (removeIfThere(name)) debugLog("FTP: removed the unfinished " + quoted(name));
     } catch (const std::exception& error) {
-        debugLog("FTP: could not remove the unfinished " + quoted(temporary_) + ": " + error.what());
+        debugLog(std::string("FTP: could not remove the unfinished temporary files: ") + error.what());
     }
     unfinished_.clear();
 }
