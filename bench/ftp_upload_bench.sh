@@ -49,11 +49,10 @@ if [ "$tls" = --tls ]; then
   /usr/sbin/vsftpd "$work/vsftpd.conf" >"$work/server.log" 2>&1 &
   server=$!
   for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.1; done
-  # The self-signed certificate is taken as it is (-k); both sides speak TLS 1.2, which is
-  # what our client uses (vsftpd 3.0.3 breaks uploads under 1.3). curl 7.88 cannot do active
-  # mode over TLS ("sa_addr inet_ntop() failed"), so it goes passive; on loopback the data
-  # path costs the same either way.
-  curl_tls=(--ssl-reqd -k --tls-max 1.2)
+  # The self-signed certificate is taken as it is (-k); both sides speak TLS 1.3, the
+  # newest both offer. curl 7.88 cannot do active mode over TLS ("sa_addr inet_ntop()
+  # failed"), so it goes passive; on loopback the data path costs the same either way.
+  curl_tls=(--ssl-reqd -k --tlsv1.3)
   curl_mode=()
 else
   /usr/bin/python3 "$root/tests/support/ftp_server.py" --home "$work/home" --user "$user" \

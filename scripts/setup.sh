@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a Debian 12 machine, then configures
-# and builds. Usage: scripts/setup.sh [release|test]
+# and builds. proftpd and pure-ftpd, which conflict with vsftpd as packages, are unpacked
+# by their tests into the build folder; only their libraries are installed here.
+# Usage: scripts/setup.sh [release|test]
 #   release  optimised build in build/release (the program and the benchmarks)
 #   test     AddressSanitizer + UndefinedBehaviorSanitizer build in build/test
 set -euo pipefail
@@ -13,6 +15,7 @@ packages=(
   zlib1g-dev libisal-dev libssl-dev libjpeg-dev qt6-base-dev libchm-dev fp-utils
   clang libclang-rt-14-dev
   python3 python3-pyftpdlib vsftpd openssl curl time pigz
+  libmemcached11 libmemcachedutil2 libpcre2-posix3 libhiredis0.14 libsodium23
   wine wine64 xvfb xauth attr xdotool scrot
   dpkg-dev desktop-file-utils appstream man-db file
 )

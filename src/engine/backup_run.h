@@ -67,6 +67,7 @@ public:
     void uploadWorkBegin(int64_t total) override { transferSize_ = total; }
     void uploadWork(int64_t sent) override;
     bool uploadCancelled() const override { return cancelled(); }
+    bool uploadFinalStep() override { return beginFinalStep(); }
     void beginUpload(TtsUploadConnection& connection) override;
     void endUpload() override;
     bool uploading() const;

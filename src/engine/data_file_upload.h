@@ -27,6 +27,10 @@ public:
     virtual void uploadWorkBegin(int64_t total) = 0;
     virtual void uploadWork(int64_t sent) = 0;
     virtual bool uploadCancelled() const = 0;
+    // The upload is about to put the new data file in place of the old one: from a true answer
+    // on, a cancel no longer stops the run nor closes the connection. False when the run was
+    // cancelled already.
+    virtual bool uploadFinalStep() = 0;
     // While an upload is under way a cancel on another thread may close its connection;
     // endUpload waits for such a close to finish, so the client is never closed after the
     // upload let it go. Use UploadScope rather than these two.

@@ -45,9 +45,7 @@ void TtsFtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destinatio
         // A cancel that came while connecting had no connection to close yet: the scope
         // closes it at once.
         UploadScope uploading(run, connection);
-        replacing.store(
-            localFile, [&run](const std::string& text) { run.uploadStatus(text); },
-            [&run] { return run.uploadCancelled(); });
+        replacing.store(localFile, [&run] { return run.uploadFinalStep(); });
     } catch (...) {
         replacing.cleanUp(destination.RemoteFolder(), kCleanupTimeout);
         if (messages_) messages_->ShowMessage(kTransferFailedText, kErrorCaption, MessageIcon::Error);

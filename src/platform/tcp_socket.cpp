@@ -173,6 +173,10 @@ void TcpSocket::shutdown() noexcept {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }
 
+void TcpSocket::shutdownSending() noexcept {
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
 // Connects socket to address; returns 0, the system's error number, or ETIMEDOUT when the
 // time-out passed without an answer.
 int TcpSocket::connectTo(const SocketAddress& address, Milliseconds timeout) {

@@ -118,6 +118,8 @@ public:
     // Ends both directions: a blocked peer sees the end of the stream. Safe to call while
     // another thread uses the socket.
     void shutdown() noexcept;
+    // Ends the sending direction only (the peer sees the end of the stream); receiving goes on.
+    void shutdownSending() noexcept;
     void close() noexcept;
     bool isOpen() const { return fd_ >= 0; }
 

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -16,9 +17,11 @@
 #include "engine/work_folder.h"
 #include "platform/registry/registry_hive.h"
 #include "support/crafted_data_file.h"
+#include "support/ftp_script_server.h"
 #include "support/strict_reg_reader.h"
 #include "support/ftp_test_server.h"
 #include "support/vsftpd_server.h"
+#include "transfer/ftp/ftp_trust_store.h"
 #include "support/temp_dir.h"
 
 namespace ts {
@@ -416,6 +419,18 @@ TEST_F(CliTest, TestFtpChecksLogInFolderAndCertificateWithItsOwnExitCodeForARefu
     EXPECT_EQ(run({"backup", dir.file("not trusted.tsly"), "--profile", dir.file("alice")}).exitCode, 0);
     EXPECT_TRUE(fs::exists(secure.folder() / "Up.tsly_dat"));
     EXPECT_EQ(testFtp(dir.file("not trusted.tsly"), {"--trust-fingerprint", "12:34"}).exitCode, 2);
+
+    // A server whose certificate is not the one pinned for it: renewed, or someone in between.
+    test::Vsftpd renewed({.tls = true});
+    FtpTrustStore(dir.file("config") + "/tessaly/settings.reg").trust(renewed.host(), secure.fingerprint());
+    CliResult changed = testFtp(project("renewed.tsly", "ftpes://" + renewed.host(), test::Vsftpd::kPassword));
+    EXPECT_EQ(changed.exitCode, 1);
+    for (const std::string& saying :
+         {"certificate differs from the one pinned for it: its SHA-256 fingerprint is " + renewed.fingerprint() +
+              ", the pinned one " + secure.fingerprint() + ". This may be an attack",
+          std::string("the certificate is not the one pinned for this server"),
+          "--trust-fingerprint " + renewed.fingerprint()})
+        EXPECT_NE(changed.err.find(saying), std::string::npos) << saying << "\n" << changed.err;
 }
 
 TEST_F(CliTest, UsageErrorsExitWith2AndEveryCommandHasHelp) {
@@ -469,6 +484,47 @@ TEST_F(CliTest, CtrlCCancelsTheBackupAndKeepsThePreviousDataFile) {
     EXPECT_EQ(test::readHostFile(data), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "out"), fs::directory_iterator()), 1)
         << "no partial file beside the data file";
+}
+
+// Once RNTO is out the server may already have put the new backup in place: a Ctrl-C then
+// changes nothing, and the run reports what the server answered.
+TEST_F(CliTest, CtrlCAfterTheFtpRenameWasSentIsIgnoredAndTheBackupSucceeds) {
+    std::atomic<int> pid{0};
+    test::ScriptedFtpServer server([&](test::ScriptedFtpSession& session) {
+        session.logIn();
+        session.expectCommand("CWD in");
+        session.reply("250 ok");
+        for (const char* stale : {"DELE Up.tsly_dat_tmp", "DELE Up.tsly_dat_tmp2"}) {
+            session.expectCommand(stale);
+            session.reply("550 No such file");
+        }
+        TcpSocket data = session.connectToPort(session.readCommand());
+        session.reply("200 PORT ok");
+        session.expectCommand("STOR Up.tsly_dat_tmp");
+        session.reply("150 go");
+        const size_t size = session.receiveAll(data).size();
+        session.reply("226 done");
+        session.expectCommand("SIZE Up.tsly_dat_tmp");
+        session.reply("213 " + std::to_string(size));
+        session.expectCommand("RNFR Up.tsly_dat_tmp");
+        session.reply("350 ok");
+        session.expectCommand("RNTO Up.tsly_dat");
+        ::kill(pid, SIGINT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        session.reply("250 renamed");
+        session.waitForClientClose(std::chrono::milliseconds(10000));
+    });
+    cli.environment["TESSALY_FTP_PASSWORD"] = "secret";
+    ASSERT_EQ(run({"new", dir.file("up.tsly"), "--name", "Up", "--items", "favorites", "--ftp", server.host(),
+                   "--remote-folder", "in", "--user", "bob", "--profile", dir.file("alice")})
+                  .exitCode,
+              0);
+    pid = cli.start({"backup", dir.file("up.tsly"), "--profile", dir.file("alice")});
+    CliResult result = cli.wait(pid);
+    server.join();
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("Uploaded ftp://bob@" + server.host() + "/in/Up.tsly_dat", 0), 0u) << result.out;
+    EXPECT_EQ(server.scriptError(), "");
 }
 
 TEST_F(CliTest, CtrlCEarlyInARestoreLeavesTheProfileAsItWas) {

@@ -1,7 +1,9 @@
 // A backup to an FTP destination, against a real FTP server on loopback.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "engine/backup_run.h"
 #include "engine/ftp_replacing_store.h"
@@ -160,61 +162,147 @@ TEST_F(FtpUploadTest, ACancelDuringTheUploadClosesTheConnection) {
     EXPECT_FALSE(test::logHas("-Backup Finished-"));
 }
 
-// Replies real servers give only in some configurations.
-TEST_F(FtpUploadTest, RenameRefusedStoresDirectlyAndAShortFileOnTheServerNeverReplacesTheBackup) {
-    const std::string local = dir.file("Temp.data_compressed");
-    const auto bytes = test::randomBytes(40000, 5);
-    test::writeHostFile(local, bytes);
-    for (bool renameRefused : {true, false}) {
-        SCOPED_TRACE(renameRefused ? "rename refused" : "short file");
-        std::vector<std::vector<uint8_t>> stored;
-        test::ScriptedFtpServer scripted([&](test::ScriptedFtpSession& session) {
-            auto storeAs = [&](const std::string& name, const std::string& sizeReply) {
-                TcpSocket data = session.connectToPort(session.readCommand());
-                session.reply("200 PORT ok");
-                session.expectCommand("STOR " + name);
-                session.reply("150 go");
-                stored.push_back(session.receiveAll(data));
-                session.reply("226 done");
-                session.expectCommand("SIZE " + name);
-                session.reply(sizeReply);
-            };
-            session.logIn();
-            session.expectCommand("CWD backups");
-            session.reply("250 ok");
-            if (renameRefused) {
-                storeAs("Mail.tsly_dat_tmp", "213 40000");
-                session.expectCommand("RNFR Mail.tsly_dat_tmp");
-                session.reply("502 RNFR not implemented");
-                storeAs("Mail.tsly_dat", "550 SIZE not allowed");
-            } else {
-                storeAs("Mail.tsly_dat_tmp", "213 32768");
-            }
-            session.expectCommand("DELE Mail.tsly_dat_tmp");
-            session.reply("250 deleted");
-            EXPECT_TRUE(session.waitForClientClose(Milliseconds(10000)));
-        });
+// Replies real servers give only in some configurations, from a server of the test's own.
+class ScriptedUploadTest : public FtpUploadTest {
+protected:
+    ScriptedUploadTest() {
+        test::writeHostFile(local, bytes);
+        upload = TtsFtpUpload(&recorder, timeouts);
+    }
+    // Log-in, folder, the two stale temporary names deleted (one was there), the store to
+    // Mail.tsly_dat_tmp and its size.
+    void serveStore(test::ScriptedFtpSession& session) {
+        session.logIn();
+        session.expectCommand("CWD backups");
+        session.reply("250 ok");
+        session.expectCommand("DELE Mail.tsly_dat_tmp");
+        session.reply("250 DELE command successful");
+        session.expectCommand("DELE Mail.tsly_dat_tmp2");
+        session.reply("550 Mail.tsly_dat_tmp2: No such file or directory");
+        TcpSocket data = session.connectToPort(session.readCommand());
+        session.reply("200 PORT ok");
+        session.expectCommand("STOR Mail.tsly_dat_tmp");
+        session.reply("150 go");
+        stored = session.receiveAll(data);
+        session.reply("226 done");
+        session.expectCommand("SIZE Mail.tsly_dat_tmp");
+        session.reply("213 40000");
+    }
+    // What a run's upload to the scripted server ended with: "" or the error's text.
+    std::string uploadTo(test::ScriptedFtpServer& scripted, BackupRun& run) {
         project.Destination().SetHost(scripted.host());
-        events.statuses.clear();
-        messages.clear();
-        BackupRun run(project, test::eventsOf(events));
-        if (renameRefused) {
+        std::string failure;
+        try {
             upload.Upload(run, project.Destination(), local, "Mail.tsly_dat");
-            EXPECT_EQ(std::count(events.statuses.begin(), events.statuses.end(), kDirectStoreStatus), 1);
-            EXPECT_TRUE(messages.empty());
-        } else {
-            try {
-                upload.Upload(run, project.Destination(), local, "Mail.tsly_dat");
-                ADD_FAILURE() << "a short file passed";
-            } catch (const EFtpError& error) {
-                EXPECT_STREQ(error.what(), "The FTP server holds 32768 bytes of \"Mail.tsly_dat_tmp\" after 40000 were sent");
-            }
-            EXPECT_EQ(messages.size(), 1u);
+        } catch (const std::exception& error) {
+            failure = error.what();
         }
         scripted.join();
-        for (const auto& received : stored) EXPECT_EQ(received, bytes);
-        EXPECT_EQ(stored.size(), renameRefused ? 2u : 1u);
         EXPECT_EQ(scripted.scriptError(), "");
+        EXPECT_EQ(stored, bytes);
+        for (const auto& command : scripted.commands()) EXPECT_NE(command, "STOR Mail.tsly_dat");
+        return failure;
+    }
+
+    FtpTimeouts timeouts{5000ms, 10000ms, 5000ms, 5000ms, kFtpThroughputWindow, kFtpMinimumBytes, 400ms};
+    const std::string local = dir.file("Temp.data_compressed");
+    const std::vector<uint8_t> bytes = test::randomBytes(40000, 5);
+    std::vector<uint8_t> stored;
+};
+
+// Nothing is ever stored under the final name: a server that will not rename over the old
+// backup has it deleted once the new one is complete; one that will not rename at all keeps
+// both, and the message names them.
+TEST_F(ScriptedUploadTest, ARefusedRenameNeverStoresOverThePreviousBackup) {
+    struct Case {
+        std::string name;
+        std::string rnfrReply;
+        std::string rntoReply;     // "" when RNFR was refused
+        std::string deleReply;     // of the previous backup; "" when not asked
+        std::string secondRename;  // RNTO's answer after the delete; "" when not asked
+        std::string failure;       // "" for success
+    };
+    const std::string refusal = "The FTP server refused to rename \"Mail.tsly_dat_tmp\" to \"Mail.tsly_dat\" (";
+    const Case cases[] = {
+        {"no overwrite", "350 ok", "550 Mail.tsly_dat: Rename permission denied", "250 deleted", "250 renamed", ""},
+        {"no rename at all", "502 RNFR not implemented", "", "", "",
+         refusal + "502 RNFR not implemented); the new backup is complete on the server as \"Mail.tsly_dat_tmp\", the "
+                   "previous backup is unchanged"},
+        {"no delete either", "350 ok", "550 Rename denied", "550 Delete denied", "",
+         refusal + "550 Rename denied) and to delete the previous backup; the new backup is complete on the server as "
+                   "\"Mail.tsly_dat_tmp\", the previous backup is unchanged"},
+        {"refused after the delete", "350 ok", "550 Rename denied", "250 deleted", "553 Not allowed",
+         refusal.substr(0, refusal.size() - 2) + " after the previous backup was deleted (553 Not allowed); the new "
+                                                 "backup is complete on the server as \"Mail.tsly_dat_tmp\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        messages.clear();
+        test::ScriptedFtpServer scripted([&](test::ScriptedFtpSession& session) {
+            serveStore(session);
+            session.expectCommand("RNFR Mail.tsly_dat_tmp");
+            session.reply(c.rnfrReply);
+            if (!c.rntoReply.empty()) {
+                session.expectCommand("RNTO Mail.tsly_dat");
+                session.reply(c.rntoReply);
+            }
+            if (!c.deleReply.empty()) {
+                session.expectCommand("DELE Mail.tsly_dat");
+                session.reply(c.deleReply);
+            }
+            if (!c.secondRename.empty()) {
+                session.expectCommand("RNFR Mail.tsly_dat_tmp");
+                session.reply("350 ok");
+                session.expectCommand("RNTO Mail.tsly_dat");
+                session.reply(c.secondRename);
+            }
+            // No clean-up: the temporary file is a complete backup now.
+            EXPECT_TRUE(session.waitForClientClose(Milliseconds(10000)));
+        });
+        BackupRun run(project, test::eventsOf(events));
+        EXPECT_EQ(uploadTo(scripted, run), c.failure);
+        EXPECT_EQ(messages.size(), c.failure.empty() ? 0u : 1u);
+    }
+}
+
+// Once RNTO is out the run waits for its answer: a cancel changes nothing, and an answer that
+// never comes leaves the state unknown, which the message says, naming both files.
+TEST_F(ScriptedUploadTest, OnceRntoIsSentACancelIsIgnoredAndNoAnswerIsReportedAsUnknown) {
+    for (bool answered : {true, false}) {
+        SCOPED_TRACE(answered ? "answered late" : "never answered");
+        std::atomic<bool> rntoSent{false};
+        test::ScriptedFtpServer scripted([&](test::ScriptedFtpSession& session) {
+            serveStore(session);
+            session.expectCommand("RNFR Mail.tsly_dat_tmp");
+            session.reply("350 ok");
+            session.expectCommand("RNTO Mail.tsly_dat");
+            rntoSent = true;
+            if (answered) {
+                std::this_thread::sleep_for(200ms);
+                session.reply("250 renamed");
+            }
+            // Nothing is deleted afterwards, whatever happened.
+            EXPECT_TRUE(session.waitForClientClose(Milliseconds(10000)));
+        });
+        BackupRun run(project, test::eventsOf(events));
+        std::thread canceller([&] {
+            while (!rntoSent) std::this_thread::sleep_for(5ms);
+            run.cancel();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const std::string failure = uploadTo(scripted, run);
+        canceller.join();
+        EXPECT_FALSE(run.cancelled());
+        if (answered) {
+            EXPECT_EQ(failure, "");
+        } else {
+            EXPECT_EQ(failure,
+                      "No answer came to the rename of \"Mail.tsly_dat_tmp\" to \"Mail.tsly_dat\" (The FTP server did "
+                      "not answer within 400 milliseconds), so whether it was done is unknown: the new backup is "
+                      "complete on the server as \"Mail.tsly_dat\" or, if the rename was not done, as "
+                      "\"Mail.tsly_dat_tmp\", and the previous backup is still \"Mail.tsly_dat\"");
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        }
     }
 }
 

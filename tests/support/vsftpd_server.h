@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include "support/server_process.h"
 #include "support/temp_dir.h"
 
 namespace ts::test {
@@ -18,6 +19,7 @@ public:
         bool portEnabled = true;  // false: PORT and EPRT are refused ("550 Permission denied.")
         bool tls = false;         // TLS required for log-in and data, session reuse required
         bool ipv6 = false;        // on ::1 instead of 127.0.0.1
+        int64_t diskBytes = 0;    // > 0: the upload folder is a disk of this size, which fills up
     };
     static constexpr char kUser[] = "anonymous";
     static constexpr char kPassword[] = "right-Password-1";
@@ -28,7 +30,6 @@ public:
     // Throws std::runtime_error with the server's log when it does not come up.
     explicit Vsftpd(Options options);
     Vsftpd() : Vsftpd(Options{}) {}
-    ~Vsftpd();
     Vsftpd(const Vsftpd&) = delete;
     Vsftpd& operator=(const Vsftpd&) = delete;
 
@@ -42,11 +43,12 @@ public:
     std::string log() const;
 
 private:
-    void start();
+    // False when the port was taken after all.
+    bool start();
 
     Options options_;
     TempDir dir_;
-    pid_t pid_ = -1;
+    ServerProcess process_;
     uint16_t port_ = 0;
 };
 

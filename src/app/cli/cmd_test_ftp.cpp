@@ -64,7 +64,13 @@ int runTestFtp(const Arguments& args) {
         std::printf("%s\n", check.message.c_str());
         return kExitSuccess;
     }
-    if (check.untrustedCertificate)
+    if (check.certificateChanged)
+        std::fprintf(stderr,
+                     "tessaly-cli: the certificate is not the one pinned for this server. Pin the new one only once\n"
+                     "the server's administrator has confirmed the renewal and its fingerprint:\n"
+                     "  tessaly-cli test-ftp %s --trust-fingerprint %s\n",
+                     visibleText(file).c_str(), check.serverFingerprint.c_str());
+    else if (check.untrustedCertificate)
         std::fprintf(stderr,
                      "tessaly-cli: compare the fingerprint with the server's own certificate; if they match, run\n"
                      "  tessaly-cli test-ftp %s --trust-fingerprint %s\n",

@@ -7,6 +7,7 @@
 #include "platform/debug_log.h"
 #include "platform/stream/stream.h"
 #include "transfer/ftp/ftp_data_address.h"
+#include "transfer/ftp/ftp_throughput.h"
 
 namespace ts {
 namespace {
@@ -81,6 +82,10 @@ void FtpClient::runOperation(bool keepConnectionOnReplyError, Body&& body) {
     } catch (const ESocketInterrupted&) {
         dropConnection();
         throw EFtpError("The FTP connection was closed");
+    } catch (const EFtpRenameUnanswered&) {
+        // Whatever the connection did, its state is unknown; the message says so.
+        dropConnection();
+        throw;
     } catch (const EFtpReplyError& error) {
         if (keepConnectionOnReplyError && !interrupter_.triggered() && connected_) {
             std::lock_guard lock(mutex_);
@@ -125,6 +130,7 @@ FtpReply FtpClient::readReply() {
 
 void FtpClient::sendCommand(const std::string& line) {
     debugLog("FTP> " + (line.rfind("PASS ", 0) == 0 ? std::string("PASS ********") : line));
+    lastVerb_ = line.substr(0, line.find(' '));
     const std::string wire = line + "\r\n";
     try {
         control_.sendAll(wire.data(), wire.size(), timeouts_.idle);
@@ -139,7 +145,7 @@ FtpReply FtpClient::command(const std::string& line) {
 }
 
 void FtpClient::throwReplyError(const FtpReply& reply) const {
-    throw EFtpReplyError(reply.code, hidePassword(reply.text()));
+    throw EFtpReplyError(reply.code, hidePassword(reply.text()), lastVerb_);
 }
 
 void FtpClient::expect(const FtpReply& reply, std::initializer_list<int> accepted) const {
@@ -206,7 +212,7 @@ void FtpClient::openSession(Milliseconds connectTimeout) {
             throw;
         }
         serverFingerprint_ = control_.peerFingerprint();
-        logStep("TLS session established, server certificate SHA-256 " + serverFingerprint_);
+        logStep(control_.protocolVersion() + " session established, server certificate SHA-256 " + serverFingerprint_);
     }
     FtpReply reply = command("USER " + userName_);
     expectLogin(reply, {230, 331});
@@ -271,7 +277,16 @@ void FtpClient::rename(const std::string& from, const std::string& to) {
     runOperation(true, [&] {
         requireConnection();
         expect(command("RNFR " + from), {350});
-        expect(command("RNTO " + to), {250});
+        FtpReply reply;
+        try {
+            ReplyWait wait(replyWait_, timeouts_.renameReply);
+            sendCommand("RNTO " + to);
+            reply = readReply();
+        } catch (const std::exception& error) {
+            const bool closed = interrupter_.triggered() || dynamic_cast<const ESocketInterrupted*>(&error);
+            throw EFtpRenameUnanswered(closed ? std::string("The FTP connection was closed") : std::string(error.what()));
+        }
+        expect(reply, {250});
     });
 }
 
@@ -283,8 +298,11 @@ void FtpClient::remove(const std::string& remoteName) {
     });
 }
 
-void FtpClient::store(const std::string& localFileName, const std::string& remoteName) {
+std::string FtpClient::store(const std::string& localFileName, const std::string& remoteName,
+                             const std::string& passiveRetryName) {
     checkCommandArgument("remote file name", remoteName);
+    checkCommandArgument("remote file name", passiveRetryName);
+    std::string storedAs = remoteName;
     runOperation(true, [&] {
         requireConnection();
         FileStream file(localFileName, FileStream::Mode::Read);
@@ -292,11 +310,14 @@ void FtpClient::store(const std::string& localFileName, const std::string& remot
         if (storeActive(file, remoteName)) return;
         lastDataMode_ = FtpDataMode::Passive;
         file.seek(0);
-        storePassive(file, remoteName);
+        if (!passiveRetryName.empty()) storedAs = passiveRetryName;
+        storePassive(file, storedAs);
     });
+    return storedAs;
 }
 
 bool FtpClient::storeActive(FileStream& file, const std::string& remoteName) {
+    const SocketAddress server = control_.socket().peerAddress();
     SocketAddress local = control_.socket().localAddress();
     local.setPort(0);
     TcpSocket listener = TcpSocket::listen(local, &interrupter_);
@@ -344,6 +365,14 @@ bool FtpClient::storeActive(FileStream& file, const std::string& remoteName) {
             continue;
         }
         dataSocket = listener.accept(timeouts_.activeConnect);
+        // Anyone may connect to the announced port, and the first to do so would get the
+        // data: only the server we logged in to is let in.
+        const SocketAddress caller = dataSocket.peerAddress();
+        if (caller.family() != server.family() || caller.hostText() != server.hostText()) {
+            logStep("refused a data connection from " + caller.toString() + ": only the server (" + server.hostText() +
+                    ") may connect");
+            dataSocket.close();
+        }
     }
     listener.close();
     if (!answered) {
@@ -414,34 +443,65 @@ void FtpClient::sendFile(FtpChannel& data, FileStream& file) {
     if (OnWorkBegin) OnWorkBegin(*this, FtpWorkMode::Write, file.size());
     std::vector<char> block(kBlockSize);
     int64_t sent = 0;
-    auto windowEnd = Clock::now() + timeouts_.throughputWindow;
-    int64_t sentInWindow = 0;
+    FtpThroughputWatch throughput(timeouts_.throughputWindow, timeouts_.minimumBytes, Clock::now());
     for (;;) {
         const int64_t count = file.read(block.data(), static_cast<int64_t>(block.size()));
         if (count == 0) break;
         for (int64_t done = 0; done < count;) {
             // TLS may write without ever waiting, and so without seeing the interrupter.
             if (interrupter_.triggered()) throw ESocketInterrupted();
+            const auto windowEnd = throughput.deadline();
             size_t now = 0;
             try {
-                now = data.sendUntil(block.data() + done, static_cast<size_t>(count - done), timeouts_.idle, windowEnd);
+                now = whileSending([&] {
+                    return data.sendUntil(block.data() + done, static_cast<size_t>(count - done), timeouts_.idle, windowEnd);
+                });
             } catch (const ESocketTimeout&) {
                 throw EFtpError("The FTP data connection made no progress for " + describeDuration(timeouts_.idle));
             }
             done += static_cast<int64_t>(now);
-            sentInWindow += static_cast<int64_t>(now);
-            if (Clock::now() < windowEnd) continue;
-            if (sentInWindow < timeouts_.minimumBytes)
-                throw EFtpError("The FTP data connection moved only " + std::to_string(sentInWindow) + " bytes in " +
-                                describeDuration(timeouts_.throughputWindow) + " (at least " +
+            throughput.moved(static_cast<int64_t>(now), Clock::now());
+            if (Clock::now() >= throughput.deadline())
+                throw EFtpError("The FTP data connection moved fewer than " + std::to_string(timeouts_.minimumBytes) +
+                                " bytes in " + describeDuration(timeouts_.throughputWindow) + " (at least " +
                                 std::to_string(timeouts_.minimumBytes) + " are needed)");
-            windowEnd = Clock::now() + timeouts_.throughputWindow;
-            sentInWindow = 0;
         }
         sent += count;
         if (OnWork) OnWork(*this, FtpWorkMode::Write, sent);
     }
-    data.finish(timeouts_.idle);
+    whileSending([&] { data.finish(timeouts_.idle); });
+}
+
+template <typename Step>
+auto FtpClient::whileSending(Step&& step) -> decltype(step()) {
+    try {
+        return step();
+    } catch (const ESocketInterrupted&) {
+        throw;
+    } catch (const ESocketTimeout&) {
+        throw;
+    } catch (const EFtpError& error) {
+        failWithServersReason(error.what());
+    } catch (const ESocketError& error) {
+        failWithServersReason(error.what());
+    }
+}
+
+void FtpClient::failWithServersReason(const std::string& sendError) {
+    if (interrupter_.triggered()) throw ESocketInterrupted();
+    logStep("sending failed (" + sendError + "); reading the server's reason");
+    FtpReply reply;
+    try {
+        ReplyWait wait(replyWait_, timeouts_.failureReply);
+        reply = readReply();
+    } catch (const ESocketInterrupted&) {
+        throw;
+    } catch (const std::exception& error) {
+        logStep(std::string("no reason came (") + error.what() + ")");
+        throw EFtpError(sendError);
+    }
+    if (reply.code < 400) throw EFtpError(sendError);
+    throw EFtpReplyError(reply.code, "The FTP server ended the transfer: " + hidePassword(reply.text()), "STOR");
 }
 
 void FtpClient::finishStore() {

@@ -2,11 +2,12 @@
 // An FTP client that logs in, changes directory and stores, renames, measures and deletes
 // files in binary mode, in plain text or with explicit TLS ("ftpes://host").
 //
-// Data connections are active (the client listens, the server connects back). When active
-// mode cannot work (PORT or EPRT refused, 425 or 426 at STOR, or no connection from the
-// server within FtpTimeouts::activeConnect of STOR), the store moves to passive mode, EPSV and
-// then PASV, once. An ABOR that goes unanswered costs the control connection; the client then
-// logs in again for the passive try. Every step goes to the debug log.
+// Data connections are active (the client listens, the server connects back; a connection
+// from any other address than the server's is refused). When active mode cannot work (PORT or
+// EPRT refused, 425 or 426 at STOR, or no connection from the server within
+// FtpTimeouts::activeConnect of STOR), the store moves to passive mode, EPSV and then PASV,
+// once. An ABOR that goes unanswered costs the control connection; the client then logs in
+// again for the passive try. Every step goes to the debug log.
 //
 // One thread drives the client; close() may come from any other thread and ends whatever the
 // driving thread waits for at once.
@@ -32,11 +33,22 @@ class FileStream;
 // A reply code the step does not accept; the message is the server's reply.
 class EFtpReplyError : public EFtpError {
 public:
-    EFtpReplyError(int code, const std::string& replyText) : EFtpError(replyText), code_(code) {}
+    EFtpReplyError(int code, const std::string& replyText, std::string command = "")
+        : EFtpError(replyText), code_(code), command_(std::move(command)) {}
     int code() const { return code_; }
+    // The verb of the command the reply answered ("RNTO"); "" when not known.
+    const std::string& command() const { return command_; }
 
 private:
     int code_;
+    std::string command_;
+};
+
+// RNTO went out and no answer came (in time, or the connection went): the server may or may
+// not have renamed the file.
+class EFtpRenameUnanswered : public EFtpError {
+public:
+    using EFtpError::EFtpError;
 };
 
 // The server refused the user name or password (530 at USER or PASS).
@@ -51,9 +63,9 @@ public:
     using EFtpReplyError::EFtpReplyError;
 };
 
-// A store that moves fewer than kFtpMinimumBytes within any kFtpThroughputWindow fails: a
-// server that takes a byte now and then never lets the idle timer run out, and would hold a
-// backup for ever.
+// A store that moves fewer than kFtpMinimumBytes within any kFtpThroughputWindow (a sliding
+// window: the last 60 seconds at every moment) fails: a server that takes a byte now and then
+// never lets the idle timer run out, and would hold a backup for ever.
 inline constexpr int64_t kFtpMinimumBytes = 1024;
 inline constexpr Milliseconds kFtpThroughputWindow{60000};
 
@@ -63,7 +75,9 @@ struct FtpTimeouts {
     Milliseconds activeConnect{30000};  // from STOR to the server's connection to our listener
     Milliseconds abortReply{10000};     // the answers to ABOR; after that the connection counts as lost
     Milliseconds throughputWindow = kFtpThroughputWindow;
-    int64_t minimumBytes = kFtpMinimumBytes;  // within each throughputWindow of a store
+    int64_t minimumBytes = kFtpMinimumBytes;  // within any throughputWindow of a store
+    Milliseconds renameReply{30000};          // the answer to RNTO, after which the outcome is unknown
+    Milliseconds failureReply{5000};          // the server's reason, read after its data connection broke
 };
 
 enum class FtpWorkMode { Read, Write };
@@ -105,11 +119,15 @@ public:
     void connect(Milliseconds connectTimeout);
     // After a reconnect the client enters the same folder again.
     void changeDirectory(const std::string& folder);
-    // Sends the local file under remoteName (never appending).
-    void store(const std::string& localFileName, const std::string& remoteName);
+    // Sends the local file under remoteName (never appending). A passive try after an
+    // abandoned active one goes to passiveRetryName when one is given: the server may still
+    // hold the first name for the abandoned transfer. Returns the name the file went to.
+    std::string store(const std::string& localFileName, const std::string& remoteName,
+                      const std::string& passiveRetryName = "");
     // SIZE; nullopt when the server does not offer it.
     std::optional<int64_t> remoteSize(const std::string& remoteName);
-    // RNFR and RNTO; replaces an existing `to` where the server does.
+    // RNFR and RNTO; replaces an existing `to` where the server does. Once RNTO is sent its
+    // answer gets FtpTimeouts::renameReply; without one, EFtpRenameUnanswered.
     void rename(const std::string& from, const std::string& to);
     // DELE.
     void remove(const std::string& remoteName);
@@ -148,6 +166,13 @@ private:
     void abandonActiveStore();
     void storePassive(FileStream& file, const std::string& remoteName);
     void sendFile(FtpChannel& data, FileStream& file);
+    // Runs a step that sends on the data connection; when the connection breaks, the error
+    // becomes the server's reason (failWithServersReason).
+    template <typename Step>
+    auto whileSending(Step&& step) -> decltype(step());
+    // After the data connection broke: the server's reply, when one comes within
+    // FtpTimeouts::failureReply, says why (a full disk, a quota); otherwise sendError stands.
+    [[noreturn]] void failWithServersReason(const std::string& sendError);
     void finishStore();
 
     std::string host_;
@@ -157,6 +182,7 @@ private:
     FtpTimeouts timeouts_;
     Milliseconds replyWait_{120000};
     std::chrono::steady_clock::time_point replyDeadline_;
+    std::string lastVerb_;  // of the last command sent, for the reply errors
 
     FtpEndpoint endpoint_;
     std::optional<std::string> folder_;

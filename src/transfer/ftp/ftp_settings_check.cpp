@@ -72,6 +72,7 @@ FtpSettingsCheck checkFtpSettings(FtpClient& client, const FtpSettingsToCheck& s
         check.error = std::current_exception();
         check.loginRefused = dynamic_cast<const EFtpLoginRefused*>(&error) != nullptr;
         check.untrustedCertificate = dynamic_cast<const EFtpUntrustedCertificate*>(&error) != nullptr;
+        check.certificateChanged = dynamic_cast<const EFtpCertificateChanged*>(&error) != nullptr;
     }
     check.serverFingerprint = client.serverFingerprint();
     return check;

@@ -45,6 +45,8 @@ struct FtpSettingsCheck {
     // checks: then the user may compare it with the server's and pin it.
     std::string serverFingerprint;
     bool untrustedCertificate = false;
+    // Untrusted, and not the certificate pinned for the host: an attack or a renewal.
+    bool certificateChanged = false;
 };
 
 // Closes client's connection if it has one (no QUIT), sets host, user name and password as

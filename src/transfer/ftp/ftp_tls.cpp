@@ -90,12 +90,9 @@ FtpTlsContext::FtpTlsContext(std::string host, std::string pinned) : impl_(std::
     impl_->pinned = std::move(pinned);
     impl_->ctx = SSL_CTX_new(TLS_client_method());
     if (!impl_->ctx) throw EFtpError("Cannot set up TLS: " + openSslErrorText());
-    // TLS 1.2 exactly: widespread servers (vsftpd 3.0.3, as Debian 12 ships it) break off
-    // uploads under TLS 1.3 after the first hundred kilobytes ("426 Failure reading network
-    // stream."), and a data connection must use the control connection's version to resume
-    // its session.
+    // TLS 1.2 or 1.3, whichever the server offers last (a data connection resumes the control
+    // connection's session, and so its version).
     SSL_CTX_set_min_proto_version(impl_->ctx, TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(impl_->ctx, TLS1_2_VERSION);
     SSL_CTX_set_default_verify_paths(impl_->ctx);
     // A server that drops the connection without close_notify ends the stream, nothing worse:
     // the FTP replies say whether a transfer was complete.
@@ -196,6 +193,12 @@ void FtpChannel::startTls(FtpTlsContext& context, Role role, Milliseconds timeou
     tls.fingerprint = fingerprint_;
     const long verified = SSL_get_verify_result(ssl_);
     if (verified == X509_V_OK || fingerprint_ == tls.pinned) return;
+    if (!tls.pinned.empty())
+        throw EFtpCertificateChanged("The FTP server's certificate differs from the one pinned for it: its SHA-256 "
+                                     "fingerprint is " + fingerprint_ + ", the pinned one " + tls.pinned +
+                                         ". This may be an attack on the connection, or the server's certificate "
+                                         "was renewed",
+                                     fingerprint_, tls.pinned);
     throw EFtpUntrustedCertificate("The FTP server's certificate is not trusted (" +
                                        std::string(X509_verify_cert_error_string(verified)) +
                                        "); its SHA-256 fingerprint is " + fingerprint_,
@@ -244,6 +247,8 @@ size_t FtpChannel::receiveSome(void* buffer, size_t size, Milliseconds idleTimeo
     return static_cast<size_t>(drive([&] { return SSL_read(ssl_, buffer, chunk); }, idleTimeout, "Nothing arrived"));
 }
 
+std::string FtpChannel::protocolVersion() const { return ssl_ ? SSL_get_version(ssl_) : ""; }
+
 bool FtpChannel::hasPendingInput() const { return ssl_ && SSL_pending(ssl_) > 0; }
 
 void FtpChannel::finish(Milliseconds timeout) {
@@ -254,6 +259,21 @@ void FtpChannel::finish(Milliseconds timeout) {
         if (result < 0 && SSL_get_error(ssl_, result) == SSL_ERROR_WANT_WRITE) {
             socket_.waitFor(POLLOUT, timeout, "The peer accepted no data");
             SSL_shutdown(ssl_);
+        }
+        // Under TLS 1.3 the server sends session tickets after the handshake, which an upload
+        // never reads. Closing a socket with unread input resets the connection and drops what
+        // is still queued to send: the server then misses the data's end ("426 Failure reading
+        // network stream."). So the client ends its side and reads until the server, having
+        // read everything, closes its own.
+        socket_.shutdownSending();
+        char discarded[4096];
+        try {
+            while (socket_.receiveSome(discarded, sizeof discarded, timeout) > 0) {
+            }
+        } catch (const ESocketInterrupted&) {
+            throw;
+        } catch (const ESocketError&) {
+            // a reset or a silent server: the FTP reply tells whether the data arrived
         }
     }
     close();

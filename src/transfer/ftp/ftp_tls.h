@@ -31,6 +31,18 @@ private:
     std::string fingerprint_;
 };
 
+// The server's certificate failed the checks and is not the one the user pinned for it: an
+// attack on the connection, or a certificate the server renewed.
+class EFtpCertificateChanged : public EFtpUntrustedCertificate {
+public:
+    EFtpCertificateChanged(const std::string& message, std::string fingerprint, std::string pinned)
+        : EFtpUntrustedCertificate(message, std::move(fingerprint)), pinned_(std::move(pinned)) {}
+    const std::string& pinned() const { return pinned_; }
+
+private:
+    std::string pinned_;
+};
+
 // "AB:CD:...:EF" (32 bytes, upper case, colons) from hex with or without colons, in either
 // case, as `openssl x509 -fingerprint -sha256` prints it; nullopt for anything else.
 std::optional<std::string> normalizeFingerprint(const std::string& text);
@@ -68,6 +80,8 @@ public:
     bool secure() const { return ssl_ != nullptr; }
     // The SHA-256 fingerprint of the server's certificate; "" before startTls.
     const std::string& peerFingerprint() const { return fingerprint_; }
+    // "TLSv1.3", "TLSv1.2"; "" before startTls.
+    std::string protocolVersion() const;
 
     void sendAll(const void* data, size_t size, Milliseconds idleTimeout);
     // Sends until all is sent or deadline passes, and returns the bytes sent; fails when the

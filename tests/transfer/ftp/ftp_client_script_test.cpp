@@ -12,6 +12,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include "support/ftp_script_server.h"
 #include "transfer/ftp/ftp_settings_check.h"
@@ -42,6 +47,38 @@ Strings loginCommands() { return {"USER bob", "PASS pw-of-bob", "TYPE I", "SYST"
 Strings concat(Strings a, const Strings& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// A plain connection to 127.0.0.1:port from another loopback address.
+struct Intruder {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    Intruder(const char* source, uint16_t port);
+    ~Intruder() { ::close(fd); }
+    // What arrives until the end of the stream, a reset or 5 seconds of silence.
+    size_t bytesReceived() const {
+        size_t total = 0;
+        char chunk[65536];
+        pollfd watched{fd, POLLIN, 0};
+        while (::poll(&watched, 1, 5000) == 1) {
+            const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+            if (got <= 0) break;
+            total += static_cast<size_t>(got);
+        }
+        return total;
+    }
+};
+
+Intruder::Intruder(const char* source, uint16_t port) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &from.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+        ADD_FAILURE() << "cannot connect from " << source << ": " << std::strerror(errno);
 }
 
 // Loopback with port 0: the system chooses the port of a passive listener.
@@ -497,7 +534,8 @@ TEST(FtpClientScript, ActiveConnectionThatNeverComesIsAbortedThenPasvIsUsedWithT
         session.reply("227 Entering Passive Mode (10,99,99,99," + std::to_string(port >> 8) + "," +
                       std::to_string(port & 0xff) + ")");
         TcpSocket data = listener.accept(kLong);
-        session.expectCommand("STOR f");
+        // The abandoned transfer may still hold "f" on the server.
+        session.expectCommand("STOR f2");
         session.reply("125 go");
         received = session.receiveAll(data);
         session.reply("250 done");
@@ -505,7 +543,7 @@ TEST(FtpClientScript, ActiveConnectionThatNeverComesIsAbortedThenPasvIsUsedWithT
     });
     auto client = clientFor(server, {Milliseconds(2000), kLong, Milliseconds(300)});
     client->connect();
-    client->store(file.path, "f");
+    EXPECT_EQ(client->store(file.path, "f", "f2"), "f2");
     EXPECT_EQ(client->lastDataMode(), FtpDataMode::Passive);
     client.reset();
     server.join();
@@ -567,11 +605,92 @@ TEST(FtpClientScript, StoreToAServerThatTricklesFailsOnTheThroughputRule) {
         client->store(file.path, "f");
         ADD_FAILURE() << "the store went through";
     } catch (const EFtpError& error) {
-        EXPECT_NE(std::string(error.what()).find("bytes in 1 second (at least 1024 are needed)"), std::string::npos)
+        EXPECT_NE(std::string(error.what()).find("fewer than 1024 bytes in 1 second"), std::string::npos)
             << error.what();
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
     EXPECT_FALSE(client->connected());
+}
+
+// A full disk or a quota: the server says why on the control connection as it drops the data
+// connection, and that is what the user reads.
+TEST(FtpClientScript, BrokenDataConnectionReportsTheServersReason) {
+    for (bool passive : {false, true}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        LargeUploadFile file(32 * 1024 * 1024);
+        ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+            session.logIn();
+            TcpSocket data;
+            if (passive) {
+                session.readCommand();
+                session.reply("502 PORT not allowed");
+                TcpSocket listener = TcpSocket::listen(loopbackAnyPort());
+                session.expectCommand("EPSV");
+                session.reply("229 Entering Extended Passive Mode (|||" +
+                              std::to_string(listener.localAddress().port()) + "|)");
+                data = listener.accept(kLong);
+                session.readCommand();
+            } else {
+                data = session.connectToPort(session.readCommand());
+                session.reply("200 PORT ok");
+                session.readCommand();
+            }
+            session.reply("150 go");
+            char some[65536];
+            data.receiveSome(some, sizeof some, kLong);
+            session.reply("451 Failure writing to local file (No space left on device)");
+            data.close();  // unread data: a reset
+            EXPECT_TRUE(session.waitForClientClose(kLong));
+        });
+        auto client = clientFor(server);
+        client->connect();
+        try {
+            client->store(file.path, "f");
+            ADD_FAILURE() << "the store went through";
+        } catch (const EFtpReplyError& error) {
+            EXPECT_EQ(error.code(), 451);
+            EXPECT_STREQ(error.what(),
+                         "The FTP server ended the transfer: 451 Failure writing to local file (No space left on device)");
+        }
+        // The control connection is still good for the clean-up.
+        EXPECT_TRUE(client->connected());
+        client.reset();
+        server.join();
+    }
+}
+
+// Anyone can connect to the port PORT announces; the data goes only to the server's address.
+TEST(FtpClientScript, ActiveDataConnectionFromAnotherAddressIsRefused) {
+    UploadFile file(100000);
+    std::vector<uint8_t> received;
+    size_t stolen = 0;
+    ScriptedFtpServer server([&](ScriptedFtpSession& session) {
+        session.logIn();
+        const std::string port = session.readCommand();
+        unsigned h1, h2, h3, h4, p1, p2;
+        ASSERT_EQ(std::sscanf(port.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2), 6);
+        // The thief, on another loopback address, is first.
+        Intruder thief("127.0.0.2", static_cast<uint16_t>(p1 * 256 + p2));
+        session.reply("200 PORT ok");
+        session.expectCommand("STOR f");
+        std::this_thread::sleep_for(100ms);
+        TcpSocket data = session.connectToPort(port);
+        session.reply("150 go");
+        received = session.receiveAll(data);
+        session.reply("226 done");
+        stolen = thief.bytesReceived();
+        EXPECT_TRUE(session.waitForClientClose(kLong));
+    });
+    DebugLog::instance().clear();
+    auto client = clientFor(server);
+    client->connect();
+    client->store(file.path, "f");
+    EXPECT_EQ(client->lastDataMode(), FtpDataMode::Active);
+    client.reset();
+    server.join();
+    EXPECT_EQ(received, file.bytes);
+    EXPECT_EQ(stolen, 0u);
+    EXPECT_TRUE(logHasLineContaining("refused a data connection from 127.0.0.2:"));
 }
 
 TEST(FtpClientScript, CloseFromAnotherThreadEndsABlockedTransferWithinASecond) {
