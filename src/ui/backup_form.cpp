@@ -404,6 +404,12 @@ void TBackupForm::SelFolderButtonClick() {
 
 void TBackupForm::TestButtonClick() {
     if (testThread_) return;
+    // Nothing to connect to: said at once, without a connection attempt and its wait.
+    if (blank(hostEdit_)) {
+        prompts_.error(this, "FTP Host must be entered!");
+        hostEdit_->setFocus();
+        return;
+    }
     testButton_->setEnabled(false);
     auto result = std::make_shared<TestResult>();
     testResult_ = result;
@@ -431,8 +437,10 @@ void TBackupForm::ftpTestDone() {
     if (check.ok) {
         prompts_.information(this, QString::fromStdString(check.message));
     } else {
-        prompts_.error(this, QString::fromStdString(check.message));
-        if (!check.errorText.empty()) prompts_.generalError(this, QString::fromStdString(check.errorText));
+        // One box: what failed, then why, in the server's or the system's own words.
+        QString text = QString::fromStdString(check.message);
+        if (!check.errorText.empty()) text += "\n\n" + QString::fromStdString(check.errorText);
+        prompts_.error(this, text);
     }
     emit ftpTestFinished();
 }

@@ -13,9 +13,11 @@
 #include <QStatusBar>
 #include <QThread>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 #include "engine/failure.h"
 #include "engine/flows.h"
@@ -131,22 +133,34 @@ QAction* makeAction(QObject* owner, const char* name, const QString& text, const
 class MainWindowPlacement : public WidgetPlacement {
 public:
     explicit MainWindowPlacement(QWidget& window) : WidgetPlacement(window), window_(window) {}
-    void SetLeft(int32_t value) override {
-        if (onScreen(value, window_.frameGeometry().top())) WidgetPlacement::SetLeft(value);
-    }
+    void SetLeft(int32_t value) override { left_ = value; }
+    // The stored place is applied once both edges are known, as one move.
     void SetTop(int32_t value) override {
-        if (onScreen(window_.frameGeometry().left(), value)) WidgetPlacement::SetTop(value);
+        if (left_) moveFrameTo(reachable(QPoint(*left_, value)));
     }
     void SetWidth(int32_t) override {}
     void SetHeight(int32_t) override {}
 
 private:
-    bool onScreen(int left, int top) const {
+    // The title bar, by which the window is moved, stays on a screen's free area; a place
+    // that already keeps it there is taken exactly.
+    QPoint reachable(QPoint frameTopLeft) const {
         QRect frame = window_.frameGeometry();
-        frame.moveTopLeft(QPoint(left, top));
-        return QGuiApplication::screenAt(frame.center()) != nullptr;
+        frame.moveTopLeft(frameTopLeft);
+        const QScreen* screen = QGuiApplication::screenAt(frame.center());
+        if (!screen) screen = QGuiApplication::screenAt(frame.topLeft());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (!screen) return frameTopLeft;
+        const QRect free = screen->availableGeometry();
+        const int titleBar = std::max(8, window_.geometry().top() - window_.frameGeometry().top());
+        const int grip = std::min(100, frame.width());
+        QPoint place = frameTopLeft;
+        place.setY(std::clamp(place.y(), free.top(), std::max(free.top(), free.bottom() - titleBar)));
+        place.setX(std::clamp(place.x(), free.left() - frame.width() + grip, std::max(free.left(), free.right() - grip)));
+        return place;
     }
     QWidget& window_;
+    std::optional<int32_t> left_;
 };
 
 }  // namespace
@@ -383,33 +397,37 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
         }
         return;
     }
+    // "Finished!" stays the message; what the user should know about the run goes below it.
+    QStringList notes, details;
     if (!outcome.refusedNames.empty()) {
-        QStringList names;
         for (const RefusedFileName& refused : outcome.refusedNames)
-            names << QString::fromStdString(refused.storedName + " (" + refused.reason + ")");
+            details << QString::fromStdString(refused.storedName + " (" + refused.reason + ")");
         const auto count = static_cast<int>(outcome.refusedNames.size());
-        prompts_.messageWithDetails(
-            this,
-            QString("Finished!\n%1 saved file%2 not restored: the stored name%3 would not land inside your folders.")
-                .arg(count)
-                .arg(count == 1 ? " was" : "s were")
-                .arg(count == 1 ? "" : "s"),
-            names.join('\n'), "Information", MessageIcon::Information);
-        return;
+        notes << QString("%1 saved file%2 not restored: the stored name%3 would not land inside your folders.")
+                     .arg(count)
+                     .arg(count == 1 ? " was" : "s were")
+                     .arg(count == 1 ? "" : "s");
     }
     if (!outcome.warnings.empty()) {
-        QStringList notes;
-        for (const std::string& warning : outcome.warnings) notes << QString::fromStdString(warning);
-        const bool one = notes.size() == 1;
-        prompts_.messageWithDetails(this,
-                                    QString("Finished!\n%1 file%2 could not be saved; the details name %3.")
-                                        .arg(notes.size())
-                                        .arg(one ? "" : "s")
-                                        .arg(one ? "it" : "each"),
-                                    notes.join('\n'), "Information", MessageIcon::Information);
+        for (const std::string& warning : outcome.warnings) details << QString::fromStdString(warning);
+        const bool one = outcome.warnings.size() == 1;
+        notes << QString("%1 file%2 could not be saved; the details name %3.")
+                     .arg(outcome.warnings.size())
+                     .arg(one ? "" : "s")
+                     .arg(one ? "it" : "each");
+    }
+    // A backup that found nothing to save is no success worth a silent "Finished!".
+    for (const std::string& caption : outcome.itemsFoundNothing)
+        notes << QString("%1: nothing found in this profile.").arg(QString::fromStdString(caption));
+    if (!outcome.itemsFoundNothing.empty() && profile_.profile)
+        notes << QString("The profile is %1; start the program with --profile DIR or WINEPREFIX set to choose another.")
+                     .arg(QString::fromStdString(profile_.profile->folder()));
+    if (notes.isEmpty()) {
+        prompts_.information(this, "Finished!");
         return;
     }
-    prompts_.information(this, "Finished!");
+    prompts_.messageWithDetails(this, "Finished!", notes.join('\n'), details.join('\n'), "Information",
+                                MessageIcon::Information);
 }
 
 template <typename Step>
@@ -465,8 +483,9 @@ void TMainForm::FileBackupActionExecute() {
 
 void TMainForm::BackupNewProject() {
     TBackupForm form(prompts_, this);
+    // A new project starts at the project's own default level; the stored option is carried
+    // for the settings file only.
     Project = std::make_unique<TtsBackupProject>(profile_.profile.get());
-    Project->SetCompressionLevel(RegXPEnv->Options().CompressionLevel);
     form.SetProject(Project.get());
     if (form.exec() != QDialog::Accepted) {
         Project.reset();

@@ -44,12 +44,13 @@ void QtPrompts::message(QWidget* parent, const QString& text, const QString& cap
     box.exec();
 }
 
-void QtPrompts::messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
-                                   MessageIcon icon) {
+void QtPrompts::messageWithDetails(QWidget* parent, const QString& text, const QString& informative,
+                                   const QString& details, const QString& caption, MessageIcon icon) {
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption, text,
                     QMessageBox::Ok, parent);
     plainText(box);
-    box.setDetailedText(details);
+    if (!informative.isEmpty()) box.setInformativeText(informative);
+    if (!details.isEmpty()) box.setDetailedText(details);
     box.exec();
 }
 

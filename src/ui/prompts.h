@@ -17,9 +17,10 @@ public:
 
     // A box with an OK button.
     virtual void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) = 0;
-    // A box with an OK button and a list behind a details button (one entry a line).
-    virtual void messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
-                                    MessageIcon icon) = 0;
+    // A box with an OK button: text, then informative below it (empty: none), and a list
+    // behind a details button (one entry a line; empty: no button).
+    virtual void messageWithDetails(QWidget* parent, const QString& text, const QString& informative,
+                                    const QString& details, const QString& caption, MessageIcon icon) = 0;
     // "Question", question icon, Yes and No; true for Yes.
     virtual bool question(QWidget* parent, const QString& text) = 0;
     // filter in the form "Tessaly Data File(*.tsly_dat)|*.tsly_dat" (description|pattern
@@ -46,8 +47,8 @@ public:
 class QtPrompts : public Prompts {
 public:
     void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
-    void messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
-                            MessageIcon icon) override;
+    void messageWithDetails(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                            const QString& caption, MessageIcon icon) override;
     bool question(QWidget* parent, const QString& text) override;
     std::optional<QString> openFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;

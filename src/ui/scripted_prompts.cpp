@@ -18,9 +18,9 @@ void ScriptedPrompts::message(QWidget*, const QString& text, const QString& capt
     shown.push_back({text, caption, icon});
 }
 
-void ScriptedPrompts::messageWithDetails(QWidget*, const QString& text, const QString& details, const QString& caption,
-                                         MessageIcon icon) {
-    shown.push_back({text, caption, icon, details});
+void ScriptedPrompts::messageWithDetails(QWidget*, const QString& text, const QString& informative,
+                                         const QString& details, const QString& caption, MessageIcon icon) {
+    shown.push_back({text, caption, icon, details, informative});
 }
 
 bool ScriptedPrompts::question(QWidget*, const QString& text) {

@@ -17,6 +17,7 @@ public:
         QString caption;
         MessageIcon icon;
         QString details = {};
+        QString informative = {};
     };
     // Everything the windows showed, in order (question boxes too, with the Question icon).
     std::vector<Shown> shown;
@@ -29,8 +30,8 @@ public:
     std::deque<bool> questions;
 
     void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
-    void messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
-                            MessageIcon icon) override;
+    void messageWithDetails(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                            const QString& caption, MessageIcon icon) override;
     bool question(QWidget* parent, const QString& text) override;
     std::optional<QString> openFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;

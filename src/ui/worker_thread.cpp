@@ -176,6 +176,7 @@ void TtsBackupThread::CancelRun() {
 void TtsBackupThread::TakeResults(TtsRunOutcome& outcome) {
     outcome.cancelled = run_->cancelled();
     outcome.warnings = run_->warnings();
+    outcome.itemsFoundNothing = run_->itemsFoundNothing();
 }
 
 void TtsBackupThread::ReleaseRun() {

@@ -6,6 +6,10 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QComboBox>
+#include <QTimer>
+#include <QApplication>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -185,6 +189,63 @@ private slots:
         QCOMPARE(form->frameGeometry().topLeft(), placed);
     }
 
+    // A window put back where it was stored stays there start after start (frame, not client
+    // area); a stored place that would hide the title bar is pulled back onto the screen.
+    void theWindowComesBackExactlyWhereItWasAndItsTitleBarStaysOnScreen() {
+        openWindow();
+        form->move(200, 150);
+        const QPoint placed = form->frameGeometry().topLeft();
+        for (int start = 0; start < 3; ++start) {
+            form.reset();
+            openWindow();
+            QTRY_COMPARE(form->frameGeometry().topLeft(), placed);
+        }
+        form.reset();
+        for (QPoint far : {QPoint(-5000, -3000), QPoint(30000, 20000)}) {
+            {
+                SettingsFile seed(settingsPath());
+                seed.hive().setValue("Software\\Tessaly\\Main Window", RegValue::dword("Left", static_cast<uint32_t>(far.x())));
+                seed.hive().setValue("Software\\Tessaly\\Main Window", RegValue::dword("Top", static_cast<uint32_t>(far.y())));
+                seed.save();
+            }
+            openWindow();
+            const QRect free = form->screen()->availableGeometry();
+            const QRect frame = form->frameGeometry();
+            QVERIFY2(free.contains(QPoint(frame.center().x(), frame.top())) ||
+                         free.contains(QPoint(frame.left() + 50, frame.top())) ||
+                         free.contains(QPoint(frame.right() - 50, frame.top())),
+                     qPrintable(QString("frame at %1,%2").arg(frame.left()).arg(frame.top())));
+            QVERIFY(frame.top() >= free.top());
+            form.reset();
+        }
+    }
+
+    // The compression level kept in the settings is not a new project's: it starts at
+    // "Default", whatever the settings hold.
+    void aNewProjectStartsAtTheDefaultLevelWhateverTheSettingsHold() {
+        {
+            SettingsFile seed(settingsPath());
+            seed.hive().setValue("Software\\Tessaly\\Options", RegValue::dword("CompressionLevel", 7));
+            seed.save();
+        }
+        openWindow();
+        int level = -1;
+        QTimer::singleShot(0, [&] {
+            auto* select = QApplication::activeModalWidget();
+            QVERIFY(select);
+            select->findChild<QPushButton*>("OkButton")->click();
+            QTimer::singleShot(50, [&] {
+                auto* backup = QApplication::activeModalWidget();
+                QVERIFY(backup && backup->objectName() == "BackupForm");
+                level = backup->findChild<QComboBox*>("CompressionLevelComboBox")->currentIndex();
+                backup->findChild<QPushButton*>("CancelButton")->click();
+            });
+        });
+        form->FileBackupActionExecute();
+        QCOMPARE(level, 2);
+        QVERIFY(prompts->shown.empty());
+    }
+
     // While the worker stands still in its compression, every way to start something or to
     // close the window is refused; the run then ends with "Finished!" and all is allowed again.
     void duringARunEveryActionAndTheCloseAreRefused() {
@@ -353,7 +414,8 @@ private slots:
         QCOMPARE(prompts->shown.size(), size_t(1));
         const auto& box = prompts->shown[0];
         QCOMPARE(box.caption, QString("Information"));
-        QVERIFY2(box.text.startsWith("Finished!\n2 saved files were not restored"), qPrintable(box.text));
+        QCOMPARE(box.text, QString("Finished!"));
+        QVERIFY2(box.informative.startsWith("2 saved files were not restored"), qPrintable(box.informative));
         const QStringList details = box.details.split('\n');
         QCOMPARE(details.size(), 2);
         for (int i = 0; i < 2; ++i) QVERIFY2(details[i].startsWith(QString::fromStdString(escapes[i]) + " ("), qPrintable(details[i]));
@@ -375,9 +437,37 @@ private slots:
         QCOMPARE(prompts->shown.size(), size_t(1));
         const auto& box = prompts->shown[0];
         QCOMPARE(box.caption, QString("Information"));
-        QVERIFY2(box.text.startsWith("Finished!\n1 file could not be saved"), qPrintable(box.text));
+        QCOMPARE(box.text, QString("Finished!"));
+        QVERIFY2(box.informative.startsWith("1 file could not be saved"), qPrintable(box.informative));
         QVERIFY2(box.details.startsWith("\"C:\\users\\alice\\Favorites\\a:b.url\" was not saved: "), qPrintable(box.details));
         QVERIFY(fs::exists(samples->out("Mail.tsly_dat")));
+    }
+
+    // A backup whose items found nothing is no plain "Finished!": each such item is named,
+    // with how to choose another profile; an item that saved something is not named.
+    void aBackupOfItemsThatFoundNothingSaysSo() {
+        for (bool fromAlice : {false, true}) {
+            prompts->shown.clear();
+            Profile& from = fromAlice ? *samples->alice : *samples->bob;
+            openWindow();
+            form->Project = std::make_unique<TtsBackupProject>(&from);
+            TtsBackupProject& project = *form->Project;
+            project.SetName("Mail");
+            project.SetWorkFolder(samples->work());
+            project.Destination().SetLocalFolder(samples->out());
+            for (TtsBPSourceItem* item : project.Source().ItemList()) item->SetSelected(true);
+            form->RunStart(new TtsBackupThread(project, from, nullptr));
+            QVERIFY(waitForRunEnd());
+            QCOMPARE(prompts->shown.size(), size_t(1));
+            const auto& box = prompts->shown[0];
+            QCOMPARE(box.text, QString("Finished!"));
+            for (const char* caption : {"Windows Address Book", "Favorites", "IE Settings", "Outlook Express Data"}) {
+                const bool named = box.informative.contains(QString(caption) + ": nothing found in this profile.");
+                QVERIFY2(named != fromAlice, qPrintable(caption + (" in: " + box.informative)));
+            }
+            QCOMPARE(box.informative.contains("--profile"), !fromAlice);
+            form.reset();
+        }
     }
 
     // The upload's failure box is the run's own report: nothing is said twice, and the run

@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
                 box->done(QMessageBox::Ok);
             }
         });
-        real.messageWithDetails(nullptr, "Finished!\n1 file could not be saved; the details name it.",
+        real.messageWithDetails(nullptr, "Finished!", "1 file could not be saved; the details name it.",
                                 "\"C:\\users\\alice\\Favorites\\<i>a</i>:b.url\" was not saved: a restore would refuse "
                                 "its stored name \"[CSIDL_FAVORITES]\\<i>a</i>:b.url\": it holds a second drive",
                                 "Information", MessageIcon::Information);
