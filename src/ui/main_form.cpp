@@ -343,12 +343,7 @@ void TMainForm::ProgressPercent(uint8_t Percent) {
 
 void TMainForm::ProgressState(const QString& Text) {
     if (!progressForm_) return;
-    // The label keeps its designed width; a long status is shortened with an ellipsis rather
-    // than cut mid-word, and shown whole as the label's tool tip.
-    QLabel* label = progressForm_->StatesLabel;
-    // A tool tip takes anything that looks like markup as markup: the text goes in escaped.
-    label->setToolTip("<qt>" + Text.toHtmlEscaped() + "</qt>");
-    label->setText(label->fontMetrics().elidedText(Text, Qt::ElideRight, label->width()));
+    progressForm_->ShowState(Text);
 }
 
 void TMainForm::CancelThread() {

@@ -73,6 +73,9 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     // Starts where its caption ends when the desktop's font makes that wider than planned.
     const int statesLeft = std::max(96, Label1->x() + Label1->width() + 4);
     StatesLabel->setGeometry(statesLeft, 88, 318 - 16 - statesLeft, StatesLabel->sizeHint().height());
+    StatesLabel->setWordWrap(true);
+    StatesLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lineHeight_ = StatesLabel->height();
 
     ProgressBar = new QProgressBar(this);
     ProgressBar->setObjectName("ProgressBar");
@@ -95,6 +98,25 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
 
 QString TProgressForm::PercentText(uint8_t percent) {
     return QString::number(percent) + " %";
+}
+
+void TProgressForm::ShowState(const QString& text) {
+    // A zero-width space after each separator lets a long path wrap where a reader expects.
+    QString breakable = text;
+    breakable.replace('\\', QStringLiteral("\\\u200B"));
+    breakable.replace('/', QStringLiteral("/\u200B"));
+    StatesLabel->setText(breakable);
+    const int needed = std::max(lineHeight_, StatesLabel->heightForWidth(StatesLabel->width()));
+    const int grow = std::max(0, needed - lineHeight_) - grownBy_;
+    if (grow <= 0) {
+        StatesLabel->resize(StatesLabel->width(), lineHeight_ + grownBy_);
+        return;
+    }
+    grownBy_ += grow;
+    StatesLabel->resize(StatesLabel->width(), lineHeight_ + grownBy_);
+    for (QWidget* below : std::initializer_list<QWidget*>{ProgressBar, PercentLabel, CancelButton})
+        below->move(below->x(), below->y() + grow);
+    setFixedSize(width(), height() + grow);
 }
 
 void TProgressForm::CancelButtonClick() {
