@@ -203,7 +203,9 @@ TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile&
         makeAction(this, "FileRestoreAction", "&Restore", "Restore from backup file", QKeySequence(Qt::CTRL | Qt::Key_R));
     FileProjectManagerAction = makeAction(this, "FileProjectManagerAction", "&Project Manager ...", {});
     FileExitAction = makeAction(this, "FileExitAction", "&Exit", "Exit backup application", QKeySequence(Qt::CTRL | Qt::Key_X));
-    HelpTopicAction = makeAction(this, "HelpTopicAction", "&Topic", "Show help topic");
+    // Ctrl+Q is how desktop programs quit; the menu names the first of the two.
+    FileExitAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::CTRL | Qt::Key_Q)});
+    HelpTopicAction = makeAction(this, "HelpTopicAction", "&Topic", "Show help topic", QKeySequence(QKeySequence::HelpContents));
     HelpAboutAction = makeAction(this, "HelpAboutAction", "&About", "About Tessaly");
     HelpVisitWebsiteAction = makeAction(this, "HelpVisitWebsiteAction", "Visit Our Website", "Open and browse our website");
     for (QAction* action : {FileBackupAction, FileRestoreAction, FileProjectManagerAction, FileExitAction})

@@ -79,6 +79,7 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
 
     ProgressBar = new QProgressBar(this);
     ProgressBar->setObjectName("ProgressBar");
+    ProgressBar->setAccessibleName("Progress of the run");
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);

@@ -17,6 +17,7 @@ constexpr int kPathRole = Qt::UserRole + 2;
 QTreeWidget* makeProjectsList(QWidget* parent) {
     auto* list = new QTreeWidget(parent);
     list->setObjectName("ProjectsListView");
+    list->setAccessibleName("Projects");
     list->setHeaderLabels({"Project Name", "Project File"});
     list->setColumnWidth(0, 100);
     list->setColumnWidth(1, 300);

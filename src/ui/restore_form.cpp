@@ -28,13 +28,16 @@ TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent),
     auto* fileGroup = new QGroupBox("Backup file:", this);
     fileGroup->setObjectName("BackupFileGroupBox");
     auto* fileLayout = new QGridLayout(fileGroup);
-    fileLayout->addWidget(new QLabel("Please select your backup file below:", fileGroup), 0, 0, 1, 2);
+    auto* fileLabel = new QLabel("Please select your backup &file below:", fileGroup);
+    fileLayout->addWidget(fileLabel, 0, 0, 1, 2);
     fileEdit_ = new QLineEdit(fileGroup);
     fileEdit_->setObjectName("FileEdit");
+    fileLabel->setBuddy(fileEdit_);
     browseButton_ = new QPushButton("?", fileGroup);
     browseButton_->setObjectName("SpeedButton1");
     browseButton_->setFixedWidth(28);
     browseButton_->setToolTip("Choose a backup data file");
+    browseButton_->setAccessibleName("Browse for backup file");
     fileLayout->addWidget(fileEdit_, 1, 0);
     fileLayout->addWidget(browseButton_, 1, 1);
     body->addWidget(fileGroup);
@@ -45,12 +48,13 @@ TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent),
     infoLayout->addWidget(new QLabel("This archive included:", infoGroup), 0, 0, 1, 2);
     itemsList_ = new QTreeWidget(infoGroup);
     itemsList_->setObjectName("ItemsListView");
+    itemsList_->setAccessibleName("Items in the backup file");
     itemsList_->setHeaderLabels({"Item"});
     itemsList_->setColumnWidth(0, 400);
     itemsList_->setRootIsDecorated(false);
     itemsList_->setEnabled(false);  // shows what the file holds; takes no input
     infoLayout->addWidget(itemsList_, 1, 0, 1, 2);
-    passwordLabel_ = new QLabel("Archive password:", infoGroup);
+    passwordLabel_ = new QLabel("Archive &password:", infoGroup);
     passwordLabel_->setObjectName("PasswordLabel");
     passwordEdit_ = new QLineEdit(infoGroup);
     passwordEdit_->setObjectName("PasswordEdit");

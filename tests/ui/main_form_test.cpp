@@ -138,7 +138,7 @@ private slots:
             {"&File", "&Project Manager ...", form->FileProjectManagerAction, {}, ""},
             {"&File", "", nullptr, {}, {}},
             {"&File", "E&xit\tCtrl+X", form->FileExitAction, QKeySequence(Qt::CTRL | Qt::Key_X), "Exit backup application"},
-            {"&Help", "&Topic", form->HelpTopicAction, {}, "Show help topic"},
+            {"&Help", "&Topic", form->HelpTopicAction, QKeySequence(Qt::Key_F1), "Show help topic"},
             {"&Help", "&About", form->HelpAboutAction, {}, "About Tessaly"},
             {"&Help", "", nullptr, {}, {}},
             {"&Help", "&Visit Our Website", form->HelpVisitWebsiteAction, {}, "Open and browse our website"},
