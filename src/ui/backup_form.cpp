@@ -208,8 +208,8 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     okButton_->setDefault(true);
     cancelButton_ = namedButton("CancelButton", "&Cancel", this);
     auto* buttons = buttonRow({okButton_, cancelButton_});
-    buttons->setContentsMargins(0, 4, 0, 0);
-    body->addLayout(buttons);
+    buttons->setContentsMargins(5, 4, 5, 5);
+    addBelowBody(this, buttons);
 
     setTabOrder(pages_, projectNameEdit_);
     QWidget* order[] = {projectNameEdit_, itemsList_, selectAllButton_, deselectAllButton_, backupToFileButton_,

@@ -35,6 +35,7 @@
 #include "ui/restore_form.h"
 #include "ui/select_project_form.h"
 #include "ui/widget_placement.h"
+#include "ui/window_layout.h"
 
 
 namespace ts::ui {
@@ -273,10 +274,18 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::FormCreate() {
-    // The picture sets the client area: its width by its height plus the two bars.
-    const QSize picture = BackgroundImage->pixmap().size();
-    setFixedSize(picture.width(),
-                 picture.height() + ActionMainMenuBar->sizeHint().height() + StatusBar->sizeHint().height());
+    // The picture sets the client area: its width by its height plus the two bars. On a
+    // screen too small for that (a laptop at twice the scale) the picture shrinks, so the
+    // menu and the status bar stay in view.
+    const int bars = ActionMainMenuBar->sizeHint().height() + StatusBar->sizeHint().height();
+    QSize picture = BackgroundImage->pixmap().size();
+    const QRect area = usableArea(nullptr);
+    if (!area.isEmpty() && (picture.width() > area.width() || picture.height() + bars > area.height())) {
+        picture.scale(area.width(), std::max(1, area.height() - bars), Qt::KeepAspectRatio);
+        BackgroundImage->setPixmap(backgroundPicture().scaled(picture, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        BackgroundImage->setFixedSize(picture);
+    }
+    setFixedSize(picture.width(), picture.height() + bars);
     RegXPEnv = std::make_unique<TtsRegXPEnv>(settings_);
     try {
         RegXPEnv->ReadFromRegistry();
@@ -296,11 +305,7 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 void TMainForm::FormShow() {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    setGeometry(fittedPlace(size(), usableArea(this)));
     placement_ = std::make_unique<MainWindowPlacement>(*this);
     RegMainWindow = std::make_unique<TtsRegMainWindow>(settings_, placement_.get());
     try {
@@ -377,7 +382,10 @@ void TMainForm::ThreadTerminate(TtsThread* sender) {
 
 void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
     if (outcome.cancelled) {
-        prompts_.information(this, "User canceled!");
+        prompts_.endOfRun(this, "User canceled!",
+                          restore ? "Nothing was restored: the profile is as it was."
+                                  : "No data file was written; one written before under this name is as it was.",
+                          {}, {});
         return;
     }
     if (outcome.failure) {
@@ -394,8 +402,10 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
         }
         return;
     }
-    // "Finished!" stays the message; what the user should know about the run goes below it.
+    // "Finished!" stays the message; what the run wrote, and what the user should know
+    // about it, goes below it.
     QStringList notes, details;
+    if (!outcome.report.empty()) notes << QString::fromStdString(outcome.report) + ".";
     if (!outcome.refusedNames.empty()) {
         for (const RefusedFileName& refused : outcome.refusedNames)
             details << QString::fromStdString(refused.storedName + " (" + refused.reason + ")");
@@ -419,12 +429,8 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
     if (!outcome.itemsFoundNothing.empty() && profile_.profile)
         notes << QString("The profile is %1; start the program with --profile DIR or WINEPREFIX set to choose another.")
                      .arg(QString::fromStdString(profile_.profile->folder()));
-    if (notes.isEmpty()) {
-        prompts_.information(this, "Finished!");
-        return;
-    }
-    prompts_.messageWithDetails(this, "Finished!", notes.join('\n'), details.join('\n'), "Information",
-                                MessageIcon::Information);
+    prompts_.endOfRun(this, "Finished!", notes.join('\n'), details.join('\n'),
+                      QString::fromStdString(outcome.writtenFolder));
 }
 
 template <typename Step>

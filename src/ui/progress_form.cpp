@@ -102,10 +102,22 @@ QString TProgressForm::PercentText(uint8_t percent) {
 }
 
 void TProgressForm::ShowState(const QString& text) {
-    // A zero-width space after each separator lets a long path wrap where a reader expects.
-    QString breakable = text;
-    breakable.replace('\\', QStringLiteral("\\\u200B"));
-    breakable.replace('/', QStringLiteral("/\u200B"));
+    // A zero-width space after each path separator lets a long path wrap where a reader
+    // expects; a run of characters with no place to wrap (a folder named by a GUID) gets one
+    // every so often, so nothing is cut off at the label's edge.
+    constexpr int kLongestRun = 12;
+    const QChar wrapHere(0x200B);
+    QString breakable;
+    int run = 0;
+    for (QChar c : text) {
+        breakable += c;
+        if (c.isSpace()) {
+            run = 0;
+        } else if (c == '\\' || c == '/' || ++run >= kLongestRun) {
+            breakable += wrapHere;
+            run = 0;
+        }
+    }
     StatesLabel->setText(breakable);
     const int needed = std::max(lineHeight_, StatesLabel->heightForWidth(StatesLabel->width()));
     const int grow = std::max(0, needed - lineHeight_) - grownBy_;

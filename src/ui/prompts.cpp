@@ -1,8 +1,14 @@
 #include "ui/prompts.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QLabel>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 #include <QUrl>
 
@@ -52,6 +58,24 @@ void QtPrompts::messageWithDetails(QWidget* parent, const QString& text, const Q
     if (!informative.isEmpty()) box.setInformativeText(informative);
     if (!details.isEmpty()) box.setDetailedText(details);
     box.exec();
+}
+
+void QtPrompts::endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                         const QString& folder) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok, parent);
+    plainText(box);
+    if (!informative.isEmpty()) box.setInformativeText(informative);
+    if (!details.isEmpty()) box.setDetailedText(details);
+    // The report names whole paths: a box of a readable width, as far as the screen allows.
+    if (auto* report = box.findChild<QLabel*>("qt_msgbox_informativelabel")) {
+        const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+        const int room = screen ? screen->availableGeometry().width() - 120 : 480;
+        report->setMinimumWidth(std::clamp(room, 200, 480));
+    }
+    QPushButton* open = folder.isEmpty() ? nullptr : box.addButton(QStringLiteral("Open &Folder"), QMessageBox::ActionRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    if (open && box.clickedButton() == open) openUrl(QUrl::fromLocalFile(folder).toString());
 }
 
 bool QtPrompts::question(QWidget* parent, const QString& text) {

@@ -21,6 +21,11 @@ public:
     // behind a details button (one entry a line; empty: no button).
     virtual void messageWithDetails(QWidget* parent, const QString& text, const QString& informative,
                                     const QString& details, const QString& caption, MessageIcon icon) = 0;
+    // The box at the end of a run: "Information", text ("Finished!" or "User canceled!"),
+    // informative below it, details behind a button, and an "Open Folder" button that shows
+    // folder in the desktop's file manager when folder is not empty.
+    virtual void endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                          const QString& folder) = 0;
     // "Question", question icon, Yes and No; true for Yes.
     virtual bool question(QWidget* parent, const QString& text) = 0;
     // filter in the form "Tessaly Data File(*.tsly_dat)|*.tsly_dat" (description|pattern
@@ -49,6 +54,8 @@ public:
     void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
     void messageWithDetails(QWidget* parent, const QString& text, const QString& informative, const QString& details,
                             const QString& caption, MessageIcon icon) override;
+    void endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                  const QString& folder) override;
     bool question(QWidget* parent, const QString& text) override;
     std::optional<QString> openFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;

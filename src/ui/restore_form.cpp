@@ -74,8 +74,8 @@ TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent),
     cancelButton_ = new QPushButton("&Cancel", this);
     cancelButton_->setObjectName("CancelButton");
     auto* buttons = buttonRow({restoreButton_, cancelButton_});
-    buttons->setContentsMargins(0, 8, 0, 0);
-    body->addLayout(buttons);
+    buttons->setContentsMargins(10, 8, 10, 10);
+    addBelowBody(this, buttons);
 
     setTabOrder(fileEdit_, browseButton_);
     setTabOrder(browseButton_, passwordEdit_);

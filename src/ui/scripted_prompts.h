@@ -18,6 +18,7 @@ public:
         MessageIcon icon;
         QString details = {};
         QString informative = {};
+        QString folder = {};  // the end of a run's "Open Folder"
     };
     // Everything the windows showed, in order (question boxes too, with the Question icon).
     std::vector<Shown> shown;
@@ -28,10 +29,14 @@ public:
     // Answers, taken from the front; an empty queue answers "cancel" / "No".
     std::deque<std::optional<QString>> files, folders, passwords;
     std::deque<bool> questions;
+    // Whether the end of a run is answered with "Open Folder" (when it offers it).
+    std::deque<bool> openFolder;
 
     void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
     void messageWithDetails(QWidget* parent, const QString& text, const QString& informative, const QString& details,
                             const QString& caption, MessageIcon icon) override;
+    void endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                  const QString& folder) override;
     bool question(QWidget* parent, const QString& text) override;
     std::optional<QString> openFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;

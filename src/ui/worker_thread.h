@@ -42,6 +42,9 @@ struct TtsRunOutcome {
     std::vector<std::string> warnings;        // a backup's notes, e.g. files saved as error records
     std::vector<RefusedFileName> refusedNames;  // a restore's stored names it would not write
     std::vector<std::string> itemsFoundNothing;  // a backup's selected items with nothing to save
+    double seconds = 0;                         // the body's time
+    std::string report;                         // what a finished run wrote, in one line
+    std::string writtenFolder;                  // the local folder a backup wrote its data file into
 };
 
 class TtsThread : public QThread {

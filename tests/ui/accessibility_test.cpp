@@ -1,7 +1,7 @@
 // What a screen reader and a keyboard user meet in every window: each control that takes
 // input has a name of its own, read through the same accessibility interfaces AT-SPI reads;
 // the help and quit keys work.
-#include <QAbstractScrollArea>
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
 #include <QLabel>
@@ -52,11 +52,11 @@ bool takesInput(QAccessible::Role role) {
     }
 }
 
-// The parts item views and scroll areas make of themselves (scroll bars, headers) are named
-// by the view they belong to.
+// The parts item views make of themselves (scroll bars, headers) are named by the view they
+// belong to.
 bool insideAView(const QWidget* widget, const QWidget* window) {
     for (const QWidget* up = widget->parentWidget(); up && up != window; up = up->parentWidget())
-        if (qobject_cast<const QAbstractScrollArea*>(up)) return true;
+        if (qobject_cast<const QAbstractItemView*>(up)) return true;
     return false;
 }
 

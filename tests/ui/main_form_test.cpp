@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QApplication>
 #include <QScreen>
+#include <QRegularExpression>
+#include <QUrl>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -325,6 +327,8 @@ private slots:
         gate.letGo();
         QVERIFY(waitForRunEnd());
         QCOMPARE(texts(*prompts), QStringList{"User canceled!"});
+        QCOMPARE(prompts->shown[0].informative,
+                 QString("No data file was written; one written before under this name is as it was."));
         QVERIFY(!fs::exists(samples->out("Mail.tsly_dat")));
     }
 
@@ -343,6 +347,7 @@ private slots:
         gate.letGo();
         QVERIFY(waitForRunEnd());
         QCOMPARE(texts(*prompts), QStringList{"User canceled!"});
+        QCOMPARE(prompts->shown[0].informative, QString("Nothing was restored: the profile is as it was."));
     }
 
     // A backup that wrote no data file says why, never "Finished!".
@@ -398,6 +403,35 @@ private slots:
         QVERIFY(waitForRunEnd());
         QCOMPARE(texts(*prompts), QStringList{"Finished!"});
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob")));
+        // Below it, what was written where, as the command line's closing line says it.
+        const auto& box = prompts->shown[0];
+        const QRegularExpression report(
+            "^Restored 4 items \\(Windows Address Book, Favorites, IE Settings, Outlook Express Data\\) from " +
+            QRegularExpression::escape(QString::fromStdString(file)) +
+            ": [1-9][0-9]* files \\([0-9.]+ [KM]?i?B(ytes)?\\), [1-9][0-9]* registry values, [0-9.]+ s; into " +
+            QRegularExpression::escape(QString::fromStdString(samples->bob->folder())) + "\\.$");
+        QVERIFY2(report.match(box.informative).hasMatch(), qPrintable(box.informative));
+        QVERIFY2(box.folder.isEmpty(), "a restore writes into the profile, not one folder to open");
+    }
+
+    // A backup into a folder ends with where its data file went and what it holds, and offers
+    // to open that folder.
+    void aFinishedBackupSaysWhatItWroteAndOpensItsFolder() {
+        openWindow();
+        TtsBackupProject& project = newProject();
+        prompts->openFolder = {true};
+        form->RunStart(new TtsBackupThread(project, *samples->alice, nullptr));
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        const auto& box = prompts->shown[0];
+        const QString dataFile = QString::fromStdString(samples->out("Mail.tsly_dat"));
+        QVERIFY2(box.informative.startsWith("Wrote " + dataFile + ": 4 items ("), qPrintable(box.informative));
+        QVERIFY2(QRegularExpression(" files, [0-9.]+ [KM]i?B in, [0-9.]+ [KM]?i?B(ytes)? out, [0-9.]+ s\\.$")
+                     .match(box.informative)
+                     .hasMatch(),
+                 qPrintable(box.informative));
+        QCOMPARE(box.folder, QString::fromStdString(samples->out()));
+        QCOMPARE(prompts->openedUrls, QStringList{QUrl::fromLocalFile(QString::fromStdString(samples->out())).toString()});
     }
 
     // Names that would land outside the user's folders are held back, and the end says how
@@ -415,7 +449,7 @@ private slots:
         const auto& box = prompts->shown[0];
         QCOMPARE(box.caption, QString("Information"));
         QCOMPARE(box.text, QString("Finished!"));
-        QVERIFY2(box.informative.startsWith("2 saved files were not restored"), qPrintable(box.informative));
+        QVERIFY2(box.informative.contains("\n2 saved files were not restored"), qPrintable(box.informative));
         const QStringList details = box.details.split('\n');
         QCOMPARE(details.size(), 2);
         for (int i = 0; i < 2; ++i) QVERIFY2(details[i].startsWith(QString::fromStdString(escapes[i]) + " ("), qPrintable(details[i]));
@@ -438,7 +472,7 @@ private slots:
         const auto& box = prompts->shown[0];
         QCOMPARE(box.caption, QString("Information"));
         QCOMPARE(box.text, QString("Finished!"));
-        QVERIFY2(box.informative.startsWith("1 file could not be saved"), qPrintable(box.informative));
+        QVERIFY2(box.informative.contains("\n1 file could not be saved"), qPrintable(box.informative));
         QVERIFY2(box.details.startsWith("\"C:\\users\\alice\\Favorites\\a:b.url\" was not saved: "), qPrintable(box.details));
         QVERIFY(fs::exists(samples->out("Mail.tsly_dat")));
     }

@@ -44,16 +44,7 @@ struct RememberedMessage : UserMessages {
 };
 
 std::string closingLineOf(const BackupRun& run, const Stopwatch& stopwatch) {
-    std::vector<std::string> items;
-    for (TtsBPSourceItem* item : run.project().Source().ItemList())
-        if (item->Selected()) items.push_back(item->Caption());
-    const RunTally& tally = run.tally();
-    const bool uploaded = run.project().Destination().Kind() == TtsBPDestination::kKindFtp;
-    std::string line = (uploaded ? "Uploaded " : "Wrote ") + run.dataFileLocation() + ": " + itemsText(items) + ", " +
-                       countText(tally.filesSaved, "file", "files");
-    if (!run.warnings().empty()) line += " (" + std::to_string(run.warnings().size()) + " not saved, named above)";
-    return line + ", " + sizeText(run.plainBytes()) + " in, " + sizeText(run.dataFileBytes()) + " out, " +
-           stopwatch.elapsedText();
+    return backupReport(run, stopwatch.seconds(), "named above");
 }
 
 // Below the finished progress line, and before a failure's own line.
