@@ -179,6 +179,15 @@ TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& expli
         } else {
             chosen.description = QString::fromStdString(describeProfile(*chosen.profile));
         }
+        if (!profileHoldsUserData(*chosen.profile)) {
+            chosen.description += " - no Windows mail data in it";
+            chosen.notice = QString("The profile %1 holds no Windows mail data: no mail store, accounts, address book, "
+                                    "favorites or browser settings, so a backup of it would save nothing.\n"
+                                    "To back up another profile, start the program with --profile DIR, or set "
+                                    "WINEPREFIX to the Wine prefix that holds the data. A restore into this profile "
+                                    "works as it is.")
+                                .arg(QString::fromStdString(chosen.profile->folder()));
+        }
     } catch (const std::exception& e) {
         chosen.profile.reset();
         chosen.problem = QString::fromStdString(e.what());

@@ -34,6 +34,7 @@ struct TtsChosenProfile {
     std::unique_ptr<Profile> profile;
     QString description;
     QString problem;  // why there is no profile, and what to do about it
+    QString notice;   // said once at start: the profile holds no Windows user data to back up
 };
 
 // The profile given on the command line or by the environment, as tessaly-cli chooses it;

@@ -564,6 +564,15 @@ private slots:
                                                    : QString::fromStdString(samples->dir.file("data/tessaly/profile"));
         QVERIFY2(picked.description.contains(expected), qPrintable(picked.description));
         QCOMPARE(picked.description.contains("the program's own profile"), where == "own");
+        // bob's and the program's own profile hold nothing to back up: said in the status bar
+        // and once, with how to choose another; alice's holds mail data.
+        const bool empty = where != "home";
+        QCOMPARE(picked.description.contains("no Windows mail data"), empty);
+        QCOMPARE(picked.notice.isEmpty(), !empty);
+        if (empty)
+            QVERIFY2(picked.notice.contains("--profile DIR") && picked.notice.contains("WINEPREFIX") &&
+                         picked.notice.contains(expected),
+                     qPrintable(picked.notice));
     }
 
     void anUnusableProfileIsReportedAndTheWindowStillOpens() {

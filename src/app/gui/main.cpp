@@ -98,6 +98,7 @@ int main(int argc, char* argv[]) {
         window.show();
         // Said once the window stands, so the user sees what it is about and can read help.
         if (!chosen.profile) prompts.error(&window, chosen.problem);
+        if (!chosen.notice.isEmpty()) prompts.information(&window, chosen.notice);
         result = app.exec();
     }
     app.SetPrompts(nullptr);
