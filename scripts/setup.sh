@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-pyftpdlib vsftpd openssl curl time pigz
   wine wine64 xvfb xauth attr xdotool scrot
-  dpkg-dev desktop-file-utils appstream man-db file
+  dpkg-dev desktop-file-utils appstream man-db file shared-mime-info
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <condition_variable>
@@ -380,9 +381,15 @@ void TMainForm::RunStart(TtsThread* worker) {
 
 void TMainForm::ThreadTerminate(TtsThread* sender) {
     if (!progressForm_) return;
+    // Someone who went on with other work (neither this window nor its progress dialog is
+    // active) hears of the end from the desktop as well.
+    const QWidget* active = QApplication::activeWindow();
+    const bool away = !active || (active != this && active != progressForm_.data());
     delete progressForm_;
     progressForm_ = nullptr;
-    ReportEndOfRun(sender->Outcome(), qobject_cast<TtsRestoreThread*>(sender) != nullptr);
+    const bool restore = qobject_cast<TtsRestoreThread*>(sender) != nullptr;
+    if (away) prompts_.notify("Tessaly", EndOfRunLine(sender->Outcome(), restore));
+    ReportEndOfRun(sender->Outcome(), restore);
     Project.reset();
     Thread = nullptr;
     SetActionsEnabled(true);
@@ -440,6 +447,23 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
                      .arg(QString::fromStdString(profile_.profile->folder()));
     prompts_.endOfRun(this, "Finished!", notes.join('\n'), details.join('\n'),
                       QString::fromStdString(outcome.writtenFolder));
+}
+
+QString TMainForm::EndOfRunLine(const TtsRunOutcome& outcome, bool restore) {
+    const QString what = restore ? "Restore" : "Backup";
+    if (outcome.cancelled) return "User canceled! " + what + " stopped; nothing was changed.";
+    if (outcome.failure) return what + " failed: " + QString::fromStdString(outcome.failure->text);
+    if (outcome.report.empty()) return "Finished!";
+    return "Finished! " + QString::fromStdString(outcome.report);
+}
+
+void TMainForm::OpenFile(const QString& path) {
+    if (!AllowClose || !HaveProfile()) return;
+    if (path.endsWith(".tsly", Qt::CaseInsensitive)) {
+        Guarded([&] { OpenAndBackUp(path.toStdString()); });
+    } else {
+        RestoreFrom(path);
+    }
 }
 
 template <typename Step>
@@ -538,10 +562,16 @@ void TMainForm::OpenAndBackUp(const std::string& path) {
 
 void TMainForm::FileRestoreActionExecute() {
     if (!AllowClose || !HaveProfile()) return;
+    RestoreFrom({});
+}
+
+void TMainForm::RestoreFrom(const QString& dataFile) {
     Guarded([&] {
         TRestoreForm form(prompts_, this);
         Project = std::make_unique<TtsBackupProject>(profile_.profile.get());
         form.SetProject(Project.get());
+        // Read once the dialog stands, so a password question opens over it.
+        if (!dataFile.isEmpty()) QTimer::singleShot(0, &form, [&form, dataFile] { form.OpenDataFile(dataFile); });
         if (form.exec() != QDialog::Accepted) {
             Project.reset();
             return;

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QScreen>
 #include <QGuiApplication>
+#include <QDBusConnection>
+#include <QDBusInterface>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -120,5 +122,14 @@ std::optional<QString> QtPrompts::askPassword(QWidget* parent) {
 }
 
 void QtPrompts::openUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+
+void QtPrompts::notify(const QString& summary, const QString& body) {
+    QDBusInterface service("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                           "org.freedesktop.Notifications", QDBusConnection::sessionBus());
+    if (!service.isValid()) return;
+    // Sent without waiting for an answer: a slow service never holds the window up.
+    service.call(QDBus::NoBlock, "Notify", QGuiApplication::applicationDisplayName(), 0u,
+                 QGuiApplication::desktopFileName(), summary, body, QStringList(), QVariantMap(), -1);
+}
 
 }  // namespace ts::ui

@@ -37,6 +37,9 @@ public:
     virtual std::optional<QString> askPassword(QWidget* parent) = 0;
     // Hands a "mailto:" or web address to the desktop.
     virtual void openUrl(const QString& url) = 0;
+    // A desktop notification (the freedesktop notification service): a title and one line.
+    // Nothing happens where no such service runs.
+    virtual void notify(const QString& summary, const QString& body) = 0;
 
     // The shorthands for the three kinds of box every window uses.
     void error(QWidget* parent, const QString& text) { message(parent, text, QStringLiteral("Error"), MessageIcon::Error); }
@@ -62,6 +65,7 @@ public:
     std::optional<QString> chooseFolder(QWidget* parent, const QString& prompt) override;
     std::optional<QString> askPassword(QWidget* parent) override;
     void openUrl(const QString& url) override;
+    void notify(const QString& summary, const QString& body) override;
 };
 
 // "Desc(*.x)|*.x|..." as a Qt name filter list "Desc(*.x) (*.x);;...".

@@ -118,6 +118,11 @@ void TRestoreForm::SpeedButton1Click() {
     useDataFile(*chosen);
 }
 
+void TRestoreForm::OpenDataFile(const QString& path) {
+    fileEdit_->setText(path);
+    useDataFile(path);
+}
+
 void TRestoreForm::FileEditDone() {
     const QString typed = fileEdit_->text().trimmed();
     if (typed.isEmpty()) return;

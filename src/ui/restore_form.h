@@ -37,6 +37,8 @@ public:
     void FormShow();
     // Chooses a data file and reads it.
     void SpeedButton1Click();
+    // Puts path into the file field and reads it, as a choice with the browse button does.
+    void OpenDataFile(const QString& path);
     // Reads the path typed or pasted into the file field, as the browse button reads its
     // choice; run when the field is left or Enter is pressed in it.
     void FileEditDone();

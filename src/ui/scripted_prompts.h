@@ -43,6 +43,9 @@ public:
     std::optional<QString> chooseFolder(QWidget* parent, const QString& prompt) override;
     std::optional<QString> askPassword(QWidget* parent) override;
     void openUrl(const QString& url) override { openedUrls << url; }
+    void notify(const QString& summary, const QString& body) override { notifications << summary + ": " + body; }
+    // "SUMMARY: BODY" of each desktop notification.
+    QStringList notifications;
 };
 
 }  // namespace ts::ui

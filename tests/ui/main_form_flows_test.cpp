@@ -16,6 +16,7 @@
 #include "settings/reg_env_data.h"
 #include "settings/settings_file.h"
 #include "ui/main_form.h"
+#include "ui/restore_form.h"
 #include "ui/scripted_prompts.h"
 #include "ui/select_project_form.h"
 #include "sample_profiles.h"
@@ -312,6 +313,42 @@ private slots:
                  qPrintable(text));
         QVERIFY(!form->Project);
         for (QAction* action : form->actions()) QVERIFY(action->isEnabled());
+    }
+
+    // `tessaly FILE` (a double click in a file manager): a data file opens read in the restore
+    // dialog, a project file as one opened from the disk.
+    void aFileGivenToTheProgramOpensInItsFlow() {
+        openWindow();
+        prompts->questions = {false};
+        choose(0);
+        editAndConfirm("Mail", QString::fromStdString(samples->out()));
+        trigger(form->FileBackupAction);
+        const std::string dataFile = samples->out("Mail.tsly_dat");
+        QVERIFY(fs::exists(dataFile));
+        form.reset();
+        prompts->shown.clear();
+
+        openWindow(samples->bob.get());
+        int reads = -1;
+        script->then("RestoreForm", [&reads](QWidget* dialog) {
+            reads = static_cast<TRestoreForm*>(dialog)->FileReads();
+            click(dialog, "RestoreButton");
+        });
+        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
+        form->OpenFile(QString::fromStdString(dataFile));
+        QVERIFY(ended.count() > 0 || ended.wait(120000));
+        QCOMPARE(reads, 1);
+        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
+
+        writeProjectFile(projectPath(), false);
+        prompts->shown.clear();
+        prompts->questions = {false};
+        editAndConfirm("Renamed");
+        form->OpenFile(QString::fromStdString(projectPath()));
+        QVERIFY(script->done());
+        QCOMPARE(texts(*prompts), QStringList{"Do you want to backup?"});
+        QCOMPARE(projectNameIn(projectPath()), std::string("Renamed"));
     }
 
     void aHistoryEntryWhoseFileIsGoneIsReportedByTheGeneralErrorReport() {

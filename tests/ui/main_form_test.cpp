@@ -434,6 +434,40 @@ private slots:
         QCOMPARE(prompts->openedUrls, QStringList{QUrl::fromLocalFile(QString::fromStdString(samples->out())).toString()});
     }
 
+    // A run that ends while the user works in another window is also told by a desktop
+    // notification, in one line; one that ends in front of the user is not.
+    void aRunEndingBehindAnotherWindowIsNotified() {
+        openWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        form->RunStart(new TtsBackupThread(newProject(), *samples->alice, nullptr));
+        QVERIFY(waitForRunEnd());
+        QVERIFY2(prompts->notifications.isEmpty(), qPrintable(prompts->notifications.join('|')));
+
+        // The user turns to another window while the run works.
+        QWidget elsewhere;
+        elsewhere.show();
+        test::WorkerGate gate;
+        bool stopped = false;  // the worker's own
+        auto* worker = new TtsBackupThread(newProject(), *samples->alice, nullptr);
+        worker->SetWorkerStatusObserver([&](const std::string&) {
+            if (stopped) return;
+            stopped = true;
+            gate.stopHere();
+        });
+        form->RunStart(worker);
+        QVERIFY(gate.waitReached());
+        elsewhere.activateWindow();
+        QTRY_VERIFY(elsewhere.isActiveWindow());
+        gate.letGo();
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(prompts->notifications.size(), 1);
+        const QString line = prompts->notifications[0];
+        QVERIFY2(line.startsWith("Tessaly: Finished! Wrote " + QString::fromStdString(samples->out("Mail.tsly_dat"))),
+                 qPrintable(line));
+        QVERIFY(!line.contains('\n'));
+        QCOMPARE(texts(*prompts), (QStringList{"Finished!", "Finished!"}));
+    }
+
     // Names that would land outside the user's folders are held back, and the end says how
     // many and which; the rest is restored.
     void aRestoreThatHeldBackNamesSaysHowManyAndWhich() {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -31,6 +33,8 @@ void describe(QCommandLineParser& parser, const Options& options) {
     parser.addHelpOption();
     parser.addOption(options.version);
     parser.addOption(options.profile);
+    parser.addPositionalArgument("FILE", "A data file (.tsly_dat) to restore, or a project file (.tsly) to back up.",
+                                 "[FILE]");
 }
 
 // --help and --version print and end before any window system is asked for, so they work
@@ -64,6 +68,8 @@ int main(int argc, char* argv[]) {
     if (asksForTextOnly(argc, argv)) return printTextOnly(argc, argv);
     ts::ui::TtsApplication app(argc, argv);
     QApplication::setApplicationName("Tessaly");
+    // Matches the window to the installed tessaly.desktop (its icon, its name, its notifications).
+    QGuiApplication::setDesktopFileName("tessaly");
     QApplication::setWindowIcon(ts::ui::programIcon());
 
     QCommandLineParser parser;
@@ -99,6 +105,10 @@ int main(int argc, char* argv[]) {
         // Said once the window stands, so the user sees what it is about and can read help.
         if (!chosen.profile) prompts.error(&window, chosen.problem);
         if (!chosen.notice.isEmpty()) prompts.information(&window, chosen.notice);
+        if (!parser.positionalArguments().isEmpty()) {
+            const QString file = QFileInfo(parser.positionalArguments().constFirst()).absoluteFilePath();
+            QTimer::singleShot(0, &window, [&window, file] { window.OpenFile(file); });
+        }
         result = app.exec();
     }
     app.SetPrompts(nullptr);
