@@ -10,6 +10,7 @@ install(FILES doc/man/tessaly-cli.1 doc/man/tessaly.1 DESTINATION ${CMAKE_INSTAL
 install(FILES completions/tessaly-cli.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tessaly-cli)
 install(FILES packaging/tessaly.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/tessaly-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tessaly.xml)
 foreach(size 32 48 256)
   install(FILES resources/icon-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME tessaly.png)

@@ -17,7 +17,7 @@ packages=(
   python3 python3-pyftpdlib vsftpd openssl curl time pigz
   libmemcached11 libmemcachedutil2 libpcre2-posix3 libhiredis0.14 libsodium23
   wine wine64 xvfb xauth attr xdotool scrot
-  dpkg-dev desktop-file-utils appstream man-db file
+  dpkg-dev desktop-file-utils appstream man-db file shared-mime-info
 )
 missing=()
 for p in "${packages[@]}"; do

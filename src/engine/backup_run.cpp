@@ -130,7 +130,7 @@ public:
 private:
     void poll() {
         if (run_.cancelled()) throw CaptureCancelled{};
-        run_.captureProgress();
+        run_.captureProgress(count_);
     }
     Stream& dest_;
     BackupRun& run_;
@@ -185,18 +185,20 @@ bool BackupRun::beginFinalStep() {
     return true;
 }
 
-void BackupRun::filesAhead(int64_t count) {
-    filesAhead_ = count;
-    filesBefore_ = tally().filesSaved + tally().unreadableFiles;
-    lastPercent_ = -1;
+void BackupRun::filesAhead(int64_t, int64_t bytes) {
+    listBytes_ = bytes;
+    listStart_ = captured_;
 }
 
-// By files, the one size every list knows before its first file is read.
-void BackupRun::captureProgress() {
-    if (filesAhead_ <= 0) return;
-    const int64_t done = tally().filesSaved + tally().unreadableFiles - filesBefore_;
-    const int percent = percentOf(std::clamp<int64_t>(done, 0, filesAhead_), filesAhead_);
-    if (percent == lastPercent_) return;
+// By bytes, so one large file moves the bar as it is read; 100 is the end's to give.
+void BackupRun::captureProgress(int64_t captured) {
+    captured_ = captured;
+    if (selectedItems_ <= 0) return;
+    double within = 0;
+    if (listBytes_ > 0)
+        within = std::clamp(static_cast<double>(captured - listStart_) / static_cast<double>(listBytes_), 0.0, 1.0);
+    const int percent = static_cast<int>(99.0 * (itemIndex_ + within) / selectedItems_);
+    if (percent <= lastPercent_) return;
     lastPercent_ = percent;
     progress(static_cast<uint8_t>(percent));
 }
@@ -277,12 +279,22 @@ void BackupRun::writePlainStream(Stream& stream, bool pollCancel) {
     header.Encrypt = project().Encrypt();
     header.writeTo(stream);
     project().SaveToStream(stream);
+    itemsFoundNothing_.clear();
+    selectedItems_ = 0;
+    for (const TtsBPSourceItem* item : project().Source().ItemList()) selectedItems_ += item->Selected() ? 1 : 0;
+    itemIndex_ = 0;
+    lastPercent_ = -1;
     for (TtsBPSourceItem* item : project().Source().ItemList()) {
         // Also between items that write nothing.
         if (pollCancel && cancelled()) throw CaptureCancelled{};
         status("Backup " + item->Caption() + " ...");
-        filesAhead_ = 0;
-        if (item->Selected()) item->BackupToStream(stream);
+        listBytes_ = 0;
+        if (!item->Selected()) continue;
+        const auto moved = [this] { return tally().filesSaved + tally().unreadableFiles + tally().valuesSaved; };
+        const int64_t before = moved();
+        item->BackupToStream(stream);
+        if (moved() == before) itemsFoundNothing_.push_back(item->Caption());
+        ++itemIndex_;
     }
 }
 

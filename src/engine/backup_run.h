@@ -44,7 +44,7 @@ public:
     void run();
     // Also closes the control connection of an upload under way.
     void cancel() override;
-    void filesAhead(int64_t count) override;
+    void filesAhead(int64_t count, int64_t bytes) override;
     // What the run noted without failing, for the front end to show after it (read it once
     // run() has returned): one line for each file saved as an error record, naming the file
     // and why; a file listed twice is named once.
@@ -52,6 +52,9 @@ public:
     const std::vector<std::string>& warnings() const { return warnings_; }
     // How many of them are files saved as the error record.
     size_t filesNotSaved() const { return filesNotSaved_; }
+    // The captions of the selected items that saved no file and no registry value: the
+    // profile holds nothing of theirs.
+    const std::vector<std::string>& itemsFoundNothing() const { return itemsFoundNothing_; }
     void fileNotSaved(const std::string& realPath, const std::string& reason,
                       TtsProjectLink::CaptureProblem problem) override;
 
@@ -91,15 +94,22 @@ private:
     bool writeDataFile(const std::string& path, bool final);
     // True when the run may go on to its last step, after which cancels are ignored.
     bool beginFinalStep();
-    void captureProgress();
+    // captured: the plain bytes the capture has taken so far.
+    void captureProgress(int64_t captured);
 
     UserMessages* messages_;
     std::optional<double> backupTime_;
     std::mutex finalStepMutex_;
     bool finalStep_ = false;
-    int64_t filesAhead_ = 0;
-    int64_t filesBefore_ = 0;  // files tallied before the list under way
+    // The capture's share of the bar: one equal slice per selected item, moved within the
+    // slice by the bytes taken against the bytes the item's file list announced.
+    int selectedItems_ = 0;
+    int itemIndex_ = 0;
+    int64_t listBytes_ = 0;
+    int64_t listStart_ = 0;  // captured bytes when the list under way began
+    int64_t captured_ = 0;
     int lastPercent_ = -1;
+    std::vector<std::string> itemsFoundNothing_;
     std::string workFolder_;
     TtsDataFileUpload* uploader_ = nullptr;
     std::unique_ptr<TtsDataFileUpload> ownUploader_;

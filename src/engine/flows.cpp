@@ -42,8 +42,16 @@ std::unique_ptr<TtsBackupProject> loadProject(const std::string& file, const std
         project->SetEncrypt(true);
     }
     MemoryStream stream(bytes);
+    int32_t loaded;
+    try {
+        loaded = project->LoadFromStream(stream);
+    } catch (const EFileEncrypted&) {
+        throw;
+    } catch (...) {
+        throw FlowFailure(damagedProjectFile(file));
+    }
     // A file that does not begin with a project record would load as nothing at all.
-    if (project->LoadFromStream(stream) <= TtsBackupProject::kRecordSize)
+    if (loaded <= TtsBackupProject::kRecordSize)
         throw FlowFailure(FailureKind::NotADataFile, file + ": not a Tessaly project file");
     return project;
 }
@@ -113,6 +121,16 @@ std::string dataFileNameOf(const std::string& name) {
                           "The project name \"" + name +
                               "\" cannot name a data file: it must not be empty or hold \"/\", \"\\\" or control characters");
     return name + kDataFileExtension;
+}
+
+Failure damagedProjectFile(const std::string& file) {
+    try {
+        throw;
+    } catch (const EReadError&) {
+        return {FailureKind::DamagedDataFile, file + ": the project file is damaged: it ends inside a record"};
+    } catch (...) {
+        return classifyCurrentException(file, false);
+    }
 }
 
 std::unique_ptr<TtsBackupProject> openProjectFile(const std::string& file, Profile& profile,

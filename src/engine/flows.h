@@ -26,9 +26,14 @@ public:
 // Opens a project file (.tsly). When its records are encrypted the question is asked, and
 // each answer is tried on a fresh project, so a wrong answer never leaves a half-filled one.
 // nullptr when the question returned nullopt. Throws FlowFailure: NotADataFile for a file that
-// is not a project file, WrongPassword after maxTries wrong answers.
+// is not a project file, DamagedDataFile for one whose records do not hold (a compression
+// level outside 0 to 3, a record cut short), WrongPassword after maxTries wrong answers.
 std::unique_ptr<TtsBackupProject> openProjectFile(const std::string& file, Profile& profile,
                                                   PasswordQuestion& question, int maxTries = 3);
+
+// Call inside a catch block of code reading the project file `file`: what the failure means,
+// a damaged file said as one and named.
+Failure damagedProjectFile(const std::string& file);
 
 // What a data file (.tsly_dat) says about itself before any password: its header.
 struct DataFileSummary {

@@ -2,6 +2,13 @@
 
 #include <filesystem>
 
+#include "items/find_files.h"
+#include "items/kinds/address_book.h"
+#include "items/kinds/favorites.h"
+#include "items/kinds/ie_settings.h"
+#include "items/kinds/item_profile.h"
+#include "items/kinds/oe_data.h"
+#include "platform/profile/special_folders.h"
 #include "platform/registry/registry_hive.h"
 
 namespace ts {
@@ -29,6 +36,29 @@ std::unique_ptr<Profile> chooseProfile(std::optional<std::string> explicitFolder
 
 std::string describeProfile(const Profile& profile) {
     return "Profile: " + profile.userName() + " (" + profile.folder() + ")";
+}
+
+namespace {
+
+bool anyValueBelow(const RegistryHive& hive, const std::string& key) {
+    if (!hive.keyExists(key)) return false;
+    if (!hive.valueNames(key).empty()) return true;
+    for (const std::string& subkey : hive.subkeyNames(key))
+        if (anyValueBelow(hive, key + "\\" + subkey)) return true;
+    return false;
+}
+
+}  // namespace
+
+bool profileHoldsUserData(const Profile& profile) {
+    for (const char* key : {TtsBPIESettings::kSettingsKeyPath, TtsBPOEData::kAccountsKeyPath, TtsBPOEData::kIdentitiesKeyPath})
+        if (anyValueBelow(profile.hive(), std::string(key).substr(1))) return true;  // the hive's paths start below the root
+    for (const char* folder : {TtsBPAddressBook::kFolder, TtsBPOEData::kStoreFolder})
+        if (!FilesBelow(profile, folder).empty()) return true;
+    std::vector<std::string> favorites;
+    if (auto folder = profile.specialFolders().path(csidl::FAVORITES))
+        FindFiles(profile, *folder, favorites, TtsBPFavorites::kMask);
+    return !favorites.empty();
 }
 
 }  // namespace ts

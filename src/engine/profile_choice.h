@@ -17,4 +17,9 @@ std::unique_ptr<Profile> chooseProfile(std::optional<std::string> explicitFolder
 // One line for a status bar: the Windows user and the prefix folder.
 std::string describeProfile(const Profile& profile);
 
+// Whether the profile holds anything of the user's mail data that a backup would save: a
+// favorite, an address book or mail store file, or a value under the browser's, the mail
+// accounts' or the identities' keys. Looks, reads no file.
+bool profileHoldsUserData(const Profile& profile);
+
 }  // namespace ts

@@ -105,13 +105,13 @@ void TtsBackupProject::Tally(Moved what, int64_t bytes) {
     if (run) run->tally(what, bytes);
 }
 
-void TtsBackupProject::FilesAhead(int64_t count) {
+void TtsBackupProject::FilesAhead(int64_t count, int64_t bytes) {
     Run* run;
     {
         std::lock_guard lock(runMutex_);
         run = run_;
     }
-    if (run) run->filesAhead(count);
+    if (run) run->filesAhead(count, bytes);
 }
 
 ProfileTransaction* TtsBackupProject::RestoreTransaction() const {
@@ -162,8 +162,13 @@ int32_t TtsBackupProject::LoadFromStream(Stream& stream) {
     // A project record cut short is a damaged file, not a foreign one.
     if (read < kRecordSize) throw EReadError();
 
+    // A level no writer gives would only fail later, when a backup or the dialog uses it.
+    const auto level = record::getFixed<uint8_t>(rec, kCompressionLevelOffset);
+    if (level > kMaxCompressionLevel)
+        throw EDataDamaged("compression level " + std::to_string(level) + ", where 0 to " +
+                           std::to_string(kMaxCompressionLevel) + " are known");
     name_ = record::getText(rec, kNameOffset);
-    compressionLevel_ = record::getFixed<uint8_t>(rec, kCompressionLevelOffset);
+    compressionLevel_ = level;
     createTime_ = record::getFixed<double>(rec, kCreateTimeOffset);
     int32_t count = static_cast<int32_t>(kRecordSize);
     count += source_->ReadFromStream(stream);

@@ -55,7 +55,7 @@ public:
     void FileNameRefused(const std::string& storedName, const std::string& reason) override;
     void FileNotSaved(const std::string& realPath, const std::string& reason, CaptureProblem problem) override;
     void Tally(Moved what, int64_t bytes) override;
-    void FilesAhead(int64_t count) override;
+    void FilesAhead(int64_t count, int64_t bytes) override;
     ProfileTransaction* RestoreTransaction() const override;
     // A project made before its profile was known collects what the items find in the
     // profile (the favorites) once it is given, as if it had been made with it.

@@ -46,6 +46,7 @@ void Run::tally(TtsProjectLink::Moved what, int64_t bytes) {
             tally_.bytesSaved += bytes;
             break;
         case Moved::UnreadableFileSaved: ++tally_.unreadableFiles; break;
+        case Moved::RegistryValueSaved: ++tally_.valuesSaved; break;
         case Moved::FileRestored:
             ++tally_.filesRestored;
             tally_.bytesRestored += bytes;

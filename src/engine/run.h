@@ -21,6 +21,7 @@ struct RunTally {
     int64_t filesSaved = 0;       // file records with contents (a backup)
     int64_t bytesSaved = 0;       // their contents
     int64_t unreadableFiles = 0;  // saved as error records: they could not be read
+    int64_t valuesSaved = 0;      // registry values saved, the project record's included
     int64_t filesRestored = 0;    // files written into the profile (a restore)
     int64_t bytesRestored = 0;
     int64_t valuesRestored = 0;   // registry values written into the profile
@@ -54,8 +55,8 @@ public:
     // Counts what the items moved (the project hands it on from them).
     void tally(TtsProjectLink::Moved what, int64_t bytes);
     const RunTally& tally() const { return tally_; }
-    // An item starts saving a list of count files (see TtsProjectLink::FilesAhead).
-    virtual void filesAhead(int64_t count) { (void)count; }
+    // An item starts saving a list of count files of bytes in all (see TtsProjectLink::FilesAhead).
+    virtual void filesAhead(int64_t count, int64_t bytes) { (void)count, (void)bytes; }
 
 protected:
     // With a profile, the project works on it from now on.

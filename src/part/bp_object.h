@@ -52,7 +52,7 @@ public:
     }
     // What a run moved, told as it happens so that the run can report its totals at the end
     // without reading anything twice. bytes: the file's size, 0 for the others.
-    enum class Moved { FileSaved, UnreadableFileSaved, FileRestored, RegistryValueRestored };
+    enum class Moved { FileSaved, UnreadableFileSaved, RegistryValueSaved, FileRestored, RegistryValueRestored };
     // The transaction of the restore under way, which the items write into so that nothing
     // is put in place before the whole data file was read; none outside a run's restore.
     virtual ProfileTransaction* RestoreTransaction() const { return nullptr; }
@@ -60,9 +60,10 @@ public:
         (void)what;
         (void)bytes;
     }
-    // An item is about to save a list of count files, each then told through Tally, so a
-    // run can show how far it got without listing anything twice.
-    virtual void FilesAhead(int64_t count) { (void)count; }
+    // An item is about to save a list of count files holding bytes bytes in all (their sizes
+    // before reading), each then told through Tally, so a run can show how far it got
+    // without listing anything twice.
+    virtual void FilesAhead(int64_t count, int64_t bytes) { (void)count, (void)bytes; }
 
 private:
     mutable SectionCodec codec_;

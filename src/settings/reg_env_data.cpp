@@ -1,5 +1,7 @@
 #include "settings/reg_env_data.h"
 
+#include <optional>
+
 #include <algorithm>
 #include <string_view>
 
@@ -153,7 +155,16 @@ void TtsRegProjects::ReadFromRegistry() {
     Registry().GetValueNames(names);
     if (std::all_of(names.begin(), names.end(), isDecimal))
         std::stable_sort(names.begin(), names.end(), numericallyBefore);
-    for (const std::string& name : names) ProjectFiles.push_back(Registry().ReadString(name));
+    // One bad value costs only itself: the store at exit rewrites the key from this list.
+    std::optional<ERegistryException> firstBad;
+    for (const std::string& name : names) {
+        try {
+            ProjectFiles.push_back(Registry().ReadString(name));
+        } catch (const ERegistryException& error) {
+            if (!firstBad) firstBad = error;
+        }
+    }
+    if (firstBad) throw *firstBad;
 }
 
 void TtsRegProjects::WriteToRegistry() {

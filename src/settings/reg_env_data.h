@@ -104,7 +104,8 @@ public:
     // Entries come back in the order they were stored: when every value name is a decimal
     // number they are ordered by it (the hive keeps names as text, so "10" would otherwise
     // come before "2"); otherwise the order the hive lists them in. A value that is not a
-    // string fails with "Invalid data type for '<name>'", the entries before it kept.
+    // string is left out and, once every other entry is read, the load fails with "Invalid
+    // data type for '<name>'" for the first such value.
     void ReadFromRegistry() override;
     // Replaces the key: value "0", "1", ... per entry in order, nothing else.
     void WriteToRegistry() override;

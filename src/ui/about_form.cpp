@@ -1,6 +1,10 @@
 #include "ui/about_form.h"
 
 #include <QGridLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -22,17 +26,38 @@ public:
         QFont font = this->font();
         font.setUnderline(true);
         setFont(font);
+        // The theme's own link colour, readable on a light and a dark palette alike.
         QPalette palette = this->palette();
-        palette.setColor(QPalette::WindowText, QColor(0, 0, 0x80));
+        palette.setColor(QPalette::WindowText, palette.color(QPalette::Link));
         setPalette(palette);
         setCursor(Qt::PointingHandCursor);
         setWordWrap(true);
+        // Reached by Tab and opened with Enter or Space, as a link in a browser is.
+        setFocusPolicy(Qt::StrongFocus);
+        setAccessibleName(QString(text).replace('\n', ' '));
+        setAccessibleDescription("Link");
     }
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override {
         QLabel::mouseReleaseEvent(event);
         onClick_();
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            onClick_();
+            return;
+        }
+        QLabel::keyPressEvent(event);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        if (!hasFocus()) return;
+        QPainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
     }
 
 private:
@@ -83,6 +108,10 @@ TAboutForm::TAboutForm(Prompts& prompts, QWidget* parent) : QDialog(parent), pro
     layout->addLayout(buttonRow({ok}));
     // Enter presses the default button; Esc rejects, which closes the box the same way.
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    // The box opens on OK, so Enter closes it; Tab then reaches the two links.
+    setTabOrder(ok, contact);
+    setTabOrder(contact, website);
+    ok->setFocus();
     fixDesignedSize(this, QSize(368, 304));
 }
 

@@ -78,7 +78,7 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     generalLayout->setContentsMargins(6, 6, 6, 6);
     generalLayout->setSpacing(4);
     auto* nameRow = new QHBoxLayout;
-    auto* nameLabel = new QLabel("Project name:", general);
+    auto* nameLabel = new QLabel("Project &name:", general);
     projectNameEdit_ = namedEdit("ProjectNameEdit", general);
     nameLabel->setBuddy(projectNameEdit_);
     nameRow->addWidget(nameLabel);
@@ -93,6 +93,7 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     sourceLayout->addWidget(new QLabel("Please check the boxes below:", source), 0, 0, 1, 2);
     itemsList_ = new QTreeWidget(source);
     itemsList_->setObjectName("BackupItemsListView");
+    itemsList_->setAccessibleName("Items to back up");
     itemsList_->setHeaderLabels({"Item"});
     itemsList_->setColumnWidth(0, 250);
     itemsList_->setRootIsDecorated(false);
@@ -122,29 +123,33 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     destLayout->setContentsMargins(8, 6, 8, 8);
     destLayout->setColumnMinimumWidth(0, 16);
     destLayout->setColumnStretch(2, 1);
-    backupToFileButton_ = new QRadioButton("Backup folder:", dest);
+    backupToFileButton_ = new QRadioButton("&Backup folder:", dest);
     backupToFileButton_->setObjectName("BackupToFileButton");
     backupToFileButton_->setChecked(true);
     destLayout->addWidget(backupToFileButton_, 0, 0, 1, 4);
-    backupToFileLabel_ = namedLabel("BackupToFileLabel", "Please select a folder to backup:", dest);
+    backupToFileLabel_ = namedLabel("BackupToFileLabel", "Please select a folde&r to backup:", dest);
     destLayout->addWidget(backupToFileLabel_, 1, 1, 1, 3);
     destFolderEdit_ = namedEdit("DestFolderEdit", dest);
     destLayout->addWidget(destFolderEdit_, 2, 1, 1, 2);
     selFolderButton_ = namedButton("SelFolderButton", "?", dest);
     selFolderButton_->setFixedWidth(28);
     selFolderButton_->setToolTip("Choose a folder");
+    selFolderButton_->setAccessibleName("Browse for folder");
+    backupToFileLabel_->setBuddy(destFolderEdit_);
     destLayout->addWidget(selFolderButton_, 2, 3);
-    backupToFtpButton_ = new QRadioButton("Backup to your FTP server:", dest);
+    backupToFtpButton_ = new QRadioButton("Backup to your &FTP server:", dest);
     backupToFtpButton_->setObjectName("BackupToFTPServerButton");
     destLayout->addWidget(backupToFtpButton_, 3, 0, 1, 4);
-    hostLabel_ = namedLabel("HostLabel", "Host:", dest);
+    hostLabel_ = namedLabel("HostLabel", "&Host:", dest);
     hostEdit_ = namedEdit("HostEdit", dest);
-    folderLabel_ = namedLabel("FolderLabel", "Folder:", dest);
+    folderLabel_ = namedLabel("FolderLabel", "Fo&lder:", dest);
     folderEdit_ = namedEdit("FolderEdit", dest);
-    userNameLabel_ = namedLabel("UsernameLabel", "Username:", dest);
+    userNameLabel_ = namedLabel("UsernameLabel", "&Username:", dest);
     userNameEdit_ = namedEdit("UserNameEdit", dest);
-    passwordLabel_ = namedLabel("PasswordLabel", "Password:", dest);
+    passwordLabel_ = namedLabel("PasswordLabel", "Pass&word:", dest);
     passwordEdit_ = namedEdit("PasswordEdit", dest, true);
+    // Three password fields in one dialog: a screen reader tells them apart by name.
+    passwordEdit_->setAccessibleName("FTP password");
     int row = 4;
     for (auto [label, edit] : {std::pair{hostLabel_, hostEdit_}, std::pair{folderLabel_, folderEdit_},
                                std::pair{userNameLabel_, userNameEdit_}, std::pair{passwordLabel_, passwordEdit_}}) {
@@ -168,11 +173,14 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     auto* encrypt = new QGroupBox("Encrypt Information:", security);
     encrypt->setObjectName("EncryptGroupBox");
     auto* encryptLayout = new QVBoxLayout(encrypt);
-    enableEncryptCheckBox_ = new QCheckBox("Enable password", encrypt);
+    enableEncryptCheckBox_ = new QCheckBox("Enable &password", encrypt);
     enableEncryptCheckBox_->setObjectName("EnableEncryptCheckBox");
-    enterPasswordLabel_ = namedLabel("EnterPasswordLabel", "Enter your password twice below:", encrypt);
+    enterPasswordLabel_ = namedLabel("EnterPasswordLabel", "&Enter your password twice below:", encrypt);
     enPasswordEdit_ = namedEdit("EnPasswordEdit", encrypt, true);
     enPassword2Edit_ = namedEdit("EnPassword2Edit", encrypt, true);
+    enterPasswordLabel_->setBuddy(enPasswordEdit_);
+    enPasswordEdit_->setAccessibleName("Archive password");
+    enPassword2Edit_->setAccessibleName("Archive password, again");
     for (QWidget* w : std::initializer_list<QWidget*>{enableEncryptCheckBox_, enterPasswordLabel_, enPasswordEdit_,
                                                       enPassword2Edit_})
         encryptLayout->addWidget(w);
@@ -183,7 +191,7 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     auto* compression = new QGroupBox("Compression:", security);
     compression->setObjectName("CompressionGroupBox");
     auto* compressionLayout = new QHBoxLayout(compression);
-    auto* levelLabel = new QLabel("Level:", compression);
+    auto* levelLabel = new QLabel("&Level:", compression);
     compressionLevelComboBox_ = new QComboBox(compression);
     compressionLevelComboBox_->setObjectName("CompressionLevelComboBox");
     compressionLevelComboBox_->addItems({"None", "Fastest", "Default", "Max"});
@@ -200,8 +208,8 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
     okButton_->setDefault(true);
     cancelButton_ = namedButton("CancelButton", "&Cancel", this);
     auto* buttons = buttonRow({okButton_, cancelButton_});
-    buttons->setContentsMargins(0, 4, 0, 0);
-    body->addLayout(buttons);
+    buttons->setContentsMargins(5, 4, 5, 5);
+    addBelowBody(this, buttons);
 
     setTabOrder(pages_, projectNameEdit_);
     QWidget* order[] = {projectNameEdit_, itemsList_, selectAllButton_, deselectAllButton_, backupToFileButton_,
@@ -404,6 +412,12 @@ void TBackupForm::SelFolderButtonClick() {
 
 void TBackupForm::TestButtonClick() {
     if (testThread_) return;
+    // Nothing to connect to: said at once, without a connection attempt and its wait.
+    if (blank(hostEdit_)) {
+        prompts_.error(this, "FTP Host must be entered!");
+        hostEdit_->setFocus();
+        return;
+    }
     testButton_->setEnabled(false);
     auto result = std::make_shared<TestResult>();
     testResult_ = result;
@@ -431,8 +445,10 @@ void TBackupForm::ftpTestDone() {
     if (check.ok) {
         prompts_.information(this, QString::fromStdString(check.message));
     } else {
-        prompts_.error(this, QString::fromStdString(check.message));
-        if (!check.errorText.empty()) prompts_.generalError(this, QString::fromStdString(check.errorText));
+        // One box: what failed, then why, in the server's or the system's own words.
+        QString text = QString::fromStdString(check.message);
+        if (!check.errorText.empty()) text += "\n\n" + QString::fromStdString(check.errorText);
+        prompts_.error(this, text);
     }
     emit ftpTestFinished();
 }

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "ui/pictures.h"
+#include "ui/window_layout.h"
 #include "ui/prompts.h"
 
 namespace ts::ui {
@@ -72,12 +73,24 @@ public:
         if (name.scheme() != kScheme) return QTextBrowser::loadResource(type, link);
         if (std::optional<QByteArray> bytes = readObject(file_.get(), name.path())) {
             if (type == QTextDocument::ImageResource) return *bytes;
+            if (type == QTextDocument::StyleSheetResource) return QString::fromUtf8(*bytes) + paletteStyle();
             return QString::fromUtf8(*bytes);
         }
         return {};
     }
 
 private:
+    // The pages' own colours are for a light page; the window's palette comes last and wins,
+    // so the help reads on a dark theme as on a light one.
+    QString paletteStyle() const {
+        const QPalette& colours = palette();
+        const QString text = colours.color(QPalette::Text).name();
+        const QString link = colours.color(QPalette::Link).name();
+        const QString shade = colours.color(QPalette::AlternateBase).name();
+        return QString("\nbody { color: %1; }\nh1, h2 { color: %2; }\na { color: %2; }\ncode, pre { background: %3; }\n")
+            .arg(text, link, shade);
+    }
+
     ChmHandle file_;
 };
 
@@ -120,7 +133,9 @@ QWidget* HtmlHelp(QWidget* caller, const QString& fileName, unsigned command, un
     start.setPath(QUrl(topic).path());
     start.setFragment(QUrl(topic).fragment());
     browser->setSource(start, QTextDocument::HtmlResource);
-    window->resize(640, 520);
+    std::optional<QPoint> centre;
+    if (caller && caller->window()->isVisible()) centre = caller->window()->geometry().center();
+    window->setGeometry(fittedPlace(QSize(640, 520), usableArea(caller ? caller->window() : nullptr), centre));
     window->show();
     return window;
 }

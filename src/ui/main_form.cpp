@@ -12,10 +12,13 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 #include "engine/failure.h"
 #include "engine/flows.h"
@@ -33,6 +36,7 @@
 #include "ui/restore_form.h"
 #include "ui/select_project_form.h"
 #include "ui/widget_placement.h"
+#include "ui/window_layout.h"
 
 
 namespace ts::ui {
@@ -131,22 +135,34 @@ QAction* makeAction(QObject* owner, const char* name, const QString& text, const
 class MainWindowPlacement : public WidgetPlacement {
 public:
     explicit MainWindowPlacement(QWidget& window) : WidgetPlacement(window), window_(window) {}
-    void SetLeft(int32_t value) override {
-        if (onScreen(value, window_.frameGeometry().top())) WidgetPlacement::SetLeft(value);
-    }
+    void SetLeft(int32_t value) override { left_ = value; }
+    // The stored place is applied once both edges are known, as one move.
     void SetTop(int32_t value) override {
-        if (onScreen(window_.frameGeometry().left(), value)) WidgetPlacement::SetTop(value);
+        if (left_) moveFrameTo(reachable(QPoint(*left_, value)));
     }
     void SetWidth(int32_t) override {}
     void SetHeight(int32_t) override {}
 
 private:
-    bool onScreen(int left, int top) const {
+    // The title bar, by which the window is moved, stays on a screen's free area; a place
+    // that already keeps it there is taken exactly.
+    QPoint reachable(QPoint frameTopLeft) const {
         QRect frame = window_.frameGeometry();
-        frame.moveTopLeft(QPoint(left, top));
-        return QGuiApplication::screenAt(frame.center()) != nullptr;
+        frame.moveTopLeft(frameTopLeft);
+        const QScreen* screen = QGuiApplication::screenAt(frame.center());
+        if (!screen) screen = QGuiApplication::screenAt(frame.topLeft());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (!screen) return frameTopLeft;
+        const QRect free = screen->availableGeometry();
+        const int titleBar = std::max(8, window_.geometry().top() - window_.frameGeometry().top());
+        const int grip = std::min(100, frame.width());
+        QPoint place = frameTopLeft;
+        place.setY(std::clamp(place.y(), free.top(), std::max(free.top(), free.bottom() - titleBar)));
+        place.setX(std::clamp(place.x(), free.left() - frame.width() + grip, std::max(free.left(), free.right() - grip)));
+        return place;
     }
     QWidget& window_;
+    std::optional<int32_t> left_;
 };
 
 }  // namespace
@@ -163,6 +179,15 @@ TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& expli
                                           QString::fromStdString(chosen.profile->folder()));
         } else {
             chosen.description = QString::fromStdString(describeProfile(*chosen.profile));
+        }
+        if (!profileHoldsUserData(*chosen.profile)) {
+            chosen.description += " - no Windows mail data in it";
+            chosen.notice = QString("The profile %1 holds no Windows mail data: no mail store, accounts, address book, "
+                                    "favorites or browser settings, so a backup of it would save nothing.\n"
+                                    "To back up another profile, start the program with --profile DIR, or set "
+                                    "WINEPREFIX to the Wine prefix that holds the data. A restore into this profile "
+                                    "works as it is.")
+                                .arg(QString::fromStdString(chosen.profile->folder()));
         }
     } catch (const std::exception& e) {
         chosen.profile.reset();
@@ -189,7 +214,9 @@ TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile&
         makeAction(this, "FileRestoreAction", "&Restore", "Restore from backup file", QKeySequence(Qt::CTRL | Qt::Key_R));
     FileProjectManagerAction = makeAction(this, "FileProjectManagerAction", "&Project Manager ...", {});
     FileExitAction = makeAction(this, "FileExitAction", "&Exit", "Exit backup application", QKeySequence(Qt::CTRL | Qt::Key_X));
-    HelpTopicAction = makeAction(this, "HelpTopicAction", "&Topic", "Show help topic");
+    // Ctrl+Q is how desktop programs quit; the menu names the first of the two.
+    FileExitAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::CTRL | Qt::Key_Q)});
+    HelpTopicAction = makeAction(this, "HelpTopicAction", "&Topic", "Show help topic", QKeySequence(QKeySequence::HelpContents));
     HelpAboutAction = makeAction(this, "HelpAboutAction", "&About", "About Tessaly");
     HelpVisitWebsiteAction = makeAction(this, "HelpVisitWebsiteAction", "Visit Our Website", "Open and browse our website");
     for (QAction* action : {FileBackupAction, FileRestoreAction, FileProjectManagerAction, FileExitAction})
@@ -257,10 +284,18 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::FormCreate() {
-    // The picture sets the client area: its width by its height plus the two bars.
-    const QSize picture = BackgroundImage->pixmap().size();
-    setFixedSize(picture.width(),
-                 picture.height() + ActionMainMenuBar->sizeHint().height() + StatusBar->sizeHint().height());
+    // The picture sets the client area: its width by its height plus the two bars. On a
+    // screen too small for that (a laptop at twice the scale) the picture shrinks, so the
+    // menu and the status bar stay in view.
+    const int bars = ActionMainMenuBar->sizeHint().height() + StatusBar->sizeHint().height();
+    QSize picture = BackgroundImage->pixmap().size();
+    const QRect area = usableArea(nullptr);
+    if (!area.isEmpty() && (picture.width() > area.width() || picture.height() + bars > area.height())) {
+        picture.scale(area.width(), std::max(1, area.height() - bars), Qt::KeepAspectRatio);
+        BackgroundImage->setPixmap(backgroundPicture().scaled(picture, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        BackgroundImage->setFixedSize(picture);
+    }
+    setFixedSize(picture.width(), picture.height() + bars);
     RegXPEnv = std::make_unique<TtsRegXPEnv>(settings_);
     try {
         RegXPEnv->ReadFromRegistry();
@@ -280,11 +315,7 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 void TMainForm::FormShow() {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    setGeometry(fittedPlace(size(), usableArea(this)));
     placement_ = std::make_unique<MainWindowPlacement>(*this);
     RegMainWindow = std::make_unique<TtsRegMainWindow>(settings_, placement_.get());
     try {
@@ -329,12 +360,7 @@ void TMainForm::ProgressPercent(uint8_t Percent) {
 
 void TMainForm::ProgressState(const QString& Text) {
     if (!progressForm_) return;
-    // The label keeps its designed width; a long status is shortened with an ellipsis rather
-    // than cut mid-word, and shown whole as the label's tool tip.
-    QLabel* label = progressForm_->StatesLabel;
-    // A tool tip takes anything that looks like markup as markup: the text goes in escaped.
-    label->setToolTip("<qt>" + Text.toHtmlEscaped() + "</qt>");
-    label->setText(label->fontMetrics().elidedText(Text, Qt::ElideRight, label->width()));
+    progressForm_->ShowState(Text);
 }
 
 void TMainForm::CancelThread() {
@@ -355,9 +381,15 @@ void TMainForm::RunStart(TtsThread* worker) {
 
 void TMainForm::ThreadTerminate(TtsThread* sender) {
     if (!progressForm_) return;
+    // Someone who went on with other work (neither this window nor its progress dialog is
+    // active) hears of the end from the desktop as well.
+    const QWidget* active = QApplication::activeWindow();
+    const bool away = !active || (active != this && active != progressForm_.data());
     delete progressForm_;
     progressForm_ = nullptr;
-    ReportEndOfRun(sender->Outcome(), qobject_cast<TtsRestoreThread*>(sender) != nullptr);
+    const bool restore = qobject_cast<TtsRestoreThread*>(sender) != nullptr;
+    if (away) prompts_.notify("Tessaly", EndOfRunLine(sender->Outcome(), restore));
+    ReportEndOfRun(sender->Outcome(), restore);
     Project.reset();
     Thread = nullptr;
     SetActionsEnabled(true);
@@ -366,7 +398,10 @@ void TMainForm::ThreadTerminate(TtsThread* sender) {
 
 void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
     if (outcome.cancelled) {
-        prompts_.information(this, "User canceled!");
+        prompts_.endOfRun(this, "User canceled!",
+                          restore ? "Nothing was restored: the profile is as it was."
+                                  : "No data file was written; one written before under this name is as it was.",
+                          {}, {});
         return;
     }
     if (outcome.failure) {
@@ -383,33 +418,52 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
         }
         return;
     }
+    // "Finished!" stays the message; what the run wrote, and what the user should know
+    // about it, goes below it.
+    QStringList notes, details;
+    if (!outcome.report.empty()) notes << QString::fromStdString(outcome.report) + ".";
     if (!outcome.refusedNames.empty()) {
-        QStringList names;
         for (const RefusedFileName& refused : outcome.refusedNames)
-            names << QString::fromStdString(refused.storedName + " (" + refused.reason + ")");
+            details << QString::fromStdString(refused.storedName + " (" + refused.reason + ")");
         const auto count = static_cast<int>(outcome.refusedNames.size());
-        prompts_.messageWithDetails(
-            this,
-            QString("Finished!\n%1 saved file%2 not restored: the stored name%3 would not land inside your folders.")
-                .arg(count)
-                .arg(count == 1 ? " was" : "s were")
-                .arg(count == 1 ? "" : "s"),
-            names.join('\n'), "Information", MessageIcon::Information);
-        return;
+        notes << QString("%1 saved file%2 not restored: the stored name%3 would not land inside your folders.")
+                     .arg(count)
+                     .arg(count == 1 ? " was" : "s were")
+                     .arg(count == 1 ? "" : "s");
     }
     if (!outcome.warnings.empty()) {
-        QStringList notes;
-        for (const std::string& warning : outcome.warnings) notes << QString::fromStdString(warning);
-        const bool one = notes.size() == 1;
-        prompts_.messageWithDetails(this,
-                                    QString("Finished!\n%1 file%2 could not be saved; the details name %3.")
-                                        .arg(notes.size())
-                                        .arg(one ? "" : "s")
-                                        .arg(one ? "it" : "each"),
-                                    notes.join('\n'), "Information", MessageIcon::Information);
-        return;
+        for (const std::string& warning : outcome.warnings) details << QString::fromStdString(warning);
+        const bool one = outcome.warnings.size() == 1;
+        notes << QString("%1 file%2 could not be saved; the details name %3.")
+                     .arg(outcome.warnings.size())
+                     .arg(one ? "" : "s")
+                     .arg(one ? "it" : "each");
     }
-    prompts_.information(this, "Finished!");
+    // A backup that found nothing to save is no success worth a silent "Finished!".
+    for (const std::string& caption : outcome.itemsFoundNothing)
+        notes << QString("%1: nothing found in this profile.").arg(QString::fromStdString(caption));
+    if (!outcome.itemsFoundNothing.empty() && profile_.profile)
+        notes << QString("The profile is %1; start the program with --profile DIR or WINEPREFIX set to choose another.")
+                     .arg(QString::fromStdString(profile_.profile->folder()));
+    prompts_.endOfRun(this, "Finished!", notes.join('\n'), details.join('\n'),
+                      QString::fromStdString(outcome.writtenFolder));
+}
+
+QString TMainForm::EndOfRunLine(const TtsRunOutcome& outcome, bool restore) {
+    const QString what = restore ? "Restore" : "Backup";
+    if (outcome.cancelled) return "User canceled! " + what + " stopped; nothing was changed.";
+    if (outcome.failure) return what + " failed: " + QString::fromStdString(outcome.failure->text);
+    if (outcome.report.empty()) return "Finished!";
+    return "Finished! " + QString::fromStdString(outcome.report);
+}
+
+void TMainForm::OpenFile(const QString& path) {
+    if (!AllowClose || !HaveProfile()) return;
+    if (path.endsWith(".tsly", Qt::CaseInsensitive)) {
+        Guarded([&] { OpenAndBackUp(path.toStdString()); });
+    } else {
+        RestoreFrom(path);
+    }
 }
 
 template <typename Step>
@@ -465,8 +519,9 @@ void TMainForm::FileBackupActionExecute() {
 
 void TMainForm::BackupNewProject() {
     TBackupForm form(prompts_, this);
+    // A new project starts at the project's own default level; the stored option is carried
+    // for the settings file only.
     Project = std::make_unique<TtsBackupProject>(profile_.profile.get());
-    Project->SetCompressionLevel(RegXPEnv->Options().CompressionLevel);
     form.SetProject(Project.get());
     if (form.exec() != QDialog::Accepted) {
         Project.reset();
@@ -507,10 +562,16 @@ void TMainForm::OpenAndBackUp(const std::string& path) {
 
 void TMainForm::FileRestoreActionExecute() {
     if (!AllowClose || !HaveProfile()) return;
+    RestoreFrom({});
+}
+
+void TMainForm::RestoreFrom(const QString& dataFile) {
     Guarded([&] {
         TRestoreForm form(prompts_, this);
         Project = std::make_unique<TtsBackupProject>(profile_.profile.get());
         form.SetProject(Project.get());
+        // Read once the dialog stands, so a password question opens over it.
+        if (!dataFile.isEmpty()) QTimer::singleShot(0, &form, [&form, dataFile] { form.OpenDataFile(dataFile); });
         if (form.exec() != QDialog::Accepted) {
             Project.reset();
             return;

@@ -34,6 +34,7 @@ struct TtsChosenProfile {
     std::unique_ptr<Profile> profile;
     QString description;
     QString problem;  // why there is no profile, and what to do about it
+    QString notice;   // said once at start: the profile holds no Windows user data to back up
 };
 
 // The profile given on the command line or by the environment, as tessaly-cli chooses it;
@@ -73,6 +74,10 @@ public:
     void HelpTopicActionExecute();
     void HelpAboutActionExecute();
     void HelpVisitWebsiteActionExecute();
+    // A file given to the program (`tessaly FILE`, a double click in a file manager): a
+    // project file (.tsly) opens as File > Backup opens one from disk, any other file in the
+    // restore dialog as if chosen there.
+    void OpenFile(const QString& path);
 
     // Run start for a project already in Project and a worker made for it: every action off,
     // the progress dialog up, the worker started. The end of the run frees the project.
@@ -99,6 +104,10 @@ private:
     void CancelThread();
     void ThreadTerminate(TtsThread* sender);
     void ReportEndOfRun(const TtsRunOutcome& outcome, bool restore);
+    // The end of a run in one line, for a desktop notification.
+    static QString EndOfRunLine(const TtsRunOutcome& outcome, bool restore);
+    // The restore flow, with dataFile read into the dialog at once when it is given.
+    void RestoreFrom(const QString& dataFile);
 
     // Choice 0: a new project, edited, perhaps saved, then backed up.
     void BackupNewProject();

@@ -67,6 +67,7 @@ QIcon rowMarkIcon(RowMark mark) {
         case RowMark::Invalid: return standard(QStyle::SP_MessageBoxCritical);
         case RowMark::Valid: return standard(QStyle::SP_FileIcon);
         case RowMark::Encrypted: return encryptedIcon();
+        case RowMark::Damaged: return standard(QStyle::SP_MessageBoxWarning);
     }
     return {};
 }

@@ -73,9 +73,13 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     // Starts where its caption ends when the desktop's font makes that wider than planned.
     const int statesLeft = std::max(96, Label1->x() + Label1->width() + 4);
     StatesLabel->setGeometry(statesLeft, 88, 318 - 16 - statesLeft, StatesLabel->sizeHint().height());
+    StatesLabel->setWordWrap(true);
+    StatesLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lineHeight_ = StatesLabel->height();
 
     ProgressBar = new QProgressBar(this);
     ProgressBar->setObjectName("ProgressBar");
+    ProgressBar->setAccessibleName("Progress of the run");
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
@@ -95,6 +99,37 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
 
 QString TProgressForm::PercentText(uint8_t percent) {
     return QString::number(percent) + " %";
+}
+
+void TProgressForm::ShowState(const QString& text) {
+    // A zero-width space after each path separator lets a long path wrap where a reader
+    // expects; a run of characters with no place to wrap (a folder named by a GUID) gets one
+    // every so often, so nothing is cut off at the label's edge.
+    constexpr int kLongestRun = 12;
+    const QChar wrapHere(0x200B);
+    QString breakable;
+    int run = 0;
+    for (QChar c : text) {
+        breakable += c;
+        if (c.isSpace()) {
+            run = 0;
+        } else if (c == '\\' || c == '/' || ++run >= kLongestRun) {
+            breakable += wrapHere;
+            run = 0;
+        }
+    }
+    StatesLabel->setText(breakable);
+    const int needed = std::max(lineHeight_, StatesLabel->heightForWidth(StatesLabel->width()));
+    const int grow = std::max(0, needed - lineHeight_) - grownBy_;
+    if (grow <= 0) {
+        StatesLabel->resize(StatesLabel->width(), lineHeight_ + grownBy_);
+        return;
+    }
+    grownBy_ += grow;
+    StatesLabel->resize(StatesLabel->width(), lineHeight_ + grownBy_);
+    for (QWidget* below : std::initializer_list<QWidget*>{ProgressBar, PercentLabel, CancelButton})
+        below->move(below->x(), below->y() + grow);
+    setFixedSize(width(), height() + grow);
 }
 
 void TProgressForm::CancelButtonClick() {

@@ -47,9 +47,16 @@ public:
 
     // The number without leading zeros, a blank and the percent sign.
     static QString PercentText(uint8_t percent);
+    // Shows the run's status whole: wrapped within the label's width (a long name also at its
+    // path separators), the dialog growing to hold it; it does not shrink again during a run.
+    void ShowState(const QString& text);
 
 public slots:
     void CancelButtonClick();
+
+private:
+    int grownBy_ = 0;
+    int lineHeight_ = 0;
 
 protected:
     // Escape is the Cancel button; it never just hides the dialog under a running worker.

@@ -18,7 +18,7 @@ namespace ts::ui {
 
 QTreeWidget* makeProjectsList(QWidget* parent);
 // Reads the entry at path into project and appends its row. encryptedCaption is "Encrypted"
-// or "Encrypted!". Failures other than a missing file or a password pass out.
+// or "Encrypted!"; a file that cannot be read gets the row "[Damaged]", its reason as tip.
 QTreeWidgetItem* appendProjectRow(QTreeWidget* list, const std::string& path, TtsBackupProject& project,
                                   const QString& encryptedCaption);
 RowMark rowMark(const QTreeWidgetItem* row);

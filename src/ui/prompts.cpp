@@ -1,8 +1,16 @@
 #include "ui/prompts.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QLabel>
+#include <QScreen>
+#include <QGuiApplication>
+#include <QDBusConnection>
+#include <QDBusInterface>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 #include <QUrl>
 
@@ -44,13 +52,32 @@ void QtPrompts::message(QWidget* parent, const QString& text, const QString& cap
     box.exec();
 }
 
-void QtPrompts::messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
-                                   MessageIcon icon) {
+void QtPrompts::messageWithDetails(QWidget* parent, const QString& text, const QString& informative,
+                                   const QString& details, const QString& caption, MessageIcon icon) {
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption, text,
                     QMessageBox::Ok, parent);
     plainText(box);
-    box.setDetailedText(details);
+    if (!informative.isEmpty()) box.setInformativeText(informative);
+    if (!details.isEmpty()) box.setDetailedText(details);
     box.exec();
+}
+
+void QtPrompts::endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                         const QString& folder) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok, parent);
+    plainText(box);
+    if (!informative.isEmpty()) box.setInformativeText(informative);
+    if (!details.isEmpty()) box.setDetailedText(details);
+    // The report names whole paths: a box of a readable width, as far as the screen allows.
+    if (auto* report = box.findChild<QLabel*>("qt_msgbox_informativelabel")) {
+        const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+        const int room = screen ? screen->availableGeometry().width() - 120 : 480;
+        report->setMinimumWidth(std::clamp(room, 200, 480));
+    }
+    QPushButton* open = folder.isEmpty() ? nullptr : box.addButton(QStringLiteral("Open &Folder"), QMessageBox::ActionRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    if (open && box.clickedButton() == open) openUrl(QUrl::fromLocalFile(folder).toString());
 }
 
 bool QtPrompts::question(QWidget* parent, const QString& text) {
@@ -95,5 +122,14 @@ std::optional<QString> QtPrompts::askPassword(QWidget* parent) {
 }
 
 void QtPrompts::openUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+
+void QtPrompts::notify(const QString& summary, const QString& body) {
+    QDBusInterface service("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                           "org.freedesktop.Notifications", QDBusConnection::sessionBus());
+    if (!service.isValid()) return;
+    // Sent without waiting for an answer: a slow service never holds the window up.
+    service.call(QDBus::NoBlock, "Notify", QGuiApplication::applicationDisplayName(), 0u,
+                 QGuiApplication::desktopFileName(), summary, body, QStringList(), QVariantMap(), -1);
+}
 
 }  // namespace ts::ui

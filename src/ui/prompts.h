@@ -17,9 +17,15 @@ public:
 
     // A box with an OK button.
     virtual void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) = 0;
-    // A box with an OK button and a list behind a details button (one entry a line).
-    virtual void messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
-                                    MessageIcon icon) = 0;
+    // A box with an OK button: text, then informative below it (empty: none), and a list
+    // behind a details button (one entry a line; empty: no button).
+    virtual void messageWithDetails(QWidget* parent, const QString& text, const QString& informative,
+                                    const QString& details, const QString& caption, MessageIcon icon) = 0;
+    // The box at the end of a run: "Information", text ("Finished!" or "User canceled!"),
+    // informative below it, details behind a button, and an "Open Folder" button that shows
+    // folder in the desktop's file manager when folder is not empty.
+    virtual void endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                          const QString& folder) = 0;
     // "Question", question icon, Yes and No; true for Yes.
     virtual bool question(QWidget* parent, const QString& text) = 0;
     // filter in the form "Tessaly Data File(*.tsly_dat)|*.tsly_dat" (description|pattern
@@ -31,6 +37,9 @@ public:
     virtual std::optional<QString> askPassword(QWidget* parent) = 0;
     // Hands a "mailto:" or web address to the desktop.
     virtual void openUrl(const QString& url) = 0;
+    // A desktop notification (the freedesktop notification service): a title and one line.
+    // Nothing happens where no such service runs.
+    virtual void notify(const QString& summary, const QString& body) = 0;
 
     // The shorthands for the three kinds of box every window uses.
     void error(QWidget* parent, const QString& text) { message(parent, text, QStringLiteral("Error"), MessageIcon::Error); }
@@ -46,14 +55,17 @@ public:
 class QtPrompts : public Prompts {
 public:
     void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
-    void messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
-                            MessageIcon icon) override;
+    void messageWithDetails(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                            const QString& caption, MessageIcon icon) override;
+    void endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                  const QString& folder) override;
     bool question(QWidget* parent, const QString& text) override;
     std::optional<QString> openFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     std::optional<QString> chooseFolder(QWidget* parent, const QString& prompt) override;
     std::optional<QString> askPassword(QWidget* parent) override;
     void openUrl(const QString& url) override;
+    void notify(const QString& summary, const QString& body) override;
 };
 
 // "Desc(*.x)|*.x|..." as a Qt name filter list "Desc(*.x) (*.x);;...".

@@ -1,6 +1,7 @@
 #include "ui/restore_form.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,13 +28,16 @@ TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent),
     auto* fileGroup = new QGroupBox("Backup file:", this);
     fileGroup->setObjectName("BackupFileGroupBox");
     auto* fileLayout = new QGridLayout(fileGroup);
-    fileLayout->addWidget(new QLabel("Please select your backup file below:", fileGroup), 0, 0, 1, 2);
+    auto* fileLabel = new QLabel("Please select your backup &file below:", fileGroup);
+    fileLayout->addWidget(fileLabel, 0, 0, 1, 2);
     fileEdit_ = new QLineEdit(fileGroup);
     fileEdit_->setObjectName("FileEdit");
+    fileLabel->setBuddy(fileEdit_);
     browseButton_ = new QPushButton("?", fileGroup);
     browseButton_->setObjectName("SpeedButton1");
     browseButton_->setFixedWidth(28);
     browseButton_->setToolTip("Choose a backup data file");
+    browseButton_->setAccessibleName("Browse for backup file");
     fileLayout->addWidget(fileEdit_, 1, 0);
     fileLayout->addWidget(browseButton_, 1, 1);
     body->addWidget(fileGroup);
@@ -44,12 +48,13 @@ TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent),
     infoLayout->addWidget(new QLabel("This archive included:", infoGroup), 0, 0, 1, 2);
     itemsList_ = new QTreeWidget(infoGroup);
     itemsList_->setObjectName("ItemsListView");
+    itemsList_->setAccessibleName("Items in the backup file");
     itemsList_->setHeaderLabels({"Item"});
     itemsList_->setColumnWidth(0, 400);
     itemsList_->setRootIsDecorated(false);
     itemsList_->setEnabled(false);  // shows what the file holds; takes no input
     infoLayout->addWidget(itemsList_, 1, 0, 1, 2);
-    passwordLabel_ = new QLabel("Archive password:", infoGroup);
+    passwordLabel_ = new QLabel("Archive &password:", infoGroup);
     passwordLabel_->setObjectName("PasswordLabel");
     passwordEdit_ = new QLineEdit(infoGroup);
     passwordEdit_->setObjectName("PasswordEdit");
@@ -65,17 +70,20 @@ TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent),
     restoreButton_ = new QPushButton("&Restore", this);
     restoreButton_->setObjectName("RestoreButton");
     restoreButton_->setDefault(true);
+    restoreButton_->setEnabled(false);  // nothing to restore until a data file was read
     cancelButton_ = new QPushButton("&Cancel", this);
     cancelButton_->setObjectName("CancelButton");
     auto* buttons = buttonRow({restoreButton_, cancelButton_});
-    buttons->setContentsMargins(0, 8, 0, 0);
-    body->addLayout(buttons);
+    buttons->setContentsMargins(10, 8, 10, 10);
+    addBelowBody(this, buttons);
 
     setTabOrder(fileEdit_, browseButton_);
     setTabOrder(browseButton_, passwordEdit_);
     setTabOrder(passwordEdit_, restoreButton_);
     setTabOrder(restoreButton_, cancelButton_);
     connect(browseButton_, &QPushButton::clicked, this, &TRestoreForm::SpeedButton1Click);
+    connect(fileEdit_, &QLineEdit::editingFinished, this, &TRestoreForm::FileEditDone);
+    fileEdit_->installEventFilter(this);
     connect(restoreButton_, &QPushButton::clicked, this, &TRestoreForm::RestoreButtonClick);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
     fixDesignedSize(this, QSize(457, 461));
@@ -90,13 +98,49 @@ void TRestoreForm::showEvent(QShowEvent* event) {
 
 void TRestoreForm::FormShow() { fileEdit_->setFocus(); }
 
+bool TRestoreForm::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in the file field reads the typed path; it must not also press Restore for a
+    // file the user has not seen yet.
+    if (watched == fileEdit_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            FileEditDone();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void TRestoreForm::SpeedButton1Click() {
     std::optional<QString> chosen = prompts_.openFile(this, kFilter, kDefaultSuffix);
     if (!chosen || *chosen == fileEdit_->text()) return;
     fileEdit_->setText(*chosen);
-    if (!project_) return;
-    dataFileName_ = chosen->toStdString();
+    useDataFile(*chosen);
+}
+
+void TRestoreForm::OpenDataFile(const QString& path) {
+    fileEdit_->setText(path);
+    useDataFile(path);
+}
+
+void TRestoreForm::FileEditDone() {
+    const QString typed = fileEdit_->text().trimmed();
+    if (typed.isEmpty()) return;
+    if (typed != fileEdit_->text()) fileEdit_->setText(typed);  // a pasted line's blanks
+    useDataFile(typed);
+}
+
+void TRestoreForm::useDataFile(const QString& path) {
+    // The same file twice in a row is read once, however it was given.
+    if (!project_ || path == lastPathRead_) return;
+    lastPathRead_ = path;
+    dataFileName_ = path.toStdString();
     readDataFile(dataFileName_);
+}
+
+void TRestoreForm::setDataFileRead(bool read) {
+    restoreButton_->setEnabled(read);
+    if (!read) dataFileName_.clear();
 }
 
 void TRestoreForm::loadOnce(const std::string& file) {
@@ -114,8 +158,12 @@ void TRestoreForm::readDataFile(const std::string& file) {
         itemsList_->clear();
         passwordLabel_->setEnabled(false);
         passwordEdit_->setEnabled(false);
+        setDataFileRead(false);
         return;
     }
+    // An encrypted file whose password is not known yet counts as read: Restore asks for
+    // the password and checks it.
+    bool read = true;
     try {
         loadOnce(file);
     } catch (const EFileEncrypted&) {
@@ -129,11 +177,14 @@ void TRestoreForm::readDataFile(const std::string& file) {
             } catch (const std::exception& error) {
                 // The password was right: what failed after it is damage, said as such.
                 prompts_.error(this, QString::fromStdString("Cannot read \"" + file + "\": " + error.what()));
+                read = false;
             }
         }
     } catch (const std::exception& error) {
         prompts_.error(this, QString::fromStdString("Cannot read \"" + file + "\": " + error.what()));
+        read = false;
     }
+    setDataFileRead(read);
     passwordLabel_->setEnabled(project_->Encrypt());
     passwordEdit_->setEnabled(project_->Encrypt());
     showItems();
@@ -151,9 +202,27 @@ void TRestoreForm::showItems() {
 }
 
 void TRestoreForm::RestoreButtonClick() {
-    if (passwordLabel_->isEnabled() && passwordEdit_->text().trimmed().isEmpty()) {
-        prompts_.error(this, "Please enter your password for this archive!");
-        return;
+    if (!restoreButton_->isEnabled() || dataFileName_.empty()) return;
+    if (passwordLabel_->isEnabled()) {
+        if (passwordEdit_->text().trimmed().isEmpty()) {
+            prompts_.error(this, "Please enter your password for this archive!");
+            return;
+        }
+        // A wrong password is found here, where it can be typed again, not after the
+        // dialog has gone.
+        bool opens = false;
+        try {
+            opens = dataFilePasswordOpens(dataFileName_, passwordEdit_->text().toStdString(), project_->UserProfile());
+        } catch (const std::exception& error) {
+            prompts_.error(this, QString::fromStdString(error.what()));
+            return;
+        }
+        if (!opens) {
+            prompts_.error(this, kInvalidPasswordText);
+            passwordEdit_->selectAll();
+            passwordEdit_->setFocus();
+            return;
+        }
     }
     accept();
 }

@@ -28,7 +28,7 @@ public:
 
     void SetProject(TtsBackupProject* project) { project_ = project; }
     TtsBackupProject* Project() const { return project_; }
-    // The file last chosen with the browse button; empty until then.
+    // The file last chosen with the browse button or typed into the file field; empty until then.
     const std::string& DataFileName() const { return dataFileName_; }
     QString PasswordText() const;
     // How many times a data file was read (a password retry counts again).
@@ -37,20 +37,30 @@ public:
     void FormShow();
     // Chooses a data file and reads it.
     void SpeedButton1Click();
+    // Puts path into the file field and reads it, as a choice with the browse button does.
+    void OpenDataFile(const QString& path);
+    // Reads the path typed or pasted into the file field, as the browse button reads its
+    // choice; run when the field is left or Enter is pressed in it.
+    void FileEditDone();
     void RestoreButtonClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Takes path as the data file unless it is the one read last, and reads it.
+    void useDataFile(const QString& path);
     // Reads the chosen file into the project; on EFileEncrypted asks the password once.
     void readDataFile(const std::string& file);
+    void setDataFileRead(bool read);
     void loadOnce(const std::string& file);
     void showItems();
 
     Prompts& prompts_;
     TtsBackupProject* project_ = nullptr;
     std::string dataFileName_;
+    QString lastPathRead_;
     int fileReads_ = 0;
 
     QLineEdit* fileEdit_;

@@ -1,5 +1,7 @@
 #include "ui/scripted_prompts.h"
 
+#include <QUrl>
+
 namespace ts::ui {
 
 namespace {
@@ -18,9 +20,18 @@ void ScriptedPrompts::message(QWidget*, const QString& text, const QString& capt
     shown.push_back({text, caption, icon});
 }
 
-void ScriptedPrompts::messageWithDetails(QWidget*, const QString& text, const QString& details, const QString& caption,
-                                         MessageIcon icon) {
-    shown.push_back({text, caption, icon, details});
+void ScriptedPrompts::messageWithDetails(QWidget*, const QString& text, const QString& informative,
+                                         const QString& details, const QString& caption, MessageIcon icon) {
+    shown.push_back({text, caption, icon, details, informative});
+}
+
+void ScriptedPrompts::endOfRun(QWidget*, const QString& text, const QString& informative, const QString& details,
+                               const QString& folder) {
+    shown.push_back({text, QStringLiteral("Information"), MessageIcon::Information, details, informative, folder});
+    if (folder.isEmpty() || openFolder.empty()) return;
+    const bool open = openFolder.front();
+    openFolder.pop_front();
+    if (open) openUrl(QUrl::fromLocalFile(folder).toString());
 }
 
 bool ScriptedPrompts::question(QWidget*, const QString& text) {

@@ -17,6 +17,8 @@ public:
         QString caption;
         MessageIcon icon;
         QString details = {};
+        QString informative = {};
+        QString folder = {};  // the end of a run's "Open Folder"
     };
     // Everything the windows showed, in order (question boxes too, with the Question icon).
     std::vector<Shown> shown;
@@ -27,16 +29,23 @@ public:
     // Answers, taken from the front; an empty queue answers "cancel" / "No".
     std::deque<std::optional<QString>> files, folders, passwords;
     std::deque<bool> questions;
+    // Whether the end of a run is answered with "Open Folder" (when it offers it).
+    std::deque<bool> openFolder;
 
     void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
-    void messageWithDetails(QWidget* parent, const QString& text, const QString& details, const QString& caption,
-                            MessageIcon icon) override;
+    void messageWithDetails(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                            const QString& caption, MessageIcon icon) override;
+    void endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
+                  const QString& folder) override;
     bool question(QWidget* parent, const QString& text) override;
     std::optional<QString> openFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     std::optional<QString> chooseFolder(QWidget* parent, const QString& prompt) override;
     std::optional<QString> askPassword(QWidget* parent) override;
     void openUrl(const QString& url) override { openedUrls << url; }
+    void notify(const QString& summary, const QString& body) override { notifications << summary + ": " + body; }
+    // "SUMMARY: BODY" of each desktop notification.
+    QStringList notifications;
 };
 
 }  // namespace ts::ui

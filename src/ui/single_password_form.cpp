@@ -16,7 +16,7 @@ TSinglePasswordForm::TSinglePasswordForm(Prompts& prompts, QWidget* parent) : QD
     setWindowTitle("Please enter your password");
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
-    auto* label = new QLabel("Enter your password below:", this);
+    auto* label = new QLabel("&Enter your password below:", this);
     passwordEdit_ = new QLineEdit(this);
     passwordEdit_->setObjectName("PasswordEdit");
     passwordEdit_->setEchoMode(QLineEdit::Password);

@@ -1,5 +1,7 @@
 #pragma once
 // A Qt window as the placement record sees it: left, top and the outer size, frame included.
+#include <QPoint>
+
 #include "settings/reg_env_data.h"
 
 class QWidget;
@@ -17,6 +19,9 @@ public:
     void SetTop(int32_t value) override;
     void SetWidth(int32_t value) override;
     void SetHeight(int32_t value) override;
+
+protected:
+    void moveFrameTo(QPoint frameTopLeft);
 
 private:
     QWidget& window_;

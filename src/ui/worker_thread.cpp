@@ -1,13 +1,18 @@
 #include "ui/worker_thread.h"
 
+#include <chrono>
+#include <filesystem>
+
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "engine/run_report.h"
 #include "engine/backup_run.h"
 #include "engine/restore_run.h"
+#include "platform/profile/profile.h"
 
 namespace ts::ui {
 
@@ -91,6 +96,7 @@ void TtsThread::run() {
     long io = ::syscall(SYS_ioprio_get, kIoprioWhoProcess, tid);
     workerIoClass_.store(io < 0 ? -1 : static_cast<int>(io >> kIoprioClassShift));
     std::optional<Failure> failure;
+    const auto started = std::chrono::steady_clock::now();
     try {
         Execute();
     } catch (...) {
@@ -100,6 +106,7 @@ void TtsThread::run() {
     // the end-of-run handling in a way thread checkers can see (Qt's queue uses its own).
     std::lock_guard lock(bodyMutex_);
     outcome_.failure = std::move(failure);
+    outcome_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
 void TtsThread::queueStatus(const std::string& text) {
@@ -176,6 +183,11 @@ void TtsBackupThread::CancelRun() {
 void TtsBackupThread::TakeResults(TtsRunOutcome& outcome) {
     outcome.cancelled = run_->cancelled();
     outcome.warnings = run_->warnings();
+    outcome.itemsFoundNothing = run_->itemsFoundNothing();
+    if (outcome.cancelled || outcome.failure || run_->dataFileLocation().empty()) return;
+    outcome.report = backupReport(*run_, outcome.seconds, "named in the details");
+    if (run_->project().Destination().Kind() == TtsBPDestination::kKindLocalFolder)
+        outcome.writtenFolder = std::filesystem::path(run_->dataFileLocation()).parent_path().string();
 }
 
 void TtsBackupThread::ReleaseRun() {
@@ -202,6 +214,12 @@ void TtsRestoreThread::CancelRun() {
 void TtsRestoreThread::TakeResults(TtsRunOutcome& outcome) {
     outcome.cancelled = run_->cancelled();
     outcome.refusedNames = run_->refusedNames();
+    if (outcome.cancelled || outcome.failure) return;
+    std::vector<std::string> items;
+    for (const TtsBPSourceItem* item : run_->project().Source().ItemList())
+        if (item->Selected()) items.push_back(item->Caption());
+    outcome.report = restoreReport(items, fileName_, run_->tally(), outcome.refusedNames.size(), outcome.seconds) +
+                     "; into " + (run_->profile() ? run_->profile()->folder() : std::string("the profile"));
 }
 
 void TtsRestoreThread::ReleaseRun() {

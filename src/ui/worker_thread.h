@@ -41,6 +41,10 @@ struct TtsRunOutcome {
     bool reportedByRun = false;               // the run showed its own message box on the way
     std::vector<std::string> warnings;        // a backup's notes, e.g. files saved as error records
     std::vector<RefusedFileName> refusedNames;  // a restore's stored names it would not write
+    std::vector<std::string> itemsFoundNothing;  // a backup's selected items with nothing to save
+    double seconds = 0;                         // the body's time
+    std::string report;                         // what a finished run wrote, in one line
+    std::string writtenFolder;                  // the local folder a backup wrote its data file into
 };
 
 class TtsThread : public QThread {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "engine/backup_run.h"
@@ -85,8 +86,8 @@ protected:
 
 TEST_F(FlowsTest, AProjectFileIsAskedForUntilTheRightPasswordAndNeverHalfFilled) {
     backUp("right");
-    // Two favorites collected from the profile, two read from the file.
-    const size_t whole = 4;
+    // Two favorites collected from the profile; the file names the same two, held once.
+    const size_t whole = 2;
     struct Case {
         const char* name;
         Answers answers;
@@ -110,8 +111,8 @@ TEST_F(FlowsTest, AProjectFileIsAskedForUntilTheRightPasswordAndNeverHalfFilled)
             if (project) {
                 EXPECT_EQ(project->Name(), "Mail");
                 EXPECT_EQ(project->Password(), "right");
-                // bob has no favorites of his own.
-                EXPECT_EQ(favoritesOf(*project), whole - 2) << "a wrong try left nothing behind";
+                // bob has no favorites of his own: the file's, each once.
+                EXPECT_EQ(favoritesOf(*project), whole) << "a wrong try left nothing behind";
             }
         } catch (const FlowFailure& e) {
             EXPECT_EQ(c.outcome, Case::Wrong) << e.what();
@@ -555,6 +556,66 @@ TEST_F(FlowsTest, RestoreProgressFollowsTheDataReadAcrossTheItemsAndReaches100At
     EXPECT_GE(during, 10) << "the item's data moves the bar";
     EXPECT_EQ(fifty, 1);
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "100"), 1);
+}
+
+// A project file whose records do not hold is damaged, said so with its name, whatever the
+// place: a compression level no writer gives, a record cut short.
+TEST_F(FlowsTest, ADamagedProjectFileIsNamedAsDamaged) {
+    backUp(std::nullopt);
+    const std::vector<uint8_t> whole = test::readHostFile(dir.file("Mail.tsly"));
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> damage;
+        const char* reason;
+    } cases[] = {
+        {"level 4", [](auto& b) { b[512] = 4; }, "compression level 4"},
+        {"level 255", [](auto& b) { b[512] = 255; }, "compression level 255"},
+        {"cut", [](auto& b) { b.resize(1000); }, "ends inside a record"},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = whole;
+        c.damage(bytes);
+        const std::string file = dir.file(std::string(c.what) + ".tsly");
+        test::writeHostFile(file, std::string(bytes.begin(), bytes.end()));
+        ScriptedQuestion none({});
+        try {
+            openProjectFile(file, *source, none);
+            ADD_FAILURE() << c.what << " opened";
+        } catch (const FlowFailure& e) {
+            EXPECT_EQ(e.failure().kind, FailureKind::DamagedDataFile) << c.what;
+            EXPECT_NE(e.failure().text.find(file), std::string::npos) << e.what();
+            EXPECT_NE(e.failure().text.find(c.reason), std::string::npos) << e.what();
+        }
+    }
+}
+
+// One large mail file among small ones: the bar follows its bytes, never goes back, and
+// gives 100 once, at the end.
+TEST_F(FlowsTest, BackupProgressFollowsTheBytesOfALargeFile) {
+    const std::string store = "C:\\users\\alice\\AppData\\Local\\Identities\\{1}\\Microsoft\\Outlook Express\\";
+    alice.writeFile(store + "Folders.dbx", "small");
+    auto big = test::randomBytes(6 << 20, 7);
+    alice.writeFile(store + "Inbox.dbx", std::string(big.begin(), big.end()));
+    alice.writeFile(store + "Sent.dbx", "small");
+    source = alice.open();
+
+    TtsBackupProject project(source.get());
+    project.SetName("Mail");
+    project.SetWorkFolder(dir.file("work"));
+    project.Destination().SetLocalFolder(dir.file("out"));
+    project.Source().FindItem("Outlook Express Data")->SetSelected(true);
+    project.Source().FindItem("Favorites")->SetSelected(true);
+    std::vector<int> seen;
+    BackupRun backup(project, *source, RunEvents{{}, [&](uint8_t percent) { seen.push_back(percent); }}, nullptr);
+    backup.run();
+
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), 100);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 100), 1);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << ::testing::PrintToString(seen);
+    // The large file is one of three in its list: by files the bar would take one step for it.
+    const auto during = std::count_if(seen.begin(), seen.end(), [](int p) { return p > 50 && p < 99; });
+    EXPECT_GE(during, 20) << ::testing::PrintToString(seen);
 }
 
 }  // namespace

@@ -40,6 +40,14 @@ for size in 32 48 256; do
 done
 check "desktop entry is valid" desktop-file-validate "$usr/share/applications/tessaly.desktop"
 check "AppStream file is valid" appstreamcli validate --no-net "$usr/share/metainfo/org.example.tessaly.metainfo.xml"
+check "the desktop entry opens both file types" \
+  grep -qx 'MimeType=application/x-tessaly-data;application/x-tessaly-project;' "$usr/share/applications/tessaly.desktop"
+# The MIME database built from the package's types alone names a data file and a project file.
+mkdir -p "$root/mime/packages"
+cp "$usr/share/mime/packages/tessaly.xml" "$root/mime/packages/"
+check "the MIME types build into a database" update-mime-database "$root/mime"
+check "a data file and a project file are told by their names" \
+  bash -c "grep -q 'application/x-tessaly-data:\*\.tsly_dat' '$root/mime/globs' && grep -q 'application/x-tessaly-project:\*\.tsly' '$root/mime/globs'"
 for page in tessaly-cli tessaly; do
   check "manual page $page renders without warnings" \
     bash -c "out=\$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l '$usr/share/man/man1/$page.1' 2>&1 >/dev/null); [ -z \"\$out\" ] || { echo \"\$out\"; exit 1; }"

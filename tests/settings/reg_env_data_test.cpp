@@ -125,17 +125,28 @@ TEST_F(SettingsTest, HistoryWithOtherNamesKeepsTheHiveOrderAndRefusesNonStrings)
         settings.hive().setValue(kProjectsKey + 1, RegValue::text("b", REG_SZ, "/first.tsly"));
         settings.hive().setValue(kProjectsKey + 1, RegValue::text("a", REG_SZ, "/second.tsly"));
         settings.hive().setValue(kProjectsKey + 1, RegValue::dword("c", 1));
+        settings.hive().setValue(kProjectsKey + 1, RegValue::text("d", REG_SZ, "/after.tsly"));
+        settings.hive().setValue(kProjectsKey + 1, RegValue::binary("e", {1}));
         settings.save();
+    }
+    const std::vector<std::string> valid{"/first.tsly", "/second.tsly", "/after.tsly"};
+    {
+        SettingsFile settings(path);
+        TtsRegXPEnv env(settings);
+        try {
+            env.ReadFromRegistry();
+            FAIL() << "a DWORD in the history was accepted";
+        } catch (const ERegistryException& error) {
+            EXPECT_STREQ(error.what(), "Invalid data type for 'c'");
+        }
+        // Every valid entry, also those after the bad one, survives the store at exit.
+        EXPECT_EQ(env.Projects().ProjectFiles, valid);
+        env.WriteToRegistry();
     }
     SettingsFile settings(path);
     TtsRegXPEnv env(settings);
-    try {
-        env.ReadFromRegistry();
-        FAIL() << "a DWORD in the history was accepted";
-    } catch (const ERegistryException& error) {
-        EXPECT_STREQ(error.what(), "Invalid data type for 'c'");
-    }
-    EXPECT_EQ(env.Projects().ProjectFiles, (std::vector<std::string>{"/first.tsly", "/second.tsly"}));
+    env.ReadFromRegistry();
+    EXPECT_EQ(env.Projects().ProjectFiles, valid);
 }
 
 TEST_F(SettingsTest, PlacementAppliesWhatItFindsAndStopsSilently) {

@@ -202,13 +202,27 @@ private slots:
             QVERIFY(!button->isEnabled());
             QVERIFY(finished.wait(40000));
             QVERIFY(button->isEnabled());
-            QVERIFY(!prompts.shown.empty());
-            QCOMPARE(prompts.shown[0].text, QString(expected));
+            // One box for one outcome; a failure names its cause in it.
+            QCOMPARE(prompts.shown.size(), size_t(1));
+            QVERIFY2(prompts.shown[0].text.startsWith(expected), qPrintable(prompts.shown[0].text));
         }
-        // The failure goes on to the program's general report with the error's own text.
-        QCOMPARE(prompts.shown.size(), size_t(2));
-        QCOMPARE(prompts.shown[1].caption, QString("Tessaly"));
-        QVERIFY(prompts.shown[1].text.contains("530"));
+        QCOMPARE(prompts.shown[0].caption, QString("Error"));
+        QVERIFY2(prompts.shown[0].text.contains("530"), qPrintable(prompts.shown[0].text));
+    }
+
+    // An empty host is refused at once: no connection is tried, no wait.
+    void ftpTestWithAnEmptyHostIsRefusedBeforeConnecting() {
+        TBackupForm form(prompts);
+        form.show();
+        control<QRadioButton>(form, "BackupToFTPServerButton")->click();
+        edit(form, "HostEdit")->setText("   ");
+        edit(form, "UserNameEdit")->setText("me");
+        control<QPushButton>(form, "TestButton")->click();
+        QVERIFY(!form.FtpTestRunning());
+        QCOMPARE(prompts.shown.size(), size_t(1));
+        QCOMPARE(prompts.shown[0].text, QString("FTP Host must be entered!"));
+        QCOMPARE(prompts.shown[0].caption, QString("Error"));
+        QVERIFY(control<QPushButton>(form, "TestButton")->isEnabled());
     }
 
     void aSilentServerNeitherFreezesTheWindowNorHoldsItsClosing() {

@@ -16,9 +16,11 @@
 #include "settings/reg_env_data.h"
 #include "settings/settings_file.h"
 #include "ui/main_form.h"
+#include "ui/restore_form.h"
 #include "ui/scripted_prompts.h"
 #include "ui/select_project_form.h"
 #include "sample_profiles.h"
+#include "support/temp_dir.h"
 
 using namespace ts;
 using namespace ts::ui;
@@ -275,6 +277,78 @@ private slots:
         editAndConfirm("Mail", QString::fromStdString(samples->out()));
         trigger(form->FileBackupAction);
         QCOMPARE(history(), (std::vector<std::string>{projectPath(), projectPath()}));
+    }
+
+    // A project file whose compression level is outside 0 to 3 is damaged, said so with its
+    // name when it is opened, from the disk or from the history; no backup dialog opens.
+    void aProjectFileWithAnUnknownLevelIsDamaged_data() {
+        QTest::addColumn<int>("choice");
+        QTest::newRow("from the storage device") << 2;
+        QTest::newRow("from the history") << 1;
+    }
+    void aProjectFileWithAnUnknownLevelIsDamaged() {
+        QFETCH(int, choice);
+        writeProjectFile(projectPath(), false);
+        std::vector<uint8_t> bytes = test::readHostFile(projectPath());
+        bytes[512] = 7;
+        test::writeHostFile(projectPath(), bytes);
+        if (choice == 1) seedHistory({projectPath()});
+        openWindow();
+        prompts->files = {QString::fromStdString(projectPath())};
+        choose(choice);
+        if (choice == 1) {
+            script->then("HistoryProjectsForm", [](QWidget* dialog) {
+                auto* list = dialog->findChild<QTreeWidget*>();
+                QCOMPARE(list->topLevelItem(0)->text(0), QString("[Damaged]"));
+                list->setCurrentItem(list->topLevelItem(0));
+                click(dialog, "OpenButton");
+            });
+        }
+        trigger(form->FileBackupAction);
+        QCOMPARE(prompts->shown.size(), size_t(1));
+        const QString text = prompts->shown[0].text;
+        QCOMPARE(prompts->shown[0].caption, QString("Tessaly"));
+        QVERIFY2(text.contains(QString::fromStdString(projectPath())) && text.contains("damaged") &&
+                     text.contains("compression level 7"),
+                 qPrintable(text));
+        QVERIFY(!form->Project);
+        for (QAction* action : form->actions()) QVERIFY(action->isEnabled());
+    }
+
+    // `tessaly FILE` (a double click in a file manager): a data file opens read in the restore
+    // dialog, a project file as one opened from the disk.
+    void aFileGivenToTheProgramOpensInItsFlow() {
+        openWindow();
+        prompts->questions = {false};
+        choose(0);
+        editAndConfirm("Mail", QString::fromStdString(samples->out()));
+        trigger(form->FileBackupAction);
+        const std::string dataFile = samples->out("Mail.tsly_dat");
+        QVERIFY(fs::exists(dataFile));
+        form.reset();
+        prompts->shown.clear();
+
+        openWindow(samples->bob.get());
+        int reads = -1;
+        script->then("RestoreForm", [&reads](QWidget* dialog) {
+            reads = static_cast<TRestoreForm*>(dialog)->FileReads();
+            click(dialog, "RestoreButton");
+        });
+        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
+        form->OpenFile(QString::fromStdString(dataFile));
+        QVERIFY(ended.count() > 0 || ended.wait(120000));
+        QCOMPARE(reads, 1);
+        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
+
+        writeProjectFile(projectPath(), false);
+        prompts->shown.clear();
+        prompts->questions = {false};
+        editAndConfirm("Renamed");
+        form->OpenFile(QString::fromStdString(projectPath()));
+        QVERIFY(script->done());
+        QCOMPARE(texts(*prompts), QStringList{"Do you want to backup?"});
+        QCOMPARE(projectNameIn(projectPath()), std::string("Renamed"));
     }
 
     void aHistoryEntryWhoseFileIsGoneIsReportedByTheGeneralErrorReport() {

@@ -6,6 +6,12 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QComboBox>
+#include <QTimer>
+#include <QApplication>
+#include <QScreen>
+#include <QRegularExpression>
+#include <QUrl>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -134,7 +140,7 @@ private slots:
             {"&File", "&Project Manager ...", form->FileProjectManagerAction, {}, ""},
             {"&File", "", nullptr, {}, {}},
             {"&File", "E&xit\tCtrl+X", form->FileExitAction, QKeySequence(Qt::CTRL | Qt::Key_X), "Exit backup application"},
-            {"&Help", "&Topic", form->HelpTopicAction, {}, "Show help topic"},
+            {"&Help", "&Topic", form->HelpTopicAction, QKeySequence(Qt::Key_F1), "Show help topic"},
             {"&Help", "&About", form->HelpAboutAction, {}, "About Tessaly"},
             {"&Help", "", nullptr, {}, {}},
             {"&Help", "&Visit Our Website", form->HelpVisitWebsiteAction, {}, "Open and browse our website"},
@@ -183,6 +189,63 @@ private slots:
                  (std::vector<std::string>{"/data/one.tsly", "/data/two.tsly", "/data/one.tsly"}));
         openWindow();
         QCOMPARE(form->frameGeometry().topLeft(), placed);
+    }
+
+    // A window put back where it was stored stays there start after start (frame, not client
+    // area); a stored place that would hide the title bar is pulled back onto the screen.
+    void theWindowComesBackExactlyWhereItWasAndItsTitleBarStaysOnScreen() {
+        openWindow();
+        form->move(200, 150);
+        const QPoint placed = form->frameGeometry().topLeft();
+        for (int start = 0; start < 3; ++start) {
+            form.reset();
+            openWindow();
+            QTRY_COMPARE(form->frameGeometry().topLeft(), placed);
+        }
+        form.reset();
+        for (QPoint far : {QPoint(-5000, -3000), QPoint(30000, 20000)}) {
+            {
+                SettingsFile seed(settingsPath());
+                seed.hive().setValue("Software\\Tessaly\\Main Window", RegValue::dword("Left", static_cast<uint32_t>(far.x())));
+                seed.hive().setValue("Software\\Tessaly\\Main Window", RegValue::dword("Top", static_cast<uint32_t>(far.y())));
+                seed.save();
+            }
+            openWindow();
+            const QRect free = form->screen()->availableGeometry();
+            const QRect frame = form->frameGeometry();
+            QVERIFY2(free.contains(QPoint(frame.center().x(), frame.top())) ||
+                         free.contains(QPoint(frame.left() + 50, frame.top())) ||
+                         free.contains(QPoint(frame.right() - 50, frame.top())),
+                     qPrintable(QString("frame at %1,%2").arg(frame.left()).arg(frame.top())));
+            QVERIFY(frame.top() >= free.top());
+            form.reset();
+        }
+    }
+
+    // The compression level kept in the settings is not a new project's: it starts at
+    // "Default", whatever the settings hold.
+    void aNewProjectStartsAtTheDefaultLevelWhateverTheSettingsHold() {
+        {
+            SettingsFile seed(settingsPath());
+            seed.hive().setValue("Software\\Tessaly\\Options", RegValue::dword("CompressionLevel", 7));
+            seed.save();
+        }
+        openWindow();
+        int level = -1;
+        QTimer::singleShot(0, [&] {
+            auto* select = QApplication::activeModalWidget();
+            QVERIFY(select);
+            select->findChild<QPushButton*>("OkButton")->click();
+            QTimer::singleShot(50, [&] {
+                auto* backup = QApplication::activeModalWidget();
+                QVERIFY(backup && backup->objectName() == "BackupForm");
+                level = backup->findChild<QComboBox*>("CompressionLevelComboBox")->currentIndex();
+                backup->findChild<QPushButton*>("CancelButton")->click();
+            });
+        });
+        form->FileBackupActionExecute();
+        QCOMPARE(level, 2);
+        QVERIFY(prompts->shown.empty());
     }
 
     // While the worker stands still in its compression, every way to start something or to
@@ -264,6 +327,8 @@ private slots:
         gate.letGo();
         QVERIFY(waitForRunEnd());
         QCOMPARE(texts(*prompts), QStringList{"User canceled!"});
+        QCOMPARE(prompts->shown[0].informative,
+                 QString("No data file was written; one written before under this name is as it was."));
         QVERIFY(!fs::exists(samples->out("Mail.tsly_dat")));
     }
 
@@ -282,6 +347,7 @@ private slots:
         gate.letGo();
         QVERIFY(waitForRunEnd());
         QCOMPARE(texts(*prompts), QStringList{"User canceled!"});
+        QCOMPARE(prompts->shown[0].informative, QString("Nothing was restored: the profile is as it was."));
     }
 
     // A backup that wrote no data file says why, never "Finished!".
@@ -337,6 +403,69 @@ private slots:
         QVERIFY(waitForRunEnd());
         QCOMPARE(texts(*prompts), QStringList{"Finished!"});
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob")));
+        // Below it, what was written where, as the command line's closing line says it.
+        const auto& box = prompts->shown[0];
+        const QRegularExpression report(
+            "^Restored 4 items \\(Windows Address Book, Favorites, IE Settings, Outlook Express Data\\) from " +
+            QRegularExpression::escape(QString::fromStdString(file)) +
+            ": [1-9][0-9]* files \\([0-9.]+ [KM]?i?B(ytes)?\\), [1-9][0-9]* registry values, [0-9.]+ s; into " +
+            QRegularExpression::escape(QString::fromStdString(samples->bob->folder())) + "\\.$");
+        QVERIFY2(report.match(box.informative).hasMatch(), qPrintable(box.informative));
+        QVERIFY2(box.folder.isEmpty(), "a restore writes into the profile, not one folder to open");
+    }
+
+    // A backup into a folder ends with where its data file went and what it holds, and offers
+    // to open that folder.
+    void aFinishedBackupSaysWhatItWroteAndOpensItsFolder() {
+        openWindow();
+        TtsBackupProject& project = newProject();
+        prompts->openFolder = {true};
+        form->RunStart(new TtsBackupThread(project, *samples->alice, nullptr));
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        const auto& box = prompts->shown[0];
+        const QString dataFile = QString::fromStdString(samples->out("Mail.tsly_dat"));
+        QVERIFY2(box.informative.startsWith("Wrote " + dataFile + ": 4 items ("), qPrintable(box.informative));
+        QVERIFY2(QRegularExpression(" files, [0-9.]+ [KM]i?B in, [0-9.]+ [KM]?i?B(ytes)? out, [0-9.]+ s\\.$")
+                     .match(box.informative)
+                     .hasMatch(),
+                 qPrintable(box.informative));
+        QCOMPARE(box.folder, QString::fromStdString(samples->out()));
+        QCOMPARE(prompts->openedUrls, QStringList{QUrl::fromLocalFile(QString::fromStdString(samples->out())).toString()});
+    }
+
+    // A run that ends while the user works in another window is also told by a desktop
+    // notification, in one line; one that ends in front of the user is not.
+    void aRunEndingBehindAnotherWindowIsNotified() {
+        openWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        form->RunStart(new TtsBackupThread(newProject(), *samples->alice, nullptr));
+        QVERIFY(waitForRunEnd());
+        QVERIFY2(prompts->notifications.isEmpty(), qPrintable(prompts->notifications.join('|')));
+
+        // The user turns to another window while the run works.
+        QWidget elsewhere;
+        elsewhere.show();
+        test::WorkerGate gate;
+        bool stopped = false;  // the worker's own
+        auto* worker = new TtsBackupThread(newProject(), *samples->alice, nullptr);
+        worker->SetWorkerStatusObserver([&](const std::string&) {
+            if (stopped) return;
+            stopped = true;
+            gate.stopHere();
+        });
+        form->RunStart(worker);
+        QVERIFY(gate.waitReached());
+        elsewhere.activateWindow();
+        QTRY_VERIFY(elsewhere.isActiveWindow());
+        gate.letGo();
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(prompts->notifications.size(), 1);
+        const QString line = prompts->notifications[0];
+        QVERIFY2(line.startsWith("Tessaly: Finished! Wrote " + QString::fromStdString(samples->out("Mail.tsly_dat"))),
+                 qPrintable(line));
+        QVERIFY(!line.contains('\n'));
+        QCOMPARE(texts(*prompts), (QStringList{"Finished!", "Finished!"}));
     }
 
     // Names that would land outside the user's folders are held back, and the end says how
@@ -353,7 +482,8 @@ private slots:
         QCOMPARE(prompts->shown.size(), size_t(1));
         const auto& box = prompts->shown[0];
         QCOMPARE(box.caption, QString("Information"));
-        QVERIFY2(box.text.startsWith("Finished!\n2 saved files were not restored"), qPrintable(box.text));
+        QCOMPARE(box.text, QString("Finished!"));
+        QVERIFY2(box.informative.contains("\n2 saved files were not restored"), qPrintable(box.informative));
         const QStringList details = box.details.split('\n');
         QCOMPARE(details.size(), 2);
         for (int i = 0; i < 2; ++i) QVERIFY2(details[i].startsWith(QString::fromStdString(escapes[i]) + " ("), qPrintable(details[i]));
@@ -375,9 +505,37 @@ private slots:
         QCOMPARE(prompts->shown.size(), size_t(1));
         const auto& box = prompts->shown[0];
         QCOMPARE(box.caption, QString("Information"));
-        QVERIFY2(box.text.startsWith("Finished!\n1 file could not be saved"), qPrintable(box.text));
+        QCOMPARE(box.text, QString("Finished!"));
+        QVERIFY2(box.informative.contains("\n1 file could not be saved"), qPrintable(box.informative));
         QVERIFY2(box.details.startsWith("\"C:\\users\\alice\\Favorites\\a:b.url\" was not saved: "), qPrintable(box.details));
         QVERIFY(fs::exists(samples->out("Mail.tsly_dat")));
+    }
+
+    // A backup whose items found nothing is no plain "Finished!": each such item is named,
+    // with how to choose another profile; an item that saved something is not named.
+    void aBackupOfItemsThatFoundNothingSaysSo() {
+        for (bool fromAlice : {false, true}) {
+            prompts->shown.clear();
+            Profile& from = fromAlice ? *samples->alice : *samples->bob;
+            openWindow();
+            form->Project = std::make_unique<TtsBackupProject>(&from);
+            TtsBackupProject& project = *form->Project;
+            project.SetName("Mail");
+            project.SetWorkFolder(samples->work());
+            project.Destination().SetLocalFolder(samples->out());
+            for (TtsBPSourceItem* item : project.Source().ItemList()) item->SetSelected(true);
+            form->RunStart(new TtsBackupThread(project, from, nullptr));
+            QVERIFY(waitForRunEnd());
+            QCOMPARE(prompts->shown.size(), size_t(1));
+            const auto& box = prompts->shown[0];
+            QCOMPARE(box.text, QString("Finished!"));
+            for (const char* caption : {"Windows Address Book", "Favorites", "IE Settings", "Outlook Express Data"}) {
+                const bool named = box.informative.contains(QString(caption) + ": nothing found in this profile.");
+                QVERIFY2(named != fromAlice, qPrintable(caption + (" in: " + box.informative)));
+            }
+            QCOMPARE(box.informative.contains("--profile"), !fromAlice);
+            form.reset();
+        }
     }
 
     // The upload's failure box is the run's own report: nothing is said twice, and the run
@@ -440,6 +598,15 @@ private slots:
                                                    : QString::fromStdString(samples->dir.file("data/tessaly/profile"));
         QVERIFY2(picked.description.contains(expected), qPrintable(picked.description));
         QCOMPARE(picked.description.contains("the program's own profile"), where == "own");
+        // bob's and the program's own profile hold nothing to back up: said in the status bar
+        // and once, with how to choose another; alice's holds mail data.
+        const bool empty = where != "home";
+        QCOMPARE(picked.description.contains("no Windows mail data"), empty);
+        QCOMPARE(picked.notice.isEmpty(), !empty);
+        if (empty)
+            QVERIFY2(picked.notice.contains("--profile DIR") && picked.notice.contains("WINEPREFIX") &&
+                         picked.notice.contains(expected),
+                     qPrintable(picked.notice));
     }
 
     void anUnusableProfileIsReportedAndTheWindowStillOpens() {

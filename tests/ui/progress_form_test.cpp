@@ -39,6 +39,30 @@ private slots:
         QVERIFY2(form.StatesLabel->x() >= form.Label1->geometry().right(), "the caption is never covered");
     }
 
+    // A long status is shown whole: wrapped, also inside a long path, the dialog grown to
+    // hold it, nothing below covered; a short one later does not make it jump back.
+    void aLongStatusIsWrappedAndTheDialogGrowsToHoldIt() {
+        TProgressForm form;
+        form.show();
+        const QString longStatus = "Backup Outlook Express Data ... C:\\users\\alice\\AppData\\Local\\Identities\\"
+                                   "{5D3F8A21-7C4B-4E19-9A62-0B1C2D3E4F51}\\Microsoft\\Outlook Express\\Inbox.dbx";
+        form.ShowState(longStatus);
+        QString shown = form.StatesLabel->text();
+        shown.remove(QChar(0x200B));
+        QCOMPARE(shown, longStatus);
+        const QRect label = form.StatesLabel->geometry();
+        QVERIFY(label.height() >= form.StatesLabel->heightForWidth(label.width()));
+        QVERIFY(label.height() > 2 * form.StatesLabel->fontMetrics().height());
+        QVERIFY(label.right() < form.width());
+        QVERIFY2(form.ProgressBar->y() > label.bottom(), "the bar is not covered");
+        QVERIFY(form.CancelButton->geometry().bottom() < form.height());
+        const QSize grown = form.size();
+        QVERIFY(grown.height() > 194);
+        form.ShowState("Compress Data ...");
+        QCOMPARE(form.size(), grown);
+        QCOMPARE(form.StatesLabel->text(), QString("Compress Data ..."));
+    }
+
     void percentTextHasNoLeadingZerosAndABlankBeforeThePercentSign() {
         const std::pair<int, const char*> cases[] = {{0, "0 %"}, {5, "5 %"}, {42, "42 %"}, {100, "100 %"}};
         for (auto [percent, text] : cases) QCOMPARE(TProgressForm::PercentText(static_cast<uint8_t>(percent)), QString(text));
@@ -79,9 +103,9 @@ private slots:
     void outsideTextShowsAsPlainText() {
         const QString markup = "<b>big</b><img src=x>";
         TProgressForm form;
-        form.StatesLabel->setText(markup);
-        form.StatesLabel->adjustSize();
-        QVERIFY(form.StatesLabel->sizeHint().width() >= form.StatesLabel->fontMetrics().horizontalAdvance(markup));
+        form.ShowState(markup);
+        QCOMPARE(form.StatesLabel->textFormat(), Qt::PlainText);
+        QCOMPARE(form.StatesLabel->text().remove(QChar(0x200B)), markup);
 
         ts::ui::QtPrompts prompts;
         QStringList shown;
@@ -93,7 +117,7 @@ private slots:
                 open->done(QMessageBox::No);
             });
             if (box == 0) prompts.message(nullptr, markup, "Error", ts::MessageIcon::Error);
-            if (box == 1) prompts.messageWithDetails(nullptr, markup, "details", "Information", ts::MessageIcon::Information);
+            if (box == 1) prompts.messageWithDetails(nullptr, markup, {}, "details", "Information", ts::MessageIcon::Information);
             if (box == 2) prompts.question(nullptr, markup);
         }
         QCOMPARE(shown, QStringList({markup, markup, markup}));

@@ -147,27 +147,45 @@ private slots:
         QCOMPARE(list->topLevelItemCount(), 2);
     }
 
-    void anEntryThatCannotBeReadIsReportedAndNotListed() {
+    // A history entry whose file cannot be read does not keep either list from opening: its
+    // row says "[Damaged]" and names the file and why; the rest is listed as ever.
+    void anEntryThatCannotBeReadIsListedAsDamaged() {
         const std::string folder = dir->file("a-folder.tsly");
         std::filesystem::create_directory(folder);
-        history->ProjectFiles = {plain, folder};
+        const std::string badLevel = dir->file("level.tsly");
+        {
+            TtsBackupProject project;
+            project.SetName("Level");
+            project.SaveToFile(badLevel);
+            std::vector<uint8_t> bytes = test::readHostFile(badLevel);
+            bytes[512] = 7;  // the compression level: 0 to 3 only
+            test::writeHostFile(badLevel, bytes);
+        }
+        history->ProjectFiles = {plain, folder, badLevel};
         THistoryProjectsForm historyForm(prompts);
         historyForm.SetProjects(history.get());
         historyForm.show();
-        QTRY_VERIFY(!historyForm.isVisible());
-        QCOMPARE(historyForm.result(), int(QDialog::Rejected));
-        QCOMPARE(prompts.shown.size(), size_t(1));
-        QCOMPARE(prompts.shown[0].caption, QString("Tessaly"));
-        // Added in the manager: reported, and neither row nor entry is kept.
+        QTest::qWait(50);
+        QVERIFY(historyForm.isVisible());
+        QVERIFY(prompts.shown.empty());
+        auto* list = control<QTreeWidget>(historyForm, "ProjectsListView");
+        QCOMPARE(column(list, 0), (QStringList{"Home mail", "[Damaged]", "[Damaged]"}));
+        QVERIFY2(list->topLevelItem(1)->toolTip(0).contains(QString::fromStdString(folder)),
+                 qPrintable(list->topLevelItem(1)->toolTip(0)));
+        QVERIFY2(list->topLevelItem(2)->toolTip(0).contains(QString::fromStdString(badLevel)) &&
+                     list->topLevelItem(2)->toolTip(0).contains("compression level 7"),
+                 qPrintable(list->topLevelItem(2)->toolTip(0)));
+        // Added in the manager: listed as damaged too, and kept with its entry; Delete Invalid
+        // leaves it (its file is there).
         history->ProjectFiles = {plain};
         TProjectManagerForm manager(prompts);
         manager.SetProjects(history.get());
         manager.show();
-        prompts.files = {QString::fromStdString(folder)};
+        prompts.files = {QString::fromStdString(badLevel)};
         control<QPushButton>(manager, "AddButton")->click();
-        QCOMPARE(prompts.shown.size(), size_t(2));
-        QCOMPARE(historyTexts(), QStringList{QString::fromStdString(plain)});
-        QCOMPARE(control<QTreeWidget>(manager, "ProjectsListView")->topLevelItemCount(), 1);
+        QVERIFY(prompts.shown.empty());
+        QCOMPARE(historyTexts(), (QStringList{QString::fromStdString(plain), QString::fromStdString(badLevel)}));
+        QCOMPARE(column(control<QTreeWidget>(manager, "ProjectsListView"), 0), (QStringList{"Home mail", "[Damaged]"}));
     }
 
     void startChoiceBeginsWithANewProject() {

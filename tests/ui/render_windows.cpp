@@ -1,9 +1,12 @@
-// Renders every dialog into a PNG file, to look at layouts without a desktop:
+// Renders every window into a PNG file, to look at layouts without a desktop:
 //   tessaly-render-windows <folder> [help file]
+// With TESSALY_RENDER_DARK=1 in the environment the windows are drawn on a dark palette.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QTabWidget>
@@ -16,7 +19,9 @@
 #include "settings/reg_env_data.h"
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
+#include "settings/settings_file.h"
 #include "ui/history_projects_form.h"
+#include "ui/main_form.h"
 #include "ui/html_help.h"
 #include "ui/progress_form.h"
 #include "ui/prompts.h"
@@ -41,21 +46,51 @@ bool render(QWidget& window, const QDir& folder, const QString& name) {
     return ok;
 }
 
+// A dark theme as desktops ship one: light text on dark grey, a light link colour.
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x6f, 0x9e));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
+    dark.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ToolTipText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    return dark;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (qEnvironmentVariableIntValue("TESSALY_RENDER_DARK")) QApplication::setPalette(darkPalette());
     QDir folder(argc > 1 ? argv[1] : "screenshots");
     folder.mkpath(".");
     QTemporaryDir work;
     ScriptedPrompts prompts;
     bool ok = true;
 
+    // The main window, with the dialogs the flows open centred on it.
+    SettingsFile mainSettings(work.filePath("main-settings.reg").toStdString());
+    TtsChosenProfile chosen;
+    chosen.description = "Profile: alice (/home/alice/.wine)";
+    TMainForm main(prompts, mainSettings, chosen);
+    ok &= render(main, folder, "main");
+    main.show();
+
     TtsBackupProject project;
     project.SetName("Weekly mail");
     project.Destination().SetLocalFolder(QDir::homePath().toStdString());
     {
-        TBackupForm form(prompts);
+        TBackupForm form(prompts, &main);
         form.SetProject(&project);
         ok &= render(form, folder, "backup-general");
         form.show();
@@ -63,17 +98,17 @@ int main(int argc, char** argv) {
         ok &= render(form, folder, "backup-security");
     }
     {
-        TRestoreForm form(prompts);
+        TRestoreForm form(prompts, &main);
         TtsBackupProject target;
         form.SetProject(&target);
         ok &= render(form, folder, "restore");
     }
     {
-        TSinglePasswordForm form(prompts);
+        TSinglePasswordForm form(prompts, &main);
         ok &= render(form, folder, "password");
     }
     {
-        TSelectProjectForm form;
+        TSelectProjectForm form(&main);
         ok &= render(form, folder, "select-project");
     }
     // A history of a readable project, an encrypted one and one whose file is gone.
@@ -87,26 +122,31 @@ int main(int argc, char** argv) {
     secret.SetEncrypt(true);
     secret.SetPassword("pass");
     secret.SaveToFile(work.filePath("office.tsly").toStdString());
+    QFile damaged(work.filePath("damaged.tsly"));
+    damaged.open(QIODevice::WriteOnly);
+    damaged.write(QByteArray(TtsBackupProject::kIdentifier).leftJustified(300, QChar(0).toLatin1()));  // ends inside its record
+    damaged.close();
     history.ProjectFiles = {work.filePath("home.tsly").toStdString(), work.filePath("office.tsly").toStdString(),
-                            work.filePath("gone.tsly").toStdString()};
+                            work.filePath("gone.tsly").toStdString(), work.filePath("damaged.tsly").toStdString()};
     {
-        THistoryProjectsForm form(prompts);
+        THistoryProjectsForm form(prompts, &main);
         form.SetProjects(&history);
         ok &= render(form, folder, "history");
     }
     {
-        TProjectManagerForm form(prompts);
+        TProjectManagerForm form(prompts, &main);
         form.SetProjects(&history);
         ok &= render(form, folder, "project-manager");
     }
     {
-        TAboutForm form(prompts);
+        TAboutForm form(prompts, &main);
         ok &= render(form, folder, "about");
     }
     // A status naming a file whose name looks like markup: it shows as it is.
     {
-        TProgressForm form;
-        form.StatesLabel->setText("Backup <b>x</b>.url ...");
+        TProgressForm form(&main);
+        form.ShowState("Backup Outlook Express Data ... C:\\users\\alice\\AppData\\Local\\Identities\\"
+                       "{5D3F8A21-7C4B-4E19-9A62-0B1C2D3E4F51}\\Microsoft\\Outlook Express\\<b>x</b>.dbx");
         form.ProgressBar->setValue(40);
         form.PercentLabel->setText(TProgressForm::PercentText(40));
         ok &= render(form, folder, "progress");
@@ -120,14 +160,16 @@ int main(int argc, char** argv) {
                 box->done(QMessageBox::Ok);
             }
         });
-        real.messageWithDetails(nullptr, "Finished!\n1 file could not be saved; the details name it.",
-                                "\"C:\\users\\alice\\Favorites\\<i>a</i>:b.url\" was not saved: a restore would refuse "
-                                "its stored name \"[CSIDL_FAVORITES]\\<i>a</i>:b.url\": it holds a second drive",
-                                "Information", MessageIcon::Information);
+        real.endOfRun(&main, "Finished!",
+                      "Wrote /home/alice/backups/Mail.tsly_dat: 4 items (Windows Address Book, Favorites, IE Settings, "
+                      "Outlook Express Data), 12 files (1 not saved, named in the details), 41.3 MiB in, 9.8 MiB out, "
+                      "14 s.\n1 file could not be saved; the details name it.",
+                      "\"C:\\users\\alice\\Favorites\\<i>a</i>:b.url\" was not saved: a restore would refuse "
+                      "its stored name \"[CSIDL_FAVORITES]\\<i>a</i>:b.url\": it holds a second drive",
+                      "/home/alice/backups");
     }
     {
-        QWidget caller;
-        QWidget* help = HtmlHelp(&caller, argc > 2 ? argv[2] : TESSALY_HELP_FILE);
+        QWidget* help = HtmlHelp(&main, argc > 2 ? argv[2] : TESSALY_HELP_FILE);
         ok &= render(*help, folder, "help");
     }
     return ok ? 0 : 1;

@@ -24,6 +24,9 @@ class RestoreFormTest : public QObject {
     test::TempDir dir;
     QString plainFile, secretFile;
     ScriptedPrompts prompts;
+    // The restore's profile: the dialog asks the core with it whether a password opens a file.
+    test::WineProfile wine;
+    std::unique_ptr<Profile> profile = wine.open();
 
     void choose(TRestoreForm& form, const QString& file) {
         prompts.files.push_back(file);
@@ -52,7 +55,7 @@ private slots:
     void init() { prompts = ScriptedPrompts(); }
 
     void plainFileShowsItsItemsAndIsReadOnceWhenChosenTwice() {
-        TtsBackupProject project;
+        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
         form.SetProject(&project);
         form.show();
@@ -89,7 +92,7 @@ private slots:
         QFETCH(QStringList, expectedMessages);
         QFETCH(QString, passwordShown);
         QFETCH(bool, restoreCloses);
-        TtsBackupProject project;
+        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
         form.SetProject(&project);
         form.show();
@@ -107,7 +110,7 @@ private slots:
     void aFileThatIsNotADataFileIsNamedNotTakenForAPassword() {
         const std::string other = dir.file("notes.txt");
         test::writeHostFile(other, std::string("not compressed at all"));
-        TtsBackupProject project;
+        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
         form.SetProject(&project);
         form.show();
@@ -118,16 +121,73 @@ private slots:
         QCOMPARE(control<QTreeWidget>(form, "ItemsListView")->topLevelItemCount(), 0);
     }
 
-    void restoreWithoutAFileClosesWithNoName() {
-        TtsBackupProject project;
+    // A path typed or pasted into the file field is read when Enter is pressed in it or the
+    // field is left, as a chosen one is; Restore waits for a file that could be read.
+    void aTypedPathIsReadOnEnterOrWhenTheFieldIsLeft_data() {
+        QTest::addColumn<bool>("byEnter");
+        QTest::newRow("Enter") << true;
+        QTest::newRow("focus leaves") << false;
+    }
+    void aTypedPathIsReadOnEnterOrWhenTheFieldIsLeft() {
+        QFETCH(bool, byEnter);
+        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
         form.SetProject(&project);
         form.show();
-        control<QLineEdit>(form, "FileEdit")->setText(plainFile);  // typed by hand: not read
-        control<QPushButton>(form, "RestoreButton")->click();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        auto* edit = control<QLineEdit>(form, "FileEdit");
+        auto* restore = control<QPushButton>(form, "RestoreButton");
+        QVERIFY(!restore->isEnabled());
+        const auto finishTyping = [&] {
+            if (byEnter) {
+                QTest::keyClick(edit, Qt::Key_Return);
+            } else {
+                control<QPushButton>(form, "CancelButton")->setFocus();
+            }
+        };
+        edit->setFocus();
+        edit->setText(QString::fromStdString(dir.file("missing.tsly_dat")));
+        finishTyping();
+        QCOMPARE(prompts.shown.size(), size_t(1));
+        QVERIFY2(prompts.shown[0].text.contains("missing.tsly_dat"), qPrintable(prompts.shown[0].text));
+        QVERIFY(!restore->isEnabled());
+        QVERIFY(form.isVisible());
+
+        edit->setFocus();
+        edit->setText(" " + plainFile + "\n");  // pasted with the blanks around a line
+        finishTyping();
+        QCOMPARE(form.FileReads(), 1);
+        QCOMPARE(QString::fromStdString(form.DataFileName()), plainFile);
+        QCOMPARE(test::checkedRows(control<QTreeWidget>(form, "ItemsListView")), QStringList{"Windows Address Book"});
+        QVERIFY(restore->isEnabled());
+        QVERIFY2(form.isVisible(), "Enter read the file; it did not also press Restore");
+        choose(form, plainFile);  // the same file again is not read again
+        QCOMPARE(form.FileReads(), 1);
+        restore->click();
         QCOMPARE(form.result(), int(QDialog::Accepted));
-        QVERIFY(form.DataFileName().empty());
-        QCOMPARE(form.FileReads(), 0);
+    }
+
+    // The password typed into the archive password field is checked before the dialog
+    // closes: a wrong one is said so there, and the dialog stays for the right one.
+    void aWrongArchivePasswordIsFoundInTheDialog() {
+        TtsBackupProject project(profile.get());
+        TRestoreForm form(prompts);
+        form.SetProject(&project);
+        form.show();
+        prompts.passwords.push_back(std::nullopt);
+        choose(form, secretFile);
+        auto* password = control<QLineEdit>(form, "PasswordEdit");
+        auto* restore = control<QPushButton>(form, "RestoreButton");
+        QVERIFY(restore->isEnabled());
+        password->setText("wrong");
+        restore->click();
+        QCOMPARE(messages(), QStringList{kInvalidPasswordText});
+        QVERIFY(form.result() != QDialog::Accepted);
+        password->setText("right");
+        restore->click();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QCOMPARE(form.PasswordText(), QString("right"));
+        QCOMPARE(messages().size(), 1);
     }
 
     void openingAProjectFileAsksAgainAfterAWrongPassword() {

@@ -6,18 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_report.h"
+
 namespace ts::cli {
 
-// "512 bytes", "1.5 KiB", "3.2 MiB", "1.1 GiB".
-std::string sizeText(int64_t bytes);
-// "1 file", "2 files".
-std::string countText(int64_t count, const std::string& one, const std::string& many);
-// "2 items (Favorites, IE Settings)".
-std::string itemsText(const std::vector<std::string>& captions);
+// The counting words are the engine's, shared with the windowed program's end report.
+using ts::countText;
+using ts::itemsText;
+using ts::sizeText;
 
 // Measures a command from its construction.
 class Stopwatch {
 public:
+    double seconds() const;
     // "0.4 s", "12 s", "3 min 5 s".
     std::string elapsedText() const;
 

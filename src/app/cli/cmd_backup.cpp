@@ -44,22 +44,7 @@ struct RememberedMessage : UserMessages {
 };
 
 std::string closingLineOf(const BackupRun& run, const Stopwatch& stopwatch) {
-    std::vector<std::string> items;
-    for (TtsBPSourceItem* item : run.project().Source().ItemList())
-        if (item->Selected()) items.push_back(item->Caption());
-    const RunTally& tally = run.tally();
-    const bool uploaded = run.project().Destination().Kind() == TtsBPDestination::kKindFtp;
-    std::string line = (uploaded ? "Uploaded " : "Wrote ") + run.dataFileLocation() + ": " + itemsText(items) + ", " +
-                       countText(tally.filesSaved, "file", "files");
-    const size_t others = run.warnings().size() - run.filesNotSaved();
-    if (run.filesNotSaved() > 0 && others > 0)
-        line += " (" + std::to_string(run.filesNotSaved()) + " not saved and " + countText(static_cast<int64_t>(others), "other warning", "other warnings") + ", named above)";
-    else if (run.filesNotSaved() > 0)
-        line += " (" + std::to_string(run.filesNotSaved()) + " not saved, named above)";
-    else if (others > 0)
-        line += " (" + countText(static_cast<int64_t>(others), "warning", "warnings") + ", named above)";
-    return line + ", " + sizeText(run.plainBytes()) + " in, " + sizeText(run.dataFileBytes()) + " out, " +
-           stopwatch.elapsedText();
+    return backupReport(run, stopwatch.seconds(), "named above");
 }
 
 // Below the finished progress line, and before a failure's own line.

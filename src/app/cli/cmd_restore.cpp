@@ -91,11 +91,7 @@ int runRestore(const Arguments& args) {
         throw describeFailure(file, opened && opened->summary.encrypted);
     }
     if (cancelled) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
-    std::string line = "Restored " + itemsText(restoredItems) + " from " + file + ": " +
-                       countText(tally.filesRestored, "file", "files") + " (" + sizeText(tally.bytesRestored) + "), " +
-                       countText(tally.valuesRestored, "registry value", "registry values");
-    if (heldBack > 0) line += ", " + countText(static_cast<int64_t>(heldBack), "name", "names") + " held back";
-    printClosingLine(options.has("quiet"), line + ", " + stopwatch.elapsedText());
+    printClosingLine(options.has("quiet"), restoreReport(restoredItems, file, tally, heldBack, stopwatch.seconds()));
     return kExitSuccess;
 }
 

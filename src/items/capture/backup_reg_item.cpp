@@ -226,6 +226,7 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
         out.value<uint8_t>(type);
         out.value<int32_t>(size);
         out.bytes(data);
+        if (valueSaved_) valueSaved_();
     }
     out.endMarker();
 

@@ -60,6 +60,8 @@ public:
     // where: the key's path, or the value's path and name.
     using LeftOutReport = std::function<void(const std::string& where, const std::string& reason)>;
     void SetLeftOutReport(LeftOutReport report) { leftOut_ = std::move(report); }
+    // Told once for each value saved, so a run can say when an item found nothing.
+    void SetValueSavedReport(std::function<void()> report) { valueSaved_ = std::move(report); }
     // Replays a tree into sink: every key (createKey), REG_SZ, REG_DWORD and REG_BINARY values
     // (setValue), other types by name and size (keptValue). A stream that ends before the
     // final end marker raises EKeyTreeIncomplete, one past a bound above or the registry's
@@ -76,6 +78,7 @@ private:
     std::string keyPath_;
     uint32_t rootKey_ = HKEY_CURRENT_USER;
     LeftOutReport leftOut_;
+    std::function<void()> valueSaved_;
 };
 
 // Replays a key tree into sink exactly as TtsBackupRegItem::ReadToSink does. It needs no

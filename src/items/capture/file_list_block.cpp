@@ -1,19 +1,40 @@
 #include "items/capture/file_list_block.h"
 
+#include <filesystem>
+
 #include "part/bp_object.h"
 #include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "platform/debug_log.h"
 #include "platform/exception.h"
+#include "platform/profile/profile.h"
 
 namespace ts {
+
+namespace {
+
+// What the files of a list hold before any is read; a file that cannot be looked at counts
+// nothing (it becomes an error record).
+int64_t announcedBytes(const Profile& profile, const std::vector<std::string>& realPaths) {
+    int64_t total = 0;
+    for (const std::string& path : realPaths) {
+        std::error_code error;
+        if (auto host = profile.files().hostPath(path)) {
+            const auto size = std::filesystem::file_size(*host, error);
+            if (!error) total += static_cast<int64_t>(size);
+        }
+    }
+    return total;
+}
+
+}  // namespace
 
 int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, const std::vector<std::string>& realPaths,
                            Stream& dest, const FileListObserver& afterEachFile, TtsProjectLink* tallyTo) {
     const auto count = static_cast<int32_t>(realPaths.size());
     dest.writeValue<int32_t>(count);
     int64_t written = sizeof count;
-    if (tallyTo) tallyTo->FilesAhead(count);
+    if (tallyTo) tallyTo->FilesAhead(count, announcedBytes(profile, realPaths));
     TtsBackupFileItem item(profile);
     for (const auto& path : realPaths) {
         item.SetFileName(path);

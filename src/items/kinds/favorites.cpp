@@ -1,6 +1,7 @@
 #include "items/kinds/favorites.h"
 
 #include <array>
+#include <unordered_set>
 
 #include "part/operation_log.h"
 #include "part/text_field.h"
@@ -12,15 +13,39 @@
 #include "platform/ansi_text.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_name_case.h"
 
 namespace ts {
+
+namespace {
+
+// Windows holds two names that differ only in letter case for one file: such a pair from
+// a record is one favorite, kept under the first spelling met. A folder listing names each
+// host file once; twins there are two files, both saved, and the restore names them.
+class FavoriteNames {
+public:
+    explicit FavoriteNames(std::vector<std::string>& names) : names_(names) {
+        for (const std::string& name : names_) seen_.insert(caseFoldedKey(name));
+    }
+    void add(std::string name) {
+        if (seen_.insert(caseFoldedKey(name)).second) names_.push_back(std::move(name));
+    }
+
+private:
+    std::vector<std::string>& names_;
+    std::unordered_set<std::string> seen_;
+};
+
+}  // namespace
 
 TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project)
     : TtsBPItemKind(project, kCaption, "TtsBPFavorites", true), files_(collect()) {}
 
 void TtsBPFavorites::ProfileGiven() {
-    std::vector<std::string> found = collect();
-    files_.insert(files_.begin(), found.begin(), found.end());
+    std::vector<std::string> merged = collect();
+    FavoriteNames names(merged);
+    for (const std::string& name : files_) names.add(name);
+    files_ = std::move(merged);
 }
 
 std::vector<std::string> TtsBPFavorites::collect() const {
@@ -61,26 +86,35 @@ int32_t TtsBPFavorites::WriteToStream(Stream& stream) {
 
 int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
     int32_t count = TtsBPSourceItem::ReadFromStream(stream);
-    std::vector<std::string> stored;
+    // Records written by earlier versions may list one name many times over; each counts once
+    // against the bound, and only once in Files.
+    std::vector<std::string> merged = files_;
+    FavoriteNames names(merged);
+    size_t storedOnce = 0;
+    std::unordered_set<std::string> stored;
     std::array<uint8_t, kTextFieldSize> field{};
     for (;;) {
         stream.readExact(field.data(), field.size());
         count += static_cast<int32_t>(field.size());
         std::string name = textFromField(field.data());
         if (name == kEndField) break;
-        if (stored.size() == kMaxFiles)
+        if (!stored.insert(caseFoldedKey(name)).second) continue;
+        if (++storedOnce > kMaxFiles)
             throw EDataDamaged("the favorites record lists more than " + std::to_string(kMaxFiles) + " files");
-        stored.push_back(std::move(name));
+        names.add(std::move(name));
     }
     extraValue_ = stream.readValue<int64_t>();
     count += static_cast<int32_t>(sizeof extraValue_);
-    files_.insert(files_.end(), stored.begin(), stored.end());
+    files_ = std::move(merged);
     return count;
 }
 
 int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
     logOperationStart("TtsBPFavorites.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
+    // The favorites as they are now: one added since the list was made is saved, one deleted
+    // since is not, and the project file saved after the run lists the same.
+    files_ = collect();
     return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(Codec(), profile, files_, stream, {}, Project()));
 }
 

@@ -21,10 +21,11 @@ public:
     explicit TtsBPFavorites(TtsProjectLink* project);
 
     // Collects from the profile now given, ahead of what a project file added, as the
-    // constructor would have.
+    // constructor would have; a name already held is not added again.
     void ProfileGiven();
 
-    // Real paths of the favorite files; unsorted, duplicates allowed.
+    // Real paths of the favorite files, unsorted. The item itself never holds a name twice
+    // (letter case aside); a caller may.
     const std::vector<std::string>& Files() const { return files_; }
     std::vector<std::string>& Files() { return files_; }
     int64_t ExtraValue() const { return extraValue_; }
@@ -34,11 +35,11 @@ public:
     // the extra value. An entry too long for its field is left out of the record (a debug
     // log line names it); it stays in Files and is still backed up.
     int32_t WriteToStream(Stream& stream) override;
-    // Appends the stored names to Files; a stream that ends before the "(end)" field and
-    // the value raises EReadError, one listing more than kMaxFiles EDataDamaged, and either
-    // leaves Files as it was.
+    // Appends the stored names that Files does not hold yet (letter case aside); a stream
+    // that ends before the "(end)" field and the value raises EReadError, one listing more
+    // than kMaxFiles different names EDataDamaged, and either leaves Files as it was.
     int32_t ReadFromStream(Stream& stream) override;
-    // One file list block of Files as it stands.
+    // Collects Files afresh from the profile and writes one file list block of it.
     int32_t BackupToStream(Stream& stream) override;
 
 private:

@@ -38,6 +38,9 @@ void ReportLeftOutTo(TtsBackupRegItem& key, TtsProjectLink* project) {
     key.SetLeftOutReport([project](const std::string& where, const std::string& reason) {
         if (project) project->FileNotSaved(where, reason);
     });
+    key.SetValueSavedReport([project] {
+        if (project) project->Tally(TtsProjectLink::Moved::RegistryValueSaved, 0);
+    });
 }
 
 std::vector<std::string> FilesBelow(const Profile& profile, const std::string& placeholderFolder,

@@ -260,16 +260,40 @@ TEST_F(ItemDataTest, NestedFavoritesAreRestoredIntoTheSameSubfolders) {
     EXPECT_EQ(written, stored);
 }
 
-TEST_F(ItemDataTest, TheListIsUsedAsItStandsAndAnErrorRecordRestoresAsFileError) {
-    auto& favorites = alice.item<TtsBPFavorites>(1);
-    favorites.Files() = {alice.home() + "\\Favorites\\gone.url"};
-    MemoryStream data(backup(favorites));
+// A project keeps its list between backups; each backup saves the favorites as they are
+// then, each once, and leaves the list holding exactly those.
+TEST_F(ItemDataTest, ABackupSavesTheFavoritesAsTheyAreNowEachOnce) {
+    const std::string folder = alice.home() + "\\Favorites\\";
+    alice.wine.writeFile(folder + "gone.url", "gone");
+    alice.wine.writeFile(folder + "kept.url", "kept");
+    TtsBackupProject project(alice.profile.get());
+    auto& favorites = static_cast<TtsBPFavorites&>(*project.Source().ItemList().Items(1));
+    ASSERT_EQ(favorites.Files().size(), 2u);
+    // What a project file read on top of the collected list brought in older versions.
+    favorites.Files().push_back(folder + "KEPT.URL");
+    favorites.Files().push_back(folder + "gone.url");
+    fs::remove(alice.host(folder + "gone.url"));
+    alice.wine.writeFile(folder + "new.url", "new");
 
-    auto& target = bob.item<TtsBPFavorites>(1);
-    target.Files() = {"something held before"};
-    restore(target, data);
-    EXPECT_EQ(target.Files(), std::vector<std::string>{"<file error>"});
-    EXPECT_FALSE(fs::exists(bob.host(bob.home() + "\\Favorites\\gone.url")));
+    for (int backupNumber = 0; backupNumber < 3; ++backupNumber) {
+        MemoryStream data(backup(favorites));
+        std::vector<std::string> now = favorites.Files();
+        std::sort(now.begin(), now.end());
+        EXPECT_EQ(now, (std::vector<std::string>{folder + "kept.url", folder + "new.url"}));
+        auto& target = bob.item<TtsBPFavorites>(1);
+        restore(target, data);
+        EXPECT_EQ(target.Files().size(), 2u);
+        EXPECT_FALSE(fs::exists(bob.host(bob.home() + "\\Favorites\\gone.url")));
+        EXPECT_EQ(readText(bob.host(bob.home() + "\\Favorites\\new.url")), "new");
+        // The project file written after the run reads back into the same list.
+        MemoryStream record;
+        favorites.WriteToStream(record);
+        record.rewind();
+        favorites.ReadFromStream(record);
+        EXPECT_EQ(favorites.Files().size(), 2u);
+    }
+    for (const std::string& line : DebugLog::instance().lines())
+        EXPECT_EQ(line.find("gone.url"), std::string::npos) << line;
 }
 
 TEST_F(ItemDataTest, PassingFavoritesOverKeepsTheirList) {

@@ -151,19 +151,33 @@ TEST_F(ItemRecordTest, FavoritesNamesAreWrittenOneFieldEachBeforeTheEndField) {
     EXPECT_EQ(valueAt(bytes, kHead + 768), 7);
 }
 
-TEST_F(ItemRecordTest, ReadingStoredNamesAppendsThemToTheNamesAlreadyHeld) {
-    favorites.Files() = {"A", "B"};
-    favorites.SetExtraValue(5);
-    auto bytes = recordOf(favorites);
-
-    TtsBackupProject other;
-    auto& target = static_cast<TtsBPFavorites&>(*other.Source().ItemList().Items(1));
-    target.Files() = {"A"};
-    MemoryStream in(bytes);
-    EXPECT_EQ(target.ReadFromStream(in), static_cast<int32_t>(bytes.size()));
-    EXPECT_EQ(target.Files(), (std::vector<std::string>{"A", "A", "B"}));
-    EXPECT_EQ(target.ExtraValue(), 5);
-    EXPECT_EQ(in.position(), in.size());
+// Reading a record adds only the names not held yet, compared as Windows compares file
+// names; a record that lists a name many times (older versions piled them up) loads clean.
+TEST_F(ItemRecordTest, ReadingStoredNamesAddsEachNameOnce) {
+    struct Case {
+        std::vector<std::string> held, stored, expected;
+    } cases[] = {
+        {{"A"}, {"A", "B"}, {"A", "B"}},
+        {{}, {"A", "B", "A", "B", "A"}, {"A", "B"}},
+        {{"C:\\Fav\\x.url"}, {"c:\\FAV\\X.URL", "C:\\Fav\\y.url"}, {"C:\\Fav\\x.url", "C:\\Fav\\y.url"}},
+        {{}, {"C:\\Caf\xC3\xA9.url", "C:\\CAF\xC3\x89.url"}, {"C:\\Caf\xC3\xA9.url"}},
+        {{"kept"}, {}, {"kept"}},
+    };
+    for (const Case& c : cases) {
+        favorites.Files() = c.stored;
+        favorites.SetExtraValue(5);
+        auto bytes = recordOf(favorites);
+        TtsBackupProject other;
+        auto& target = static_cast<TtsBPFavorites&>(*other.Source().ItemList().Items(1));
+        target.Files() = c.held;
+        MemoryStream in(bytes);
+        EXPECT_EQ(target.ReadFromStream(in), static_cast<int32_t>(bytes.size()));
+        EXPECT_EQ(target.Files(), c.expected);
+        EXPECT_EQ(target.ExtraValue(), 5);
+        EXPECT_EQ(in.position(), in.size());
+        // Written again, the record lists each name once.
+        EXPECT_EQ(recordOf(target).size(), kHead + (c.expected.size() + 1) * 256 + 8);
+    }
 }
 
 TEST_F(ItemRecordTest, FavoritesReadingStopsWhenTheStreamEndsBeforeTheEndField) {
@@ -180,10 +194,10 @@ TEST_F(ItemRecordTest, FavoritesReadingStopsWhenTheStreamEndsBeforeTheEndField) 
     }
 }
 
-// The writer lists no more than the reader accepts; one entry more, crafted, is refused
-// before it is held, leaving Files as it was.
+// The writer lists no more than the reader accepts; one name more, crafted, is refused
+// before it is held, leaving Files as it was. Repeats of one name do not count against it.
 TEST_F(ItemRecordTest, AFavoritesRecordListsAtMostItsBoundAndOneListingMoreIsRefused) {
-    favorites.Files().assign(TtsBPFavorites::kMaxFiles + 1, "C:\\f.url");
+    for (size_t i = 0; i <= TtsBPFavorites::kMaxFiles; ++i) favorites.Files().push_back("C:\\" + std::to_string(i));
     auto bytes = recordOf(favorites);
     ASSERT_EQ(bytes.size(), kHead + (TtsBPFavorites::kMaxFiles + 1) * 256 + 8);
     TtsBackupProject other;
@@ -192,12 +206,21 @@ TEST_F(ItemRecordTest, AFavoritesRecordListsAtMostItsBoundAndOneListingMoreIsRef
     target.ReadFromStream(whole);
     EXPECT_EQ(target.Files().size(), TtsBPFavorites::kMaxFiles);
 
-    std::vector<uint8_t> crafted(bytes.begin(), bytes.begin() + kHead + 256);
-    crafted.insert(crafted.end(), bytes.begin() + kHead, bytes.end());  // one entry more
+    std::vector<uint8_t> crafted(bytes.begin(), bytes.end() - 256 - 8);
+    std::vector<uint8_t> extra(256, 0);
+    std::memcpy(extra.data(), "C:\\one more", 11);
+    crafted.insert(crafted.end(), extra.begin(), extra.end());
+    crafted.insert(crafted.end(), bytes.end() - 256 - 8, bytes.end());
     target.Files() = {"kept"};
     MemoryStream in(crafted);
     EXPECT_THROW(target.ReadFromStream(in), EDataDamaged);
     EXPECT_EQ(target.Files(), std::vector<std::string>{"kept"});
+
+    favorites.Files().assign(TtsBPFavorites::kMaxFiles + 10, "C:\\f.url");
+    MemoryStream repeats(recordOf(favorites));
+    target.Files().clear();
+    target.ReadFromStream(repeats);
+    EXPECT_EQ(target.Files(), std::vector<std::string>{"C:\\f.url"});
 }
 
 TEST_F(ItemRecordTest, AFavoritePathTooLongForItsFieldIsLeftOutOfTheRecordButKept) {
