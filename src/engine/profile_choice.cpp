@@ -54,7 +54,7 @@ bool profileHoldsUserData(const Profile& profile) {
     for (const char* key : {TtsBPIESettings::kSettingsKeyPath, TtsBPOEData::kAccountsKeyPath, TtsBPOEData::kIdentitiesKeyPath})
         if (anyValueBelow(profile.hive(), std::string(key).substr(1))) return true;  // the hive's paths start below the root
     for (const char* folder : {TtsBPAddressBook::kFolder, TtsBPOEData::kStoreFolder})
-        if (!FilesBelow(profile, folder).empty()) return true;
+        if (!FilesBelow(profile, folder, nullptr).empty()) return true;
     std::vector<std::string> favorites;
     if (auto folder = profile.specialFolders().path(csidl::FAVORITES))
         FindFiles(profile, *folder, favorites, TtsBPFavorites::kMask);
