@@ -15,6 +15,7 @@ packages=(
   python3 python3-pyftpdlib vsftpd openssl curl time pigz
   wine wine64 xvfb xauth attr xdotool scrot
   dpkg-dev desktop-file-utils appstream man-db file
+  undbx python3-vobject
 )
 missing=()
 for p in "${packages[@]}"; do
