@@ -1,8 +1,5 @@
 #include "engine/extract_run.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "engine/datafile/data_file_reader.h"
@@ -10,6 +7,7 @@
 #include "engine/flows.h"
 #include "engine/project.h"
 #include "items/capture/inventory_sink.h"
+#include "platform/atomic_file.h"
 #include "platform/debug_log.h"
 #include "platform/exception.h"
 
@@ -24,13 +22,6 @@ void createFolder(const std::string& folder) {
     if (!std::filesystem::is_directory(folder, error)) throw EFCreateError(folder, "It is not a folder.");
 }
 
-// New files were not forced to disk one by one; one sync of the file system does it.
-void syncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (::syncfs(fd) != 0) debugLog("Extract: the extracted files could not be forced to disk");
-    ::close(fd);
-}
 
 }  // namespace
 
@@ -81,7 +72,8 @@ void ExtractRun::run() {
     const auto collect = [&] {
         tally_ = sink.tally();
         for (const auto& [name, reason] : sink.refused()) refused_.push_back(RefusedFileName{name, reason});
-        syncFolder(folder_);
+        // New files were not forced to disk one by one; one sync of the file system does it.
+        if (!syncFileSystemOf(folder_)) debugLog("Extract: the extracted files could not be forced to disk");
     };
     try {
         for (TtsBPSourceItem* item : project().Source().ItemList()) {

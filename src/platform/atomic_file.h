@@ -27,6 +27,15 @@ int sweepLeftovers(const std::string& folder, std::time_t olderThan);
 // False when something could not be removed (what could is gone).
 bool removeFolderTree(int parentFd, const std::string& name);
 
+// Makes the folders of relativePath ("a/b/file") below folder, one by one and never through a
+// link: something else in the way raises EFCreateError naming it. Returns the file's path,
+// folder + "/" + relativePath.
+std::string makeFoldersBelow(const std::string& folder, const std::string& relativePath);
+
+// Forces everything written to the file system holding folder to disk, at once for many
+// files that were not forced one by one; false when the system could not.
+bool syncFileSystemOf(const std::string& folder);
+
 // The permission bits any program of the user gives a new file: 0666 less the process's
 // file creation mask, as it was when first asked (the program never changes it).
 unsigned newFilePermissions();

@@ -131,7 +131,6 @@ TEST(MailStoreTest, HostileFilesKeepWhatCanBeReachedAndNameTheDamage) {
         const char* damage;
     };
     const auto root = [](MailStoreMaker& m) { return m.dwordAt(0xe4); };
-    const auto firstBlock = [](MailStoreMaker& m, uint32_t record) { return m.dwordAt(record + 12 + 8); };
     const HostileCase cases[] = {
         {"a node whose child is itself",
          [&](MailStoreMaker& m, auto&) { m.putDword(root(m) + 8, root(m)); return root(m); }, 3, "loop"},
@@ -148,14 +147,14 @@ TEST(MailStoreTest, HostileFilesKeepWhatCanBeReachedAndNameTheDamage) {
          [&](MailStoreMaker& m, auto&) { m.bytes()[root(m) + 0x11] = 0xff; return root(m); }, 0, "more entries"},
         {"a block chain that loops back",
          [&](MailStoreMaker& m, auto& records) {
-             const uint32_t first = firstBlock(m, records[1]);
+             const uint32_t first = m.firstBlockOf(records[1]);
              m.putDword(first + 0x210 + 12, first);
              return 0u;  // either block of the loop may be named
          },
          2, "loops"},
         {"a block length past its room",
          [&](MailStoreMaker& m, auto& records) {
-             const uint32_t first = firstBlock(m, records[0]);
+             const uint32_t first = m.firstBlockOf(records[0]);
              m.bytes()[first + 9] = 0x7f;
              return first;
          },

@@ -30,6 +30,8 @@ public:
     uint32_t addRecord(const std::vector<Field>& fields);
     // A message and the record that points to it.
     uint32_t addMessageRecord(const std::string& text, uint32_t blockData = 0x200, bool scattered = false);
+    // The first block of the message a record made by addMessageRecord points to.
+    uint32_t firstBlockOf(uint32_t record) const { return dwordAt(record + 16) >> 8; }
     // A folder list record.
     uint32_t addFolderRecord(uint32_t id, uint32_t parentId, const std::string& name, const std::string& fileName);
 

@@ -65,7 +65,6 @@ public:
 
 private:
     void enterKey(const std::string& keyPath);
-    std::string makeFolders(const std::string& relativePath);
 
     std::string folder_;
     const Profile& profile_;
