@@ -89,6 +89,29 @@ std::string hexOffset(int64_t offset) {
     return text;
 }
 
+// A special folder's subfolder (below may be empty) and the files in it and below matching
+// mask; no folder when the profile has not that special folder.
+struct FoundFiles {
+    std::string folder;
+    std::vector<std::string> files;
+};
+std::optional<FoundFiles> filesInSpecialFolder(const Profile& profile, int specialFolder, const std::string& below,
+                                     const std::string& mask) {
+    const auto root = profile.specialFolders().path(specialFolder);
+    if (!root) return std::nullopt;
+    FoundFiles found{below.empty() ? *root : *root + "\\" + below, {}};
+    FindFiles(profile, found.folder, found.files, mask);
+    return found;
+}
+
+// The host file's status; no value when it cannot be had.
+std::optional<struct stat> hostStatus(const Profile& profile, const std::string& windowsPath) {
+    const auto host = profile.files().hostPath(windowsPath);
+    struct stat st {};
+    if (!host || ::stat(host->c_str(), &st) != 0) return std::nullopt;
+    return st;
+}
+
 // A scratch folder of ours inside the export folder, removed with everything in it.
 class ScratchFolder {
 public:
@@ -306,19 +329,14 @@ void ExportRun::exportAccounts(const Profile& profile, Output& output) {
 }
 
 void ExportRun::exportMail(const Profile& profile, Output& output) {
-    const auto local = profile.specialFolders().path(csidl::LOCAL_APPDATA);
-    if (!local) return;
-    const std::string identitiesFolder = *local + "\\Identities";
-    std::vector<std::string> files;
-    FindFiles(profile, identitiesFolder, files, "*.*");
+    const auto found = filesInSpecialFolder(profile, csidl::LOCAL_APPDATA, "Identities", "*.*");
+    if (!found) return;
+    const std::string& identitiesFolder = found->folder;
     std::vector<std::string> stores;
-    for (const std::string& file : files) {
+    for (const std::string& file : found->files) {
         if (!endsWithIgnoringCase(file, kStoreExtension)) continue;
         stores.push_back(file);
-        if (const auto host = profile.files().hostPath(file)) {
-            struct stat st {};
-            if (::stat(host->c_str(), &st) == 0) totalInput_ += st.st_size;
-        }
+        if (const auto status = hostStatus(profile, file)) totalInput_ += status->st_size;
     }
     // Each identity's folder is named after the identity; a store's folders after the folder
     // list beside the store files, where there is one.
@@ -465,11 +483,9 @@ void ExportRun::exportStore(const Profile& profile, const std::string& windowsPa
 
 void ExportRun::exportFavorites(const Profile& profile, bool fileTimesKnown, Output& output) {
     std::vector<Favorite> favorites;
-    if (const auto folder = profile.specialFolders().path(csidl::FAVORITES)) {
-        std::vector<std::string> files;
-        FindFiles(profile, *folder, files, TtsBPFavorites::kMask);
-        for (const std::string& file : files) {
-            std::vector<std::string> parts = partsBelow(*folder, file);
+    if (const auto found = filesInSpecialFolder(profile, csidl::FAVORITES, "", TtsBPFavorites::kMask)) {
+        for (const std::string& file : found->files) {
+            std::vector<std::string> parts = partsBelow(found->folder, file);
             if (parts.empty()) continue;
             std::string text;
             try {
@@ -492,10 +508,7 @@ void ExportRun::exportFavorites(const Profile& profile, bool fileTimesKnown, Out
             favorite.folders = std::move(parts);
             favorite.url = *url;
             if (fileTimesKnown)
-                if (const auto host = profile.files().hostPath(file)) {
-                    struct stat st {};
-                    if (::stat(host->c_str(), &st) == 0) favorite.added = st.st_mtime;
-                }
+                if (const auto status = hostStatus(profile, file)) favorite.added = status->st_mtime;
             favorites.push_back(std::move(favorite));
         }
     }
@@ -507,12 +520,9 @@ void ExportRun::exportFavorites(const Profile& profile, bool fileTimesKnown, Out
 }
 
 void ExportRun::exportAddressBook(const Profile& profile, Output& output) {
-    const auto appData = profile.specialFolders().path(csidl::APPDATA);
-    if (!appData) return;
-    const std::string folder = *appData + "\\Microsoft\\Address Book";
-    std::vector<std::string> files;
-    FindFiles(profile, folder, files, "*.wab");
-    for (const std::string& file : files) {
+    const auto found = filesInSpecialFolder(profile, csidl::APPDATA, "Microsoft\\Address Book", "*.wab");
+    if (!found) return;
+    for (const std::string& file : found->files) {
         if (cancelled()) return;
         // Kept as it is, so nothing of it is lost: the address book file is not converted.
         const std::string path = output.claim("Address Book/" + safeName(lastPart(file)));
