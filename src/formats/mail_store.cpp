@@ -48,9 +48,9 @@ MailStoreFile::MailStoreFile(Stream& file, std::string name) : reader_(file), na
     const uint8_t* header = reader_.at(0, 20);
     const uint32_t classWord = littleEndian32(header + 4);
     if (littleEndian32(header) != kMagic || std::memcmp(header + 8, kClassIdTail, sizeof kClassIdTail) != 0 ||
-        (classWord != kMessagesClass && classWord != kFoldersClass))
+        (classWord & ~0xfu) != (kMessagesClass & ~0xfu))
         throw EStoreFileDamaged(name_, "not a mail store file (its header is not one)");
-    kind_ = classWord == kFoldersClass ? Kind::Folders : Kind::Messages;
+    kind_ = classWord == kMessagesClass ? Kind::Messages : classWord == kFoldersClass ? Kind::Folders : Kind::Other;
 }
 
 void MailStoreFile::noteDamage(int64_t offset, const std::string& what) {

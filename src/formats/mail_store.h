@@ -75,7 +75,9 @@ private:
 
 class MailStoreFile {
 public:
-    enum class Kind { Messages, Folders };
+    // Other: a store file of the same family holding neither (the program keeps its
+    // download records and offline state in such files).
+    enum class Kind { Messages, Folders, Other };
     // The longest record body read; real ones hold a few names and a few hundred bytes.
     static constexpr uint32_t kMaxRecordBody = 1 << 16;
     // The most damages kept with their offset; the rest are only counted.

@@ -211,6 +211,17 @@ TEST(MailStoreTest, RefusesFilesThatAreNoStoreFiles) {
     }
 }
 
+TEST(MailStoreTest, KindComesFromTheClassId) {
+    for (const auto& [classByte, kind] : {std::pair{0xc5, MailStoreFile::Kind::Messages},
+                                          std::pair{0xc6, MailStoreFile::Kind::Folders},
+                                          std::pair{0xc7, MailStoreFile::Kind::Other}}) {
+        MailStoreMaker maker;
+        maker.bytes()[4] = static_cast<uint8_t>(classByte);
+        MemoryStream stream(maker.bytes());
+        EXPECT_EQ(MailStoreFile(stream, "x.dbx").kind(), kind) << classByte;
+    }
+}
+
 TEST(MailStoreTest, FolderListGivesNamesFilesAndTreePaths) {
     MailStoreMaker list(true);
     const std::vector<uint32_t> records = {
