@@ -1,6 +1,7 @@
 #include "formats/mail_store.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -85,10 +86,12 @@ void MailStoreFile::forEachRecord(const std::function<void(const StoreRecord&)>&
     // A sound tree reaches each node once; a node met again is a loop or a shared branch.
     std::unordered_set<int64_t> seen;
     const size_t mostNodes = static_cast<size_t>(reader_.size() / kNodeSize);
+    // A node's bytes are kept while its entries are visited: the records and messages read
+    // meanwhile lie elsewhere in the file, and the window follows them.
     struct Place {
-        int64_t node;
         int nextEntry;  // -1: the node's own first child comes next
         int entries;
+        std::array<uint8_t, kNodeSize> bytes;
     };
     std::vector<Place> path;
     // Enters a node; false (noted) when it fails its checks.
@@ -110,7 +113,8 @@ void MailStoreFile::forEachRecord(const std::function<void(const StoreRecord&)>&
             noteDamage(node, "the index tree reaches this node twice (a loop)");
             return false;
         }
-        path.push_back(Place{node, -1, p[0x11]});
+        path.push_back(Place{-1, p[0x11], {}});
+        std::copy(p, p + kNodeSize, path.back().bytes.begin());
         return true;
     };
     enter(root);
@@ -120,16 +124,16 @@ void MailStoreFile::forEachRecord(const std::function<void(const StoreRecord&)>&
             path.pop_back();
             continue;
         }
-        const int64_t node = place.node;
         const int index = place.nextEntry++;
         if (index < 0) {
-            const int64_t child = reader_.dword(node + 0x08);
+            const int64_t child = littleEndian32(place.bytes.data() + 0x08);
             if (child != 0) enter(child);
             continue;
         }
-        const int64_t at = node + 0x18 + 12 * static_cast<int64_t>(index);
-        const int64_t value = reader_.dword(at);
-        const int64_t child = reader_.dword(at + 4);
+        const uint8_t* entry = place.bytes.data() + 0x18 + 12 * index;
+        const int64_t value = littleEndian32(entry);
+        const int64_t child = littleEndian32(entry + 4);
+        // enter() may move the path: nothing of place is used after it.
         if (auto record = readRecord(value)) visit(*record);
         if (child != 0) enter(child);
     }

@@ -207,28 +207,34 @@ void MboxWriter::startBody() {
 }
 
 void MboxWriter::quoteAndWrite(const uint8_t* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        const char c = static_cast<char>(data[i]);
+    size_t i = 0;
+    while (i < size) {
         if (lineStart_) {
+            const char c = static_cast<char>(data[i]);
             if (fromMatched_ == 0 && c == '>') {
                 ++quotes_;
-                continue;
-            }
-            if (c == kFrom[fromMatched_]) {
+                ++i;
+            } else if (c == kFrom[fromMatched_]) {
+                ++i;
                 if (++fromMatched_ == kFrom.size()) {
                     buffer_.append(quotes_ + 1, '>');
                     buffer_ += kFrom;
                     lineStart_ = false;
                 }
-                continue;
+            } else {
+                // Not a separator after all: what was held goes out as it was.
+                buffer_.append(quotes_, '>');
+                buffer_ += kFrom.substr(0, fromMatched_);
+                lineStart_ = false;
             }
-            // Not a separator after all: what was held goes out as it was.
-            buffer_.append(quotes_, '>');
-            buffer_ += kFrom.substr(0, fromMatched_);
-            lineStart_ = false;
+            continue;
         }
-        buffer_.push_back(c);
-        if (c == '\n') {
+        // The rest of the line goes out as it is.
+        const auto* newline = static_cast<const uint8_t*>(std::memchr(data + i, '\n', size - i));
+        const size_t end = newline ? static_cast<size_t>(newline - data) + 1 : size;
+        buffer_.append(reinterpret_cast<const char*>(data + i), end - i);
+        i = end;
+        if (newline) {
             lineStart_ = true;
             quotes_ = 0;
             fromMatched_ = 0;

@@ -9,8 +9,9 @@ WindowReader::WindowReader(Stream& file) : file_(file), size_(file.size()), wind
 const uint8_t* WindowReader::at(int64_t offset, int64_t length) {
     if (!holds(offset, length) || length > kWindowSize) throw EReadError();
     if (offset < windowStart_ || offset + length > windowStart_ + windowLength_) {
-        // A little before the piece too: trees and chains are also walked backwards.
-        const int64_t before = std::min(kWindowSize / 16, kWindowSize - length);
+        // A quarter before the piece too: a message's record follows its blocks, and chains
+        // may run backwards.
+        const int64_t before = std::min(kWindowSize / 4, kWindowSize - length);
         windowStart_ = std::max<int64_t>(0, std::min(offset - before, size_ - kWindowSize));
         const int64_t wanted = std::min(kWindowSize, size_ - windowStart_);
         file_.seek(windowStart_);

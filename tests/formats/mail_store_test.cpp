@@ -94,6 +94,8 @@ TEST(MailStoreTest, ReadsEveryListedMessageByteForByteAsUndbxDoes) {
         {"an index tree several levels deep", manyMessages(300), 3},
         {"leftovers of deleted messages", {oneBlock, longMessage}, 51, 0x200, false, 2},
         {"no messages", {}},
+        // Chains, records and leftovers that straddle the reader's window, running backwards.
+        {"a store larger than the read window", std::vector<std::string>(24, longMessage), 4, 0x200, true, 12},
     };
     for (const SoundCase& c : cases) {
         SCOPED_TRACE(c.name);
