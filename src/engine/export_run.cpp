@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <map>
 #include <set>
 
@@ -230,10 +229,7 @@ void ExportRun::run() {
     warnings_.clear();
     accounts_.clear();
     items_.clear();
-    std::error_code error;
-    std::filesystem::create_directories(options_.folder, error);
-    if (error || !std::filesystem::is_directory(options_.folder, error))
-        throw EFCreateError(options_.folder, error ? error.message() : "It is not a folder.");
+    makeFolderPath(options_.folder);
 
     if (file_.empty()) {
         exportProfile(*profile(), true);

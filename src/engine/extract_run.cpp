@@ -1,7 +1,5 @@
 #include "engine/extract_run.h"
 
-#include <filesystem>
-
 #include "engine/datafile/data_file_reader.h"
 #include "engine/failure.h"
 #include "engine/flows.h"
@@ -12,18 +10,6 @@
 #include "platform/exception.h"
 
 namespace ts {
-
-namespace {
-
-void createFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw EFCreateError(folder, error.message());
-    if (!std::filesystem::is_directory(folder, error)) throw EFCreateError(folder, "It is not a folder.");
-}
-
-
-}  // namespace
 
 ExtractRun::ExtractRun(OpenedDataFile& opened, Profile& profile, std::string folder, bool replace, RunEvents events,
                        ItemFilter filter)
@@ -56,7 +42,7 @@ void ExtractRun::run() {
     items_.clear();
     // The project was read from this reader: the items' data follow where it stopped.
     if (!reader_) throw TsException("The data file \"" + file_ + "\" was read already; open it again to extract it");
-    createFolder(folder_);
+    makeFolderPath(folder_);
     status("Extract Data ...");
     std::shared_ptr<DataFileReader> reader = std::move(reader_);
     reader->setOnConsumed([this](int64_t done, int64_t total) {

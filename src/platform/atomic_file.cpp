@@ -96,6 +96,13 @@ int sweepLeftovers(const std::string& folder, std::time_t olderThan) {
 
 // The mask is read without changing it (umask() would, for a moment, for every thread),
 // and once: the program never changes it, and a restore makes thousands of files.
+void makeFolderPath(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw EFCreateError(folder, error.message());
+    if (!std::filesystem::is_directory(folder, error)) throw EFCreateError(folder, "It is not a folder.");
+}
+
 std::string makeFoldersBelow(const std::string& folder, const std::string& relativePath) {
     std::string path = folder;
     size_t start = 0;

@@ -27,6 +27,10 @@ int sweepLeftovers(const std::string& folder, std::time_t olderThan);
 // False when something could not be removed (what could is gone).
 bool removeFolderTree(int parentFd, const std::string& name);
 
+// Makes folder and the folders missing above it; raises EFCreateError naming it when that
+// fails or something that is not a folder has its name.
+void makeFolderPath(const std::string& folder);
+
 // Makes the folders of relativePath ("a/b/file") below folder, one by one and never through a
 // link: something else in the way raises EFCreateError naming it. Returns the file's path,
 // folder + "/" + relativePath.
