@@ -274,5 +274,38 @@ TEST_F(ExportCliTest, NothingIsReplacedWithoutForceAndJsonTellsWhatWasWritten) {
         EXPECT_NE(entry.path().extension(), ".mbox") << entry.path();
 }
 
+TEST_F(ExportCliTest, ADamagedDataFileOrAWrongPasswordLeavesNothingBehind) {
+    cli.environment["TESSALY_PASSWORD"] = "secret";
+    CliResult made = run({"new", dir.file("p.tsly"), "--name", "p", "--items", "oe", "--folder", dir.file("out"),
+                          "--encrypt", "--profile", dir.file("alice")});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    ASSERT_EQ(run({"backup", dir.file("p.tsly"), "--quiet", "--profile", dir.file("alice")}).exitCode, 0);
+    const std::string data = dir.file("out/p.tsly_dat");
+    std::vector<uint8_t> bytes = test::readHostFile(data);
+    bytes.resize(bytes.size() * 2 / 3);
+    test::writeHostFile(dir.file("cut.tsly_dat"), bytes);
+    struct Case {
+        const char* name;
+        std::string file;
+        const char* password;
+        int exitCode;
+    };
+    const Case cases[] = {{"a data file cut short", dir.file("cut.tsly_dat"), "secret", 1},
+                          {"a wrong password", data, "wrong", 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cli.environment["TESSALY_PASSWORD"] = c.password;
+        const fs::path out = dir.path() / "failed";
+        CliResult failed = run({"export", c.file, out.string(), "--profile", dir.file("alice")});
+        EXPECT_EQ(failed.exitCode, c.exitCode) << failed.err;
+        EXPECT_NE(failed.err.find(c.file), std::string::npos) << failed.err;
+        // Neither the scratch copy nor a part of any output stays.
+        if (fs::exists(out)) {
+            for (const auto& entry : fs::recursive_directory_iterator(out))
+                ADD_FAILURE() << "left behind: " << entry.path();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ts
