@@ -58,6 +58,7 @@ public:
     QStatusBar* StatusBar;
     QAction* FileBackupAction;
     QAction* FileRestoreAction;
+    QAction* FileExportAction;
     QAction* FileProjectManagerAction;
     QAction* FileExitAction;
     QAction* HelpTopicAction;
@@ -68,6 +69,7 @@ public:
 
     void FileBackupActionExecute();
     void FileRestoreActionExecute();
+    void FileExportActionExecute();
     void FileProjectManagerActionExecute();
     void FileExitActionExecute();
     void HelpTopicActionExecute();

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/export_run.h"
 #include "engine/failure.h"
 #include "engine/project.h"
 #include "engine/run_events.h"
@@ -41,6 +42,7 @@ struct TtsRunOutcome {
     bool reportedByRun = false;               // the run showed its own message box on the way
     std::vector<std::string> warnings;        // a backup's notes, e.g. files saved as error records
     std::vector<RefusedFileName> refusedNames;  // a restore's stored names it would not write
+    std::optional<std::string> exportSummary;  // an export's: what it wrote (warnings beside it)
 };
 
 class TtsThread : public QThread {
@@ -154,6 +156,25 @@ protected:
 private:
     std::string fileName_;
     std::unique_ptr<RestoreRun> run_;
+};
+
+// An export of a data file openDataFile opened (its project must outlive the worker), or of
+// the profile for a project made over it.
+class TtsExportThread : public TtsThread {
+    Q_OBJECT
+public:
+    TtsExportThread(OpenedDataFile& opened, Profile& profile, ExportRun::Options options);
+    TtsExportThread(TtsBackupProject& project, Profile& profile, ExportRun::Options options);
+    ~TtsExportThread() override;
+
+protected:
+    void Execute() override;
+    void CancelRun() override;
+    void TakeResults(TtsRunOutcome& outcome) override;
+    void ReleaseRun() override;
+
+private:
+    std::unique_ptr<ExportRun> run_;
 };
 
 }  // namespace ts::ui
