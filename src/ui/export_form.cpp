@@ -77,7 +77,7 @@ TExportForm::TExportForm(Prompts& prompts, QWidget* parent) : QDialog(parent), p
     connect(folderButton_, &QPushButton::clicked, this, &TExportForm::FolderButtonClick);
     connect(exportButton_, &QPushButton::clicked, this, &TExportForm::ExportButtonClick);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
-    fixDesignedSize(this, QSize(457, 400));
+    fixDesignedSize(this, QSize(457, 340));
 }
 
 bool TExportForm::FromDataFile() const { return dataFileRadio_->isChecked(); }

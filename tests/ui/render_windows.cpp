@@ -16,6 +16,7 @@
 #include "settings/reg_env_data.h"
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
+#include "ui/export_form.h"
 #include "ui/history_projects_form.h"
 #include "ui/html_help.h"
 #include "ui/progress_form.h"
@@ -67,6 +68,10 @@ int main(int argc, char** argv) {
         TtsBackupProject target;
         form.SetProject(&target);
         ok &= render(form, folder, "restore");
+    }
+    {
+        TExportForm form(prompts);
+        ok &= render(form, folder, "export");
     }
     {
         TSinglePasswordForm form(prompts);
