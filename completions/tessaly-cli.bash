@@ -10,7 +10,7 @@ _tessaly_cli() {
         cword=$COMP_CWORD
     fi
 
-    local commands="new backup ls check restore extract test-ftp"
+    local commands="new backup ls check restore extract export test-ftp"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -24,6 +24,7 @@ _tessaly_cli() {
         check) options="" ;;
         restore) options="--items --quiet" ;;
         extract) options="--items --force --quiet" ;;
+        export) options="--items --eml --force --json --quiet" ;;
         test-ftp) options="--trust-fingerprint" ;;
         *) return ;;
     esac
@@ -56,8 +57,8 @@ _tessaly_cli() {
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi
-    # The folder extract writes into comes after its data file.
-    if [[ $command == extract ]]; then
+    # The folder extract and export write into comes after the data file.
+    if [[ $command == extract || $command == export ]]; then
         local i positionals=0
         for ((i = 2; i < cword; i++)); do
             case ${words[i]} in

@@ -18,6 +18,7 @@ packages=(
   libmemcached11 libmemcachedutil2 libpcre2-posix3 libhiredis0.14 libsodium23
   wine wine64 xvfb xauth attr xdotool scrot
   dpkg-dev desktop-file-utils appstream man-db file shared-mime-info
+  undbx python3-vobject
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,40 +1,15 @@
 #include "engine/extract_run.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <filesystem>
-
 #include "engine/datafile/data_file_reader.h"
 #include "engine/failure.h"
 #include "engine/flows.h"
 #include "engine/project.h"
 #include "items/capture/inventory_sink.h"
+#include "platform/atomic_file.h"
 #include "platform/debug_log.h"
 #include "platform/exception.h"
 
 namespace ts {
-
-namespace {
-
-// True when the folder was made here.
-bool createFolder(const std::string& folder) {
-    std::error_code error;
-    const bool made = std::filesystem::create_directories(folder, error);
-    if (error) throw EFCreateError(folder, error.message());
-    if (!std::filesystem::is_directory(folder, error)) throw EFCreateError(folder, "It is not a folder.");
-    return made;
-}
-
-// New files were not forced to disk one by one; one sync of the file system does it.
-void syncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (::syncfs(fd) != 0) debugLog("Extract: the extracted files could not be forced to disk");
-    ::close(fd);
-}
-
-}  // namespace
 
 ExtractRun::ExtractRun(OpenedDataFile& opened, Profile& profile, std::string folder, bool replace, RunEvents events,
                        ItemFilter filter)
@@ -74,7 +49,7 @@ void ExtractRun::run() {
         ~MadeFolder() {
             if (!path.empty() && !keep) ::rmdir(path.c_str());
         }
-    } madeFolder{createFolder(folder_) ? folder_ : std::string()};
+    } madeFolder{makeFolderPath(folder_) ? folder_ : std::string()};
     status("Extract Data ...");
     std::shared_ptr<DataFileReader> reader = std::move(reader_);
     reader->setOnConsumed([this](int64_t done, int64_t total) {
@@ -120,7 +95,8 @@ void ExtractRun::run() {
     madeFolder.keep = true;
     sink.commit();
     tally_ = sink.tally();
-    syncFolder(folder_);
+    // New files were not forced to disk one by one; one sync of the file system does it.
+    if (!syncFileSystemOf(folder_)) debugLog("Extract: the extracted files could not be forced to disk");
     if (!cancelled()) progress(100);
     debugLog("-Extract Finished-");
 }

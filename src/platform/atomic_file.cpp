@@ -96,6 +96,42 @@ int sweepLeftovers(const std::string& folder, std::time_t olderThan) {
 
 // The mask is read without changing it (umask() would, for a moment, for every thread),
 // and once: the program never changes it, and a restore makes thousands of files.
+bool makeFolderPath(const std::string& folder) {
+    std::error_code error;
+    const bool made = std::filesystem::create_directories(folder, error);
+    if (error) throw EFCreateError(folder, error.message());
+    if (!std::filesystem::is_directory(folder, error)) throw EFCreateError(folder, "It is not a folder.");
+    return made;
+}
+
+std::string makeFoldersBelow(const std::string& folder, const std::string& relativePath,
+                             std::vector<std::string>* made) {
+    std::string path = folder;
+    size_t start = 0;
+    for (size_t slash = relativePath.find('/'); slash != std::string::npos; slash = relativePath.find('/', start)) {
+        path += "/" + relativePath.substr(start, slash - start);
+        start = slash + 1;
+        if (::mkdir(path.c_str(), 0777) == 0) {
+            if (made) made->push_back(path);
+            continue;
+        }
+        const int error = errno;
+        struct stat st {};
+        if (error == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+        throw EFCreateError(path, error == EEXIST ? "Something that is not a folder is in the way."
+                                                  : systemErrorText(error));
+    }
+    return path + "/" + relativePath.substr(start);
+}
+
+bool syncFileSystemOf(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::syncfs(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 unsigned newFilePermissions() {
     static const unsigned permissions = [] {
         std::ifstream status("/proc/self/status");

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/exception.h"
 #include "platform/stream/stream.h"
@@ -26,6 +27,21 @@ int sweepLeftovers(const std::string& folder, std::time_t olderThan);
 // Removes the folder name below parentFd and everything in it, never following a link.
 // False when something could not be removed (what could is gone).
 bool removeFolderTree(int parentFd, const std::string& name);
+
+// Makes folder and the folders missing above it; raises EFCreateError naming it when that
+// fails or something that is not a folder has its name. True when folder itself was made.
+bool makeFolderPath(const std::string& folder);
+
+// Makes the folders of relativePath ("a/b/file") below folder, one by one and never through a
+// link: something else in the way raises EFCreateError naming it. Returns the file's path,
+// folder + "/" + relativePath. The folders it made are appended to made (when given), so
+// that a caller that gives up can take them away again.
+std::string makeFoldersBelow(const std::string& folder, const std::string& relativePath,
+                             std::vector<std::string>* made = nullptr);
+
+// Forces everything written to the file system holding folder to disk, at once for many
+// files that were not forced one by one; false when the system could not.
+bool syncFileSystemOf(const std::string& folder);
 
 // The permission bits any program of the user gives a new file: 0666 less the process's
 // file creation mask, as it was when first asked (the program never changes it).

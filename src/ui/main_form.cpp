@@ -27,8 +27,10 @@
 #include "settings/settings_file.h"
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
+#include "ui/export_form.h"
 #include "ui/history_projects_form.h"
 #include "ui/html_help.h"
+#include "ui/password_question.h"
 #include "ui/pictures.h"
 #include "ui/progress_form.h"
 #include "ui/project_manager_form.h"
@@ -212,6 +214,8 @@ TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile&
     FileBackupAction = makeAction(this, "FileBackupAction", "&Backup", "Start backup ...", QKeySequence(Qt::CTRL | Qt::Key_B));
     FileRestoreAction =
         makeAction(this, "FileRestoreAction", "&Restore", "Restore from backup file", QKeySequence(Qt::CTRL | Qt::Key_R));
+    FileExportAction = makeAction(this, "FileExportAction", "&Export ...",
+                                  "Export mail, favorites and accounts for other programs", QKeySequence(Qt::CTRL | Qt::Key_E));
     FileProjectManagerAction = makeAction(this, "FileProjectManagerAction", "&Project Manager ...", {});
     FileExitAction = makeAction(this, "FileExitAction", "&Exit", "Exit backup application", QKeySequence(Qt::CTRL | Qt::Key_X));
     // Ctrl+Q is how desktop programs quit; the menu names the first of the two.
@@ -219,11 +223,11 @@ TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile&
     HelpTopicAction = makeAction(this, "HelpTopicAction", "&Topic", "Show help topic", QKeySequence(QKeySequence::HelpContents));
     HelpAboutAction = makeAction(this, "HelpAboutAction", "&About", "About Tessaly");
     HelpVisitWebsiteAction = makeAction(this, "HelpVisitWebsiteAction", "Visit Our Website", "Open and browse our website");
-    for (QAction* action : {FileBackupAction, FileRestoreAction, FileProjectManagerAction, FileExitAction})
+    for (QAction* action : {FileBackupAction, FileRestoreAction, FileExportAction, FileProjectManagerAction, FileExitAction})
         action->setProperty("category", "File");
     for (QAction* action : {HelpTopicAction, HelpAboutAction, HelpVisitWebsiteAction}) action->setProperty("category", "Help");
-    addActions({FileBackupAction, FileRestoreAction, FileProjectManagerAction, FileExitAction, HelpTopicAction,
-                HelpAboutAction, HelpVisitWebsiteAction});
+    addActions({FileBackupAction, FileRestoreAction, FileExportAction, FileProjectManagerAction, FileExitAction,
+                HelpTopicAction, HelpAboutAction, HelpVisitWebsiteAction});
 
     ActionMainMenuBar = new QMenuBar(this);
     ActionMainMenuBar->setObjectName("ActionMainMenuBar");
@@ -231,6 +235,7 @@ TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile&
     fileMenu->setObjectName("FileMenu");
     fileMenu->addAction(FileBackupAction);
     fileMenu->addAction(FileRestoreAction);
+    fileMenu->addAction(FileExportAction);
     fileMenu->addSeparator();
     fileMenu->addAction(FileProjectManagerAction);
     fileMenu->addSeparator();
@@ -269,6 +274,7 @@ TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile&
 
     connect(FileBackupAction, &QAction::triggered, this, &TMainForm::FileBackupActionExecute);
     connect(FileRestoreAction, &QAction::triggered, this, &TMainForm::FileRestoreActionExecute);
+    connect(FileExportAction, &QAction::triggered, this, &TMainForm::FileExportActionExecute);
     connect(FileProjectManagerAction, &QAction::triggered, this, &TMainForm::FileProjectManagerActionExecute);
     connect(FileExitAction, &QAction::triggered, this, &TMainForm::FileExitActionExecute);
     connect(HelpTopicAction, &QAction::triggered, this, &TMainForm::HelpTopicActionExecute);
@@ -346,8 +352,8 @@ void TMainForm::FormDestroy() {
 }
 
 void TMainForm::SetActionsEnabled(bool Enabled) {
-    for (QAction* action : {FileBackupAction, FileRestoreAction, FileProjectManagerAction, FileExitAction,
-                            HelpTopicAction, HelpAboutAction, HelpVisitWebsiteAction})
+    for (QAction* action : {FileBackupAction, FileRestoreAction, FileExportAction, FileProjectManagerAction,
+                            FileExitAction, HelpTopicAction, HelpAboutAction, HelpVisitWebsiteAction})
         action->setEnabled(Enabled);
     AllowClose = Enabled;
 }
@@ -418,6 +424,21 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
         }
         return;
     }
+    if (outcome.exportSummary) {
+        QStringList notes;
+        for (const std::string& warning : outcome.warnings) notes << QString::fromStdString(warning);
+        const QString text = "Finished!\n" + QString::fromStdString(*outcome.exportSummary);
+        if (notes.isEmpty()) {
+            prompts_.information(this, text);
+        } else {
+            prompts_.messageWithDetails(this, text + QString("\n%1 warning%2; the details name %3.")
+                                                         .arg(notes.size())
+                                                         .arg(notes.size() == 1 ? "" : "s")
+                                                         .arg(notes.size() == 1 ? "it" : "each"),
+                                        notes.join('\n'), "Information", MessageIcon::Information);
+        }
+        return;
+    }
     // "Finished!" stays the message; what the run wrote, and what the user should know
     // about it, goes below it.
     QStringList notes, details;
@@ -434,7 +455,7 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
     if (!outcome.warnings.empty()) {
         for (const std::string& warning : outcome.warnings) details << QString::fromStdString(warning);
         const bool one = outcome.warnings.size() == 1;
-        notes << QString("%1 file%2 could not be saved; the details name %3.")
+        notes << QString("%1 file%2 or folder%2 could not be saved as found; the details name %3.")
                      .arg(outcome.warnings.size())
                      .arg(one ? "" : "s")
                      .arg(one ? "it" : "each");
@@ -578,6 +599,29 @@ void TMainForm::RestoreFrom(const QString& dataFile) {
         }
         Project->SetPassword(form.PasswordText().toStdString());
         RunStart(new TtsRestoreThread(*Project, *profile_.profile, form.DataFileName()));
+    });
+}
+
+void TMainForm::FileExportActionExecute() {
+    if (!AllowClose || !HaveProfile()) return;
+    Guarded([&] {
+        TExportForm form(prompts_, this);
+        if (form.exec() != QDialog::Accepted) return;
+        const ExportRun::Options options{form.FolderName(), false, form.OneFilePerMessage()};
+        Profile& profile = *profile_.profile;
+        if (!form.FromDataFile()) {
+            Project = std::make_unique<TtsBackupProject>(&profile);
+            for (TtsBPSourceItem* item : Project->Source().ItemList()) item->SetSelected(true);
+            RunStart(new TtsExportThread(*Project, profile, options));
+            return;
+        }
+        DialogPasswordQuestion question(prompts_, this);
+        std::optional<OpenedDataFile> opened = openDataFile(form.DataFileName(), profile, question);
+        if (!opened) return;
+        auto* worker = new TtsExportThread(*opened, profile, options);
+        // The window keeps the project the run works on until the run has ended.
+        Project = std::move(opened->project);
+        RunStart(worker);
     });
 }
 

@@ -59,6 +59,7 @@ public:
     QStatusBar* StatusBar;
     QAction* FileBackupAction;
     QAction* FileRestoreAction;
+    QAction* FileExportAction;
     QAction* FileProjectManagerAction;
     QAction* FileExitAction;
     QAction* HelpTopicAction;
@@ -69,6 +70,7 @@ public:
 
     void FileBackupActionExecute();
     void FileRestoreActionExecute();
+    void FileExportActionExecute();
     void FileProjectManagerActionExecute();
     void FileExitActionExecute();
     void HelpTopicActionExecute();

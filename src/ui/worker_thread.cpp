@@ -11,6 +11,7 @@
 
 #include "engine/run_report.h"
 #include "engine/backup_run.h"
+#include "engine/flows.h"
 #include "engine/restore_run.h"
 #include "platform/profile/profile.h"
 
@@ -223,6 +224,42 @@ void TtsRestoreThread::TakeResults(TtsRunOutcome& outcome) {
 }
 
 void TtsRestoreThread::ReleaseRun() {
+    run_.reset();
+}
+
+TtsExportThread::TtsExportThread(OpenedDataFile& opened, Profile& profile, ExportRun::Options options)
+    : TtsThread(*opened.project, opened.file) {
+    run_ = std::make_unique<ExportRun>(opened, profile, std::move(options), Events());
+}
+
+TtsExportThread::TtsExportThread(TtsBackupProject& project, Profile& profile, ExportRun::Options options)
+    : TtsThread(project, profile.folder()) {
+    run_ = std::make_unique<ExportRun>(project, profile, std::move(options), Events());
+}
+
+TtsExportThread::~TtsExportThread() {
+    StopBeforeDestruction();
+}
+
+void TtsExportThread::Execute() {
+    run_->run();
+}
+
+void TtsExportThread::CancelRun() {
+    run_->cancel();
+}
+
+void TtsExportThread::TakeResults(TtsRunOutcome& outcome) {
+    outcome.cancelled = run_->cancelled();
+    outcome.warnings = run_->warnings();
+    const ExportTally& tally = run_->exported();
+    outcome.exportSummary = std::to_string(tally.files) + " files written: " + std::to_string(tally.messages) +
+                            " messages in " + std::to_string(tally.mailFolders) + " mail folders, " +
+                            std::to_string(tally.favorites) + " favorites, " + std::to_string(tally.accounts) +
+                            " accounts (passwords are not exported).";
+}
+
+void TtsExportThread::ReleaseRun() {
     run_.reset();
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/export_run.h"
 #include "engine/failure.h"
 #include "engine/project.h"
 #include "engine/run_events.h"
@@ -45,6 +46,7 @@ struct TtsRunOutcome {
     double seconds = 0;                         // the body's time
     std::string report;                         // what a finished run wrote, in one line
     std::string writtenFolder;                  // the local folder a backup wrote its data file into
+    std::optional<std::string> exportSummary;  // an export's: what it wrote (warnings beside it)
 };
 
 class TtsThread : public QThread {
@@ -158,6 +160,25 @@ protected:
 private:
     std::string fileName_;
     std::unique_ptr<RestoreRun> run_;
+};
+
+// An export of a data file openDataFile opened (its project must outlive the worker), or of
+// the profile for a project made over it.
+class TtsExportThread : public TtsThread {
+    Q_OBJECT
+public:
+    TtsExportThread(OpenedDataFile& opened, Profile& profile, ExportRun::Options options);
+    TtsExportThread(TtsBackupProject& project, Profile& profile, ExportRun::Options options);
+    ~TtsExportThread() override;
+
+protected:
+    void Execute() override;
+    void CancelRun() override;
+    void TakeResults(TtsRunOutcome& outcome) override;
+    void ReleaseRun() override;
+
+private:
+    std::unique_ptr<ExportRun> run_;
 };
 
 }  // namespace ts::ui

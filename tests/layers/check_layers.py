@@ -1,16 +1,16 @@
 #!/usr/bin/env python3
 """Fails when a source file includes a header of a layer above its own.
 
-The layers, top to bottom: app, ui, settings, engine, items, part, transfer, platform. A
-file may include its own layer and the layers below it. Below ui no file includes a Qt
-header. Usage: check_layers.py SRC_DIR, or check_layers.py --self-test.
+The layers, top to bottom: app, ui, settings, engine, items, formats, part, transfer,
+platform. A file may include its own layer and the layers below it. Below ui no file
+includes a Qt header. Usage: check_layers.py SRC_DIR, or check_layers.py --self-test.
 """
 import pathlib
 import re
 import sys
 import tempfile
 
-LAYERS = ["app", "ui", "settings", "engine", "items", "part", "transfer", "platform"]
+LAYERS = ["app", "ui", "settings", "engine", "items", "formats", "part", "transfer", "platform"]
 RANK = {name: index for index, name in enumerate(LAYERS)}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 QT_HEADER = re.compile(r"^(Qt[A-Za-z]*/|Q[A-Z][A-Za-z]*$|q[a-z]+\.h$)")

@@ -1,8 +1,10 @@
 // Every flow from the menu, end to end: the real dialogs driven by object name, the boxes
 // and file choosers answered by script, real project files, data files and profiles.
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -10,6 +12,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "platform/debug_log.h"
@@ -17,6 +20,7 @@
 #include "settings/settings_file.h"
 #include "ui/main_form.h"
 #include "ui/restore_form.h"
+#include "ui/password_question.h"
 #include "ui/scripted_prompts.h"
 #include "ui/select_project_form.h"
 #include "sample_profiles.h"
@@ -185,6 +189,59 @@ private slots:
         trigger(form->FileRestoreAction);
         QCOMPARE(texts(*prompts), QStringList{"Finished!"});
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
+    }
+
+    // The profile (only read) and a data file of it export the same mail; the data file's
+    // password is asked as for a restore, and the end report names what was written.
+    void theProfileAndItsDataFileAreExported() {
+        TtsBackupProject project(samples->alice.get());
+        project.SetName("Mail");
+        project.Destination().SetLocalFolder(samples->out());
+        for (TtsBPSourceItem* item : project.Source().ItemList()) item->SetSelected(true);
+        project.SetEncrypt(true);
+        project.SetPassword("right");
+        project.SetWorkFolder(samples->work());
+        project.Backup();
+        openWindow();
+        const QString live = QString::fromStdString(samples->dir.file("live"));
+        const QString stored = QString::fromStdString(samples->dir.file("stored"));
+        prompts->folders = {live, stored};
+        prompts->files = {QString::fromStdString(samples->out("Mail.tsly_dat"))};
+        prompts->passwords = {QString("wrong"), QString("right")};
+        script->then("ExportForm", [](QWidget* dialog) {
+            click(dialog, "ExportButton");  // no file and no folder yet: refused
+            dialog->findChild<QRadioButton*>("ProfileRadio")->setChecked(true);
+            click(dialog, "FolderButton");
+            click(dialog, "ExportButton");
+        });
+        trigger(form->FileExportAction);
+        script->then("ExportForm", [](QWidget* dialog) {
+            click(dialog, "FileButton");
+            click(dialog, "FolderButton");
+            dialog->findChild<QCheckBox*>("EmlCheckBox")->setChecked(true);
+            click(dialog, "ExportButton");
+        });
+        trigger(form->FileExportAction);
+        const QStringList shown = texts(*prompts);
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown[0], QString("Please choose the backup file to export!"));
+        QVERIFY2(shown[1].startsWith("Finished!\n"), qPrintable(shown[1]));
+        QVERIFY2(shown[1].contains("messages in 14 mail folders"), qPrintable(shown[1]));
+        QCOMPARE(shown[2], QString(kInvalidPasswordText));
+        QVERIFY2(shown[3].startsWith("Finished!\n"), qPrintable(shown[3]));
+        QCOMPARE(prompts->passwordQuestions, 2);
+        // Each message of the mbox file is one .eml file of the data file's export, byte for byte.
+        const fs::path inbox = fs::path(live.toStdString()) / "Mail/Main Identity/Inbox.mbox";
+        const fs::path emls = fs::path(stored.toStdString()) / "Mail/Main Identity/Inbox";
+        QVERIFY(fs::exists(inbox));
+        std::ifstream mbox(inbox);
+        int separators = 0;
+        for (std::string line; std::getline(mbox, line);) separators += line.rfind("From ", 0) == 0;
+        int files = 0;
+        for (const auto& entry : fs::directory_iterator(emls)) files += entry.path().extension() == ".eml";
+        QCOMPARE(separators, 60);
+        QCOMPARE(files, 60);
+        QVERIFY(!form->Project);
     }
 
     // A wrong answer is said so and the question comes again; the edited project is written

@@ -136,6 +136,8 @@ private slots:
         const Entry entries[] = {
             {"&File", "&Backup", form->FileBackupAction, QKeySequence(Qt::CTRL | Qt::Key_B), "Start backup ..."},
             {"&File", "&Restore", form->FileRestoreAction, QKeySequence(Qt::CTRL | Qt::Key_R), "Restore from backup file"},
+            {"&File", "&Export ...", form->FileExportAction, QKeySequence(Qt::CTRL | Qt::Key_E),
+             "Export mail, favorites and accounts for other programs"},
             {"&File", "", nullptr, {}, {}},
             {"&File", "&Project Manager ...", form->FileProjectManagerAction, {}, ""},
             {"&File", "", nullptr, {}, {}},
@@ -270,9 +272,11 @@ private slots:
         QVERIFY(!form->AllowClose);
         QVERIFY(!form->close());
         form->activateWindow();
-        for (int key : {Qt::Key_B, Qt::Key_R, Qt::Key_X}) QTest::keyClick(form.get(), static_cast<Qt::Key>(key), Qt::ControlModifier);
+        for (int key : {Qt::Key_B, Qt::Key_R, Qt::Key_E, Qt::Key_X})
+            QTest::keyClick(form.get(), static_cast<Qt::Key>(key), Qt::ControlModifier);
         form->FileBackupActionExecute();
         form->FileRestoreActionExecute();
+        form->FileExportActionExecute();
         form->FileProjectManagerActionExecute();
         form->HelpAboutActionExecute();
         form->HelpTopicActionExecute();

@@ -20,6 +20,7 @@
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
 #include "settings/settings_file.h"
+#include "ui/export_form.h"
 #include "ui/history_projects_form.h"
 #include "ui/main_form.h"
 #include "ui/html_help.h"
@@ -102,6 +103,10 @@ int main(int argc, char** argv) {
         TtsBackupProject target;
         form.SetProject(&target);
         ok &= render(form, folder, "restore");
+    }
+    {
+        TExportForm form(prompts);
+        ok &= render(form, folder, "export");
     }
     {
         TSinglePasswordForm form(prompts, &main);

@@ -13,7 +13,7 @@ std::optional<std::string> ParsedOptions::value(const std::string& name) const {
 }
 
 ParsedOptions parseOptions(const std::string& command, const std::vector<std::string>& args,
-                           std::vector<OptionSpec> specs, size_t positionals) {
+                           std::vector<OptionSpec> specs, size_t positionals, size_t mostPositionals) {
     specs.push_back({"help", false});
     specs.push_back({"profile", true});
     ParsedOptions parsed;
@@ -50,8 +50,9 @@ ParsedOptions parseOptions(const std::string& command, const std::vector<std::st
     if (parsed.has("help")) return parsed;
     if (parsed.positional_.size() < positionals)
         throw UsageError(command, positionals == 1 ? "a file name is missing" : "arguments are missing");
-    if (parsed.positional_.size() > positionals)
-        throw UsageError(command, "unexpected argument \"" + parsed.positional_[positionals] + "\"");
+    const size_t most = std::max(positionals, mostPositionals);
+    if (parsed.positional_.size() > most)
+        throw UsageError(command, "unexpected argument \"" + parsed.positional_[most] + "\"");
     return parsed;
 }
 

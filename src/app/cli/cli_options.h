@@ -26,9 +26,10 @@ public:
 };
 
 // Every subcommand also knows --help and --profile DIR. With --help present nothing else is
-// checked. Otherwise exactly `positionals` positional arguments must be there.
+// checked. Otherwise `positionals` positional arguments must be there, or up to
+// mostPositionals when that is more.
 ParsedOptions parseOptions(const std::string& command, const std::vector<std::string>& args,
-                           std::vector<OptionSpec> specs, size_t positionals);
+                           std::vector<OptionSpec> specs, size_t positionals, size_t mostPositionals = 0);
 
 // The value of a required option, or a usage error naming it.
 std::string requiredValue(const std::string& command, const ParsedOptions& options, const std::string& name);

@@ -14,6 +14,7 @@ int runLs(const Arguments& args);
 int runCheck(const Arguments& args);
 int runRestore(const Arguments& args);
 int runExtract(const Arguments& args);
+int runExport(const Arguments& args);
 int runTestFtp(const Arguments& args);
 
 }  // namespace ts::cli

@@ -22,6 +22,7 @@ constexpr const char* kUsage =
     "  check DATAFILE                read a whole data file and report whether it is sound\n"
     "  restore DATAFILE [--items L]  restore a data file into the profile\n"
     "  extract DATAFILE DIR          write the saved files and .reg files into a folder\n"
+    "  export [DATAFILE] DIR         write mail, favorites and accounts for other programs\n"
     "  test-ftp PROJECT.tsly         test the FTP settings of a project file\n"
     "\n"
     "  --version                     print the version and the library versions in use\n"
@@ -40,6 +41,7 @@ Command commandNamed(const std::string& name) {
     if (name == "check") return ts::cli::runCheck;
     if (name == "restore") return ts::cli::runRestore;
     if (name == "extract") return ts::cli::runExtract;
+    if (name == "export") return ts::cli::runExport;
     if (name == "test-ftp") return ts::cli::runTestFtp;
     return nullptr;
 }

@@ -176,25 +176,6 @@ void ExtractSink::keptValue(const std::string&, const std::string&, uint8_t, int
 // Creates the folders of relativePath below the extract folder, one by one, and returns the
 // file's full path. An existing folder is taken, but nothing else: a link in the way could
 // lead out of the extract folder.
-std::string ExtractSink::makeFolders(const std::string& relativePath) {
-    std::string path = folder_;
-    size_t start = 0;
-    for (size_t slash = relativePath.find('/'); slash != std::string::npos; slash = relativePath.find('/', start)) {
-        path += "/" + relativePath.substr(start, slash - start);
-        start = slash + 1;
-        if (::mkdir(path.c_str(), 0777) == 0) {
-            createdFolders_.push_back(path);
-            continue;
-        }
-        const int error = errno;
-        struct stat st {};
-        if (error == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-        throw EFCreateError(path, error == EEXIST ? "Something that is not a folder is in the way."
-                                                  : systemErrorText(error));
-    }
-    return path + "/" + relativePath.substr(start);
-}
-
 void ExtractSink::writeFile(const std::string& storedName, const std::string& realPath, Stream& data,
                             int64_t size) {
     if (size < 0) throw EReadError();
@@ -220,7 +201,7 @@ void ExtractSink::writeFile(const std::string& storedName, const std::string& re
         refusedFile(storedName, *reason);
         return;
     }
-    const std::string target = makeFolders(*relative);
+    const std::string target = makeFoldersBelow(folder_, *relative, &createdFolders_);
     const auto existing = replace_ ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep;
     auto file = std::make_unique<AtomicFile>(target, newFilePermissions(), AtomicFile::Durability::SyncWhenReplacing,
                                              existing);

@@ -75,7 +75,6 @@ private:
     // False for a key that is not exported (named in refused() once).
     bool enterKey(const std::string& keyPath);
     std::optional<std::string> keyRefusal(const std::string& keyPath) const;
-    std::string makeFolders(const std::string& relativePath);
     std::string freeRegFileName(const std::string& wanted) const;
 
     std::string folder_;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/atomic_file.h"
 #include "platform/exception.h"
 #include "platform/registry/registry_hive.h"
 #include "platform/stream/stream.h"
@@ -144,13 +145,7 @@ Profile::Profile(std::string folder, std::unique_ptr<RegistryHive> hive, std::st
 
 Profile::~Profile() = default;
 
-bool Profile::syncToDisk() const {
-    int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool synced = ::syncfs(fd) == 0;
-    ::close(fd);
-    return synced;
-}
+bool Profile::syncToDisk() const { return syncFileSystemOf(folder_); }
 
 ProfileRunScope::ProfileRunScope(const Profile& profile) : profile_(profile) {
     profile_.specialFolders().beginRunCache();

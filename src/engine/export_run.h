@@ -1,0 +1,93 @@
+#pragma once
+// One export: what a data file (or a live profile) holds, turned into the files current
+// programs import. Mail becomes one mbox file per store folder (or one .eml file per
+// message), favorites one bookmarks.html, the accounts one accounts.txt, the address book a
+// copy of its own files. Nothing is written but below the export folder; each file is
+// written under a temporary name and takes its place only when whole; without `replace`
+// nothing that is there is replaced.
+//
+// A data file is first unpacked into a scratch profile of ours inside the export folder (it
+// is read in one pass, and the mail store is read where its pieces lie), which is removed at
+// the end; from then on both sources take the one path. A profile is only read.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/progress_percent.h"
+#include "engine/restore_run.h"
+#include "formats/accounts_summary.h"
+
+namespace ts {
+
+struct ExportTally {
+    int64_t files = 0;          // files written
+    int64_t bytes = 0;          // their bytes
+    int64_t mailFolders = 0;    // store folders exported
+    int64_t messages = 0;
+    int64_t leftoverBlocks = 0; // blocks of deleted messages passed over
+    int64_t favorites = 0;
+    int64_t accounts = 0;
+    int64_t addressBooks = 0;   // address book files copied as they are
+};
+
+class ExportRun : public Run {
+public:
+    using ItemFilter = RestoreRun::ItemFilter;  // empty: every item
+
+    struct Options {
+        std::string folder;
+        bool replace = false;
+        bool eml = false;  // one .eml file per message instead of one mbox file per folder
+    };
+
+    // From a data file openDataFile opened; opened.project must outlive the run. profile is
+    // the one the file was opened with.
+    ExportRun(OpenedDataFile& opened, Profile& profile, Options options, RunEvents events, ItemFilter filter = {});
+    // From a live profile, read only; project is one made over it.
+    ExportRun(TtsBackupProject& project, Profile& profile, Options options, RunEvents events, ItemFilter filter = {});
+    ~ExportRun() override;
+
+    // On the worker thread; creates the folder when missing. Returns normally when
+    // cancelled; throws on failure. What was written before stays, every file of it whole.
+    void run();
+
+    const ExportTally& exported() const { return tally_; }
+    // Files written, relative to the folder, in the order written.
+    const std::vector<std::string>& written() const { return written_; }
+    // What could not be exported as it should: damaged stores with the offset, files that
+    // could not be read, the address book copied as it is.
+    const std::vector<std::string>& warnings() const { return warnings_; }
+    const std::vector<MailAccount>& accounts() const { return accounts_; }
+    // The captions of the items exported.
+    const std::vector<std::string>& items() const { return items_; }
+
+private:
+    class Output;
+
+    void unpackDataFile(Profile& scratch);
+    void exportProfile(const Profile& profile, bool fileTimesKnown);
+    void exportMail(const Profile& profile, Output& output);
+    void exportStore(const Profile& profile, const std::string& windowsPath, const std::string& relativeName,
+                     Output& output);
+    void exportFavorites(const Profile& profile, bool fileTimesKnown, Output& output);
+    void exportAccounts(const Profile& profile, Output& output);
+    void exportAddressBook(const Profile& profile, Output& output);
+    void readProgress(int64_t bytes);
+    bool chosen(const std::string& caption) const;
+
+    std::string file_;  // the data file; empty for a profile
+    std::shared_ptr<DataFileReader> reader_;
+    Options options_;
+    ItemFilter filter_;
+    ReadProgress progress_;
+    int64_t totalInput_ = 0;
+    int64_t doneInput_ = 0;
+    ExportTally tally_;
+    std::vector<std::string> written_;
+    std::vector<std::string> warnings_;
+    std::vector<MailAccount> accounts_;
+    std::vector<std::string> items_;
+};
+
+}  // namespace ts
