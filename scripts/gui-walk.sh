@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Walks the windowed program under a real X server (Xvfb), by keyboard only: a backup from a
-# project file of a sample profile, then a restore of its data file into a second profile.
+# Walks the windowed program under a real X server (Xvfb), by keyboard only: a backup from an
+# encrypted project file of a sample profile (its progress bar caught twice while one large
+# mail file is read), a second start that must put the window exactly where the first left
+# it, then a restore into a second profile of the data file's path typed into the dialog,
+# with a wrong archive password refused in the dialog before the right one.
 # Saves screenshots of the main window, the dialogs and the progress dialog in mid-run.
 # Usage: scripts/gui-walk.sh [BUILD_DIR] [SHOT_DIR]   (defaults: build/release build/screenshots)
 set -euo pipefail
@@ -35,8 +38,9 @@ store=$(find "$work/alice/drive_c" -type d -name 'Outlook Express' | head -1)
 head -c "${TESSALY_WALK_MB:-300}M" /dev/urandom > "$store/Big Archive.dbx"
 scripts/make-sample-profile "$work/bob" --user bob --seed 7 >/dev/null
 mkdir -p "$work/out"
-USER=alice "$cli" new "$work/Mail.tsly" --name Mail --items all --folder "$work/out" --level default \
-  --profile "$work/alice" >/dev/null
+password=walk-secret
+TESSALY_PASSWORD=$password USER=alice "$cli" new "$work/Mail.tsly" --name Mail --items all --folder "$work/out" \
+  --level default --encrypt --profile "$work/alice" >/dev/null
 
 display=:$((90 + RANDOM % 9))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
@@ -90,6 +94,9 @@ keys Return
 wait_window '^Open'                       # the file chooser
 typed "$work/Mail.tsly"
 keys Return
+wait_window '^Please enter your password' # the project file is encrypted
+typed "$password"
+keys Return
 wait_window '^Backup'
 shot 03-backup-dialog
 keys Return                               # OK
@@ -98,22 +105,42 @@ keys Return                               # Yes
 wait_window '^Please wait'
 sleep 1
 shot 04-progress-backup
+sleep 4                                   # the large file is still being read: the bar moved
+shot 04b-progress-backup-later
 wait_window '^Information$'
 shot 05-finished
 keys Return
 [ -s "$work/out/Mail.tsly_dat" ] || { echo "gui-walk: no data file was written" >&2; exit 1; }
+placement() { xdotool search --onlyvisible --name '^Tessaly$' getwindowgeometry | grep -E 'Position|Geometry'; }
+placed=$(placement)
+stop_app alice
+
+step "second start: the window comes back exactly where it was"
+start_app alice "$work/alice"
+again=$(placement)
+[ "$placed" = "$again" ] || { echo "gui-walk: the window moved between starts: $placed / $again" >&2; exit 1; }
+shot 05b-second-start
 stop_app alice
 
 step "restore: into bob's profile"
 start_app bob "$work/bob"
 keys ctrl+r
 wait_window '^Restore'
-keys Tab space                            # the browse button beside the file name
-wait_window '^Open'
-typed "$work/out/Mail.tsly_dat"
+typed "$work/out/Mail.tsly_dat"           # typed into the file field, which has the focus
+keys Return                               # reads it; the file is encrypted
+wait_window '^Please enter your password'
+keys Escape                               # the password is given in the dialog instead
+wait_window '^Restore'
+keys alt+p                                # the archive password field
+typed wrong
+keys alt+r                                # Restore: the password is checked here
+wait_window '^Error$'
+shot 06-wrong-archive-password
 keys Return
 wait_window '^Restore'
-shot 06-restore-dialog
+keys alt+p ctrl+a
+typed "$password"
+shot 06b-restore-dialog
 keys alt+r                                # the Restore button
 wait_window '^Please wait'                # a restore is quicker: caught at once
 shot 07-progress-restore
