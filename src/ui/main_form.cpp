@@ -425,18 +425,15 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
         return;
     }
     if (outcome.exportSummary) {
-        QStringList notes;
-        for (const std::string& warning : outcome.warnings) notes << QString::fromStdString(warning);
-        const QString text = "Finished!\n" + QString::fromStdString(*outcome.exportSummary);
-        if (notes.isEmpty()) {
-            prompts_.information(this, text);
-        } else {
-            prompts_.messageWithDetails(this, text + QString("\n%1 warning%2; the details name %3.")
-                                                         .arg(notes.size())
-                                                         .arg(notes.size() == 1 ? "" : "s")
-                                                         .arg(notes.size() == 1 ? "it" : "each"),
-                                        notes.join('\n'), "Information", MessageIcon::Information);
-        }
+        QStringList details;
+        for (const std::string& warning : outcome.warnings) details << QString::fromStdString(warning);
+        QString informative = QString::fromStdString(*outcome.exportSummary);
+        if (!details.isEmpty())
+            informative += QString("\n%1 warning%2; the details name %3.")
+                               .arg(details.size())
+                               .arg(details.size() == 1 ? "" : "s")
+                               .arg(details.size() == 1 ? "it" : "each");
+        prompts_.endOfRun(this, "Finished!", informative, details.join('\n'), {});
         return;
     }
     // "Finished!" stays the message; what the run wrote, and what the user should know
