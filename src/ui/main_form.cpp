@@ -452,7 +452,7 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
     if (!outcome.warnings.empty()) {
         for (const std::string& warning : outcome.warnings) details << QString::fromStdString(warning);
         const bool one = outcome.warnings.size() == 1;
-        notes << QString("%1 file%2 or folder%2 could not be saved as found; the details name %3.")
+        notes << QString("%1 file%2 could not be saved; the details name %3.")
                      .arg(outcome.warnings.size())
                      .arg(one ? "" : "s")
                      .arg(one ? "it" : "each");
