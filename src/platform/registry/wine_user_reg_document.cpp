@@ -207,9 +207,11 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
         section->lines.push_back(std::move(entry));
         if (isContent) section->lastContentLine = section->lines.size() - 1;
     }
-    // A value whose continuation never came ends the file too.
+    // A value whose continuation never came, in a file cut inside its line. (One that ends
+    // its line is left alone: a save of ours writes such a line back as it was read, and it
+    // may end up last when the keys after it are deleted.)
     const bool openEnded = section && !section->lines.empty() && section->lines.back().openEnded;
-    if (openEnded || (!text.empty() && text.back() != '\n' && !lastLineWhole)) throw cutShort(cursor.number());
+    if (!text.empty() && text.back() != '\n' && (openEnded || !lastLineWhole)) throw cutShort(cursor.number());
     return document;
 }
 

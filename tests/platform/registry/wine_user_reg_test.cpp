@@ -425,7 +425,7 @@ TEST_F(UserRegFile, AFileCutShortOrZeroFilledIsRefusedAndLeftAsItIs) {
     const std::vector<std::string> damaged = {
         "WINE REGISTRY Version 2\n\n[A] 1\n\"x\"=\"y\"\n[Software\\\\B",
         "WINE REGISTRY Version 2\n\n[A] 1\n\"x\"=\"unterminat",
-        "WINE REGISTRY Version 2\n\n[A] 1\n\"h\"=hex:01,02,\\\n",
+        "WINE REGISTRY Version 2\n\n[A] 1\n\"h\"=hex:01,02,\\",
         "WINE REGISTRY Version 2\n\n[A] 1\n\"x\"=\"y\"\n" + std::string(64, '\0'),
     };
     for (const std::string& text : damaged) {
