@@ -19,8 +19,9 @@ namespace ts::wine_reg {
 namespace {
 
 // A save that was killed before it renamed leaves its temporary file; one that no writer
-// holds locked any more is ours to remove (the second of grace covers a file just made and
-// not yet locked). Earlier versions named it "user.reg.PID.N.tmp" beside the file.
+// holds locked any more is ours to remove, unless it was made this very second (a writer
+// locks its file the moment it makes it). Earlier versions named it "user.reg.PID.N.tmp"
+// beside the file.
 bool isOldStyleTemporary(std::string_view entry, std::string_view fileName) {
     if (!entry.starts_with(fileName) || !entry.ends_with(".tmp")) return false;
     entry.remove_prefix(fileName.size());
@@ -41,7 +42,7 @@ bool isOldStyleTemporary(std::string_view entry, std::string_view fileName) {
 void sweepKilledSaves(const std::string& target) {
     const std::filesystem::path path(target);
     const std::string folder = path.parent_path().empty() ? "." : path.parent_path().string();
-    const std::time_t olderThan = std::time(nullptr) - 1;
+    const std::time_t olderThan = std::time(nullptr);
     sweepLeftovers(folder, olderThan);
     const std::string fileName = path.filename().string();
     DIR* dir = ::opendir(folder.c_str());
