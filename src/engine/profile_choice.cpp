@@ -9,16 +9,25 @@
 #include "items/kinds/item_profile.h"
 #include "items/kinds/oe_data.h"
 #include "platform/profile/special_folders.h"
+#include "engine/work_folder.h"
+#include "platform/atomic_file.h"
 #include "platform/registry/registry_hive.h"
 
 namespace ts {
 
 namespace {
 
+// A folder that holds nothing yet, or only what a restore into it leaves when it is killed
+// before it made the profile's layout: its lock file and temporary files of ours.
 bool isFresh(const std::string& folder) {
     std::error_code ec;
     if (!std::filesystem::exists(folder, ec)) return true;
-    return std::filesystem::is_directory(folder, ec) && std::filesystem::is_empty(folder, ec);
+    if (!std::filesystem::is_directory(folder, ec)) return false;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name != ProfileLock::kFileName && !isOurTemporaryName(name)) return false;
+    }
+    return !ec;
 }
 
 }  // namespace

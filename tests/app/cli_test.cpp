@@ -1077,5 +1077,16 @@ TEST_F(CliTest, ARestoreRefusesAProfileWhoseDriveCLeadsOutOfIt) {
     EXPECT_TRUE(after == expected) << "the restore wrote outside the profile";
 }
 
+// A restore into a new profile killed after it locked the folder but before it made the
+// layout leaves the lock file behind: the folder is still a new profile to the next restore.
+TEST_F(CliTest, AFolderHoldingOnlyALeftLockFileIsStillANewProfile) {
+    const std::string data = backUp("Mail");
+    fs::create_directory(dir.path() / "killed");
+    test::writeHostFile(dir.file("killed/.tessaly-lock"), std::string());
+    const CliResult restored = run({"restore", data, "--profile", dir.file("killed")}, "bob");
+    EXPECT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_TRUE(fs::exists(dir.path() / "killed/user.reg"));
+}
+
 }  // namespace
 }  // namespace ts
