@@ -1,6 +1,5 @@
 #include "items/capture/extract_sink.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>

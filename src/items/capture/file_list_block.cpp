@@ -5,7 +5,6 @@
 #include "part/bp_object.h"
 #include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
-#include "platform/debug_log.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
 
