@@ -14,9 +14,7 @@
 
 #include "engine/project.h"
 #include "settings/reg_env_data.h"
-#include "settings/settings_file.h"
-#include "support/temp_dir.h"
-#include "support/wine_profile.h"
+#include "window_profile.h"
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
 #include "ui/history_projects_form.h"
@@ -88,28 +86,15 @@ QStringList namingProblems(QWidget& window) {
 class AccessibilityTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDir> dir;
-    std::unique_ptr<test::WineProfile> wine;
-    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<test::WindowProfile> world;
     ScriptedPrompts prompts;
-    TtsChosenProfile chosen;
 
 private slots:
     void init() {
-        dir = std::make_unique<test::TempDir>();
-        wine = std::make_unique<test::WineProfile>();
-        settings = std::make_unique<SettingsFile>(dir->file("settings.reg"));
-        chosen = TtsChosenProfile{};
-        chosen.profile = wine->open();
-        chosen.description = "Profile";
+        world = std::make_unique<test::WindowProfile>();
         prompts = ScriptedPrompts();
     }
-    void cleanup() {
-        chosen = TtsChosenProfile{};
-        settings.reset();
-        wine.reset();
-        dir.reset();
-    }
+    void cleanup() { world.reset(); }
 
     // The check itself finds what it is for: two unnamed "?" buttons, and a list without a name.
     void theWalkFindsMissingAndSharedNames() {
@@ -121,7 +106,7 @@ private slots:
     }
 
     QWidget* makeWindow(const QString& which) {
-        if (which == "main window") return new TMainForm(prompts, *settings, chosen);
+        if (which == "main window") return new TMainForm(prompts, world->settings, world->chosen);
         if (which == "backup") return new TBackupForm(prompts);
         if (which == "restore") return new TRestoreForm(prompts);
         if (which == "password") return new TSinglePasswordForm(prompts);
@@ -160,7 +145,7 @@ private slots:
 
     // F1 opens the help, Ctrl+Q quits as Ctrl+X does.
     void helpAndQuitKeys() {
-        TMainForm form(prompts, *settings, chosen);
+        TMainForm form(prompts, world->settings, world->chosen);
         QVERIFY(form.HelpTopicAction->shortcuts().contains(QKeySequence(Qt::Key_F1)));
         QVERIFY(form.FileExitAction->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
         QVERIFY(form.FileExitAction->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_X)));

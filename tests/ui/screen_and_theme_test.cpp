@@ -14,9 +14,8 @@
 #include <cmath>
 #include <memory>
 
-#include "settings/settings_file.h"
-#include "support/temp_dir.h"
-#include "support/wine_profile.h"
+#include "dark_palette.h"
+#include "window_profile.h"
 #include "ui/about_form.h"
 #include "ui/backup_form.h"
 #include "ui/history_projects_form.h"
@@ -58,11 +57,8 @@ bool insideScrolledBody(const QWidget* widget) {
 class ScreenAndThemeTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDir> dir;
-    std::unique_ptr<test::WineProfile> wine;
-    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<test::WindowProfile> world;
     ScriptedPrompts prompts;
-    TtsChosenProfile chosen;
     std::unique_ptr<TMainForm> main;
 
     QWidget* makeDialog(const QString& which) {
@@ -79,22 +75,14 @@ class ScreenAndThemeTest : public QObject {
 
 private slots:
     void init() {
-        dir = std::make_unique<test::TempDir>();
-        wine = std::make_unique<test::WineProfile>();
-        settings = std::make_unique<SettingsFile>(dir->file("settings.reg"));
-        chosen = TtsChosenProfile{};
-        chosen.profile = wine->open();
-        chosen.description = "Profile";
-        main = std::make_unique<TMainForm>(prompts, *settings, chosen);
+        world = std::make_unique<test::WindowProfile>();
+        main = std::make_unique<TMainForm>(prompts, world->settings, world->chosen);
         main->show();
         QVERIFY(QTest::qWaitForWindowExposed(main.get()));
     }
     void cleanup() {
         main.reset();
-        chosen = TtsChosenProfile{};
-        settings.reset();
-        wine.reset();
-        dir.reset();
+        world.reset();
         QApplication::setPalette(QApplication::style()->standardPalette());
     }
 
@@ -162,13 +150,7 @@ private slots:
     // A dark palette: the notices, the About box's links and the help pages keep a readable
     // contrast against what they stand on.
     void aDarkPaletteKeepsEveryTextReadable() {
-        QPalette dark;
-        dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-        dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
-        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-        dark.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
+        const QPalette dark = test::darkPalette();
         QApplication::setPalette(dark);
         for (const QPalette& palette : std::vector<QPalette>{QApplication::style()->standardPalette(), dark}) {
             QApplication::setPalette(palette);

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <exception>
 #include <string_view>
 
