@@ -17,6 +17,7 @@
 #include "formats/bookmarks_file.h"
 #include "formats/mail_store.h"
 #include "formats/mbox_writer.h"
+#include "formats/vcard_writer.h"
 #include "items/capture/inventory_sink.h"
 #include "items/capture/profile_restore_sink.h"
 #include "items/find_files.h"
@@ -521,23 +522,51 @@ void ExportRun::exportAddressBook(const Profile& profile, Output& output) {
     if (!found) return;
     for (const std::string& file : found->files) {
         if (cancelled()) return;
-        // Kept as it is, so nothing of it is lost: the address book file is not converted.
-        const std::string path = output.claim("Address Book/" + safeName(lastPart(file)));
+        const std::string stem = safeName(lastPart(file).substr(0, lastPart(file).size() - 4));
+        // One address book keeps the plain name; several are told apart by their own.
+        const std::string vcf = output.claim(found->files.size() == 1 ? "contacts.vcf" : "contacts (" + stem + ").vcf");
+        std::string problem;
         try {
             auto source = profile.files().openRead(file);
-            auto copy = output.create(path);
-            copy->stream().copyFrom(*source, source->size());
-            output.commit(*copy, path);
+            auto cards = output.create(vcf);
+            const AddressBookConversion done = convertAddressBook(*source, file, cards->stream());
+            output.commit(*cards, vcf);
+            tally_.contacts += done.contacts;
+            tally_.contactGroups += done.groups;
+            for (const AddressBookDamage& damage : done.damages)
+                problem += (problem.empty() ? "" : "; ") + hexOffset(damage.offset) + ": " + damage.what;
+            if (done.damageCount > static_cast<int64_t>(done.damages.size()))
+                problem += "; " + std::to_string(done.damageCount - static_cast<int64_t>(done.damages.size())) + " more";
+            if (!problem.empty()) problem = file + ": records not understood, at offset " + problem;
+            if (done.unresolvedMembers > 0)
+                warnings_.push_back(file + ": " + std::to_string(done.unresolvedMembers) +
+                                    " group members are not entries of the address book and are not exported");
         } catch (const EFileExists&) {
             throw;
         } catch (const EFCreateError&) {
             throw;
         } catch (const TsException& failure) {
+            problem = failure.what();
+        }
+        if (problem.empty()) continue;
+        // What could not be read stays in the raw file beside the cards, so nothing is lost.
+        const std::string raw = output.claim("Address Book/" + safeName(lastPart(file)));
+        try {
+            auto source = profile.files().openRead(file);
+            auto copy = output.create(raw);
+            copy->stream().copyFrom(*source, source->size());
+            output.commit(*copy, raw);
+        } catch (const EFileExists&) {
+            throw;
+        } catch (const EFCreateError&) {
+            throw;
+        } catch (const TsException& failure) {
+            warnings_.push_back(problem);
             warnings_.push_back(failure.what());
             continue;
         }
         ++tally_.addressBooks;
-        warnings_.push_back(file + ": the address book is not converted to vCard; it was copied as it is to " + path);
+        warnings_.push_back(problem + "; the address book was copied as it is to " + raw);
     }
 }
 

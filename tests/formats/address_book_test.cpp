@@ -1,0 +1,102 @@
+// The address book reader and the vCard writer on files made by the independent generator:
+// the cards are read back by vobject and compared field by field; hostile files end in a
+// clear error naming the file and the offset, or in the damaged record alone passed over.
+#include <gtest/gtest.h>
+
+#include "formats/vcard_writer.h"
+#include "platform/exception.h"
+#include "support/address_book_files.h"
+#include "support/temp_dir.h"
+
+namespace ts {
+namespace {
+
+using test::TempDir;
+
+std::string hex(int64_t offset) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
+    return text;
+}
+
+TEST(AddressBook, EveryFieldOfTheGeneratedBookReadsBackThroughAnIndependentVCardReader) {
+    TempDir dir;
+    test::makeAddressBook("sound", dir.file("a.wab"), dir.file("a.json"));
+    MemoryStream book(test::readHostFile(dir.file("a.wab")));
+    MemoryStream cards;
+    const AddressBookConversion done = convertAddressBook(book, "C:\\a.wab", cards);
+    EXPECT_EQ(done.contacts, 3);
+    EXPECT_EQ(done.groups, 1);
+    EXPECT_EQ(done.damageCount, 0);
+    test::writeHostFile(dir.file("contacts.vcf"), cards.bytes());
+    EXPECT_EQ(test::vcardDifferences(dir.file("contacts.vcf"), dir.file("a.json")), "");
+    // The record the index no longer lists (a deleted contact) is not exported.
+    const std::string text(cards.bytes().begin(), cards.bytes().end());
+    EXPECT_EQ(text.find("Deleted"), std::string::npos);
+}
+
+TEST(AddressBook, HostileFilesAreRefusedOrLoseOnlyTheDamagedRecordNamedByOffset) {
+    const char* variants[] = {"not-a-book",          "cut-header",          "index-past-end",
+                              "index-huge-count",    "record-past-end",     "same-record-twice",
+                              "overlapping-records", "huge-property-count", "huge-data-length",
+                              "value-past-record",   "tag-list-mismatch",   "multi-value-bomb",
+                              "folder-record"};
+    for (const char* variant : variants) {
+        SCOPED_TRACE(variant);
+        TempDir dir;
+        const test::MadeAddressBook made = test::makeAddressBook(variant, dir.file("h.wab"), dir.file("h.json"));
+        MemoryStream book(test::readHostFile(dir.file("h.wab")));
+        MemoryStream cards;
+        if (!made.partly) {
+            try {
+                convertAddressBook(book, "C:\\h.wab", cards);
+                ADD_FAILURE() << "accepted";
+            } catch (const EAddressBookDamaged& failure) {
+                EXPECT_NE(std::string(failure.what()).find("C:\\h.wab: damaged at offset " + hex(made.damageOffset)),
+                          std::string::npos)
+                    << failure.what();
+            }
+            continue;
+        }
+        const AddressBookConversion done = convertAddressBook(book, "C:\\h.wab", cards);
+        ASSERT_FALSE(done.damages.empty());
+        EXPECT_EQ(hex(done.damages.front().offset), hex(made.damageOffset)) << done.damages.front().what;
+        // The records around the damaged one still arrive.
+        EXPECT_GE(done.contacts + done.groups, 2);
+    }
+}
+
+TEST(VCardText, EscapesAndFoldsAsTheStandardSays) {
+    const struct {
+        const char* text;
+        const char* escaped;
+    } escapes[] = {{"a,b;c\\d", "a\\,b\\;c\\\\d"}, {"one\r\ntwo\nthree\rfour", "one\\ntwo\\nthree\\nfour"},
+                   {"tab\there\x01", "tab\there"}, {"", ""}};
+    for (const auto& c : escapes) EXPECT_EQ(vcardEscaped(c.text), c.escaped) << c.text;
+
+    // Folds never split a character, and each physical line holds at most 75 octets.
+    for (const std::string& unit : {std::string("a"), std::string("\xc3\xa9"), std::string("\xe6\x97\xa5"),
+                                    std::string("\xf0\x9f\x98\x80")}) {
+        for (size_t count : {1u, 37u, 74u, 75u, 76u, 200u}) {
+            std::string line = "NOTE:";
+            for (size_t i = 0; i < count; ++i) line += unit;
+            const std::string folded = vcardFolded(line);
+            std::string rejoined;
+            size_t start = 0;
+            for (size_t end; (end = folded.find("\r\n", start)) != std::string::npos; start = end + 2) {
+                const std::string part = folded.substr(start, end - start);
+                EXPECT_LE(part.size(), 75u);
+                if (!part.empty() && start > 0) {
+                    EXPECT_EQ(part[0], ' ');
+                    EXPECT_NE(static_cast<unsigned char>(part[1]) & 0xc0, 0x80) << "a fold inside a character";
+                }
+                rejoined += start == 0 ? part : part.substr(1);
+            }
+            EXPECT_EQ(start, folded.size());
+            EXPECT_EQ(rejoined, line);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ts
