@@ -153,9 +153,11 @@ AddressBookFile::AddressBookFile(Stream& file, std::string name) : reader_(file)
             noteDamage(listed[i].offset, "two records carry the same id");
             continue;
         }
-        entries_.push_back(listed[i]);
-        sortedIds_.push_back(listed[i].id);
+        // Read once here, so that a group never names a member whose record turns out
+        // unreadable: its MEMBER line would point at no card.
+        if (readEntry(listed[i])) entries_.push_back(listed[i]);
     }
+    for (const Listed& entry : entries_) sortedIds_.push_back(entry.id);
     std::sort(sortedIds_.begin(), sortedIds_.end());
 }
 

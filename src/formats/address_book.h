@@ -8,7 +8,8 @@
 // record, bounded) and one record at a time are held. Every count, length and offset is
 // checked against the file before it is followed: a header or index that fails is refused
 // with EAddressBookDamaged; a record that fails is passed over and noted with its offset
-// (damages()), and the rest are read.
+// (damages()), and the rest are read. Each record is read twice, once to check it when the
+// file is opened and once to hand it on.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -138,13 +139,13 @@ public:
     AddressBookFile(Stream& file, std::string name);
 
     const std::string& name() const { return name_; }
-    // The records the index lists that passed the checks of their place.
+    // The records the index lists that passed every check.
     size_t entryCount() const { return entries_.size(); }
     // Whether a record of this id is listed (a group member that can be pointed to).
     bool lists(uint32_t id) const;
 
-    // Reads each listed record in index order. A record whose properties cannot be followed,
-    // or that is neither a contact nor a group, is passed over and noted.
+    // Reads each record in index order. Records whose properties cannot be followed, or that
+    // are neither a contact nor a group, were passed over and noted when the file was opened.
     void forEachEntry(const std::function<void(const AddressEntry&)>& visit);
 
     const std::vector<AddressBookDamage>& damages() const { return damages_; }

@@ -61,8 +61,14 @@ TEST(AddressBook, HostileFilesAreRefusedOrLoseOnlyTheDamagedRecordNamedByOffset)
         const AddressBookConversion done = convertAddressBook(book, "C:\\h.wab", cards);
         ASSERT_FALSE(done.damages.empty());
         EXPECT_EQ(hex(done.damages.front().offset), hex(made.damageOffset)) << done.damages.front().what;
-        // The records around the damaged one still arrive.
+        // The records around the damaged one still arrive, and the group names no card that
+        // was left out.
         EXPECT_GE(done.contacts + done.groups, 2);
+        const std::string text(cards.bytes().begin(), cards.bytes().end());
+        for (size_t at = text.find("MEMBER:"); at != std::string::npos; at = text.find("MEMBER:", at + 1)) {
+            const std::string uid = text.substr(at + 7, text.find("\r\n", at) - at - 7);
+            EXPECT_NE(text.find("UID:" + uid), std::string::npos) << "a member without a card: " << uid;
+        }
     }
 }
 
