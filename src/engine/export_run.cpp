@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -520,49 +521,46 @@ void ExportRun::exportFavorites(const Profile& profile, bool fileTimesKnown, Out
 void ExportRun::exportAddressBook(const Profile& profile, Output& output) {
     const auto found = filesInSpecialFolder(profile, csidl::APPDATA, "Microsoft\\Address Book", "*.wab");
     if (!found) return;
+    // Failures to write stop the export as everywhere; failures to read are the book's.
+    const auto guarded = [](const std::function<void()>& work) -> std::string {
+        try {
+            work();
+        } catch (const EFileExists&) {
+            throw;
+        } catch (const EFCreateError&) {
+            throw;
+        } catch (const TsException& failure) {
+            return failure.what();
+        }
+        return {};
+    };
     for (const std::string& file : found->files) {
         if (cancelled()) return;
         const std::string stem = safeName(lastPart(file).substr(0, lastPart(file).size() - 4));
         // One address book keeps the plain name; several are told apart by their own.
         const std::string vcf = output.claim(found->files.size() == 1 ? "contacts.vcf" : "contacts (" + stem + ").vcf");
         std::string problem;
-        try {
+        const std::string failure = guarded([&] {
             auto source = profile.files().openRead(file);
             auto cards = output.create(vcf);
             const AddressBookConversion done = convertAddressBook(*source, file, cards->stream());
             output.commit(*cards, vcf);
             tally_.contacts += done.contacts;
             tally_.contactGroups += done.groups;
-            for (const AddressBookDamage& damage : done.damages)
-                problem += (problem.empty() ? "" : "; ") + hexOffset(damage.offset) + ": " + damage.what;
-            if (done.damageCount > static_cast<int64_t>(done.damages.size()))
-                problem += "; " + std::to_string(done.damageCount - static_cast<int64_t>(done.damages.size())) + " more";
-            if (!problem.empty()) problem = file + ": records not understood, at offset " + problem;
-            if (done.unresolvedMembers > 0)
-                warnings_.push_back(file + ": " + std::to_string(done.unresolvedMembers) +
-                                    " group members are not entries of the address book and are not exported");
-        } catch (const EFileExists&) {
-            throw;
-        } catch (const EFCreateError&) {
-            throw;
-        } catch (const TsException& failure) {
-            problem = failure.what();
-        }
+            problem = done.problems(file);
+        });
+        if (!failure.empty()) problem = failure;
         if (problem.empty()) continue;
-        // What could not be read stays in the raw file beside the cards, so nothing is lost.
+        // What was not converted stays in the file itself, beside the cards.
         const std::string raw = output.claim("Address Book/" + safeName(lastPart(file)));
-        try {
+        const std::string copyFailure = guarded([&] {
             auto source = profile.files().openRead(file);
             auto copy = output.create(raw);
             copy->stream().copyFrom(*source, source->size());
             output.commit(*copy, raw);
-        } catch (const EFileExists&) {
-            throw;
-        } catch (const EFCreateError&) {
-            throw;
-        } catch (const TsException& failure) {
-            warnings_.push_back(problem);
-            warnings_.push_back(failure.what());
+        });
+        if (!copyFailure.empty()) {
+            warnings_.push_back(problem + "; " + copyFailure);
             continue;
         }
         ++tally_.addressBooks;

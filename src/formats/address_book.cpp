@@ -15,12 +15,6 @@ using namespace wab_layout;
 
 namespace {
 
-std::string hexOffset(int64_t offset) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
-    return text;
-}
-
 // UTF-16LE up to its terminating zero; unpaired surrogates become U+FFFD so that the text
 // stays valid UTF-8.
 std::string fromUtf16(const uint8_t* p, size_t length) {
@@ -88,8 +82,14 @@ std::optional<AddressEntry::Date> dateOf(uint64_t fileTime) {
 
 }  // namespace
 
+std::string addressBookOffset(int64_t offset) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
+    return text;
+}
+
 EAddressBookDamaged::EAddressBookDamaged(const std::string& file, int64_t offset, const std::string& what)
-    : TsException(file + ": damaged at offset " + hexOffset(offset) + ": " + what) {}
+    : TsException(file + ": damaged at offset " + addressBookOffset(offset) + ": " + what) {}
 
 AddressBookFile::AddressBookFile(Stream& file, std::string name) : reader_(file), name_(std::move(name)) {
     if (!reader_.holds(0, kHeaderSize)) throw EAddressBookDamaged(name_, 0, "too short for an address book file");

@@ -121,6 +121,9 @@ struct AddressEntry {
     int unresolvedMembers = 0;      // members named by something other than a record of the file
 };
 
+// An offset as warnings name it ("0x1f4").
+std::string addressBookOffset(int64_t offset);
+
 struct AddressBookDamage {
     int64_t offset = 0;
     std::string what;

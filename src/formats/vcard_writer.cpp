@@ -144,6 +144,21 @@ void VCardWriter::write(const AddressEntry& entry) {
     line("END:VCARD");
 }
 
+std::string AddressBookConversion::problems(const std::string& file) const {
+    std::string text;
+    for (const AddressBookDamage& damage : damages) {
+        text += std::string(text.empty() ? ": records not understood, at offset " : "; ") +
+                addressBookOffset(damage.offset) + ": " + damage.what;
+    }
+    if (damageCount > static_cast<int64_t>(damages.size()))
+        text += "; " + std::to_string(damageCount - static_cast<int64_t>(damages.size())) + " more";
+    if (unresolvedMembers > 0)
+        text += (text.empty() ? ": " : "; ") + std::to_string(unresolvedMembers) +
+                (unresolvedMembers == 1 ? " group member is an address" : " group members are addresses") +
+                " kept only in a group, not a card";
+    return text.empty() ? text : file + text;
+}
+
 AddressBookConversion convertAddressBook(Stream& book, const std::string& name, Stream& out) {
     AddressBookFile file(book, name);
     const size_t slash = name.find_last_of("\\/");

@@ -41,6 +41,9 @@ struct AddressBookConversion {
     int64_t unresolvedMembers = 0;
     std::vector<AddressBookDamage> damages;  // records not understood, with their offset
     int64_t damageCount = 0;
+
+    // What of the book `file` did not become cards, in one sentence; empty when nothing.
+    std::string problems(const std::string& file) const;
 };
 
 // Reads the address book from `book` and writes its cards to `out`. Throws

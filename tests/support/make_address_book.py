@@ -233,12 +233,20 @@ def hostile(kind):
         entries.append((9, [(tag(0x0FFE, LONG), 3), (tag(0x3001, UNICODE), "A folder")]))
         data, offsets = build(entries)
         return data, offsets[-1], True
+    if kind == "outside-member":
+        # A group member kept only in the group (a longer entry id than a record id): sound,
+        # but no card can hold it.
+        entries = [(i, p) for i, p, _ in sample()]
+        group = entries[-1][1]
+        group[-1] = (group[-1][0], group[-1][1] + [b"\0" * 4 + "someone@example.net".encode("utf-16le")])
+        data, offsets = build(entries)
+        return data, None, True
     raise SystemExit("unknown variant " + kind)
 
 
 VARIANTS = ("not-a-book", "cut-header", "index-past-end", "index-huge-count", "record-past-end",
             "same-record-twice", "overlapping-records", "huge-property-count", "huge-data-length",
-            "value-past-record", "tag-list-mismatch", "multi-value-bomb", "folder-record")
+            "value-past-record", "tag-list-mismatch", "multi-value-bomb", "folder-record", "outside-member")
 
 
 def main(argv):
