@@ -174,12 +174,14 @@ void AddressBookFile::forEachEntry(const std::function<void(const AddressEntry&)
 }
 
 std::optional<AddressEntry> AddressBookFile::readEntry(const Listed& listed) {
+    // The window may move between the two reads: nothing of the first is used after the
+    // second.
     const uint8_t* head = reader_.at(listed.offset, kRecordHeaderSize);
     const uint32_t count = littleEndian32(head + 12);
-    const uint32_t dataLength = littleEndian32(head + 28);
-    const int64_t length = kRecordHeaderSize + 4 * int64_t{count} + dataLength;
+    const int64_t length = kRecordHeaderSize + 4 * int64_t{count} + littleEndian32(head + 28);
     const uint8_t* window = reader_.at(listed.offset, length);
     const std::vector<uint8_t> bytes(window, window + length);
+    head = bytes.data();
     const uint8_t* tags = bytes.data() + kRecordHeaderSize;
     const uint8_t* data = tags + 4 * size_t{count};
     const uint8_t* const end = bytes.data() + bytes.size();

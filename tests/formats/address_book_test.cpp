@@ -3,6 +3,7 @@
 // clear error naming the file and the offset, or in the damaged record alone passed over.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "formats/vcard_writer.h"
@@ -45,6 +46,15 @@ TEST(AddressBook, EveryFieldOfTheGeneratedBookReadsBackThroughAnIndependentVCard
     // The record the index no longer lists (a deleted contact) is not exported.
     const std::string text(cards.bytes().begin(), cards.bytes().end());
     EXPECT_EQ(text.find("Deleted"), std::string::npos);
+}
+
+TEST(AddressBook, ABookLongerThanTheReadersWindowIsReadWhole) {
+    TempDir dir;
+    MemoryStream cards;
+    const AddressBookConversion done = convertMade(dir, "large-3000", cards);
+    EXPECT_GT(static_cast<int64_t>(std::filesystem::file_size(dir.file("a.wab"))), 2 * WindowReader::kWindowSize);
+    EXPECT_EQ(done.contacts, 3000);
+    EXPECT_EQ(done.damageCount, 0) << (done.damages.empty() ? "" : done.damages.front().what);
 }
 
 TEST(AddressBook, HostileFilesAreRefusedOrLoseOnlyTheDamagedRecordNamedByOffset) {

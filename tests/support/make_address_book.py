@@ -9,8 +9,8 @@ length of the values), the list of its property tags, then each property: tag, s
 a property of multiple values: tag, count, size, then each value's length and bytes.
 
 Usage: make_address_book.py VARIANT FILE.wab [EXPECTED.json]
-Writes the sample book (VARIANT "sound") or one of the hostile ones (see VARIANTS), and the
-cards a sound reader must find in it as JSON.
+Writes the sample book (VARIANT "sound"), one of the hostile ones (see VARIANTS), or
+"large-N" (N contacts), and the cards a sound reader must find in it as JSON.
        make_address_book.py --fuzz-seeds FOLDER
 Writes every variant into FOLDER as seeds of the fuzz target.
 """
@@ -177,6 +177,16 @@ def sound():
 
 # Hostile variants: each returns the bytes and the offset the damage must be named at
 # (None: the file is refused at its header, so no offset beyond the header).
+def large(count):
+    """count contacts like the first of the sample, several window sizes of a reader long."""
+    base = sample()[0][1]
+    entries = []
+    for i in range(1, count + 1):
+        props = [(t, v) for t, v in base if t >> 16 != 0x3001] + [(tag(0x3001, UNICODE), "Person %d" % i)]
+        entries.append((i, props))
+    return build(entries, name_tables=False)[0]
+
+
 def hostile(kind):
     data, cards, offsets = sound()
     first = offsets[0]
@@ -261,7 +271,10 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     variant, path = argv[1], argv[2]
-    if variant == "sound":
+    if variant.startswith("large-"):
+        data = large(int(variant[6:]))
+        expected = {"contacts": int(variant[6:])}
+    elif variant == "sound":
         data, cards, _ = sound()
         expected = {"cards": cards}
     else:
