@@ -103,7 +103,8 @@ AddressBookFile::AddressBookFile(Stream& file, std::string name) : reader_(file)
         throw EAddressBookDamaged(name_, kTablesAt, "the first table is not the index of the records");
     if (at < kHeaderSize || !reader_.holds(at, int64_t{count} * kIndexEntrySize))
         throw EAddressBookDamaged(name_, kTablesAt + 8, "the index of the records runs past the end of the file");
-    if (count > kMaxEntries) throw EAddressBookDamaged(name_, kTablesAt + 12, "the index lists more records than any address book holds");
+    if (count > kMaxEntries)
+        throw EAddressBookDamaged(name_, kTablesAt + 12, "the index lists more records than any address book holds");
 
     std::vector<Listed> listed;
     listed.reserve(count);
@@ -115,15 +116,15 @@ AddressBookFile::AddressBookFile(Stream& file, std::string name) : reader_(file)
     // every other: two entries sharing bytes are a loop or a forgery, never two contacts.
     std::vector<size_t> byOffset(listed.size());
     for (size_t i = 0; i < byOffset.size(); ++i) byOffset[i] = i;
-    std::stable_sort(byOffset.begin(), byOffset.end(), [&](size_t a, size_t b) { return listed[a].offset < listed[b].offset; });
+    std::stable_sort(byOffset.begin(), byOffset.end(),
+                     [&](size_t a, size_t b) { return listed[a].offset < listed[b].offset; });
     std::vector<bool> sound(listed.size(), false);
     int64_t previousEnd = 0;
     const int64_t indexEnd = at + int64_t{count} * kIndexEntrySize;
     for (size_t i : byOffset) {
         const int64_t offset = listed[i].offset;
-        if (offset < kHeaderSize || (offset < indexEnd && offset + kRecordHeaderSize > at) ||
-            !reader_.holds(offset, kRecordHeaderSize)) {
-            noteDamage(offset, "a record lies outside the file or over its index");
+        if (offset < kHeaderSize || !reader_.holds(offset, kRecordHeaderSize)) {
+            noteDamage(offset, "a record lies outside the file");
             continue;
         }
         const uint8_t* head = reader_.at(offset, kRecordHeaderSize);
@@ -137,6 +138,10 @@ AddressBookFile::AddressBookFile(Stream& file, std::string name) : reader_(file)
         const int64_t end = offset + kRecordHeaderSize + 4 * int64_t{properties} + dataLength;
         if (!reader_.holds(offset, end - offset)) {
             noteDamage(offset, "a record runs past the end of the file");
+            continue;
+        }
+        if (offset < indexEnd && end > at) {
+            noteDamage(offset, "a record lies over the index");
             continue;
         }
         if (offset < previousEnd) {
@@ -161,7 +166,9 @@ AddressBookFile::AddressBookFile(Stream& file, std::string name) : reader_(file)
     std::sort(sortedIds_.begin(), sortedIds_.end());
 }
 
-bool AddressBookFile::lists(uint32_t id) const { return std::binary_search(sortedIds_.begin(), sortedIds_.end(), id); }
+bool AddressBookFile::lists(uint32_t id) const {
+    return std::binary_search(sortedIds_.begin(), sortedIds_.end(), id);
+}
 
 void AddressBookFile::noteDamage(int64_t offset, const std::string& what) {
     ++damageCount_;
@@ -189,16 +196,19 @@ std::optional<AddressEntry> AddressBookFile::readEntry(const Listed& listed) {
         noteDamage(listed.offset + (at - bytes.data()), what);
         return std::nullopt;
     };
-    if (littleEndian32(head + 8) != listed.id) return fail(head + 8, "a record does not carry the id its index entry gives");
+    if (littleEndian32(head + 8) != listed.id)
+        return fail(head + 8, "a record does not carry the id its index entry gives");
 
     std::vector<Property> properties;
     properties.reserve(count);
     const uint8_t* p = data;
     for (uint32_t i = 0; i < count; ++i) {
-        if (end - p < 12) return fail(p, "a record's properties run past its length");
+        if (end - p < 8) return fail(p, "a record's properties run past its length");
         Property property{littleEndian32(p), {}};
-        if (property.tag != littleEndian32(tags + 4 * i)) return fail(p, "a property is not the one the record's tag list names");
+        if (property.tag != littleEndian32(tags + 4 * i))
+            return fail(p, "a property is not the one the record's tag list names");
         if (property.type() & kMultiple) {
+            if (end - p < 12) return fail(p, "a record's properties run past its length");
             const uint32_t values = littleEndian32(p + 4), size = littleEndian32(p + 8);
             p += 12;
             if (size > static_cast<size_t>(end - p) || values > size / 4)
@@ -251,10 +261,8 @@ std::optional<AddressEntry> AddressBookFile::readEntry(const Listed& listed) {
                 // A member of the book is named by its record id; anything longer names an
                 // address kept only in the group.
                 for (const auto& [value, size] : property.values) {
-                    if (size == 4 && lists(littleEndian32(value)))
-                        entry.members.push_back(littleEndian32(value));
-                    else
-                        ++entry.unresolvedMembers;
+                    if (size == 4 && lists(littleEndian32(value))) entry.members.push_back(littleEndian32(value));
+                    else ++entry.unresolvedMembers;
                 }
                 break;
             default:
@@ -264,8 +272,8 @@ std::optional<AddressEntry> AddressBookFile::readEntry(const Listed& listed) {
     }
     entry.group = objectType == kObjectGroup || (!objectType && !entry.members.empty());
     if (objectType && *objectType != kObjectContact && *objectType != kObjectGroup)
-        return fail(bytes.data(), "a record is neither a contact nor a group (object type " +
-                                      std::to_string(*objectType) + ")");
+        return fail(bytes.data(),
+                    "a record is neither a contact nor a group (object type " + std::to_string(*objectType) + ")");
 
     const auto take = [&](uint16_t id) {
         auto found = texts.find(id);
@@ -284,10 +292,10 @@ std::optional<AddressEntry> AddressBookFile::readEntry(const Listed& listed) {
     entry.note = take(kComment);
     entry.homePage = take(kPersonalHomePage);
     entry.businessPage = take(kBusinessHomePage);
-    entry.work = PostalAddress{take(kStreetAddress), take(kLocality), take(kStateOrProvince), take(kPostalCode),
-                               take(kCountry)};
-    entry.home = PostalAddress{take(kHomeStreet), take(kHomeCity), take(kHomeState), take(kHomePostalCode),
-                               take(kHomeCountry)};
+    entry.work =
+        PostalAddress{take(kStreetAddress), take(kLocality), take(kStateOrProvince), take(kPostalCode), take(kCountry)};
+    entry.home =
+        PostalAddress{take(kHomeStreet), take(kHomeCity), take(kHomeState), take(kHomePostalCode), take(kHomeCountry)};
     static const std::pair<uint16_t, const char*> kPhones[] = {
         {kHomePhone, "home,voice"}, {kBusinessPhone, "work,voice"}, {kMobilePhone, "cell"},
         {kHomeFax, "home,fax"},     {kBusinessFax, "work,fax"},     {kPager, "pager"}};

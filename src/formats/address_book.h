@@ -37,7 +37,7 @@ constexpr int64_t kTableDescriptorSize = 16;  // type, entry size, offset, count
 constexpr int64_t kHeaderSize = kTablesAt + kTableCount * kTableDescriptorSize;
 constexpr uint32_t kIndexTableType = 0xfa0;
 constexpr uint32_t kNameTableType = 0x84d0;
-constexpr uint32_t kIndexEntrySize = 8;  // record id, record offset
+constexpr uint32_t kIndexEntrySize = 8;    // record id, record offset
 constexpr uint32_t kNameEntrySize = 0x44;  // 32 UTF-16 units, record id
 // Record header: kind, unused, record id, property count, header size, two unused words,
 // length of the property values that follow the tag list.
@@ -164,7 +164,7 @@ private:
 
     WindowReader reader_;
     std::string name_;
-    std::vector<Listed> entries_;     // index order
+    std::vector<Listed> entries_;  // index order
     std::vector<uint32_t> sortedIds_;
     std::vector<AddressBookDamage> damages_;
     int64_t damageCount_ = 0;

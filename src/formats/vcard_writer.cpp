@@ -108,7 +108,8 @@ void VCardWriter::write(const AddressEntry& entry) {
     // FN is the one property every card must have.
     std::string name = entry.displayName;
     if (name.empty()) {
-        for (const std::string* part : {&entry.prefix, &entry.givenName, &entry.middleName, &entry.surname, &entry.suffix})
+        for (const std::string* part :
+             {&entry.prefix, &entry.givenName, &entry.middleName, &entry.surname, &entry.suffix})
             if (!part->empty()) name += (name.empty() ? "" : " ") + *part;
     }
     if (name.empty() && !entry.emails.empty()) name = entry.emails.front();
@@ -123,13 +124,11 @@ void VCardWriter::write(const AddressEntry& entry) {
     for (const auto& [type, address] : {std::pair{"home", &entry.home}, std::pair{"work", &entry.work}}) {
         if (address->empty()) continue;
         line(std::string("ADR;TYPE=") + type + ":" +
-             structured({"", "", address->street, address->locality, address->region, address->postalCode,
-                         address->country}));
+             structured(
+                 {"", "", address->street, address->locality, address->region, address->postalCode, address->country}));
     }
-    if (!entry.department.empty())
-        line("ORG:" + structured({entry.company, entry.department}));
-    else if (!entry.company.empty())
-        line("ORG:" + vcardEscaped(entry.company));
+    if (!entry.department.empty()) line("ORG:" + structured({entry.company, entry.department}));
+    else if (!entry.company.empty()) line("ORG:" + vcardEscaped(entry.company));
     if (!entry.title.empty()) line("TITLE:" + vcardEscaped(entry.title));
     if (!entry.note.empty()) line("NOTE:" + vcardEscaped(entry.note));
     if (entry.birthday) {

@@ -58,10 +58,9 @@ TEST(AddressBook, ABookLongerThanTheReadersWindowIsReadWhole) {
 }
 
 TEST(AddressBook, HostileFilesAreRefusedOrLoseOnlyTheDamagedRecordNamedByOffset) {
-    const char* variants[] = {"not-a-book",          "cut-header",          "index-past-end",
-                              "index-huge-count",    "record-past-end",     "same-record-twice",
-                              "overlapping-records", "huge-property-count", "huge-data-length",
-                              "value-past-record",   "tag-list-mismatch",   "multi-value-bomb",
+    const char* variants[] = {"not-a-book",       "cut-header",        "index-past-end",      "index-huge-count",
+                              "record-past-end",  "same-record-twice", "overlapping-records", "huge-property-count",
+                              "huge-data-length", "value-past-record", "tag-list-mismatch",   "multi-value-bomb",
                               "folder-record"};
     for (const char* variant : variants) {
         SCOPED_TRACE(variant);
@@ -76,7 +75,8 @@ TEST(AddressBook, HostileFilesAreRefusedOrLoseOnlyTheDamagedRecordNamedByOffset)
             refused = failure.what();
         }
         if (!made.partly) {
-            EXPECT_EQ(refused.rfind("C:\\a.wab: damaged at offset " + addressBookOffset(made.damageOffset) + ": ", 0), 0u)
+            EXPECT_EQ(refused.rfind("C:\\a.wab: damaged at offset " + addressBookOffset(made.damageOffset) + ": ", 0),
+                      0u)
                 << refused;
             continue;
         }
@@ -106,13 +106,15 @@ TEST(VCardText, EscapesAndFoldsAsTheStandardSays) {
     const struct {
         const char* text;
         const char* escaped;
-    } escapes[] = {{"a,b;c\\d", "a\\,b\\;c\\\\d"}, {"one\r\ntwo\nthree\rfour", "one\\ntwo\\nthree\\nfour"},
-                   {"tab\there\x01", "tab\there"}, {"", ""}};
+    } escapes[] = {{"a,b;c\\d", "a\\,b\\;c\\\\d"},
+                   {"one\r\ntwo\nthree\rfour", "one\\ntwo\\nthree\\nfour"},
+                   {"tab\there\x01", "tab\there"},
+                   {"", ""}};
     for (const auto& c : escapes) EXPECT_EQ(vcardEscaped(c.text), c.escaped) << c.text;
 
     // Folds never split a character, and each physical line holds at most 75 octets.
-    for (const std::string& unit : {std::string("a"), std::string("\xc3\xa9"), std::string("\xe6\x97\xa5"),
-                                    std::string("\xf0\x9f\x98\x80")}) {
+    for (const std::string& unit :
+         {std::string("a"), std::string("\xc3\xa9"), std::string("\xe6\x97\xa5"), std::string("\xf0\x9f\x98\x80")}) {
         for (size_t count : {1u, 37u, 74u, 75u, 76u, 200u}) {
             std::string line = "NOTE:";
             for (size_t i = 0; i < count; ++i) line += unit;

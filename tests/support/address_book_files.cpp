@@ -12,14 +12,16 @@ namespace ts::test {
 
 namespace {
 
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
+std::string quoted(const std::string& text) {
+    return "'" + text + "'";
+}
 
 }  // namespace
 
 MadeAddressBook makeAddressBook(const std::string& variant, const std::string& path, const std::string& expectedJson) {
-    const std::string command = "/usr/bin/python3 " + quoted(std::string(TESSALY_SOURCE_DIR) +
-                                                            "/tests/support/make_address_book.py") +
-                                " " + variant + " " + quoted(path) + " " + quoted(expectedJson);
+    const std::string command = "/usr/bin/python3 " +
+                                quoted(std::string(TESSALY_SOURCE_DIR) + "/tests/support/make_address_book.py") + " " +
+                                variant + " " + quoted(path) + " " + quoted(expectedJson);
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     const auto bytes = readHostFile(expectedJson);
     const std::string json(bytes.begin(), bytes.end());
@@ -31,8 +33,9 @@ MadeAddressBook makeAddressBook(const std::string& variant, const std::string& p
 }
 
 std::string vcardDifferences(const std::string& vcf, const std::string& expectedJson) {
-    const std::string command = "/usr/bin/python3 " + quoted(std::string(TESSALY_SOURCE_DIR) + "/tests/app/read_vcards.py") +
-                                " " + quoted(vcf) + " " + quoted(expectedJson) + " 2>&1";
+    const std::string command = "/usr/bin/python3 " +
+                                quoted(std::string(TESSALY_SOURCE_DIR) + "/tests/app/read_vcards.py") + " " +
+                                quoted(vcf) + " " + quoted(expectedJson) + " 2>&1";
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return "could not run " + command;
