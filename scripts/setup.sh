@@ -14,7 +14,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libisal-dev libssl-dev libjpeg-dev qt6-base-dev libchm-dev fp-utils
   clang libclang-rt-14-dev
-  python3 python3-pyftpdlib vsftpd openssl curl time pigz
+  python3 python3-pyftpdlib vsftpd openssl curl time pigz strace
   libmemcached11 libmemcachedutil2 libpcre2-posix3 libhiredis0.14 libsodium23
   wine wine64 xvfb xauth attr xdotool scrot
   dpkg-dev desktop-file-utils appstream man-db file shared-mime-info

@@ -254,17 +254,27 @@ void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileCont
     if (!reader.header()) return;
     contents.isDataFile = true;
     contents.header = *reader.header();
-
-    InflateStream& stream = reader.stream();
     SetEncrypt(contents.header.Encrypt);
     try {
-        LoadFromStream(stream);
-        contents.projectRead = true;
-        for (TtsBPSourceItem* item : Source().ItemList()) {
-            contents.items.push_back(DataFileItemContents{item->Caption(), item->Selected(), false, InventorySink(listFiles)});
-        }
+        LoadFromStream(reader.stream());
+    } catch (...) {
+        rethrowDataFileFailure(reader, false);
+    }
+    inspectStoredItems(*this, reader, contents);
+}
+
+void inspectStoredItems(TtsBackupProject& project, DataFileReader& reader, DataFileContents& contents) {
+    contents.isDataFile = true;
+    contents.header = *reader.header();
+    contents.projectRead = true;
+    contents.items.clear();
+    InflateStream& stream = reader.stream();
+    try {
+        for (TtsBPSourceItem* item : project.Source().ItemList())
+            contents.items.push_back(
+                DataFileItemContents{item->Caption(), item->Selected(), false, InventorySink(contents.listFiles)});
         size_t index = 0;
-        for (TtsBPSourceItem* item : Source().ItemList()) {
+        for (TtsBPSourceItem* item : project.Source().ItemList()) {
             DataFileItemContents& entry = contents.items[index++];
             if (!entry.stored) continue;
             item->RestoreToSink(stream, entry.inventory);
@@ -272,7 +282,7 @@ void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileCont
         }
         stream.verifyNothingFollows();
     } catch (...) {
-        rethrowDataFileFailure(reader, contents.projectRead);
+        rethrowDataFileFailure(reader, true);
     }
     contents.complete = true;
 }

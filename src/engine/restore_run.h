@@ -67,4 +67,9 @@ private:
     bool committing_ = false;     // guarded by phaseMutex_
 };
 
+// Reads the rest of a data file whose project was just loaded from reader, writing nothing:
+// what each stored item holds, and the end of the compressed data. Fills contents as it goes,
+// so what was read before a failure is there when the exception leaves.
+void inspectStoredItems(TtsBackupProject& project, DataFileReader& reader, DataFileContents& contents);
+
 }  // namespace ts

@@ -37,16 +37,14 @@ int runCheck(const Arguments& args) {
     }
     const std::string file = options.positional()[0];
     CliSession session(options, false);
-    TtsBackupProject project(&session.profile());
     DataFileContents contents;
     contents.listFiles = false;  // only counted: a file of millions of records stays small to check
+    std::optional<OpenedDataFile> opened;
     try {
-        preparePassword(project, file);
-        project.InspectDataFile(file, contents);
+        openInspected(file, session.profile(), contents, opened);
     } catch (...) {
-        throw describeFailure(file, project.Encrypt());
+        throw describeFailure(file, opened && opened->summary.encrypted);
     }
-    if (!contents.isDataFile) throw CommandFailure(file + ": not a Tessaly data file", kExitFailure);
     warnOfRefusedNames(file, refusedNamesIn(contents), false);
     if (::isatty(STDOUT_FILENO) == 1) {
         size_t files = 0, keys = 0;

@@ -169,26 +169,24 @@ int runLs(const Arguments& args) {
     }
     const std::string file = options.positional()[0];
     CliSession session(options, false);
-    TtsBackupProject project(&session.profile());
     DataFileContents contents;
+    std::optional<OpenedDataFile> opened;
     std::optional<CommandFailure> failure;
     try {
-        preparePassword(project, file);
-        project.InspectDataFile(file, contents);
+        openInspected(file, session.profile(), contents, opened);
     } catch (...) {
-        failure = describeFailure(file, project.Encrypt());
+        failure = describeFailure(file, opened && opened->summary.encrypted);
     }
     // Whatever was read before a failure is still worth showing.
     if (contents.projectRead && options.has("json")) {
-        printJson(file, project, contents, !failure && contents.complete);
+        printJson(file, *opened->project, contents, !failure && contents.complete);
     } else if (contents.projectRead) {
-        printProject(project, contents);
+        printProject(*opened->project, contents);
         for (const DataFileItemContents& item : contents.items) printItem(item);
     }
     std::fflush(stdout);
     warnOfRefusedNames(file, refusedNamesIn(contents), false);
     if (failure) throw *failure;
-    if (!contents.isDataFile) throw CommandFailure(file + ": not a Tessaly data file", kExitFailure);
     return kExitSuccess;
 }
 

@@ -7,13 +7,16 @@
 #include "app/cli/passwords.h"
 #include "engine/flows.h"
 #include "engine/project.h"
+#include "engine/restore_run.h"
 
 namespace ts::cli {
 
-bool preparePassword(TtsBackupProject& project, const std::string& dataFile) {
-    const bool encrypted = probeDataFile(dataFile).encrypted;
-    if (encrypted) project.SetPassword(archivePassword(dataFile, false));
-    return encrypted;
+void openInspected(const std::string& dataFile, Profile& profile, DataFileContents& contents,
+                   std::optional<OpenedDataFile>& opened) {
+    CliPasswordQuestion question;
+    opened = openDataFile(dataFile, profile, question, 1);
+    if (!opened) throw PasswordError("no password was entered");
+    inspectStoredItems(*opened->project, *opened->reader, contents);
 }
 
 std::vector<std::string> chosenItems(const std::string& command, const ParsedOptions& options, const TtsBackupProject& project,

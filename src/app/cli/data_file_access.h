@@ -1,20 +1,26 @@
 #pragma once
-// What ls and check do before they read a data file: make sure it is one, and when its
-// header says encrypted, get the archive password before anything is decoded.
+// How ls and check read a data file, and which stored items a command takes.
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cli/cli_options.h"
+#include "engine/flows.h"
 
 namespace ts {
+struct DataFileContents;
+class Profile;
 class TtsBackupProject;
 }
 
 namespace ts::cli {
 
-// Sets the project's password from TESSALY_PASSWORD or a prompt when the file is encrypted,
-// and returns whether it is. A file that is not a data file fails (exit code 1).
-bool preparePassword(TtsBackupProject& project, const std::string& dataFile);
+// Opens the data file once, with the archive password from TESSALY_PASSWORD or a prompt when
+// its header says encrypted, and reads all of it into contents, writing nothing. `opened`
+// is set as soon as the project is read, so that what was read before a failure can still
+// be shown. Throws what went wrong (see describeFailure).
+void openInspected(const std::string& dataFile, Profile& profile, DataFileContents& contents,
+                   std::optional<OpenedDataFile>& opened);
 
 // The captions of the stored items a restore or an extract takes: those --items names, each
 // of which the file must hold (exit code 1 otherwise), or every stored item.
