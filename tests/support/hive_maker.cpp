@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -173,6 +174,29 @@ void makeHive(const std::string& path, const std::vector<HiveKey>& keys) {
         if (hivex_node_set_values(h.get(), node, values.size(), values.data(), 0) != 0) hivexFailed("setting values");
     }
     if (hivex_commit(h.get(), path.c_str(), 0) != 0) hivexFailed("writing " + path);
+}
+
+std::vector<HiveKey> keysOf(const RegistryHive& hive) {
+    std::vector<HiveKey> keys;
+    std::vector<std::string> pending = {""};
+    while (!pending.empty()) {
+        const std::string key = pending.back();
+        pending.pop_back();
+        HiveKey made{key, {}};
+        for (const std::string& name : hive.valueNames(key)) made.values.push_back(*hive.value(key, name));
+        if (!key.empty()) keys.push_back(std::move(made));
+        for (const std::string& sub : hive.subkeyNames(key)) pending.push_back(key.empty() ? sub : key + "\\" + sub);
+    }
+    return keys;
+}
+
+std::string makeWindowsUserFolder(const std::string& driveC, const std::string& user, bool windowsXp,
+                                  const std::vector<HiveKey>& keys) {
+    const std::filesystem::path folder =
+        std::filesystem::path(driveC) / (windowsXp ? "Documents and Settings" : "Users") / user;
+    std::filesystem::create_directories(folder);
+    makeHive((folder / "NTUSER.DAT").string(), keys);
+    return folder.string();
 }
 
 ExportedHive exportHive(const std::string& path) {

@@ -26,6 +26,15 @@ struct HiveKey {
 // Writes a hive holding keys (in order) to path.
 void makeHive(const std::string& path, const std::vector<HiveKey>& keys);
 
+// Every key of a hive with its values, parents before children: what makeHive needs to make
+// a hive of the same content.
+std::vector<HiveKey> keysOf(const RegistryHive& hive);
+
+// A Windows user's folder below driveC (Users\user, or Documents and Settings\user for
+// Windows XP) holding an NTUSER.DAT made of keys; returns its host path.
+std::string makeWindowsUserFolder(const std::string& driveC, const std::string& user, bool windowsXp,
+                                  const std::vector<HiveKey>& keys = {});
+
 // What hivexregedit --export shows: every key's path below the root (as it spells it) with
 // its values, names as stored and data as raw bytes with their type.
 using ExportedHive = std::map<std::string, std::vector<RegValue>>;
