@@ -44,7 +44,7 @@ std::unique_ptr<Profile> chooseProfile(std::optional<std::string> explicitFolder
 }
 
 std::string describeProfile(const Profile& profile) {
-    return "Profile: " + profile.userName() + " (" + profile.folder() + ")";
+    return "Profile: " + profile.userName() + " (" + std::string(profile.kindName()) + " " + profile.folder() + ")";
 }
 
 namespace {
