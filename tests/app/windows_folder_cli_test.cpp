@@ -17,6 +17,7 @@
 #include "cli_runner.h"
 #include "platform/registry/registry_hive.h"
 #include "support/hive_maker.h"
+#include "support/read_only_mount.h"
 #include "support/temp_dir.h"
 
 namespace ts {
@@ -161,6 +162,18 @@ TEST_F(WindowsFolderCli, ARestoreIntoAWindowsFolderIsWhatHivexregeditReadsBack) 
     // The files went where Windows XP keeps them.
     EXPECT_TRUE(fs::exists(target + "/Application Data/Microsoft/Address Book"));
     EXPECT_TRUE(fs::exists(target + "/Favorites/Example.url"));
+}
+
+TEST_F(WindowsFolderCli, ARestoreIntoAWindowsFolderOnAReadOnlyDiskIsRefusedBeforeAnythingIsWritten) {
+    const std::string data = backUp("wine", dir.file("wine"));
+    const std::string target = test::makeWindowsUserFolder(dir.file("disk2"), "bob", false);
+    const std::vector<uint8_t> hive = test::readHostFile(target + "/NTUSER.DAT");
+    test::ReadOnlyMount readOnly(dir.file("disk2"));
+    if (!readOnly.available()) GTEST_SKIP() << readOnly.why();
+    CliResult restored = run({"restore", data, "--profile", target});
+    EXPECT_NE(restored.exitCode, 0);
+    EXPECT_THAT(restored.err, ::testing::HasSubstr("mounted read-only"));
+    EXPECT_EQ(test::readHostFile(target + "/NTUSER.DAT"), hive);
 }
 
 // What real Wine's reg query shows below a key of HKEY_CURRENT_USER: key path below it ->
