@@ -38,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         path.push_back(key->subkeys.begin()->second->name);
         key = key->subkeys.begin()->second;
     }
-    RegValue edited = key->values.empty() ? RegValue::dword("fuzz", 1) : key->values.front().value;
+    RegValue edited = key->values.empty() ? RegValue::dword("fuzz", 1) : tree.valueOf(key->values.front());
     edited.type = REG_SZ;
     edited.data = {'z', 0, 0, 0};
-    hive::KeyTree::storeValue(*key, edited);
+    tree.storeValue(*key, edited);
     std::u16string erased;
     if (tree.root()->subkeys.size() > 1) {
         erased = std::prev(tree.root()->subkeys.end())->first;
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!erased.empty()) check(!reread.root()->subkeys.contains(erased));
     auto sameKey = reread.find(path);
     check(sameKey != nullptr);
-    const hive::StoredValue* value = sameKey->findValue(hive_text::foldCase(hive_text::toUtf16(edited.name)));
-    check(value && value->value.type == REG_SZ && value->value.data == edited.data);
+    const hive::StoredValue* value = reread.findValue(*sameKey, hive_text::foldCase(hive_text::toUtf16(edited.name)));
+    check(value && reread.valueOf(*value).type == REG_SZ && reread.valueOf(*value).data == edited.data);
     return 0;
 }

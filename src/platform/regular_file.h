@@ -4,8 +4,10 @@
 // A link may lead out of the profile, a FIFO would block for ever and a device would never
 // end, so only a regular file of bounded size is read, and never by blocking on the open.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ts {
 
@@ -21,5 +23,9 @@ inline constexpr int64_t kMaxHiveFileBytes = int64_t{512} << 20;
 // naming path when it is a link (with LastLink::Refuse), not a regular file, larger than
 // maxBytes, or cannot be read.
 std::optional<std::string> readRegularFile(const std::string& path, int64_t maxBytes, LastLink lastLink);
+// The same, handing the bytes to piece as they are read (a MiB at a time, with the size the
+// file had when opened) instead of holding them; false when nothing is there.
+bool readRegularFileInPieces(const std::string& path, int64_t maxBytes, LastLink lastLink,
+                             const std::function<void(std::string_view bytes, int64_t fileSize)>& piece);
 
 }  // namespace ts

@@ -83,8 +83,8 @@ Hive openHive(const std::string& path, int flags) {
 // value lists that share cells cannot multiply what is held in memory.
 class Reader {
 public:
-    Reader(hive_h* h, const std::string& path, int64_t fileSize)
-        : h_(h), path_(path), budget_(2 * fileSize + (int64_t{1} << 20)) {}
+    Reader(hive_h* h, hive::KeyTree& tree, const std::string& path, int64_t fileSize)
+        : h_(h), tree_(tree), path_(path), budget_(2 * fileSize + (int64_t{1} << 20)) {}
 
     void readKey(hive_node_h node, hive::Key& key, const std::string& keyPath, size_t depth) {
         if (depth > registry_limits::kMaxKeyDepth)
@@ -144,11 +144,12 @@ private:
             std::vector<uint8_t> bytes(data.get(), data.get() + (data ? length : 0));
             std::underlying_type_t<hive_type> typeNumber = 0;
             std::memcpy(&typeNumber, typeStorage, sizeof typeNumber);
-            hive::KeyTree::loadValue(key, RegValue{valueName, static_cast<uint32_t>(typeNumber), std::move(bytes)}, 0);
+            tree_.storeValue(key, RegValue{valueName, static_cast<uint32_t>(typeNumber), std::move(bytes)});
         }
     }
 
     hive_h* h_;
+    hive::KeyTree& tree_;
     const std::string& path_;
     int64_t budget_;
     std::unordered_set<hive_node_h> entered_;
@@ -156,7 +157,7 @@ private:
 
 void readInto(const std::string& path, hive::KeyTree& tree, int64_t fileSize) {
     Hive h = openHive(path, 0);
-    Reader reader(h.get(), path, fileSize);
+    Reader reader(h.get(), tree, path, fileSize);
     const hive_node_h root = hivex_root(h.get());
     if (root == 0) damaged(path, "its root key", "hivex finds no root key (" + errnoText(errno) + ")");
     reader.readKey(root, *tree.root(), "", 0);
@@ -196,30 +197,38 @@ void refuseReadOnlyDisk(const std::string& path) {
                           "completely), then try again.");
 }
 
-// Windows' hive in the order a key tree keeps it, for hivex_node_set_values.
-struct ValueList {
+// The values of a key in the order the tree keeps them.
+std::vector<RegValue> valuesOf(const hive::KeyTree& tree, const hive::Key& key) {
+    std::vector<RegValue> values;
+    values.reserve(key.values.size());
+    for (const hive::StoredValue& stored : key.values) values.push_back(tree.valueOf(stored));
+    return values;
+}
+
+// A key's values as hivex_node_set_values takes them, pointing into values.
+std::vector<hive_set_value> setValueList(const std::vector<RegValue>& values) {
     std::vector<hive_set_value> entries;
-    explicit ValueList(const hive::Key& key) {
-        entries.reserve(key.values.size());
-        for (const hive::StoredValue& stored : key.values)
-            entries.push_back(hive_set_value{const_cast<char*>(stored.value.name.c_str()),
-                                             static_cast<hive_type>(stored.value.type), stored.value.data.size(),
-                                             reinterpret_cast<char*>(const_cast<uint8_t*>(stored.value.data.data()))});
-    }
-};
+    entries.reserve(values.size());
+    for (const RegValue& value : values)
+        entries.push_back(hive_set_value{const_cast<char*>(value.name.c_str()), static_cast<hive_type>(value.type),
+                                         value.data.size(),
+                                         reinterpret_cast<char*>(const_cast<uint8_t*>(value.data.data()))});
+    return entries;
+}
 
 // Makes one node of an open hive hold what key holds: values set only where they differ (a
 // set rewrites the node's whole value list), subkeys deleted, added and followed by name as
 // Windows compares names.
 class Writer {
 public:
-    Writer(hive_h* h, const std::string& path) : h_(h), path_(path) {}
+    Writer(hive_h* h, const hive::KeyTree& wanted, const hive::KeyTree& onDisk, const std::string& path)
+        : h_(h), wanted_(wanted), onDisk_(onDisk), path_(path) {}
 
     void write(hive_node_h node, const hive::Key& want, const hive::Key& had, const std::string& keyPath) {
-        if (!sameValues(want, had)) {
-            ValueList list(want);
-            if (hivex_node_set_values(h_, node, list.entries.size(), list.entries.data(), 0) != 0)
-                fail(keyPath, "its values");
+        const std::vector<RegValue> values = valuesOf(wanted_, want);
+        if (values != valuesOf(onDisk_, had)) {
+            std::vector<hive_set_value> list = setValueList(values);
+            if (hivex_node_set_values(h_, node, list.size(), list.data(), 0) != 0) fail(keyPath, "its values");
         }
         errno = 0;
         CBuffer<hive_node_h> children(hivex_node_children(h_, node));
@@ -250,28 +259,25 @@ public:
     }
 
 private:
-    static bool sameValues(const hive::Key& a, const hive::Key& b) {
-        if (a.values.size() != b.values.size()) return false;
-        for (size_t i = 0; i < a.values.size(); ++i)
-            if (a.values[i].value != b.values[i].value) return false;
-        return true;
-    }
-
     [[noreturn]] void fail(const std::string& keyPath, const std::string& what) {
         throw TsException("Cannot write the registry hive \"" + path_ + "\": hivex could not change " + what + " of " +
                           keyPlace(keyPath) + " (" + errnoText(errno) + "). Nothing was written.");
     }
 
     hive_h* h_;
+    const hive::KeyTree& wanted_;
+    const hive::KeyTree& onDisk_;
     const std::string& path_;
 };
 
 // The first place where two trees differ, or "" when they hold the same keys and values.
-std::string firstDifference(const hive::Key& a, const hive::Key& b, const std::string& keyPath) {
+std::string firstDifference(const hive::KeyTree& treeA, const hive::Key& a, const hive::KeyTree& treeB,
+                            const hive::Key& b, const std::string& keyPath) {
     if (a.values.size() != b.values.size()) return keyPlace(keyPath) + " (its number of values)";
     for (const hive::StoredValue& stored : a.values) {
-        const hive::StoredValue* other = b.findValue(stored.folded);
-        if (!other || other->value != stored.value) return "value \"" + stored.value.name + "\" of " + keyPlace(keyPath);
+        const RegValue value = treeA.valueOf(stored);
+        const hive::StoredValue* other = treeB.findValue(b, hive_text::foldCase(hive_text::toUtf16(value.name)));
+        if (!other || treeB.valueOf(*other) != value) return "value \"" + value.name + "\" of " + keyPlace(keyPath);
     }
     if (a.subkeys.size() != b.subkeys.size()) return keyPlace(keyPath) + " (its number of subkeys)";
     for (const auto& [folded, child] : a.subkeys) {
@@ -279,7 +285,7 @@ std::string firstDifference(const hive::Key& a, const hive::Key& b, const std::s
         const std::string childPath = keyPath.empty() ? name : keyPath + "\\" + name;
         auto other = b.subkeys.find(folded);
         if (other == b.subkeys.end() || other->second->name != child->name) return keyPlace(childPath);
-        std::string difference = firstDifference(*child, *other->second, childPath);
+        std::string difference = firstDifference(treeA, *child, treeB, *other->second, childPath);
         if (!difference.empty()) return difference;
     }
     return {};
@@ -386,7 +392,7 @@ FileState save(const std::string& path, const hive::KeyTree& tree, const FileSta
     readInto(path, had, read.size);
     // hivex holds a hive opened for writing in memory; the original file is never written.
     Hive h = openHive(path, HIVEX_OPEN_WRITE);
-    Writer(h.get(), path).write(hivex_root(h.get()), *tree.root(), *had.root(), "");
+    Writer(h.get(), tree, had, path).write(hivex_root(h.get()), *tree.root(), *had.root(), "");
     const std::string written = folderOf(path) + "/" + std::string(kTemporaryPrefix) + baseNameOf(path);
     errno = 0;
     if (hivex_commit(h.get(), written.c_str(), 0) != 0) {
@@ -399,7 +405,7 @@ FileState save(const std::string& path, const hive::KeyTree& tree, const FileSta
         syncFile(written);
         hive::KeyTree readBack;
         readInto(written, readBack, stateOf(written).size);
-        const std::string difference = firstDifference(*tree.root(), *readBack.root(), "");
+        const std::string difference = firstDifference(tree, *tree.root(), readBack, *readBack.root(), "");
         if (!difference.empty())
             throw TsException("Cannot write the registry hive \"" + path + "\": the hive hivex wrote does not read back "
                               "as meant, at " + difference + ". Nothing was changed.");

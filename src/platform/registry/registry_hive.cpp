@@ -56,19 +56,21 @@ std::string RegValue::asText() const {
 namespace {
 
 // What user.reg held when it was last read or written. A save compares the file with it to
-// tell whether another writer (Wine, another of our processes) replaced it meanwhile.
+// tell whether another writer (Wine, another of our processes) replaced it meanwhile; a
+// digest of the content stands for the content, so the file is not held twice.
 struct DiskState {
     bool exists = false;
     int64_t size = 0;
     int64_t mtimeSeconds = 0;
     int64_t mtimeNanoseconds = 0;
-    std::string content;
+    uint64_t digest = 0;
     bool operator==(const DiskState&) const = default;
 };
 
 // The metadata is taken before the content: a replacement between the two then shows as a
-// difference at the next comparison, never as a change missed.
-DiskState readDiskState(const std::string& path, LastLink lastLink) {
+// difference at the next comparison, never as a change missed. With `content` the bytes are
+// kept as well.
+DiskState readDiskState(const std::string& path, LastLink lastLink, std::string* content = nullptr) {
     DiskState state;
     struct stat info {};
     const int found = lastLink == LastLink::Follow ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
@@ -79,9 +81,13 @@ DiskState readDiskState(const std::string& path, LastLink lastLink) {
     state.size = info.st_size;
     state.mtimeSeconds = info.st_mtim.tv_sec;
     state.mtimeNanoseconds = info.st_mtim.tv_nsec;
-    std::optional<std::string> content = wine_reg::readWholeFile(path, lastLink);
-    state.exists = content.has_value();
-    if (content) state.content = std::move(*content);
+    if (content) content->clear();
+    state.exists = readRegularFileInPieces(path, kMaxHiveFileBytes, lastLink, [&](std::string_view piece, int64_t size) {
+        state.digest = state.digest * 1099511628211ULL ^ std::hash<std::string_view>{}(piece);
+        if (!content) return;
+        if (content->empty()) content->reserve(static_cast<size_t>(size));
+        *content += piece;
+    });
     return state;
 }
 
@@ -93,6 +99,16 @@ struct UserRegFile {
     wine_reg::Document document;
     DiskState read;  // the file the document and the tree were built from
 };
+
+// The document and tree of what the file holds now (a new file's when there is none); the
+// state of what was read, which is what the document stands for.
+DiskState readUserReg(UserRegFile& file, hive::KeyTree& tree) {
+    std::string content;
+    DiskState state = readDiskState(file.path, file.lastLink, &content);
+    file.document = wine_reg::parseUserReg(state.exists ? std::move(content) : wine_reg::newUserRegText(file.arch), tree,
+                                           file.path, file.arch);
+    return state;
+}
 
 // Only the architecture line is wanted; a system.reg that is not a plain file has none.
 std::optional<std::string> prefixArch(const std::string& prefixDir) {
@@ -135,11 +151,11 @@ bool apply(hive::KeyTree& tree, const Change& change) {
             return tree.erase(change.path);
         case Change::Kind::SetValue: {
             auto key = tree.create(change.path, created);
-            return hive::KeyTree::storeValue(*key, change.value) || created;
+            return tree.storeValue(*key, change.value) || created;
         }
         case Change::Kind::DeleteValue: {
             auto key = tree.find(change.path);
-            return key && hive::KeyTree::removeValue(*key, hive_text::toUtf16(change.value.name));
+            return key && tree.removeValue(*key, hive_text::toUtf16(change.value.name));
         }
     }
     return false;
@@ -174,18 +190,20 @@ public:
         return made;
     }
 
-    // Builds the tree and document anew from what the file holds now and makes this hive's
-    // changes on them again, in the order they were made.
-    void rebaseOnto(const DiskState& disk) {
-        UserRegFile& f = *file;
-        hive::KeyTree fresh;
-        f.document = disk.exists ? wine_reg::parseUserReg(disk.content, fresh, f.path, f.arch)
-                                 : wine_reg::newUserRegDocument(f.arch);
-        for (const Change& change : journal) apply(fresh, change);
-        tree = std::move(fresh);
-        f.read = disk;
-        debugLog("Registry: \"" + f.path + "\" changed on disk since it was read; " + std::to_string(journal.size()) +
-                 " changes made again on the new content");
+    // Builds the tree and document anew from what the file holds now; what was held before
+    // goes first, so that a large file is never held twice.
+    void reread() {
+        tree = hive::KeyTree();
+        file->document = {};
+        file->read = readUserReg(*file, tree);
+    }
+
+    // reread, then this hive's changes made again, in the order they were made.
+    void rebase() {
+        reread();
+        for (const Change& change : journal) apply(tree, change);
+        debugLog("Registry: \"" + file->path + "\" changed on disk since it was read; " +
+                 std::to_string(journal.size()) + " changes made again on the new content");
     }
 };
 
@@ -199,14 +217,11 @@ std::unique_ptr<RegistryHive> RegistryHive::inMemory() {
 std::unique_ptr<RegistryHive> RegistryHive::openUserReg(const std::string& userRegPath, const std::string& prefixDir,
                                                        LastLink lastLink) {
     auto impl = std::make_unique<Impl>();
-    std::optional<std::string> arch = prefixArch(prefixDir);
-    DiskState disk = readDiskState(userRegPath, lastLink);
     if (findRunningWineServer(prefixDir))
         debugLog("Reading \"" + userRegPath + "\" while a Wine server runs for the prefix \"" + prefixDir +
                  "\": it may lack the last 30 seconds of changes");
-    wine_reg::Document document = disk.exists ? wine_reg::parseUserReg(disk.content, impl->tree, userRegPath, arch)
-                                              : wine_reg::newUserRegDocument(arch);
-    impl->file = UserRegFile{userRegPath, prefixDir, lastLink, arch, std::move(document), std::move(disk)};
+    impl->file = UserRegFile{userRegPath, prefixDir, lastLink, prefixArch(prefixDir), {}, {}};
+    impl->reread();
     return std::unique_ptr<RegistryHive>(new RegistryHive(std::move(impl)));
 }
 
@@ -243,7 +258,7 @@ std::vector<std::string> RegistryHive::valueNames(std::string_view keyPath) cons
     std::lock_guard lock(impl_->mutex);
     std::vector<std::string> names;
     if (auto key = impl_->find(keyPath))
-        for (const hive::StoredValue& stored : key->values) names.push_back(stored.value.name);
+        for (const hive::StoredValue& stored : key->values) names.push_back(impl_->tree.nameOf(stored));
     return names;
 }
 
@@ -251,9 +266,9 @@ std::optional<RegValue> RegistryHive::value(std::string_view keyPath, std::strin
     std::lock_guard lock(impl_->mutex);
     auto key = impl_->find(keyPath);
     if (!key) return std::nullopt;
-    const hive::StoredValue* stored = key->findValue(hive_text::foldCase(hive_text::toUtf16(name)));
+    const hive::StoredValue* stored = impl_->tree.findValue(*key, hive_text::foldCase(hive_text::toUtf16(name)));
     if (!stored) return std::nullopt;
-    return stored->value;
+    return impl_->tree.valueOf(*stored);
 }
 
 void RegistryHive::setValue(std::string_view keyPath, const RegValue& value) {
@@ -278,17 +293,18 @@ void RegistryHive::save() {
     if (!impl_->file || !impl_->changed) return;
     UserRegFile& file = *impl_->file;
     constexpr int kAttempts = 5;
-    std::string text;
     for (int attempt = 1;; ++attempt) {
-        const DiskState disk = readDiskState(file.path, file.lastLink);
-        if (disk != file.read) impl_->rebaseOnto(disk);
-        text = wine_reg::renderUserReg(file.document, impl_->tree, wine_reg::WriteTime::now());
+        if (readDiskState(file.path, file.lastLink) != file.read) impl_->rebase();
         refuseWhileServerRuns(file);
         try {
-            wine_reg::replaceFile(file.path, text, file.lastLink, [&] {
-                refuseWhileServerRuns(file);
-                if (readDiskState(file.path, file.lastLink) != disk) throw FileChangedMeanwhile{};
-            });
+            const wine_reg::WriteTime time = wine_reg::WriteTime::now();
+            wine_reg::replaceFile(
+                file.path, file.lastLink,
+                [&](const wine_reg::TextSink& write) { wine_reg::renderUserReg(file.document, impl_->tree, time, write); },
+                [&] {
+                    refuseWhileServerRuns(file);
+                    if (readDiskState(file.path, file.lastLink) != file.read) throw FileChangedMeanwhile{};
+                });
             break;
         } catch (const FileChangedMeanwhile&) {
             if (attempt == kAttempts)
@@ -297,15 +313,9 @@ void RegistryHive::save() {
         }
     }
     // What was written becomes the file as read, so that the next save again changes only
-    // what changes after this one.
-    hive::KeyTree tree;
-    file.document = wine_reg::parseUserReg(text, tree, file.path, std::nullopt);
-    impl_->tree = std::move(tree);
-    // The file's metadata now, with the content written: should another writer replace the
-    // file before this stat, the two disagree at the next save and its content is kept.
-    file.read = readDiskState(file.path, file.lastLink);
-    file.read.exists = true;
-    file.read.content = std::move(text);
+    // what changes after this one. Should another writer replace the file before it is read
+    // back, its content is what the hive then holds, as it is what the file holds.
+    impl_->reread();
     impl_->journal.clear();
     impl_->changed = false;
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "platform/exception.h"
 #include "platform/registry/registry_hive_text.h"
@@ -13,45 +11,6 @@
 namespace ts::wine_reg {
 
 namespace {
-
-struct Line {
-    std::string_view raw;      // with its line end
-    std::string_view content;  // as Wine's reader sees it: no line end, no text after a NUL
-};
-
-class LineCursor {
-public:
-    explicit LineCursor(std::string_view text) : text_(text) {}
-
-    std::optional<Line> next() {
-        if (pos_ >= text_.size()) return std::nullopt;
-        size_t end = text_.find('\n', pos_);
-        end = end == std::string_view::npos ? text_.size() : end + 1;
-        Line line{text_.substr(pos_, end - pos_), {}};
-        pos_ = end;
-        ++number_;
-        std::string_view content = line.raw;
-        if (content.ends_with('\n')) content.remove_suffix(1);
-        if (content.ends_with('\r')) content.remove_suffix(1);
-        line.content = content.substr(0, content.find('\0'));
-        return line;
-    }
-
-    // The number of the line next() returned last, from 1.
-    size_t number() const { return number_; }
-
-private:
-    std::string_view text_;
-    size_t pos_ = 0;
-    size_t number_ = 0;
-};
-
-std::string_view skipLeadingSpaces(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\v' || text[i] == '\f' || text[i] == '\r'))
-        ++i;
-    return text.substr(i);
-}
 
 bool isKnownArch(std::string_view arch) { return arch == "win32" || arch == "win64"; }
 
@@ -98,50 +57,170 @@ void checkValue(const RegValue& value, const std::string& fileName, size_t line)
         pastLimit(fileName, line, "a value of more than " + std::to_string(kMaxValueDataBytes) + " bytes");
 }
 
-void ensureLineEnd(std::string& out) {
-    if (!out.empty() && out.back() != '\n') out += '\n';
+// user.reg as Wine's reader walks it: the lines before the first key, key lines, the value
+// lines of a key it can read (each with its continuation lines) and every other line. The
+// load and the write-back take the same walk, so they always agree on what a line is.
+struct Entry {
+    enum class Kind { Header, Key, Value, Other } kind = Kind::Other;
+    std::string_view raw;       // the line(s) exactly as read, line ends included
+    std::string_view content;   // the first line as Wine's reader sees it
+    char lead = '\0';           // its first character after leading spaces
+    size_t offset = 0;          // of raw in the text
+    size_t lineNumber = 0;      // of the first line
+    std::optional<hive::KeyPath> path;   // Key: the key, when Wine can read the line
+    std::optional<ParsedValue> value;    // Value
+    bool openEnded = false;     // Value: hex data continued past the end of the file
+};
+
+class Walk {
+public:
+    explicit Walk(std::string_view text) : text_(text), cursor_(text) {}
+
+    std::optional<Entry> next() {
+        Entry entry;
+        entry.offset = cursor_.offset();
+        auto line = cursor_.next();
+        if (!line) return std::nullopt;
+        entry.raw = line->raw;
+        entry.content = line->content;
+        entry.lineNumber = cursor_.number();
+        const std::string_view content = skipLeadingSpaces(line->content);
+        entry.lead = content.empty() ? '\0' : content.front();
+        if (entry.lead == '[') {
+            entry.kind = Entry::Kind::Key;
+            entry.path = parseKeyPath(content.substr(1));
+            inSection_ = true;
+            sectionHasKey_ = entry.path.has_value();
+            return entry;
+        }
+        if (!inSection_) {
+            entry.kind = Entry::Kind::Header;
+            return entry;
+        }
+        if ((entry.lead == '@' || entry.lead == '"') && sectionHasKey_) {
+            size_t end = entry.offset + entry.raw.size();
+            entry.value = parseValue(content, [&]() -> std::optional<std::string_view> {
+                auto continuation = cursor_.next();
+                if (!continuation) {
+                    entry.openEnded = true;
+                    return std::nullopt;
+                }
+                end += continuation->raw.size();
+                return skipLeadingSpaces(continuation->content);
+            });
+            if (entry.value) entry.kind = Entry::Kind::Value;
+            entry.raw = text_.substr(entry.offset, end - entry.offset);
+        }
+        return entry;
+    }
+
+private:
+    std::string_view text_;
+    LineCursor cursor_;
+    bool inSection_ = false;
+    bool sectionHasKey_ = false;
+};
+
+// The written file, handed on in pieces. Line ends at the end are held back until more
+// follows, so that blank lines a deleted last key leaves can be dropped at the end.
+class TextOut {
+public:
+    explicit TextOut(const TextSink& sink) : sink_(sink) {}
+
+    void write(std::string_view text) {
+        const size_t last = text.find_last_not_of('\n');
+        if (last == std::string_view::npos) {
+            heldLineEnds_ += text.size();
+            return;
+        }
+        emit(std::string(heldLineEnds_, '\n'));
+        emit(text.substr(0, last + 1));
+        heldLineEnds_ = text.size() - last - 1;
+        wroteAny_ = true;
+    }
+    bool empty() const { return !wroteAny_ && heldLineEnds_ == 0; }
+    bool endsWithLineEnd() const { return heldLineEnds_ > 0; }
+    bool endsWithBlankLine() const { return heldLineEnds_ >= 2; }
+
+    void ensureLineEnd() {
+        if (!empty() && !endsWithLineEnd()) write("\n");
+    }
+    void finish(bool keepBlankLines) {
+        emit(std::string(keepBlankLines ? heldLineEnds_ : std::min<size_t>(heldLineEnds_, 1), '\n'));
+        heldLineEnds_ = 0;
+        if (!buffer_.empty()) sink_(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    void emit(std::string_view text) {
+        buffer_ += text;
+        if (buffer_.size() >= kPieceBytes) {
+            sink_(buffer_);
+            buffer_.clear();
+        }
+    }
+
+    static constexpr size_t kPieceBytes = 256 * 1024;
+    const TextSink& sink_;
+    std::string buffer_;
+    size_t heldLineEnds_ = 0;
+    bool wroteAny_ = false;
+};
+
+void appendFormattedValue(TextOut& out, const RegValue& value) {
+    out.ensureLineEnd();
+    out.write(formatValue(value));
 }
 
-void appendFormattedValue(std::string& out, const RegValue& value) {
-    ensureLineEnd(out);
-    out += formatValue(value);
+bool hasNewValues(const hive::Key& key) {
+    return std::any_of(key.values.begin(), key.values.end(), [](const hive::StoredValue& v) { return v.origin == 0; });
 }
 
-void appendNewValues(std::string& out, const hive::Key& key) {
+void appendNewValues(TextOut& out, const hive::KeyTree& tree, const hive::Key& key) {
     for (const hive::StoredValue& stored : key.values)
-        if (stored.origin == 0) appendFormattedValue(out, stored.value);
+        if (stored.origin == 0) appendFormattedValue(out, tree.valueOf(stored));
 }
 
-// Writes, in Wine's order, a record for every key that has none in the file but needs one:
-// a key with values, or one without subkeys (a parent with subkeys comes back implicitly).
-void appendNewKeys(std::string& out, const hive::Key& key, hive::KeyPath& path, bool isRoot,
-                   const std::unordered_set<const hive::Key*>& keysWithRecords, WriteTime time) {
-    bool needsRecord = !key.values.empty() || (!isRoot && key.subkeys.empty());
-    if (needsRecord && !keysWithRecords.contains(&key)) {
-        ensureLineEnd(out);
-        if (!out.ends_with("\n\n")) out += '\n';
-        out += formatKeyHeader(path, time.unixSeconds, time.hundredNanoseconds);
-        appendNewValues(out, key);
+// A key the file has no record of needs one when it has values, or has no subkeys (a
+// parent with subkeys comes back implicitly).
+bool needsNewRecord(const hive::Key& key, bool isRoot) {
+    return key.lastRecord == 0 && (!key.values.empty() || (!isRoot && key.subkeys.empty()));
+}
+
+bool anyNeedsNewRecord(const hive::Key& key, bool isRoot) {
+    if (needsNewRecord(key, isRoot)) return true;
+    return std::any_of(key.subkeys.begin(), key.subkeys.end(),
+                       [](const auto& subkey) { return anyNeedsNewRecord(*subkey.second, false); });
+}
+
+// Writes, in Wine's order, a record for every key that needs one.
+void appendNewKeys(TextOut& out, const hive::KeyTree& tree, const hive::Key& key, hive::KeyPath& path, bool isRoot,
+                   WriteTime time) {
+    if (needsNewRecord(key, isRoot)) {
+        out.ensureLineEnd();
+        if (!out.endsWithBlankLine()) out.write("\n");
+        out.write(formatKeyHeader(path, time.unixSeconds, time.hundredNanoseconds));
+        appendNewValues(out, tree, key);
     }
     for (const auto& [folded, subkey] : key.subkeys) {
         path.push_back(subkey->name);
-        appendNewKeys(out, *subkey, path, false, keysWithRecords, time);
+        appendNewKeys(out, tree, *subkey, path, false, time);
         path.pop_back();
     }
 }
 
 }  // namespace
 
-Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::string& fileName,
+Document parseUserReg(std::string text, hive::KeyTree& tree, const std::string& fileName,
                       const std::optional<std::string>& prefixArch) {
-    LineCursor cursor(text);
-    auto first = cursor.next();
+    auto source = std::make_shared<const std::string>(std::move(text));
+    const std::string_view view = *source;
+    Walk walk(view);
+    auto first = walk.next();
     if (!first || first->content != kFirstLine)
         throw TsException("\"" + fileName + "\" is not a registry file Wine can read: its first line must be \"" +
                           std::string(kFirstLine) + "\"." + kLeftUnchanged);
-    Document document;
-    document.header = first->raw;
-    document.endedWithBlankLine = text.ends_with("\n\n");
     std::optional<std::string> arch;
     if (prefixArch && isKnownArch(*prefixArch)) arch = prefixArch;
 
@@ -152,74 +231,54 @@ Document parseUserReg(std::string_view text, hive::KeyTree& tree, const std::str
         return TsException("\"" + fileName + "\" is cut short or damaged at line " + std::to_string(line) +
                            ", so it is not used." + kLeftUnchanged);
     };
-    if (const size_t nul = text.find('\0'); nul != std::string_view::npos)
-        throw cutShort(static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<long>(nul), '\n')) + 1);
-    bool lastLineWhole = true;
+    if (const size_t nul = view.find('\0'); nul != std::string_view::npos)
+        throw cutShort(static_cast<size_t>(std::count(view.begin(), view.begin() + static_cast<long>(nul), '\n')) + 1);
 
-    DocumentSection* section = nullptr;
+    tree.setSource(source);
+    bool lastLineWhole = true;
+    bool lastOpenEnded = false;
+    size_t lastLine = first->lineNumber;
+    uint32_t record = 0;
     std::shared_ptr<hive::Key> key;
-    uint64_t nextValueId = 1;
-    while (auto line = cursor.next()) {
-        std::string_view content = skipLeadingSpaces(line->content);
-        char lead = content.empty() ? '\0' : content.front();
-        lastLineWhole = lead != '[' && lead != '@' && lead != '"';
-        if (lead == '[') {
-            section = &document.sections.emplace_back();
-            key = nullptr;
-            if (auto path = parseKeyPath(content.substr(1))) {
-                lastLineWhole = true;
-                checkKeyPath(*path, fileName, cursor.number());
-                bool created;
-                key = tree.create(*path, created);
-                section->key = key;
-                section->belongsToKey = true;
-            }
-            section->lines.push_back(DocumentLine{std::string(line->raw), 0, {}});
-            continue;
-        }
-        if (!section) {
-            if (lead == '#') checkGlobalOption(content, fileName, arch);
-            document.header += line->raw;
-            continue;
-        }
-        DocumentLine entry{std::string(line->raw), 0, {}};
-        bool isContent = lead == '#';
-        if ((lead == '@' || lead == '"') && key) {
-            const size_t valueLine = cursor.number();
-            auto parsed = parseValue(content, [&]() -> std::optional<std::string_view> {
-                auto continuation = cursor.next();
-                if (!continuation) {
-                    entry.openEnded = true;
-                    return std::nullopt;
+    while (auto entry = walk.next()) {
+        lastLineWhole = entry->lead != '[' && entry->lead != '@' && entry->lead != '"';
+        lastOpenEnded = entry->openEnded;
+        lastLine = entry->lineNumber;
+        switch (entry->kind) {
+            case Entry::Kind::Header:
+                if (entry->lead == '#') checkGlobalOption(skipLeadingSpaces(entry->content), fileName, arch);
+                break;
+            case Entry::Kind::Key:
+                ++record;
+                key = nullptr;
+                if (entry->path) {
+                    lastLineWhole = true;
+                    checkKeyPath(*entry->path, fileName, entry->lineNumber);
+                    bool created;
+                    key = tree.create(*entry->path, created);
+                    key->lastRecord = record;
                 }
-                entry.raw += continuation->raw;
-                return skipLeadingSpaces(continuation->content);
-            });
-            if (parsed) {
-                lastLineWhole = parsed->wellFormed && !entry.openEnded;
-                checkValue(parsed->value, fileName, valueLine);
-                entry.valueId = nextValueId++;
-                entry.valueFolded = hive_text::foldCase(hive_text::toUtf16(parsed->value.name));
-                hive::KeyTree::loadValue(*key, std::move(parsed->value), entry.valueId);
-                isContent = true;
-            }
+                break;
+            case Entry::Kind::Value:
+                lastLineWhole = entry->value->wellFormed && !entry->openEnded;
+                checkValue(entry->value->value, fileName, entry->lineNumber);
+                tree.loadValue(*key, entry->value->value, entry->offset + 1);
+                break;
+            case Entry::Kind::Other:
+                break;
         }
-        section->lines.push_back(std::move(entry));
-        if (isContent) section->lastContentLine = section->lines.size() - 1;
     }
     // A value whose continuation never came, in a file cut inside its line. (One that ends
     // its line is left alone: a save of ours writes such a line back as it was read, and it
     // may end up last when the keys after it are deleted.)
-    const bool openEnded = section && !section->lines.empty() && section->lines.back().openEnded;
-    if (!text.empty() && text.back() != '\n' && (openEnded || !lastLineWhole)) throw cutShort(cursor.number());
-    return document;
+    if (!view.empty() && view.back() != '\n' && (lastOpenEnded || !lastLineWhole)) throw cutShort(lastLine);
+    return Document{std::move(source), view.ends_with("\n\n")};
 }
 
-Document newUserRegDocument(const std::optional<std::string>& prefixArch) {
-    Document document;
-    document.header = std::string(kFirstLine) + "\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n";
-    if (prefixArch && isKnownArch(*prefixArch)) document.header += "\n#arch=" + *prefixArch + "\n";
-    return document;
+std::string newUserRegText(const std::optional<std::string>& prefixArch) {
+    std::string text = std::string(kFirstLine) + "\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n";
+    if (prefixArch && isKnownArch(*prefixArch)) text += "\n#arch=" + *prefixArch + "\n";
+    return text;
 }
 
 WriteTime WriteTime::now() {
@@ -228,52 +287,81 @@ WriteTime WriteTime::now() {
     return WriteTime{ticks / 10000000, static_cast<uint32_t>(ticks % 10000000)};
 }
 
-std::string renderUserReg(const Document& document, const hive::KeyTree& tree, WriteTime time) {
-    std::unordered_map<const hive::Key*, size_t> lastRecordOf;
-    for (size_t i = 0; i < document.sections.size(); ++i)
-        if (auto key = document.sections[i].key.lock()) lastRecordOf[key.get()] = i;
-
-    std::string out = document.header;
-    // A value whose last line asks for a continuation at the end of the file would swallow
-    // whatever is written after it; it is then written anew in Wine's form.
-    struct OpenEnd {
-        size_t start = 0, end = 0;
-        const hive::StoredValue* value = nullptr;
-    } openEnd;
-    for (size_t i = 0; i < document.sections.size(); ++i) {
-        const DocumentSection& section = document.sections[i];
-        std::shared_ptr<hive::Key> key;
-        if (section.belongsToKey) {
-            key = section.key.lock();
-            if (!key) continue;
-        }
-        bool takesNewValues = key && lastRecordOf.at(key.get()) == i;
-        for (size_t j = 0; j < section.lines.size(); ++j) {
-            const DocumentLine& line = section.lines[j];
-            if (line.valueId == 0) {
-                out += line.raw;
-            } else if (const hive::StoredValue* stored = key->findValue(line.valueFolded)) {
+void renderUserReg(const Document& document, const hive::KeyTree& tree, WriteTime time, const TextSink& write) {
+    TextOut out(write);
+    Walk walk(*document.text);
+    uint32_t record = 0;
+    std::shared_ptr<hive::Key> key;  // of the record being written
+    bool skipping = false;           // a record of a key deleted since the file was read
+    bool takesNewValues = false;     // the key's last record: its new values go after its last content line
+    std::string afterContent;        // ...and before the lines after that line
+    const auto endRecord = [&] {
+        if (!takesNewValues) return;
+        appendNewValues(out, tree, *key);
+        out.write(afterContent);
+        afterContent.clear();
+        takesNewValues = false;
+    };
+    const auto writeContent = [&](std::string_view raw) {
+        out.write(afterContent);
+        afterContent.clear();
+        out.write(raw);
+    };
+    while (auto entry = walk.next()) {
+        switch (entry->kind) {
+            case Entry::Kind::Header:
+                out.write(entry->raw);
+                break;
+            case Entry::Kind::Key:
+                endRecord();
+                ++record;
+                key = entry->path ? tree.find(*entry->path) : nullptr;
+                skipping = entry->path && !(key && key->lastRecord != 0);
+                if (skipping) break;
+                takesNewValues = key && key->lastRecord == record;
+                out.write(entry->raw);
+                break;
+            case Entry::Kind::Other:
+                if (skipping) break;
+                if (entry->lead == '#') {
+                    writeContent(entry->raw);
+                } else if (takesNewValues) {
+                    afterContent += entry->raw;
+                } else {
+                    out.write(entry->raw);
+                }
+                break;
+            case Entry::Kind::Value: {
+                if (skipping) break;
+                writeContent({});
+                const std::u16string folded = hive_text::foldCase(hive_text::toUtf16(entry->value->value.name));
+                const hive::StoredValue* stored = tree.findValue(*key, folded);
+                if (!stored) break;
                 // An unchanged value keeps every line that named it; a changed one is written
-                // once, where Wine took it from, and its other lines go.
-                if (!stored->changed) {
-                    if (line.openEnded) openEnd = {out.size(), out.size() + line.raw.size(), stored};
-                    out += line.raw;
-                } else if (stored->origin == line.valueId) appendFormattedValue(out, stored->value);
+                // once, where Wine took it from, and its other lines go. A last line that asks
+                // for a continuation would swallow whatever is written after it: it is then
+                // written anew in Wine's form.
+                const bool swallows = entry->openEnded && ((takesNewValues && hasNewValues(*key)) ||
+                                                           anyNeedsNewRecord(*tree.root(), true));
+                if (!stored->changed && !swallows) {
+                    out.write(entry->raw);
+                } else if (!stored->changed || stored->origin == entry->offset + 1) {
+                    appendFormattedValue(out, tree.valueOf(*stored));
+                }
+                break;
             }
-            if (takesNewValues && j == section.lastContentLine) appendNewValues(out, *key);
         }
     }
-
-    std::unordered_set<const hive::Key*> keysWithRecords;
-    for (const auto& [key, index] : lastRecordOf) keysWithRecords.insert(key);
+    endRecord();
     hive::KeyPath path;
-    appendNewKeys(out, *tree.root(), path, true, keysWithRecords, time);
-    if (openEnd.value && out.size() > openEnd.end)
-        out.replace(openEnd.start, openEnd.end - openEnd.start, formatValue(openEnd.value->value));
+    appendNewKeys(out, tree, *tree.root(), path, true, time);
+    out.finish(document.endedWithBlankLine);
+}
 
-    if (!document.endedWithBlankLine)
-        while (out.ends_with("\n\n")) out.pop_back();
-    return out;
+std::string renderUserReg(const Document& document, const hive::KeyTree& tree, WriteTime time) {
+    std::string text;
+    renderUserReg(document, tree, time, [&](std::string_view piece) { text += piece; });
+    return text;
 }
 
 std::optional<std::string> readGlobalArch(std::istream& in) {

@@ -59,11 +59,7 @@ void sweepKilledSaves(const std::string& target) {
 
 }  // namespace
 
-std::optional<std::string> readWholeFile(const std::string& path, LastLink lastLink) {
-    return readRegularFile(path, kMaxHiveFileBytes, lastLink);
-}
-
-void replaceFile(const std::string& path, std::string_view content, LastLink lastLink,
+void replaceFile(const std::string& path, LastLink lastLink, const WriteContent& write,
                  const std::function<void()>& beforeReplace) {
     std::string target = path;
     struct stat link {};
@@ -83,7 +79,7 @@ void replaceFile(const std::string& path, std::string_view content, LastLink las
 
     AtomicFile file(target, regular ? (old.st_mode & 07777) : newFilePermissions());
     try {
-        file.stream().write(content.data(), static_cast<int64_t>(content.size()));
+        write([&](std::string_view piece) { file.stream().write(piece.data(), static_cast<int64_t>(piece.size())); });
     } catch (const EStreamError& error) {
         throw EFCreateError(path, error.what());
     }

@@ -1,6 +1,5 @@
 #pragma once
-// Reading user.reg whole, and replacing it so that no failure, kill or crash ever leaves a
-// half-written file.
+// Replacing user.reg so that no failure, kill or crash ever leaves a half-written file.
 #include <functional>
 #include <optional>
 #include <string>
@@ -10,12 +9,7 @@
 
 namespace ts::wine_reg {
 
-// The file's bytes; nullopt when it does not exist. Raises EFOpenError for a link (unless
-// followed), something that is not a regular file, a file past kMaxHiveFileBytes, or any
-// other failure.
-std::optional<std::string> readWholeFile(const std::string& path, LastLink lastLink);
-
-// Writes `content` to a temporary file of ours beside the file, forces it to disk, calls
+// Writes what `write` hands its sink to a temporary file of ours beside the file, forces it to disk, calls
 // `beforeReplace` (which may throw to abandon the write) and renames it over the file,
 // keeping the old file's permission bits; a new file gets 0666 less the umask, as Wine gives
 // it. With LastLink::Follow a link is followed and its target replaced (the link stays);
@@ -23,7 +17,8 @@ std::optional<std::string> readWholeFile(const std::string& path, LastLink lastL
 // too: they keep the previous content, which the debug log says, since rewriting it in
 // place could be cut short. Temporary files a killed save left beside the file are removed
 // first. Raises EFCreateError naming `path` on failure; the temporary file is then removed.
-void replaceFile(const std::string& path, std::string_view content, LastLink lastLink,
+using WriteContent = std::function<void(const std::function<void(std::string_view)>& sink)>;
+void replaceFile(const std::string& path, LastLink lastLink, const WriteContent& write,
                  const std::function<void()>& beforeReplace);
 
 }  // namespace ts::wine_reg

@@ -125,6 +125,44 @@ bool parseData(std::string_view text, const NextLine& nextLine, RegValue& value)
 
 }  // namespace
 
+std::optional<Line> LineCursor::next() {
+    if (pos_ >= text_.size()) return std::nullopt;
+    size_t end = text_.find('\n', pos_);
+    end = end == std::string_view::npos ? text_.size() : end + 1;
+    Line line{text_.substr(pos_, end - pos_), {}};
+    pos_ = end;
+    ++number_;
+    std::string_view content = line.raw;
+    if (content.ends_with('\n')) content.remove_suffix(1);
+    if (content.ends_with('\r')) content.remove_suffix(1);
+    line.content = content.substr(0, content.find('\0'));
+    return line;
+}
+
+std::string_view skipLeadingSpaces(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\v' || text[i] == '\f' || text[i] == '\r'))
+        ++i;
+    return text.substr(i);
+}
+
+ParsedValue parseValueAt(std::string_view text, size_t offset) {
+    LineCursor cursor(text, offset);
+    const std::string_view content = skipLeadingSpaces(cursor.next()->content);
+    auto parsed = parseValue(content, [&]() -> std::optional<std::string_view> {
+        auto continuation = cursor.next();
+        if (!continuation) return std::nullopt;
+        return skipLeadingSpaces(continuation->content);
+    });
+    return std::move(*parsed);
+}
+
+std::u16string parseValueNameAt(std::string_view text, size_t offset) {
+    const std::string_view content = skipLeadingSpaces(LineCursor(text, offset).next()->content);
+    if (content.starts_with('@')) return {};
+    return std::move(unescape(content.substr(1), '"')->units);
+}
+
 std::optional<ParsedValue> parseValue(std::string_view content, const NextLine& nextLine) {
     ParsedValue parsed;
     std::string_view rest;

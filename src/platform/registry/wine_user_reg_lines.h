@@ -12,6 +12,32 @@
 
 namespace ts::wine_reg {
 
+// One line of user.reg.
+struct Line {
+    std::string_view raw;      // with its line end
+    std::string_view content;  // as Wine's reader sees it: no line end, no text after a NUL
+};
+
+// The lines of a text from a given offset, one at a time.
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view text, size_t offset = 0) : text_(text), pos_(offset) {}
+
+    std::optional<Line> next();
+    // Where the line next() returns next starts.
+    size_t offset() const { return pos_; }
+    // The number of the line next() returned last, from 1 when the cursor started at 0.
+    size_t number() const { return number_; }
+
+private:
+    std::string_view text_;
+    size_t pos_ = 0;
+    size_t number_ = 0;
+};
+
+// Without the spaces Wine's reader skips at the start of a line.
+std::string_view skipLeadingSpaces(std::string_view text);
+
 // The content of the next line (without its line end), or nullopt at the end of the file.
 using NextLine = std::function<std::optional<std::string_view>()>;
 
@@ -25,6 +51,12 @@ struct ParsedValue {
 // `content` starts at the '@' or '"' of the value line. Pulls continuation lines of hex data
 // through nextLine. nullopt when the name itself is malformed (Wine skips the line).
 std::optional<ParsedValue> parseValue(std::string_view content, const NextLine& nextLine);
+
+// The value whose line starts at `offset` in `text` (a value line parseValue read there
+// before), with its continuation lines.
+ParsedValue parseValueAt(std::string_view text, size_t offset);
+// Only its name, as UTF-16 units; empty for the default value.
+std::u16string parseValueNameAt(std::string_view text, size_t offset);
 
 // `content` starts after the '[' of a key line. The path components below the root (empty
 // ones dropped); nullopt for a malformed key line.

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <malloc.h>
+
 #include "platform/exception.h"
 #include "platform/registry/registry_hive.h"
 #include "platform/registry/wine_server_check.h"
@@ -94,6 +96,18 @@ TEST_P(HiveKinds, DeletionsReachEveryLevel) {
     EXPECT_TRUE(h.keyExists("A")) << "a key left without values or subkeys is still written";
 }
 
+TEST_P(HiveKinds, AKeyOfManyValuesFindsEachByAnyCaseAfterDeletions) {
+    for (int i = 0; i < 40; ++i) hive->setValue("Many", RegValue::dword("Value" + std::to_string(i), i));
+    hive->deleteValue("many", "VALUE3");
+    hive->setValue("MANY", RegValue::dword("value7", 700));
+    RegistryHive& h = reloaded();
+    ASSERT_EQ(h.valueNames("Many").size(), 39u);
+    EXPECT_EQ(h.valueNames("Many")[3], "Value4") << "the stored order closes up";
+    EXPECT_FALSE(h.value("Many", "value3"));
+    for (int i : {0, 4, 8, 9, 39}) EXPECT_EQ(h.value("many", "VALUE" + std::to_string(i)), RegValue::dword("Value" + std::to_string(i), i));
+    EXPECT_EQ(h.value("Many", "Value7"), RegValue::dword("Value7", 700)) << "the first case stays";
+}
+
 TEST_P(HiveKinds, TwoThreadsCanShareAHive) {
     auto work = [&](const std::string& key) {
         for (uint32_t i = 0; i < 300; ++i) {
@@ -170,6 +184,45 @@ TEST(TwoWriters, AChangeOfTheSameSizeAndTimeIsFoundByItsContent) {
     auto merged = RegistryHive::openUserReg(path, dir.path().string());
     EXPECT_EQ(merged->value("K", "v"), RegValue::text("v", REG_SZ, "b"));
     EXPECT_EQ(merged->value("K", "w"), RegValue::dword("w", 1));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's allocator keeps its own count; GCC ships no header for it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+size_t heapBytesInUse() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
+
+// A user.reg grows with years of use to tens of MiB; the hive must hold it in a small
+// multiple of its size, before and after a save, or a restore runs out of memory.
+TEST(LargeHive, IsHeldInASmallMultipleOfItsSizeBeforeAndAfterASave) {
+    TempDir dir;
+    std::string text = "WINE REGISTRY Version 2\n";
+    for (int n = 0; text.size() < (size_t{4} << 20); ++n) {
+        const std::string i = std::to_string(n);
+        text += "\n[Software\\\\Large\\\\Group" + std::to_string(n / 1000) + "\\\\Key" + i + "] 1700000000\n#time=1d9f0c3a1b2c3d4\n" +
+                "\"Name\"=\"Entry number " + i + " of many\"\n\"Path\"=str(2):\"%USERPROFILE%\\\\Large\\\\" + i + "\"\n" +
+                "\"Count\"=dword:0000002a\n\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,\\\n  14,15,16,17\n";
+    }
+    test::writeHostFile(dir.file("user.reg"), text);
+    const size_t before = heapBytesInUse();
+    auto hive = RegistryHive::openUserReg(dir.file("user.reg"), dir.path().string());
+    EXPECT_LT(heapBytesInUse() - before, 3 * text.size()) << "held after reading";
+    EXPECT_EQ(hive->value("software\\large\\group1\\key1234", "path")->asText(), "%USERPROFILE%\\Large\\1234");
+
+    hive->setValue("Software\\Large\\Group0\\Key7", RegValue::text("Name", REG_SZ, "changed"));
+    hive->save();
+    EXPECT_LT(heapBytesInUse() - before, 3 * text.size()) << "held after saving";
+    EXPECT_EQ(RegistryHive::openUserReg(dir.file("user.reg"), dir.path().string())
+                  ->value("Software\\Large\\Group0\\Key7", "Name")->asText(),
+              "changed");
 }
 
 TEST(RegValueTest, BuildsWindowsData) {

@@ -210,14 +210,14 @@ TEST(UserRegFormat, EditsChangeOnlyTheirOwnLines) {
         "\"b\"=\"b\"\n";
     std::string edited = render(original, [](hive::KeyTree& tree) {
         auto a = tree.find(std::vector<std::u16string>{u"a"});
-        hive::KeyTree::storeValue(*a, RegValue::text("Change", REG_SZ, "new"));
-        hive::KeyTree::removeValue(*a, u"GONE");
-        hive::KeyTree::storeValue(*a, RegValue::dword("added", 7));
-        hive::KeyTree::storeValue(*a, RegValue::text("keep", REG_SZ, "k"));   // the same: no change
+        tree.storeValue(*a, RegValue::text("Change", REG_SZ, "new"));
+        tree.removeValue(*a, u"GONE");
+        tree.storeValue(*a, RegValue::dword("added", 7));
+        tree.storeValue(*a, RegValue::text("keep", REG_SZ, "k"));   // the same: no change
         tree.erase(std::vector<std::u16string>{u"a", u"sub"});
         bool created;
         auto c = tree.create(std::vector<std::u16string>{u"C", u"deep", u"leaf"}, created);
-        hive::KeyTree::storeValue(*c, RegValue::binary("bin", bytesOf({1, 2})));
+        tree.storeValue(*c, RegValue::binary("bin", bytesOf({1, 2})));
         tree.create(std::vector<std::u16string>{u"B", u"Empty"}, created);
     });
     EXPECT_EQ(edited,
@@ -259,7 +259,7 @@ TEST(UserRegFormat, AParentLeftWithoutSubkeysGetsARecordOfItsOwn) {
 
 TEST(UserRegFormat, NewValuesFollowALastLineWithoutLineEnd) {
     std::string edited = render("WINE REGISTRY Version 2\n[A]\n\"x\"=\"y\"", [](hive::KeyTree& tree) {
-        hive::KeyTree::storeValue(*tree.find(std::vector<std::u16string>{u"A"}), RegValue::dword("n", 1));
+        tree.storeValue(*tree.find(std::vector<std::u16string>{u"A"}), RegValue::dword("n", 1));
     });
     EXPECT_EQ(edited, "WINE REGISTRY Version 2\n[A]\n\"x\"=\"y\"\n\"n\"=dword:00000001\n");
 }
