@@ -107,6 +107,7 @@ TEST_F(WindowsFolderCli, ABackupWritesNothingBelowTheWindowsFolder) {
     cli.launcher.clear();
     cli.environment.erase("ASAN_OPTIONS");
     ASSERT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_THAT(done.out, ::testing::EndsWith("; from the Windows user folder " + windowsFolder + "\n"));
     EXPECT_GT(fs::file_size(dir.file("out/traced/Mail.tsly_dat")), 1000u);
     EXPECT_THAT(writesBelow(traceLog, dir.file("disk")), ::testing::IsEmpty());
     // The trace saw the folder at all: the check above is not vacuous.
@@ -139,6 +140,7 @@ TEST_F(WindowsFolderCli, ARestoreIntoAWindowsFolderIsWhatHivexregeditReadsBack) 
     cli.environment["USER"] = "bob";
     CliResult restored = run({"restore", data, "--profile", target});
     ASSERT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_THAT(restored.out, ::testing::EndsWith("; into the Windows user folder " + target + "\n"));
 
     // Every string, number and binary value of the saved keys, as the other reader sees it.
     auto source = RegistryHive::openUserReg(dir.file("wine/user.reg"), dir.file("wine"));

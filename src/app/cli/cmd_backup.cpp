@@ -12,6 +12,7 @@
 #include "app/cli/project_file.h"
 #include "app/cli/signals.h"
 #include "app/cli/terminal_text.h"
+#include "engine/profile_choice.h"
 #include "engine/backup_run.h"
 #include "engine/flows.h"
 #include "engine/project.h"
@@ -46,7 +47,9 @@ struct RememberedMessage : UserMessages {
 };
 
 std::string closingLineOf(const BackupRun& run, const Stopwatch& stopwatch) {
-    return backupReport(run, stopwatch.seconds(), "named above");
+    std::string line = backupReport(run, stopwatch.seconds(), "named above");
+    if (run.profile()) line += "; from " + profileNamed(*run.profile());
+    return line;
 }
 
 // Below the finished progress line, and before a failure's own line.

@@ -14,6 +14,7 @@
 #include "app/cli/progress_line.h"
 #include "app/cli/refused_names.h"
 #include "app/cli/signals.h"
+#include "engine/profile_choice.h"
 #include "engine/flows.h"
 #include "engine/project.h"
 #include "engine/restore_run.h"
@@ -92,7 +93,8 @@ int runRestore(const Arguments& args) {
         throw describeFailure(file, opened && opened->summary.encrypted);
     }
     if (cancelled) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
-    printClosingLine(options.has("quiet"), restoreReport(restoredItems, file, tally, heldBack, stopwatch.seconds()));
+    printClosingLine(options.has("quiet"), restoreReport(restoredItems, file, tally, heldBack, stopwatch.seconds()) +
+                                               "; into " + profileNamed(profile));
     return kExitSuccess;
 }
 
