@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -17,6 +18,7 @@
 #include "formats/bookmarks_file.h"
 #include "formats/mail_store.h"
 #include "formats/mbox_writer.h"
+#include "formats/vcard_writer.h"
 #include "items/capture/inventory_sink.h"
 #include "items/capture/profile_restore_sink.h"
 #include "items/find_files.h"
@@ -519,25 +521,50 @@ void ExportRun::exportFavorites(const Profile& profile, bool fileTimesKnown, Out
 void ExportRun::exportAddressBook(const Profile& profile, Output& output) {
     const auto found = filesInSpecialFolder(profile, csidl::APPDATA, "Microsoft\\Address Book", "*.wab");
     if (!found) return;
-    for (const std::string& file : found->files) {
-        if (cancelled()) return;
-        // Kept as it is, so nothing of it is lost: the address book file is not converted.
-        const std::string path = output.claim("Address Book/" + safeName(lastPart(file)));
+    // Failures to write stop the export as everywhere; failures to read are the book's.
+    const auto guarded = [](const std::function<void()>& work) -> std::string {
         try {
-            auto source = profile.files().openRead(file);
-            auto copy = output.create(path);
-            copy->stream().copyFrom(*source, source->size());
-            output.commit(*copy, path);
+            work();
         } catch (const EFileExists&) {
             throw;
         } catch (const EFCreateError&) {
             throw;
         } catch (const TsException& failure) {
-            warnings_.push_back(failure.what());
+            return failure.what();
+        }
+        return {};
+    };
+    for (const std::string& file : found->files) {
+        if (cancelled()) return;
+        const std::string stem = safeName(lastPart(file).substr(0, lastPart(file).size() - 4));
+        // One address book keeps the plain name; several are told apart by their own.
+        const std::string vcf = output.claim(found->files.size() == 1 ? "contacts.vcf" : "contacts (" + stem + ").vcf");
+        std::string problem;
+        const std::string failure = guarded([&] {
+            auto source = profile.files().openRead(file);
+            auto cards = output.create(vcf);
+            const AddressBookConversion done = convertAddressBook(*source, file, cards->stream());
+            output.commit(*cards, vcf);
+            tally_.contacts += done.contacts;
+            tally_.contactGroups += done.groups;
+            problem = done.problems(file);
+        });
+        if (!failure.empty()) problem = failure;
+        if (problem.empty()) continue;
+        // What was not converted stays in the file itself, beside the cards.
+        const std::string raw = output.claim("Address Book/" + safeName(lastPart(file)));
+        const std::string copyFailure = guarded([&] {
+            auto source = profile.files().openRead(file);
+            auto copy = output.create(raw);
+            copy->stream().copyFrom(*source, source->size());
+            output.commit(*copy, raw);
+        });
+        if (!copyFailure.empty()) {
+            warnings_.push_back(problem + "; " + copyFailure);
             continue;
         }
         ++tally_.addressBooks;
-        warnings_.push_back(file + ": the address book is not converted to vCard; it was copied as it is to " + path);
+        warnings_.push_back(problem + "; the address book was copied as it is to " + raw);
     }
 }
 

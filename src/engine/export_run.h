@@ -1,10 +1,11 @@
 #pragma once
 // One export: what a data file (or a live profile) holds, turned into the files current
 // programs import. Mail becomes one mbox file per store folder (or one .eml file per
-// message), favorites one bookmarks.html, the accounts one accounts.txt, the address book a
-// copy of its own files. Nothing is written but below the export folder; each file is
-// written under a temporary name and takes its place only when whole; without `replace`
-// nothing that is there is replaced.
+// message), favorites one bookmarks.html, the accounts one accounts.txt, each address book a
+// contacts.vcf of vCards (and a copy of the file as it is when part of it is not understood).
+// Nothing is written but below the export folder; each file is written under a temporary
+// name and takes its place only when whole; without `replace` nothing that is there is
+// replaced.
 //
 // A data file is first unpacked into a scratch profile of ours inside the export folder (it
 // is read in one pass, and the mail store is read where its pieces lie), which is removed at
@@ -28,7 +29,9 @@ struct ExportTally {
     int64_t leftoverBlocks = 0; // blocks of deleted messages passed over
     int64_t favorites = 0;
     int64_t accounts = 0;
-    int64_t addressBooks = 0;   // address book files copied as they are
+    int64_t contacts = 0;       // vCards of people
+    int64_t contactGroups = 0;  // vCards of groups
+    int64_t addressBooks = 0;   // address book files copied as they are (not all understood)
 };
 
 class ExportRun : public Run {
@@ -56,7 +59,7 @@ public:
     // Files written, relative to the folder, in the order written.
     const std::vector<std::string>& written() const { return written_; }
     // What could not be exported as it should: damaged stores with the offset, files that
-    // could not be read, the address book copied as it is.
+    // could not be read, address book records not understood (the file then copied as it is).
     const std::vector<std::string>& warnings() const { return warnings_; }
     const std::vector<MailAccount>& accounts() const { return accounts_; }
     // The captions of the items exported.

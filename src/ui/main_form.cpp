@@ -215,7 +215,7 @@ TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile&
     FileRestoreAction =
         makeAction(this, "FileRestoreAction", "&Restore", "Restore from backup file", QKeySequence(Qt::CTRL | Qt::Key_R));
     FileExportAction = makeAction(this, "FileExportAction", "&Export ...",
-                                  "Export mail, favorites and accounts for other programs", QKeySequence(Qt::CTRL | Qt::Key_E));
+                                  "Export mail, contacts, favorites and accounts for other programs", QKeySequence(Qt::CTRL | Qt::Key_E));
     FileProjectManagerAction = makeAction(this, "FileProjectManagerAction", "&Project Manager ...", {});
     FileExitAction = makeAction(this, "FileExitAction", "&Exit", "Exit backup application", QKeySequence(Qt::CTRL | Qt::Key_X));
     // Ctrl+Q is how desktop programs quit; the menu names the first of the two.

@@ -256,7 +256,9 @@ void TtsExportThread::TakeResults(TtsRunOutcome& outcome) {
     const ExportTally& tally = run_->exported();
     outcome.exportSummary = std::to_string(tally.files) + " files written: " + std::to_string(tally.messages) +
                             " messages in " + std::to_string(tally.mailFolders) + " mail folders, " +
-                            std::to_string(tally.favorites) + " favorites, " + std::to_string(tally.accounts) +
+                            std::to_string(tally.favorites) + " favorites, " + std::to_string(tally.contacts) +
+                            " contacts and " + std::to_string(tally.contactGroups) + " groups, " +
+                            std::to_string(tally.accounts) +
                             " accounts (passwords are not exported).";
 }
 

@@ -1,6 +1,7 @@
 // End to end: tessaly-cli export on a sample profile whose mail stores are made from the
 // published layout, and on its data file; the results are read back by independent readers
-// (undbx for the store files, Python's HTML and JSON parsers, an mboxrd reader here).
+// (undbx for the store files, Python's HTML and JSON parsers, vobject for the vCards, an
+// mboxrd reader here).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <sstream>
 
 #include "cli_runner.h"
+#include "formats/address_book.h"
+#include "support/address_book_files.h"
 #include "support/mail_store_maker.h"
 #include "support/temp_dir.h"
 
@@ -73,6 +76,7 @@ protected:
         makeStores();
     }
 
+    fs::path addressBooks() const { return dir.path() / "alice/drive_c/users/alice/AppData/Roaming/Microsoft/Address Book"; }
     fs::path identities() const { return dir.path() / "alice/drive_c/users/alice/AppData/Local/Identities"; }
     fs::path storeOf(const std::string& identity) const {
         return identities() / identity / "Microsoft/Outlook Express";
@@ -305,6 +309,53 @@ TEST_F(ExportCliTest, ADamagedDataFileOrAWrongPasswordLeavesNothingBehind) {
                 ADD_FAILURE() << "left behind: " << entry.path();
         }
     }
+}
+
+TEST_F(ExportCliTest, TheAddressBookBecomesVCardsAndABookNotWhollyUnderstoodIsAlsoCopiedAsItIs) {
+    fs::remove_all(addressBooks());
+    fs::create_directories(addressBooks());
+    test::makeAddressBook("sound", (addressBooks() / "alice.wab").string(), dir.file("alice.json"));
+    const fs::path out = dir.path() / "cards";
+    CliResult done = run({"export", out.string(), "--items", "addressbook", "--profile", dir.file("alice")});
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_NE(done.out.find("3 contacts and 1 group, 1 file ("), std::string::npos) << done.out;
+    EXPECT_EQ(done.err, "");
+    EXPECT_EQ(test::vcardDifferences((out / "contacts.vcf").string(), dir.file("alice.json")), "");
+    EXPECT_FALSE(fs::exists(out / "Address Book"));
+
+    // A record of a kind no card holds, and a file that is no address book at all: named
+    // in a warning with the offset, and the file copied beside what could be converted.
+    const struct {
+        const char* variant;
+        bool cards;
+    } cases[] = {{"folder-record", true}, {"not-a-book", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.variant);
+        const test::MadeAddressBook made =
+            test::makeAddressBook(c.variant, (addressBooks() / "alice.wab").string(), dir.file("h.json"));
+        const fs::path hostile = dir.path() / c.variant;
+        CliResult partly = run({"export", hostile.string(), "--items", "addressbook", "--json", "--profile",
+                                dir.file("alice")});
+        ASSERT_EQ(partly.exitCode, 0) << partly.err;
+        EXPECT_NE(partly.err.find("alice.wab: "), std::string::npos) << partly.err;
+        EXPECT_NE(partly.err.find(addressBookOffset(made.damageOffset)), std::string::npos) << partly.err;
+        EXPECT_NE(partly.err.find("copied as it is to Address Book/alice.wab"), std::string::npos) << partly.err;
+        EXPECT_EQ(test::readHostFile((hostile / "Address Book/alice.wab").string()),
+                  test::readHostFile((addressBooks() / "alice.wab").string()));
+        EXPECT_EQ(fs::exists(hostile / "contacts.vcf"), c.cards);
+        EXPECT_NE(partly.out.find(c.cards ? "\"contacts\": 3,\n  \"contact_groups\": 1,\n  \"address_books_copied\": 1"
+                                          : "\"contacts\": 0,\n  \"contact_groups\": 0,\n  \"address_books_copied\": 1"),
+                  std::string::npos)
+            << partly.out;
+    }
+
+    // Two address books: two files, told apart by the books' names.
+    test::makeAddressBook("sound", (addressBooks() / "alice.wab").string(), dir.file("alice.json"));
+    fs::copy_file(addressBooks() / "alice.wab", addressBooks() / "bob.wab");
+    const fs::path two = dir.path() / "two";
+    ASSERT_EQ(run({"export", two.string(), "--items", "addressbook", "--profile", dir.file("alice")}).exitCode, 0);
+    EXPECT_EQ(test::vcardDifferences((two / "contacts (alice).vcf").string(), dir.file("alice.json")), "");
+    EXPECT_EQ(test::vcardDifferences((two / "contacts (bob).vcf").string(), dir.file("alice.json")), "");
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ private slots:
             {"&File", "&Backup", form->FileBackupAction, QKeySequence(Qt::CTRL | Qt::Key_B), "Start backup ..."},
             {"&File", "&Restore", form->FileRestoreAction, QKeySequence(Qt::CTRL | Qt::Key_R), "Restore from backup file"},
             {"&File", "&Export ...", form->FileExportAction, QKeySequence(Qt::CTRL | Qt::Key_E),
-             "Export mail, favorites and accounts for other programs"},
+             "Export mail, contacts, favorites and accounts for other programs"},
             {"&File", "", nullptr, {}, {}},
             {"&File", "&Project Manager ...", form->FileProjectManagerAction, {}, ""},
             {"&File", "", nullptr, {}, {}},

@@ -20,6 +20,7 @@
 #include "engine/export_run.h"
 #include "engine/flows.h"
 #include "engine/project.h"
+#include "items/kinds/address_book.h"
 #include "items/kinds/favorites.h"
 #include "items/kinds/oe_data.h"
 #include "platform/atomic_file.h"
@@ -38,7 +39,10 @@ constexpr const char* kUsage =
     "                             subfolders below a folder of the parent's name\n"
     "  accounts.txt               the mail and news accounts; passwords are not exported\n"
     "  bookmarks.html             the favorites as a bookmarks file browsers import\n"
-    "  Address Book/NAME.wab      the address book file, copied as it is\n"
+    "  contacts.vcf               the address book as vCard 4.0 (contacts and groups);\n"
+    "                             several address books: contacts (NAME).vcf\n"
+    "  Address Book/NAME.wab      the address book file as it is, when a record of it\n"
+    "                             was not understood (named in a warning)\n"
     "DIR is created when missing.\n"
     "  --items LIST    export only these (comma list of addressbook, favorites, oe)\n"
     "  --eml           one .eml file per message (Mail/IDENTITY/FOLDER/N.eml) instead of\n"
@@ -69,8 +73,11 @@ std::string closingLineOf(const ExportRun& run, const std::string& source, const
     }
     if (std::find(run.items().begin(), run.items().end(), TtsBPFavorites::kCaption) != run.items().end())
         parts.push_back(countText(tally.favorites, "favorite", "favorites"));
+    if (std::find(run.items().begin(), run.items().end(), TtsBPAddressBook::kCaption) != run.items().end())
+        parts.push_back(countText(tally.contacts, "contact", "contacts") + " and " +
+                        countText(tally.contactGroups, "group", "groups"));
     if (tally.addressBooks > 0)
-        parts.push_back(countText(tally.addressBooks, "address book", "address books") + " copied as it is");
+        parts.push_back(countText(tally.addressBooks, "address book", "address books") + " also copied as it is");
     for (const std::string& part : parts) line += part + ", ";
     line += countText(tally.files, "file", "files") + " (" + sizeText(tally.bytes) + ")";
     if (!run.warnings().empty()) line += ", " + countText(static_cast<int64_t>(run.warnings().size()), "warning", "warnings");
@@ -92,6 +99,9 @@ std::string jsonOf(const ExportRun& run, const std::string& source, const std::s
                       ",\n  \"messages\": " + std::to_string(tally.messages) +
                       ",\n  \"deleted_blocks_passed_over\": " + std::to_string(tally.leftoverBlocks) +
                       ",\n  \"favorites\": " + std::to_string(tally.favorites) +
+                      ",\n  \"contacts\": " + std::to_string(tally.contacts) +
+                      ",\n  \"contact_groups\": " + std::to_string(tally.contactGroups) +
+                      ",\n  \"address_books_copied\": " + std::to_string(tally.addressBooks) +
                       ",\n  \"passwords_exported\": false,\n  \"accounts\": [";
     const auto server = [](const std::string& kind, const std::string& host, uint32_t port, bool secure) {
         return "{\"kind\": " + jsonString(kind) + ", \"server\": " + jsonString(host) +

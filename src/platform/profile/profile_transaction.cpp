@@ -313,10 +313,7 @@ void ProfileTransaction::sweep(int folderFd) {
     sweepLeftovers(folderFd, runStart_);
 }
 
-void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::string& windowsName, Stream& data,
-                                   int64_t size) {
-    if (size < 0) throw EReadError();
-    if (writer_) writer_->rethrowFailure();
+ProfileTransaction::Target ProfileTransaction::resolve(int csidl, std::string_view tail, const std::string& windowsName) {
     Root& root = rootFor(csidl);
     const ProfileFiles& files = profile_.files();
     // Taken now, so a later stored name in another case lands on the same file.
@@ -325,9 +322,7 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     if (!host || host->size() <= root.hostPath.size() + 1 || host->compare(0, root.hostPath.size(), root.hostPath) != 0 ||
         (*host)[root.hostPath.size()] != '/')
         throw ETargetRefused("it does not lie below its special folder");
-    const std::string rel = host->substr(root.hostPath.size() + 1);
-    const auto [relFolder, name] = splitLast(rel);
-
+    const auto [relFolder, name] = splitLast(host->substr(root.hostPath.size() + 1));
     const int dir = folderFd(root, relFolder, true);
     if (dir < 0) {
         if (refusedForLink(errno)) throw ETargetRefused(kOutsideReason);
@@ -335,17 +330,24 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     }
     // Its folder may be new: the name is taken only now.
     files.noteCreated(relFolder.empty() ? root.hostPath : root.hostPath + "/" + relFolder, name, false);
-    const bool inNewFolder = insideNewFolder(root, relFolder);
+    return Target{&root, relFolder, name, dir, listed, insideNewFolder(root, relFolder)};
+}
+
+ProfileTransaction::Placement ProfileTransaction::placementOf(const Target& target, const std::string& windowsName) {
     // A name its folder's listing lacks needs no look: a restore makes thousands of new files.
     // In a new folder a listed name is one this run made, perhaps still queued: the same
     // file written twice (a favorite the project listed and the profile holds) replaces it.
-    if (listed && writer_ && inNewFolder) writer_->waitIdle();
+    if (target.listed && writer_ && target.inNewFolder) writer_->waitIdle();
     struct stat present {};
-    const bool exists = listed && ::fstatat(dir, name.c_str(), &present, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exists = target.listed && ::fstatat(target.dir, target.name.c_str(), &present, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(present.st_mode)) throw EFCreateError(windowsName, "A folder of that name exists.");
+    if (!exists && target.inNewFolder) return {Placement::NewInNewFolder, newFileMode_};
     // A replaced file keeps its permissions (a private mail store stays private).
-    const bool replacing = exists && S_ISREG(present.st_mode);
-    const unsigned mode = replacing ? (present.st_mode & 07777) : newFileMode_;
+    if (exists && S_ISREG(present.st_mode)) return {Placement::Replace, present.st_mode & 07777};
+    return {Placement::NewBeside, newFileMode_};
+}
+
+void ProfileTransaction::checkRoom(Root& root, int dir, int64_t size, const std::string& windowsName) {
     if (!root.room || *root.room < size) {
         struct statvfs vfs {};
         if (::fstatvfs(dir, &vfs) == 0) root.room = static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
@@ -353,27 +355,31 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
     if (root.room && *root.room < size)
         throw EFCreateError(windowsName, "Not enough disk space: it needs " + std::to_string(size) + " bytes, " +
                                              std::to_string(*root.room) + " are free. Nothing was restored.");
+}
 
+void ProfileTransaction::queueSmallFile(const Target& target, unsigned mode, Stream& data, int64_t size,
+                                        const std::string& windowsName) {
+    std::vector<uint8_t> contents(static_cast<size_t>(size));
+    data.readExact(contents.data(), size);
+    if (!writer_) {
+        startWriteback();
+        writer_ = std::make_unique<BackgroundFileWriter>([this](int64_t bytes) { writeback_->written(bytes); });
+    }
+    writer_->write(target.dir, target.name, mode, std::move(contents), windowsName);
+}
+
+std::string ProfileTransaction::writeAside(const Target& target, const Placement& placement, Stream& data, int64_t size,
+                                           const std::string& windowsName) {
+    const unsigned mode = placement.mode;
     // In a folder built aside a new file takes its own name at once: the folder's rename
     // puts it in place with the rest.
-    const bool direct = !exists && inNewFolder;
-    if (direct && size <= BackgroundFileWriter::kMaxFileSize) {
-        std::vector<uint8_t> contents(static_cast<size_t>(size));
-        data.readExact(contents.data(), size);
-        if (!writer_) {
-            startWriteback();
-            writer_ = std::make_unique<BackgroundFileWriter>([this](int64_t bytes) { writeback_->written(bytes); });
-        }
-        writer_->write(dir, name, mode, std::move(contents), windowsName);
-        if (root.room) *root.room -= size;
-        return;
-    }
-    std::string temporary = direct ? name : std::string();
-    int fd = direct ? ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode) : -1;
+    const bool direct = placement.kind == Placement::NewInNewFolder;
+    std::string written = direct ? target.name : std::string();
+    int fd = direct ? ::openat(target.dir, written.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode) : -1;
     if (direct && fd < 0) throw EFCreateError(windowsName, systemErrorText(errno));
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = std::string(kTemporaryPrefix) + randomSuffix();
-        fd = ::openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        written = std::string(kTemporaryPrefix) + randomSuffix();
+        fd = ::openat(target.dir, written.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST) throw EFCreateError(windowsName, systemErrorText(errno));
     }
     if (fd < 0) throw EFCreateError(windowsName, "No free temporary name beside it.");
@@ -387,7 +393,7 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
             left -= got;
         }
         // The old contents must never give way to unwritten new ones.
-        if (replacing && ::fsync(fd) != 0) throw EFCreateError(windowsName, systemErrorText(errno));
+        if (placement.kind == Placement::Replace && ::fsync(fd) != 0) throw EFCreateError(windowsName, systemErrorText(errno));
         if (!direct && ::fchmod(fd, mode) != 0) throw EFCreateError(windowsName, systemErrorText(errno));
         if (::close(fd) != 0) {
             fd = -1;
@@ -396,26 +402,44 @@ void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::
         fd = -1;
     } catch (...) {
         if (fd >= 0) ::close(fd);
-        ::unlinkat(dir, temporary.c_str(), 0);
+        ::unlinkat(target.dir, written.c_str(), 0);
         throw;
     }
-    if (root.room) *root.room -= size;
+    return written;
+}
+
+void ProfileTransaction::stage(const Target& target, const std::string& temporaryName) {
+    Pending pending{target.root, target.relFolder, temporaryName, target.name};
     if (mode_ == Mode::Deferred) {
-        startWriteback();
-        writeback_->written(size);
-    }
-    if (direct) return;
-    Pending pending{&root, relFolder, temporary, name};
-    if (mode_ == Mode::Immediate) {
-        try {
-            putInPlace(pending);
-        } catch (...) {
-            ::unlinkat(dir, temporary.c_str(), 0);
-            throw;
-        }
-    } else {
         pending_.push_back(std::move(pending));
+        return;
     }
+    try {
+        putInPlace(pending);
+    } catch (...) {
+        ::unlinkat(target.dir, temporaryName.c_str(), 0);
+        throw;
+    }
+}
+
+void ProfileTransaction::writeFile(int csidl, std::string_view tail, const std::string& windowsName, Stream& data,
+                                   int64_t size) {
+    if (size < 0) throw EReadError();
+    if (writer_) writer_->rethrowFailure();
+    const Target target = resolve(csidl, tail, windowsName);
+    const Placement placement = placementOf(target, windowsName);
+    checkRoom(*target.root, target.dir, size, windowsName);
+    if (placement.kind == Placement::NewInNewFolder && size <= BackgroundFileWriter::kMaxFileSize) {
+        queueSmallFile(target, placement.mode, data, size, windowsName);
+    } else {
+        const std::string written = writeAside(target, placement, data, size, windowsName);
+        if (mode_ == Mode::Deferred) {
+            startWriteback();
+            writeback_->written(size);
+        }
+        if (placement.kind != Placement::NewInNewFolder) stage(target, written);
+    }
+    if (target.root->room) *target.root->room -= size;
 }
 
 void ProfileTransaction::createKey(const std::string& keyPath) {

@@ -92,6 +92,36 @@ private:
         std::optional<RegValue> value;  // none: create the key only
     };
 
+    // Where a file goes: its special folder's root, the folder below it (made where missing,
+    // opened beneath the prefix) and its name there.
+    struct Target {
+        Root* root;
+        std::string relFolder;
+        std::string name;
+        int dir;            // the folder, owned by the root's cache
+        bool listed;        // the folder's listing holds the name: a file may be there
+        bool inNewFolder;   // in a folder this change built aside
+    };
+    struct Placement {
+        enum Kind {
+            NewInNewFolder,  // written under its own name at once; the folder's rename puts it in place
+            NewBeside,       // written under a temporary name beside where it goes, renamed at commit
+            Replace,         // the same, over the file that is there, forced to disk first
+        } kind;
+        unsigned mode;       // the permission bits the file ends with
+    };
+    Target resolve(int csidl, std::string_view tail, const std::string& windowsName);
+    Placement placementOf(const Target& target, const std::string& windowsName);
+    // Refuses a file the root's file system has no room for, before a byte of it is written.
+    void checkRoom(Root& root, int dir, int64_t size, const std::string& windowsName);
+    // A small new file in a new folder, handed to the background writer.
+    void queueSmallFile(const Target& target, unsigned mode, Stream& data, int64_t size, const std::string& windowsName);
+    // Writes the file under the name it waits under; returns that name.
+    std::string writeAside(const Target& target, const Placement& placement, Stream& data, int64_t size,
+                           const std::string& windowsName);
+    // Puts the file in place now (Immediate) or at commit (Deferred).
+    void stage(const Target& target, const std::string& temporaryName);
+
     Root& rootFor(int csidl);
     void openRoot(Root& root);
     // The folder relFolder below root, made where missing; -1 with errno set on failure.

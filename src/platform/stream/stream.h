@@ -1,7 +1,9 @@
 #pragma once
 // Byte streams with the semantics the engine relies on: a position, a size, reads that may
 // return less than asked, and exact reads for fixed-size records. Counts are 64-bit.
+#include <concepts>
 #include <cstdint>
+#include <type_traits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,15 +48,24 @@ public:
     void rewind() { seek(0); }
     int64_t remaining() const { return size() - position(); }
 
-    template <typename T>
+    // Integers in the files are little-endian, coded byte by byte so that the files are the
+    // same on any host.
+    template <std::integral T>
+        requires(!std::same_as<T, bool>)
     T readValue() {
-        T value{};
-        readExact(&value, sizeof value);
-        return value;
+        uint8_t bytes[sizeof(T)];
+        readExact(bytes, sizeof bytes);
+        std::make_unsigned_t<T> bits = 0;
+        for (size_t i = 0; i < sizeof(T); ++i) bits |= static_cast<std::make_unsigned_t<T>>(bytes[i]) << (8 * i);
+        return static_cast<T>(bits);
     }
-    template <typename T>
-    void writeValue(const T& value) {
-        write(&value, sizeof value);
+    template <std::integral T>
+        requires(!std::same_as<T, bool>)
+    void writeValue(T value) {
+        uint8_t bytes[sizeof(T)];
+        const auto bits = static_cast<std::make_unsigned_t<T>>(value);
+        for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
+        write(bytes, sizeof bytes);
     }
 };
 

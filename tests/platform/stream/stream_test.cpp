@@ -35,6 +35,18 @@ TEST(MemoryStream, ShortReadReturnsWhatIsLeftAndExactReadThrowsStreamReadError) 
     }
 }
 
+TEST(Stream, IntegersAreWrittenLittleEndianAndReadBack) {
+    MemoryStream stream;
+    stream.writeValue<int32_t>(-2);
+    stream.writeValue<int64_t>(0x0102030405060708);
+    stream.writeValue<uint16_t>(0xABCD);
+    EXPECT_EQ(stream.bytes(), (std::vector<uint8_t>{0xFE, 0xFF, 0xFF, 0xFF, 8, 7, 6, 5, 4, 3, 2, 1, 0xCD, 0xAB}));
+    stream.rewind();
+    EXPECT_EQ(stream.readValue<int32_t>(), -2);
+    EXPECT_EQ(stream.readValue<int64_t>(), 0x0102030405060708);
+    EXPECT_EQ(stream.readValue<uint16_t>(), 0xABCD);
+}
+
 TEST(Stream, CopyFromMovesExactlyTheCountAndFailsOnAShortSource) {
     std::vector<uint8_t> data = test::randomBytes(700000, 1);
     MemoryStream source(data);
