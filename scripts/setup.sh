@@ -19,6 +19,7 @@ packages=(
   wine wine64 xvfb xauth attr xdotool scrot
   dpkg-dev desktop-file-utils appstream man-db file shared-mime-info
   undbx python3-vobject
+  libhivex-dev libhivex-bin libwin-hivex-perl python3-hivex
 )
 missing=()
 for p in "${packages[@]}"; do

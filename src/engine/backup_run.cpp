@@ -214,7 +214,7 @@ void BackupRun::run() {
     const std::time_t start = std::time(nullptr);
     WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
     std::optional<ProfileLock> profileLock;
-    if (profile()) profileLock.emplace(profile()->folder());
+    if (profile()) profileLock.emplace(profile()->runLockFolder());
     if (project().Destination().Kind() == TtsBPDestination::kKindLocalFolder)
         sweepLeftovers(project().Destination().LocalFolder(), start);
     // Runs no longer stage their data; one left by an older run only takes room.

@@ -216,6 +216,13 @@ std::vector<Failure> checkBeforeRestore(const Profile& profile) {
                                 "only inside the profile. Point \"dosdevices/c:\" at \"../drive_c\", a folder of "
                                 "the profile, then restore"});
     }
+    if (profile.readOnlyDisk()) {
+        problems.push_back({FailureKind::FileSystem,
+                            "The " + std::string(profile.kindName()) + " \"" + profile.folder() +
+                                "\" lies on a disk mounted read-only, so nothing can be restored into it. Mount it "
+                                "read-write (for an NTFS disk: ntfs-3g without -o ro, after Windows was shut down "
+                                "completely), then restore"});
+    }
     if (auto server = findRunningWineServer(profile.folder())) {
         problems.push_back({FailureKind::WineRunning,
                             "Wine is running for the profile \"" + profile.folder() + "\" (" + server->evidence +

@@ -43,8 +43,12 @@ std::unique_ptr<Profile> chooseProfile(std::optional<std::string> explicitFolder
     return Profile::open(*explicitFolder);
 }
 
+std::string profileNamed(const Profile& profile) {
+    return "the " + std::string(profile.kindName()) + " " + profile.folder();
+}
+
 std::string describeProfile(const Profile& profile) {
-    return "Profile: " + profile.userName() + " (" + profile.folder() + ")";
+    return "Profile: " + profile.userName() + " (" + std::string(profile.kindName()) + " " + profile.folder() + ")";
 }
 
 namespace {

@@ -14,8 +14,10 @@ namespace ts {
 // nothing is written before); otherwise it must hold a user.reg. Raises TsException naming the folder when it cannot be opened.
 std::unique_ptr<Profile> chooseProfile(std::optional<std::string> explicitFolder, bool createWhenFresh);
 
-// One line for a status bar: the Windows user and the prefix folder.
+// One line for a status bar: the Windows user, the kind of profile and its folder.
 std::string describeProfile(const Profile& profile);
+// "the Wine prefix DIR" or "the Windows user folder DIR", for the lines that end a run.
+std::string profileNamed(const Profile& profile);
 
 // Whether the profile holds anything of the user's mail data that a backup would save: a
 // favorite, an address book or mail store file, or a value under the browser's, the mail

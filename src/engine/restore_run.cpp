@@ -48,7 +48,7 @@ public:
     // Makes the folder when it is missing, so that it can be locked before anything else.
     void makeFolderOf(const Profile& profile) {
         folder_ = profile.folder();
-        const bool held = std::filesystem::exists(folder_ + "/user.reg");
+        const bool held = profile.kind() != ProfileKind::WinePrefix || std::filesystem::exists(folder_ + "/user.reg");
         if (held) return;
         std::error_code error;
         if (!std::filesystem::exists(folder_, error)) {
@@ -142,7 +142,7 @@ void RestoreRun::run() {
     NewProfileUndo newProfile;
     if (profile()) {
         newProfile.makeFolderOf(*profile());
-        profileLock.emplace(profile()->folder());
+        profileLock.emplace(profile()->runLockFolder());
     }
     status("Decompress Data ...");
     // The project was read already when the file came from openDataFile.
@@ -165,7 +165,8 @@ void RestoreRun::run() {
                 passwordChecked = true;
             }
             // The password is known right by now: a fresh profile gets its layout.
-            if (target && !std::filesystem::exists(target->folder() + "/user.reg")) {
+            if (target && target->kind() == ProfileKind::WinePrefix &&
+                !std::filesystem::exists(target->folder() + "/user.reg")) {
                 createProfileLayout(target->folder());
                 newProfile.layoutMade();
             }

@@ -8,17 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/profile/profile.h"
 #include "platform/stream/stream.h"
 
 namespace ts {
 
 namespace {
-
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    throw TsException("Cannot find the work folder: neither XDG_CACHE_HOME nor HOME is set");
-}
 
 [[noreturn]] void refuse(const std::string& path, const std::string& reason) {
     throw TsException("Cannot use the work folder \"" + path + "\". " + reason);
@@ -41,11 +36,7 @@ void createPrivateFolder(const std::string& path) {
 
 }  // namespace
 
-std::string defaultWorkFolderPath() {
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    std::string base = cache && cache[0] == '/' ? std::string(cache) : homeFolder() + "/.cache";
-    return base + "/tessaly";
-}
+std::string defaultWorkFolderPath() { return userCacheFolder(); }
 
 WorkFolderLock::WorkFolderLock(std::string path) : path_(std::move(path)) {
     createPrivateFolder(path_);

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 
+#include "engine/profile_choice.h"
 #include "engine/run_report.h"
 #include "engine/backup_run.h"
 #include "engine/flows.h"
@@ -220,7 +221,7 @@ void TtsRestoreThread::TakeResults(TtsRunOutcome& outcome) {
     for (const TtsBPSourceItem* item : run_->project().Source().ItemList())
         if (item->Selected()) items.push_back(item->Caption());
     outcome.report = restoreReport(items, fileName_, run_->tally(), outcome.refusedNames.size(), outcome.seconds) +
-                     "; into " + (run_->profile() ? run_->profile()->folder() : std::string("the profile"));
+                     "; into " + (run_->profile() ? profileNamed(*run_->profile()) : std::string("the profile"));
 }
 
 void TtsRestoreThread::ReleaseRun() {

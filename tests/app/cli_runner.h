@@ -35,6 +35,8 @@ public:
 
     // Variables to set (a value) or to remove (nullopt) on top of this process's environment.
     std::map<std::string, std::optional<std::string>> environment;
+    // Programs the binary runs under, first the one started (an absolute path): a tracer.
+    std::vector<std::string> launcher;
     // A child still running after this long is killed, and its result says so.
     std::optional<std::chrono::milliseconds> timeLimit;
 
@@ -66,7 +68,8 @@ inline int CliRunner::start(const std::vector<std::string>& args) const {
     for (const auto& [name, value] : environment)
         if (value) env.push_back(name + "=" + *value);
 
-    std::vector<std::string> argv = {binary()};
+    std::vector<std::string> argv = launcher;
+    argv.push_back(binary());
     argv.insert(argv.end(), args.begin(), args.end());
     std::string outPath = workDir_ + "/cli.out", errPath = workDir_ + "/cli.err";
 

@@ -3,7 +3,8 @@
 
 The layers, top to bottom: app, ui, settings, engine, items, formats, part, transfer,
 platform. A file may include its own layer and the layers below it. Below ui no file
-includes a Qt header. Usage: check_layers.py SRC_DIR, or check_layers.py --self-test.
+includes a Qt header, and only platform includes the hive library's header.
+Usage: check_layers.py SRC_DIR, or check_layers.py --self-test.
 """
 import pathlib
 import re
@@ -38,6 +39,8 @@ def faults(src):
                     found.append(f"{where}: {layer} includes \"{header}\" from the higher layer {target}")
             elif RANK[layer] > RANK["ui"] and QT_HEADER.match(header):
                 found.append(f"{where}: {layer} includes the Qt header <{header}>; only ui and app may")
+            elif header == "hivex.h" and layer != "platform":
+                found.append(f"{where}: {layer} includes <hivex.h>; only platform may")
     return found
 
 
@@ -49,6 +52,8 @@ def self_test():
             "platform/qt.h": ("#include <QString>\n", True),
             "items/down.h": ('#include "part/x.h"\n#include "items/y.h"\n#include <vector>\n', False),
             "ui/qt.h": ("#include <QtWidgets/QWidget>\n", False),
+            "items/hive.h": ("#include <hivex.h>\n", True),
+            "platform/hive.h": ("#include <hivex.h>\n", False),
         }
         ok = True
         for name, (text, bad) in cases.items():

@@ -412,7 +412,7 @@ private slots:
         const QRegularExpression report(
             "^Restored 4 items \\(Windows Address Book, Favorites, IE Settings, Outlook Express Data\\) from " +
             QRegularExpression::escape(QString::fromStdString(file)) +
-            ": [1-9][0-9]* files \\([0-9.]+ [KM]?i?B(ytes)?\\), [1-9][0-9]* registry values, [0-9.]+ s; into " +
+            ": [1-9][0-9]* files \\([0-9.]+ [KM]?i?B(ytes)?\\), [1-9][0-9]* registry values, [0-9.]+ s; into the Wine prefix " +
             QRegularExpression::escape(QString::fromStdString(samples->bob->folder())) + "\\.$");
         QVERIFY2(report.match(box.informative).hasMatch(), qPrintable(box.informative));
         QVERIFY2(box.folder.isEmpty(), "a restore writes into the profile, not one folder to open");

@@ -12,6 +12,7 @@
 #include "app/cli/project_file.h"
 #include "app/cli/signals.h"
 #include "app/cli/terminal_text.h"
+#include "engine/profile_choice.h"
 #include "engine/backup_run.h"
 #include "engine/flows.h"
 #include "engine/project.h"
@@ -27,8 +28,10 @@ constexpr const char* kUsage =
     "Backs up the items of a project file from the profile into the project's data file,\n"
     "in its folder or on its FTP server.\n"
     "An encrypted project takes its password from TESSALY_PASSWORD or a prompt.\n"
-    "  --profile DIR   the Wine prefix to back up (default: $WINEPREFIX, ~/.wine, or\n"
-    "                  the program's own profile)\n"
+    "  --profile DIR   the Wine prefix, or Windows user folder on a mounted disk\n"
+    "                  (Users/NAME holding NTUSER.DAT), to back up (default: $WINEPREFIX,\n"
+    "                  ~/.wine, or the program's own profile); nothing is written below\n"
+    "                  a Windows user folder\n"
     "  --quiet         print nothing on success (otherwise one line: where the data file\n"
     "                  went, the items and files in it, its size before and after\n"
     "                  compression, and the time taken)\n"
@@ -44,7 +47,9 @@ struct RememberedMessage : UserMessages {
 };
 
 std::string closingLineOf(const BackupRun& run, const Stopwatch& stopwatch) {
-    return backupReport(run, stopwatch.seconds(), "named above");
+    std::string line = backupReport(run, stopwatch.seconds(), "named above");
+    if (run.profile()) line += "; from " + profileNamed(*run.profile());
+    return line;
 }
 
 // Below the finished progress line, and before a failure's own line.

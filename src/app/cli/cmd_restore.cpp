@@ -14,6 +14,7 @@
 #include "app/cli/progress_line.h"
 #include "app/cli/refused_names.h"
 #include "app/cli/signals.h"
+#include "engine/profile_choice.h"
 #include "engine/flows.h"
 #include "engine/project.h"
 #include "engine/restore_run.h"
@@ -28,9 +29,10 @@ constexpr const char* kUsage =
     "Restores the items of a data file into the profile, for the profile's user.\n"
     "  --items LIST    restore only these (comma list of addressbook, favorites, ie, oe);\n"
     "                  the other stored items are read and passed over\n"
-    "  --profile DIR   the Wine prefix to restore into (default: $WINEPREFIX, ~/.wine, or\n"
-    "                  the program's own profile); a folder that does not exist yet or is\n"
-    "                  empty becomes a new profile\n"
+    "  --profile DIR   the Wine prefix, or Windows user folder on a mounted disk\n"
+    "                  (Users/NAME holding NTUSER.DAT), to restore into (default:\n"
+    "                  $WINEPREFIX, ~/.wine, or the program's own profile); a folder that\n"
+    "                  does not exist yet or is empty becomes a new Wine prefix\n"
     "  --quiet         print nothing on success (otherwise one line: the items, files and\n"
     "                  registry values restored, and the names held back)\n"
     "An encrypted file takes its password from TESSALY_PASSWORD or a prompt; a wrong one\n"
@@ -91,7 +93,8 @@ int runRestore(const Arguments& args) {
         throw describeFailure(file, opened && opened->summary.encrypted);
     }
     if (cancelled) throw CommandFailure(file + ": restore cancelled", kExitCancelled);
-    printClosingLine(options.has("quiet"), restoreReport(restoredItems, file, tally, heldBack, stopwatch.seconds()));
+    printClosingLine(options.has("quiet"), restoreReport(restoredItems, file, tally, heldBack, stopwatch.seconds()) +
+                                               "; into " + profileNamed(profile));
     return kExitSuccess;
 }
 

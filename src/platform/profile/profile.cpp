@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <filesystem>
 
 #include "platform/atomic_file.h"
+#include "platform/profile/profile_name_case.h"
 #include "platform/exception.h"
 #include "platform/registry/registry_hive.h"
 #include "platform/stream/stream.h"
@@ -62,6 +64,32 @@ std::unique_ptr<RegistryHive> requireHive(std::unique_ptr<RegistryHive> hive) {
     return hive;
 }
 
+// The entry of folder whose name is wanted without regard to case: the exact one first.
+std::optional<std::string> entryNamed(const std::string& folder, std::string_view wanted) {
+    std::error_code error;
+    if (fs::exists(fs::path(folder) / wanted, error)) return std::string(wanted);
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        if (equalsIgnoringCase(entry.path().filename().string(), wanted)) return entry.path().filename().string();
+    return std::nullopt;
+}
+
+// A name that keeps every host path apart inside one folder entry.
+std::string escapedAsOneName(const std::string& path) {
+    std::string name;
+    for (char c : path) {
+        if (c == '/' || c == '%') {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            name += '%';
+            name += kHex[static_cast<unsigned char>(c) >> 4];
+            name += kHex[c & 0xF];
+        } else {
+            name += c;
+        }
+    }
+    if (name.size() > 200) name = name.substr(0, 180) + "%" + std::to_string(std::hash<std::string>{}(path));
+    return name;
+}
+
 }  // namespace
 
 EnvironmentLookup processEnvironment() {
@@ -87,6 +115,26 @@ std::string defaultUserName(const EnvironmentLookup& env) {
     if (const passwd* entry = loginEntry(); entry && entry->pw_name && isUsableUserName(entry->pw_name))
         return entry->pw_name;
     return "user";
+}
+
+std::string userCacheFolder(const EnvironmentLookup& env) {
+    auto cache = nonEmpty(env, "XDG_CACHE_HOME");
+    const std::string base = cache && (*cache)[0] == '/' ? *cache : homeFolder(env) + "/.cache";
+    return base + "/tessaly";
+}
+
+std::optional<WindowsUserFolder> findWindowsUserFolder(const std::string& folder) {
+    const fs::path user = fs::path(folder).lexically_normal();
+    const fs::path userPath = user.has_filename() ? user : user.parent_path();
+    const fs::path parent = userPath.parent_path();
+    const std::string parentName = parent.filename().string();
+    const bool xp = equalsIgnoringCase(parentName, "Documents and Settings");
+    if (!xp && !equalsIgnoringCase(parentName, "Users")) return std::nullopt;
+    auto hive = entryNamed(userPath.string(), "NTUSER.DAT");
+    if (!hive || !isRegularFile((userPath / *hive).string())) return std::nullopt;
+    const std::string name = userPath.filename().string();
+    return WindowsUserFolder{parent.parent_path().string(), "C:\\" + parentName + "\\" + name, name,
+                             (userPath / *hive).string(), xp};
 }
 
 void createProfileLayout(const std::string& folder) {
@@ -120,9 +168,14 @@ void createProfileLayout(const std::string& folder) {
 
 std::unique_ptr<Profile> Profile::open(const std::string& folder, std::string userName) {
     const std::string userReg = folder + "/user.reg";
-    if (!isRegularFile(userReg))
-        throw TsException("The folder \"" + folder + "\" holds no user.reg, so it is not a Wine prefix. " +
-                          "Run \"WINEPREFIX=" + folder + " wineboot\" once to make it one.");
+    if (!isRegularFile(userReg)) {
+        if (auto windows = findWindowsUserFolder(folder))
+            return std::make_unique<Profile>(folder, RegistryHive::openNtUserDat(windows->hivePath), *windows);
+        throw TsException("The folder \"" + folder + "\" holds no user.reg, so it is not a Wine prefix, nor an " +
+                          "NTUSER.DAT in Users\\NAME or Documents and Settings\\NAME, so it is not a Windows user's " +
+                          "folder either. Give a Windows user's folder on a mounted disk, or run \"WINEPREFIX=" +
+                          folder + " wineboot\" once to make the folder a Wine prefix.");
+    }
     if (userName.empty()) userName = defaultUserName(processEnvironment());
     return std::make_unique<Profile>(folder, RegistryHive::openUserReg(userReg, folder), std::move(userName));
 }
@@ -143,7 +196,34 @@ Profile::Profile(std::string folder, std::unique_ptr<RegistryHive> hive, std::st
         throw TsException("\"" + userName_ + "\" cannot be a Windows user name.");
 }
 
+// A Windows disk's files are shown as Windows shows them: a dot starts no hidden name there.
+Profile::Profile(std::string folder, std::unique_ptr<RegistryHive> hive, const WindowsUserFolder& windows)
+    : folder_(std::move(folder)),
+      kind_(ProfileKind::WindowsFolder),
+      hive_(requireHive(std::move(hive))),
+      userName_(windows.userName),
+      specialFolders_(*hive_, userName_, ShellLayout{windows.profileFolder, windows.windowsXp, true}),
+      files_(windows.driveC, true, ProfileFiles::Drives::WindowsDisk) {}
+
 Profile::~Profile() = default;
+
+std::string_view Profile::kindName() const {
+    return kind_ == ProfileKind::WinePrefix ? "Wine prefix" : "Windows user folder";
+}
+
+std::string Profile::runLockFolder() const {
+    if (kind_ == ProfileKind::WinePrefix) return folder_;
+    std::error_code error;
+    const fs::path real = fs::weakly_canonical(folder_, error);
+    const std::string lockFolder = userCacheFolder() + "/profiles/" + escapedAsOneName(error ? folder_ : real.string());
+    makeFolderPath(lockFolder);
+    return lockFolder;
+}
+
+bool Profile::readOnlyDisk() const {
+    struct statvfs disk {};
+    return ::statvfs(files_.prefixDir().c_str(), &disk) == 0 && (disk.f_flag & ST_RDONLY) != 0;
+}
 
 bool Profile::syncToDisk() const { return syncFileSystemOf(folder_); }
 
@@ -158,6 +238,7 @@ ProfileRunScope::~ProfileRunScope() {
 }
 
 std::string Profile::debugLogHostPath() const {
+    if (kind_ == ProfileKind::WindowsFolder) return userCacheFolder() + "/ts_debug.log";
     return files_.hostPath("c:\\ts_debug.log").value_or(folder_ + "/drive_c/ts_debug.log");
 }
 

@@ -89,10 +89,11 @@ std::string_view folderPart(std::string_view pattern, std::string_view& mask) {
 
 }  // namespace
 
-ProfileFiles::ProfileFiles(std::string prefixDir, bool showDotFiles)
-    : prefixDir_(std::move(prefixDir)), showDotFiles_(showDotFiles) {}
+ProfileFiles::ProfileFiles(std::string prefixDir, bool showDotFiles, Drives drives)
+    : prefixDir_(std::move(prefixDir)), showDotFiles_(showDotFiles), drives_(drives) {}
 
 std::optional<std::string> ProfileFiles::driveRoot(char letter) const {
+    if (drives_ == Drives::WindowsDisk) return letter == 'c' ? std::optional(prefixDir_) : std::nullopt;
     const std::string key = std::string("drive ") + letter;
     if (auto known = names_.remembered(key)) return *known;
     std::optional<std::string> found;

@@ -3,7 +3,8 @@
 // host files through the prefix's drives, with Windows' view of letter case and attributes.
 //
 // A drive letter X is the prefix's dosdevices/x: entry (a link such as c: -> ../drive_c);
-// C: falls back to drive_c when dosdevices is missing. Each existing component is matched
+// C: falls back to drive_c when dosdevices is missing. On a Windows disk the profile's folder
+// is drive C itself (the folder holding Users or Documents and Settings), and C: its only drive. Each existing component is matched
 // without regard to letter case (an exact match first, else the first the folder lists);
 // missing components keep the case given. "." and ".." are resolved within the path as
 // Windows does, and "/" is a separator too.
@@ -52,8 +53,10 @@ struct ProfileEntry {
 
 class ProfileFiles {
 public:
-    explicit ProfileFiles(std::string prefixDir, bool showDotFiles = false);
+    enum class Drives { WinePrefix, WindowsDisk };
+    explicit ProfileFiles(std::string prefixDir, bool showDotFiles = false, Drives drives = Drives::WinePrefix);
 
+    // What the profile's files must lie within: the prefix, or the Windows disk's drive C.
     const std::string& prefixDir() const { return prefixDir_; }
 
     // The host file a Windows path names; no value for a path without a mapped drive letter.
@@ -131,6 +134,7 @@ private:
 
     std::string prefixDir_;
     bool showDotFiles_;
+    Drives drives_;
     mutable FolderNameCache names_;
 };
 

@@ -93,7 +93,7 @@ ProfileTransaction::ProfileTransaction(const Profile& profile, Mode mode, std::t
       mode_(mode),
       runStart_(runStart),
       newFileMode_(newFilePermissions()),
-      prefixFd_(::open(profile.folder().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+      prefixFd_(::open(profile.files().prefixDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
     // Pinned now: what the run writes into the registry must not move where it writes files.
     for (int csidl = 0; csidl < 0x40; ++csidl) {
         auto root = std::make_unique<Root>();
@@ -144,7 +144,7 @@ void ProfileTransaction::openRoot(Root& root) {
     }
     // Opened beneath the prefix handle taken once: a folder swapped for a link meanwhile
     // cannot lead the writes out.
-    const std::string prefix = profile_.folder() + "/";
+    const std::string prefix = profile_.files().prefixDir() + "/";
     if (prefixFd_ < 0 || host->compare(0, prefix.size(), prefix) != 0) {
         root.refusal = "its special folder " + *root.windowsPath + " leads out of the profile";
         return;
@@ -306,7 +306,7 @@ void ProfileTransaction::removeNewFolders() noexcept {
 
 // Started with the first file: a new profile's folder is made only once the data proved good.
 void ProfileTransaction::startWriteback() {
-    if (!writeback_) writeback_ = std::make_unique<WritebackAhead>(profile_.folder());
+    if (!writeback_) writeback_ = std::make_unique<WritebackAhead>(profile_.files().prefixDir());
 }
 
 void ProfileTransaction::sweep(int folderFd) {

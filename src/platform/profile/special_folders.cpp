@@ -1,6 +1,7 @@
 #include "platform/profile/special_folders.h"
 
 #include <array>
+#include <utility>
 
 #include "platform/profile/profile_name_case.h"
 #include "platform/registry/registry_hive.h"
@@ -41,6 +42,27 @@ constexpr std::array<ShellFolder, 17> kShellFolders = {{
 #undef ROAMING_WINDOWS
 #undef LOCAL_WINDOWS
 
+// Windows 2000 and XP put the same folders elsewhere below the user's folder.
+#define LOCAL_SETTINGS "%USERPROFILE%\\Local Settings"
+constexpr std::array<std::pair<int, std::string_view>, 15> kWindowsXpDefaults = {{
+    {csidl::PROGRAMS, "%USERPROFILE%\\Start Menu\\Programs"},
+    {csidl::PERSONAL, "%USERPROFILE%\\My Documents"},
+    {csidl::STARTUP, "%USERPROFILE%\\Start Menu\\Programs\\Startup"},
+    {csidl::RECENT, "%USERPROFILE%\\Recent"},
+    {csidl::SENDTO, "%USERPROFILE%\\SendTo"},
+    {csidl::STARTMENU, "%USERPROFILE%\\Start Menu"},
+    {csidl::NETHOOD, "%USERPROFILE%\\NetHood"},
+    {csidl::TEMPLATES, "%USERPROFILE%\\Templates"},
+    {csidl::APPDATA, "%USERPROFILE%\\Application Data"},
+    {csidl::PRINTHOOD, "%USERPROFILE%\\PrintHood"},
+    {csidl::LOCAL_APPDATA, LOCAL_SETTINGS "\\Application Data"},
+    {csidl::INTERNET_CACHE, LOCAL_SETTINGS "\\Temporary Internet Files"},
+    {csidl::COOKIES, "%USERPROFILE%\\Cookies"},
+    {csidl::HISTORY, LOCAL_SETTINGS "\\History"},
+    {csidl::FAVORITES, "%USERPROFILE%\\Favorites"},
+}};
+#undef LOCAL_SETTINGS
+
 // Keeps "C:\" whole but drops the backslash after any other folder, as the shell does.
 std::string withoutTrailingBackslash(std::string path) {
     while (path.size() > 3 && path.back() == '\\') path.pop_back();
@@ -49,10 +71,19 @@ std::string withoutTrailingBackslash(std::string path) {
 
 }  // namespace
 
-SpecialFolders::SpecialFolders(const RegistryHive& hive, std::string userName)
-    : hive_(hive), userName_(std::move(userName)) {}
+SpecialFolders::SpecialFolders(const RegistryHive& hive, std::string userName, ShellLayout layout)
+    : hive_(hive), userName_(std::move(userName)), layout_(std::move(layout)) {}
 
-std::string SpecialFolders::profileFolder() const { return "C:\\users\\" + userName_; }
+std::string SpecialFolders::profileFolder() const {
+    return layout_.profileFolder.empty() ? "C:\\users\\" + userName_ : layout_.profileFolder;
+}
+
+std::string_view SpecialFolders::defaultOf(int csidl, std::string_view wineDefault) const {
+    if (layout_.windowsXp)
+        for (const auto& [xpCsidl, xpDefault] : kWindowsXpDefaults)
+            if (xpCsidl == csidl) return xpDefault;
+    return wineDefault;
+}
 
 std::optional<std::string> SpecialFolders::path(int csidl) const {
     std::lock_guard lock(mutex_);
@@ -80,7 +111,8 @@ std::optional<std::string> SpecialFolders::read(int csidl) const {
     if (csidl == csidl::FONTS) return std::string("C:\\windows\\Fonts");
     if (csidl == csidl::PROFILE) return profileFolder();
     for (const auto& folder : kShellFolders)
-        if (folder.csidl == csidl) return userShellFolder(folder.valueName, folder.defaultValue, true);
+        if (folder.csidl == csidl)
+            return userShellFolder(folder.valueName, defaultOf(csidl, folder.defaultValue), true);
     return std::nullopt;
 }
 
@@ -88,11 +120,14 @@ std::string SpecialFolders::userShellFolder(std::string_view valueName, std::str
                                             bool expandFolders) const {
     std::string text(defaultValue);
     bool expandable = true;
-    if (auto stored = hive_.value(kUserShellFoldersKey, valueName);
-        stored && (stored->type == REG_SZ || stored->type == REG_EXPAND_SZ) && !stored->asText().empty()) {
-        text = stored->asText();
-        expandable = stored->type == REG_EXPAND_SZ;
-    }
+    const auto stored = [&](std::string_view key) {
+        auto value = hive_.value(key, valueName);
+        if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ) || value->asText().empty()) return false;
+        text = value->asText();
+        expandable = value->type == REG_EXPAND_SZ;
+        return true;
+    };
+    if (!stored(kUserShellFoldersKey) && layout_.readShellFolders) stored(kShellFoldersKey);
     return withoutTrailingBackslash(expandable ? expand(text, expandFolders) : text);
 }
 
@@ -104,17 +139,19 @@ std::string SpecialFolders::expand(std::string_view text, bool withFolderVariabl
         if (is("USERPROFILE")) return profileFolder();
         if (is("USERNAME")) return userName_;
         if (is("HOMEDRIVE") || is("SystemDrive")) return std::string("C:");
-        if (is("HOMEPATH")) return "\\users\\" + userName_;
+        if (is("HOMEPATH")) return profileFolder().substr(2);
         if (is("SystemRoot") || is("windir")) return std::string("C:\\windows");
+        if (is("ALLUSERSPROFILE") && layout_.windowsXp) return std::string("C:\\Documents and Settings\\All Users");
         if (is("ALLUSERSPROFILE") || is("ProgramData")) return std::string("C:\\ProgramData");
         if (is("PUBLIC")) return std::string("C:\\users\\Public");
         if (is("ProgramFiles")) return std::string("C:\\Program Files");
         // The application-data variables come from the shell folders themselves; a folder
         // value naming one of them is expanded without them, so no value can loop.
         if (withFolderVariables && is("APPDATA"))
-            return userShellFolder("AppData", "%USERPROFILE%\\AppData\\Roaming", false);
+            return userShellFolder("AppData", defaultOf(csidl::APPDATA, "%USERPROFILE%\\AppData\\Roaming"), false);
         if (withFolderVariables && is("LOCALAPPDATA"))
-            return userShellFolder("Local AppData", "%USERPROFILE%\\AppData\\Local", false);
+            return userShellFolder("Local AppData", defaultOf(csidl::LOCAL_APPDATA, "%USERPROFILE%\\AppData\\Local"),
+                                   false);
         return std::nullopt;
     };
     std::string result;

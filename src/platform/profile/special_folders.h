@@ -2,7 +2,8 @@
 // The user's special folders, as the Windows shell reports them for a CSIDL value, read from
 // the profile's registry as Wine does: the value in
 // HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders (expanded when
-// it is REG_EXPAND_SZ), else Wine's default. The paths are Windows paths of the profile,
+// it is REG_EXPAND_SZ), else Wine's default. A Windows user folder also has its Shell Folders
+// read before the defaults, which are those of its Windows (2000/XP, or Vista and later). The paths are Windows paths of the profile,
 // without a trailing backslash. Virtual folders (Control Panel, My Computer, ...) have none.
 #include <map>
 #include <mutex>
@@ -24,15 +25,25 @@ constexpr int DESKTOP = 0x00, INTERNET = 0x01, PROGRAMS = 0x02, CONTROLS = 0x03,
 
 inline constexpr std::string_view kUserShellFoldersKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+inline constexpr std::string_view kShellFoldersKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+// Where the user's folders are when the registry does not say: Wine's prefix, or a Windows
+// user folder on a disk.
+struct ShellLayout {
+    std::string profileFolder;      // %USERPROFILE% as a Windows path; empty: Wine's C:\users\<user>
+    bool windowsXp = false;         // the defaults of Documents and Settings rather than Users
+    // Shell Folders holds what Windows last resolved; in a Wine prefix it is only Wine's cache.
+    bool readShellFolders = false;
+};
 
 class SpecialFolders {
 public:
     // Outside a run the hive is read on every lookup, so a change to the shell-folder values
     // shows at once. During a run each folder is read once: the run works with the folders
     // as they were when it first asked, whatever values it replays meanwhile.
-    SpecialFolders(const RegistryHive& hive, std::string userName);
+    SpecialFolders(const RegistryHive& hive, std::string userName, ShellLayout layout = {});
 
-    // "C:\users\<user>": what %USERPROFILE% expands to.
+    // "C:\users\<user>" in a Wine prefix: what %USERPROFILE% expands to.
     std::string profileFolder() const;
     // The folder's Windows path, or no value for a virtual or unknown folder.
     std::optional<std::string> path(int csidl) const;
@@ -48,12 +59,14 @@ public:
 private:
     std::string userShellFolder(std::string_view valueName, std::string_view defaultValue,
                                 bool expandFolders) const;
+    std::string_view defaultOf(int csidl, std::string_view wineDefault) const;
     std::string expand(std::string_view text, bool withFolderVariables) const;
 
     std::optional<std::string> read(int csidl) const;
 
     const RegistryHive& hive_;
     std::string userName_;
+    ShellLayout layout_;
     mutable std::mutex mutex_;
     mutable int runDepth_ = 0;
     mutable std::map<int, std::optional<std::string>> known_;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/exception.h"
+#include "platform/registry/nt_user_dat.h"
 #include "platform/registry/registry_hive_text.h"
 #include "platform/registry/registry_hive_tree.h"
 #include "platform/registry/wine_server_check.h"
@@ -172,6 +173,11 @@ public:
     bool changed = false;
     std::optional<UserRegFile> file;
     std::vector<Change> journal;  // file hives only: what changed since the last save
+    struct NtUserDat {
+        std::string path;
+        nt_user_dat::FileState read;
+    };
+    std::optional<NtUserDat> ntUserDat;
 
     std::shared_ptr<hive::Key> find(std::string_view keyPath) const { return tree.find(hive::splitKeyPath(keyPath)); }
 
@@ -216,6 +222,12 @@ std::unique_ptr<RegistryHive> RegistryHive::openUserReg(const std::string& userR
                  "\": it may lack the last 30 seconds of changes");
     impl->file = UserRegFile{userRegPath, prefixDir, lastLink, prefixArch(prefixDir), {}, {}};
     impl->reread();
+    return std::unique_ptr<RegistryHive>(new RegistryHive(std::move(impl)));
+}
+
+std::unique_ptr<RegistryHive> RegistryHive::openNtUserDat(const std::string& path) {
+    auto impl = std::make_unique<Impl>();
+    impl->ntUserDat = Impl::NtUserDat{path, nt_user_dat::load(path, impl->tree)};
     return std::unique_ptr<RegistryHive>(new RegistryHive(std::move(impl)));
 }
 
@@ -274,6 +286,10 @@ bool RegistryHive::deleteValue(std::string_view keyPath, std::string_view name) 
 // the check just before the rename, and the save starts over.
 void RegistryHive::save() {
     std::lock_guard lock(impl_->mutex);
+    if (impl_->ntUserDat && impl_->changed) {
+        impl_->ntUserDat->read = nt_user_dat::save(impl_->ntUserDat->path, impl_->tree, impl_->ntUserDat->read);
+        impl_->changed = false;
+    }
     if (!impl_->file || !impl_->changed) return;
     UserRegFile& file = *impl_->file;
     constexpr int kAttempts = 5;

@@ -1,6 +1,6 @@
 #pragma once
 // HKEY_CURRENT_USER of one profile: a tree of keys holding typed values, kept in memory or
-// backed by a Wine user.reg that is read and written back losslessly.
+// backed by a Wine user.reg that is read and written back losslessly, or by a Windows NTUSER.DAT.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -56,6 +56,10 @@ public:
     // new file and renames it over the old one (over a followed link's target), never through a link.
     static std::unique_ptr<RegistryHive> openUserReg(const std::string& userRegPath, const std::string& prefixDir,
                                                      LastLink lastLink = LastLink::Refuse);
+    // Loads a Windows user's NTUSER.DAT with hivex. Throws TsException for a hive Windows did not finish
+    // writing or one that is damaged, saying where and what to do. A save writes a new hive beside it, reads it
+    // back, then renames it over the old one, which is kept beside it as NTUSER.DAT.tessaly-previous.
+    static std::unique_ptr<RegistryHive> openNtUserDat(const std::string& path);
 
     bool keyExists(std::string_view keyPath) const;
     void createKey(std::string_view keyPath);                       // with missing parents

@@ -1,4 +1,4 @@
-// The hive's contract, the same in memory and over user.reg: names match without regard to
+// The hive's contract, the same in memory, over user.reg and over NTUSER.DAT: names match without regard to
 // case and keep their first case, subkeys list in Wine's order, values in stored order; and
 // a file hive never writes while a Wine server runs for its prefix.
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "platform/exception.h"
 #include "platform/registry/registry_hive.h"
 #include "platform/registry/wine_server_check.h"
+#include "support/hive_maker.h"
 #include "support/temp_dir.h"
 
 namespace ts {
@@ -24,21 +25,28 @@ namespace {
 
 using test::TempDir;
 
-class HiveKinds : public ::testing::TestWithParam<bool> {
+enum class HiveKind { InMemory, UserReg, NtUserDat };
+
+class HiveKinds : public ::testing::TestWithParam<HiveKind> {
 protected:
     void SetUp() override {
-        if (GetParam()) {
-            test::writeHostFile(dir.file("user.reg"), "WINE REGISTRY Version 2\n");
-            hive = RegistryHive::openUserReg(dir.file("user.reg"), dir.path().string());
-        } else {
-            hive = RegistryHive::inMemory();
-        }
+        if (GetParam() == HiveKind::UserReg) test::writeHostFile(dir.file("user.reg"), "WINE REGISTRY Version 2\n");
+        if (GetParam() == HiveKind::NtUserDat) test::makeHive(dir.file("NTUSER.DAT"), {});
+        hive = open();
     }
-    // For the file hive: what a fresh load of the saved file sees.
+    std::unique_ptr<RegistryHive> open() {
+        switch (GetParam()) {
+            case HiveKind::InMemory: return RegistryHive::inMemory();
+            case HiveKind::UserReg: return RegistryHive::openUserReg(dir.file("user.reg"), dir.path().string());
+            case HiveKind::NtUserDat: return RegistryHive::openNtUserDat(dir.file("NTUSER.DAT"));
+        }
+        return nullptr;
+    }
+    // For a file hive: what a fresh load of the saved file sees.
     RegistryHive& reloaded() {
-        if (!GetParam()) return *hive;
+        if (GetParam() == HiveKind::InMemory) return *hive;
         hive->save();
-        hive = RegistryHive::openUserReg(dir.file("user.reg"), dir.path().string());
+        hive = open();
         return *hive;
     }
     TempDir dir;
@@ -117,7 +125,16 @@ TEST_P(HiveKinds, TwoThreadsCanShareAHive) {
     EXPECT_EQ(h.valueNames("Two").size(), 300u);
 }
 
-INSTANTIATE_TEST_SUITE_P(InMemoryAndUserReg, HiveKinds, ::testing::Bool());
+std::string kindName(const ::testing::TestParamInfo<HiveKind>& info) {
+    switch (info.param) {
+        case HiveKind::InMemory: return "InMemory";
+        case HiveKind::UserReg: return "UserReg";
+        case HiveKind::NtUserDat: return "NtUserDat";
+    }
+    return "";
+}
+INSTANTIATE_TEST_SUITE_P(EveryKind, HiveKinds,
+                         ::testing::Values(HiveKind::InMemory, HiveKind::UserReg, HiveKind::NtUserDat), kindName);
 
 // Two hives on one user.reg, as two processes would hold it: each loads, changes and saves
 // in turn, and neither loses what the other saved in between.
