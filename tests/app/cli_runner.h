@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,7 +26,7 @@ struct CliResult {
     std::string out;
     std::string err;
     bool timedOut = false;  // killed at the runner's time limit
-    long peakKiB = 0;       // the child's largest resident size
+    long peakKiB = 0;       // the program's largest resident size, when measurePeak was set
 };
 
 class CliRunner {
@@ -39,6 +40,10 @@ public:
     std::vector<std::string> launcher;
     // A child still running after this long is killed, and its result says so.
     std::optional<std::chrono::milliseconds> timeLimit;
+    // Runs the program under /usr/bin/time for its peak. The rusage of a child of this
+    // process would not do: a forked child starts as large as its parent, and that size
+    // counts towards its peak, even after it has started the program.
+    bool measurePeak = false;
 
     CliResult run(const std::vector<std::string>& args) const;
     // Starts the child and returns its pid; wait() collects it.
@@ -69,6 +74,7 @@ inline int CliRunner::start(const std::vector<std::string>& args) const {
         if (value) env.push_back(name + "=" + *value);
 
     std::vector<std::string> argv = launcher;
+    if (measurePeak) argv.insert(argv.begin(), {"/usr/bin/time", "-f", "%M", "-o", workDir_ + "/cli.peak"});
     argv.push_back(binary());
     argv.insert(argv.end(), args.begin(), args.end());
     std::string outPath = workDir_ + "/cli.out", errPath = workDir_ + "/cli.err";
@@ -102,7 +108,7 @@ inline CliResult CliRunner::wait(int pid) const {
         const auto deadline = std::chrono::steady_clock::now() + *timeLimit;
         while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
             if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
+                ::kill(-pid, SIGKILL);  // its whole group (it called setsid): a launcher's child too
                 ::wait4(pid, &status, 0, &usage);
                 result.timedOut = true;
                 break;
@@ -112,7 +118,6 @@ inline CliResult CliRunner::wait(int pid) const {
     } else {
         ::wait4(pid, &status, 0, &usage);
     }
-    result.peakKiB = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     auto text = [](const std::string& path) {
         std::vector<uint8_t> bytes = readHostFile(path);
@@ -120,6 +125,12 @@ inline CliResult CliRunner::wait(int pid) const {
     };
     result.out = text(workDir_ + "/cli.out");
     result.err = text(workDir_ + "/cli.err");
+    if (measurePeak) {
+        // The last line: time puts a note about a killed program before it.
+        const std::string peak = text(workDir_ + "/cli.peak");
+        const size_t lineStart = peak.find_last_of('\n', peak.size() >= 2 ? peak.size() - 2 : 0);
+        result.peakKiB = std::atol(peak.c_str() + (lineStart == std::string::npos ? 0 : lineStart + 1));
+    }
     return result;
 }
 

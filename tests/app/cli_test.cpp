@@ -983,6 +983,7 @@ TEST_F(CliTest, HostileFilesAtTheProfilesFixedNamesAreNeverFollowedWaitedOnOrRea
         {"a link to a device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
     };
     cli.timeLimit = std::chrono::seconds(10);
+    cli.measurePeak = true;
     int round = 0;
     for (const std::string name : {"user.reg", "system.reg", "wineserver", "drive_c/ts_debug.log"}) {
         const fs::path place = alice / name;
@@ -1003,6 +1004,7 @@ TEST_F(CliTest, HostileFilesAtTheProfilesFixedNamesAreNeverFollowedWaitedOnOrRea
                 EXPECT_EQ(result.exitCode, name == "user.reg" ? 1 : 0);
                 EXPECT_EQ(result.out.find(secret), std::string::npos);
                 EXPECT_EQ(result.err.find(secret), std::string::npos);
+                EXPECT_GT(result.peakKiB, 0) << "no peak measured";
                 EXPECT_LT(result.peakKiB, 256 * 1024) << "KiB";
                 EXPECT_EQ(test::readHostFile(outside), std::vector<uint8_t>(secret.begin(), secret.end()));
             }
