@@ -386,9 +386,9 @@ private:
         // Nameless from the start: however the run ends, its space goes with the descriptor.
         ::unlink(path.c_str());
         LeftoverBlockCounter leftover(size);
-        // Written here, not from a thread of its own: handing the pieces over to another
-        // processor made the file system's copy several times slower than the inflating it
-        // would overlap. The buffer stays small enough to stay in the processor's cache.
+        // Written on this thread: a writer thread of its own, meant to overlap the inflating,
+        // made the copies into the file system several times slower. The buffer is small
+        // enough to stay in the processor's cache between inflating and writing.
         buffer_.resize(static_cast<size_t>(std::min<int64_t>(size, kSpoolBuffer)));
         for (int64_t left = size; left > 0;) {
             const int64_t piece = std::min<int64_t>(left, static_cast<int64_t>(buffer_.size()));
@@ -409,7 +409,9 @@ private:
 
     void listArrived(const std::string& storeFolder) {
         listed_.insert(lowerCase(storeFolder));
-        const auto ofFolder = [&](const Spooled& store) { return lowerCase(folderPart(store.file)) == lowerCase(storeFolder); };
+        const auto ofFolder = [&](const Spooled& store) {
+            return lowerCase(folderPart(store.file)) == lowerCase(storeFolder);
+        };
         for (Spooled& store : waiting_)
             if (ofFolder(store)) convert(store);
         std::erase_if(waiting_, ofFolder);
