@@ -19,6 +19,7 @@
 #include "formats/mail_store.h"
 #include "formats/mbox_writer.h"
 #include "formats/vcard_writer.h"
+#include "items/capture/backup_file_item_record.h"
 #include "items/capture/inventory_sink.h"
 #include "items/capture/profile_restore_sink.h"
 #include "items/find_files.h"
@@ -32,6 +33,7 @@
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/registry_hive.h"
+#include "platform/stream/threaded_write_stream.h"
 
 namespace ts {
 
@@ -147,6 +149,16 @@ public:
     Output(const std::string& folder, bool replace, ExportTally& tally, std::vector<std::string>& written)
         : folder_(folder), replace_(replace), tally_(tally), written_(written) {}
 
+    // Given up while holding: the files held lose their temporary names, then the folders
+    // made for them go, newest first (one something else was put into meanwhile stays).
+    ~Output() {
+        if (!holding_) return;
+        held_.clear();
+        for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) ::rmdir(folder->c_str());
+    }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
     // A free name for relativePath ("Mail/Main Identity/Inbox.mbox"); with a number before
     // the extension when the run wrote that name already.
     std::string claim(const std::string& relativePath) {
@@ -162,7 +174,7 @@ public:
     }
 
     std::unique_ptr<AtomicFile> create(const std::string& claimedPath) {
-        const std::string target = makeFoldersBelow(folder_, claimedPath);
+        const std::string target = makeFoldersBelow(folder_, claimedPath, &made_);
         return std::make_unique<AtomicFile>(target, newFilePermissions(), AtomicFile::Durability::SyncWhenReplacing,
                                             replace_ ? AtomicFile::Existing::Replace : AtomicFile::Existing::Keep);
     }
@@ -175,6 +187,33 @@ public:
         written_.push_back(claimedPath);
     }
 
+    // From now on finish() keeps whole files under their temporary names: nothing of a data
+    // file is put in place before all of it was read and found whole.
+    void hold() { holding_ = true; }
+    // Commits a whole file, or keeps it until placeHeld() while holding.
+    void finish(std::unique_ptr<AtomicFile> file, const std::string& claimedPath) {
+        if (!holding_) {
+            commit(*file, claimedPath);
+            return;
+        }
+        const int64_t size = file->stream().size();
+        // Without its descriptors: an .eml export holds thousands.
+        file->finishWriting(false);
+        held_.push_back(Held{std::move(file), claimedPath, size});
+    }
+    // Puts the files held in place, in the order they were finished; files come in place at
+    // once from then on.
+    void placeHeld() {
+        holding_ = false;
+        for (Held& held : held_) {
+            held.file->commit();
+            ++tally_.files;
+            tally_.bytes += held.size;
+            written_.push_back(held.path);
+        }
+        held_.clear();
+    }
+
     void writeWhole(const std::string& relativePath, const std::string& text) {
         const std::string path = claim(relativePath);
         auto file = create(path);
@@ -183,11 +222,215 @@ public:
     }
 
 private:
+    struct Held {
+        std::unique_ptr<AtomicFile> file;
+        std::string path;
+        int64_t size;
+    };
+
     std::string folder_;
     bool replace_;
     ExportTally& tally_;
     std::vector<std::string>& written_;
     std::set<std::string> claimed_;
+    bool holding_ = false;
+    std::vector<Held> held_;
+    std::vector<std::string> made_;  // folders made, oldest first
+};
+
+// The names of the mail below the export folder: each identity's folder after the identity's
+// name, each store after its folder in the folder list beside it (below the folders above
+// it), or after its own file when the list does not name it.
+class ExportRun::MailNames {
+public:
+    MailNames(const Profile& profile, std::vector<std::string>& warnings) : profile_(profile), warnings_(warnings) {
+        if (const auto local = profile.specialFolders().path(csidl::LOCAL_APPDATA))
+            identitiesFolder_ = *local + "\\Identities";
+    }
+
+    // Whether a file (a Windows path) is a store file of an identity, or the folder list of
+    // one of its store folders.
+    bool isStore(const std::string& file) const { return kindOf(file) == Kind::Store; }
+    bool isFolderList(const std::string& file) const { return kindOf(file) == Kind::FolderList; }
+
+    // "Mail/IDENTITY/FOLDER" of a store file. The folder list beside it is read the first
+    // time a store of its folder is named.
+    std::string nameOf(const std::string& store) {
+        const std::vector<std::string> parts = partsBelow(*identitiesFolder_, store);
+        const auto& listed = folderListOf(folderPart(store));
+        const auto found = listed.find(lowerCase(lastPart(store)));
+        std::string name;
+        if (found != listed.end()) {
+            name = found->second;
+        } else {
+            // Not in the folder list: named after the file, below the folders it lies in.
+            for (size_t i = 1; i + 1 < parts.size(); ++i)
+                if (lowerCase(parts[i]) != "microsoft" && lowerCase(parts[i]) != "outlook express")
+                    name += safeName(parts[i]) + "/";
+            name += safeName(parts.back().substr(0, parts.back().size() - 4));
+        }
+        return "Mail/" + identityName(parts[0]) + "/" + name;
+    }
+
+private:
+    enum class Kind { Other, Store, FolderList };
+
+    Kind kindOf(const std::string& file) const {
+        if (!identitiesFolder_ || !endsWithIgnoringCase(file, kStoreExtension)) return Kind::Other;
+        const std::vector<std::string> parts = partsBelow(*identitiesFolder_, file);
+        if (parts.size() < 2) return Kind::Other;
+        return lowerCase(parts.back()) == kFolderListName ? Kind::FolderList : Kind::Store;
+    }
+
+    const std::string& identityName(const std::string& id) {
+        auto found = identityNames_.find(lowerCase(id));
+        if (found != identityNames_.end()) return found->second;
+        const auto user = profile_.hive().value(std::string(TtsBPOEData::kIdentitiesKeyPath) + "\\" + id, "Username");
+        std::string name = safeName(user && !user->asText().empty() ? user->asText() : id);
+        if (!namesTaken_.insert(lowerCase(name)).second) name = safeName(name + " " + id);
+        return identityNames_[lowerCase(id)] = name;
+    }
+
+    // Lower-case file name -> folder path, of the folder list in a store folder.
+    const std::map<std::string, std::string>& folderListOf(const std::string& storeFolder) {
+        auto found = listedNames_.find(lowerCase(storeFolder));
+        if (found != listedNames_.end()) return found->second;
+        std::map<std::string, std::string>& names = listedNames_[lowerCase(storeFolder)];
+        const std::string list = storeFolder + "\\" + "Folders.dbx";
+        if (!profile_.files().fileExists(list)) return names;
+        try {
+            auto stream = profile_.files().openRead(list);
+            MailStoreFile store(*stream, list);
+            if (store.kind() != MailStoreFile::Kind::Folders) return names;
+            const std::vector<StoreFolder> folders = readStoreFolders(store);
+            const auto paths = storeFolderPaths(folders);
+            for (size_t i = 0; i < folders.size(); ++i) {
+                if (folders[i].fileName.empty()) continue;
+                std::string path;
+                for (const std::string& part : paths[i]) {
+                    if (!path.empty()) path += '/';
+                    path += safeName(fromAnsi(part));
+                }
+                names.emplace(lowerCase(fromAnsi(folders[i].fileName)), path);
+            }
+            for (const StoreDamage& damage : store.damages())
+                warnings_.push_back(list + ": damaged at offset " + hexOffset(damage.offset) + ": " + damage.what);
+        } catch (const TsException& failure) {
+            warnings_.push_back(std::string(failure.what()) + "; the folder names come from the file names");
+        }
+        return names;
+    }
+
+    const Profile& profile_;
+    std::vector<std::string>& warnings_;
+    std::optional<std::string> identitiesFolder_;
+    std::map<std::string, std::string> identityNames_;  // lower-case id -> output folder name
+    std::set<std::string> namesTaken_;
+    std::map<std::string, std::map<std::string, std::string>> listedNames_;  // by lower-case store folder
+};
+
+// What a data file's items are read into. A mail store is spooled into the scratch folder
+// (its index tree must be walked where it lies), converted as soon as the folder list beside
+// it has come by (or the data file ended without one) and its spool dropped; everything else
+// goes into the scratch profile, from which the accounts, favorites and address book are
+// exported once the whole file was read.
+class ExportRun::DataFileSink : public RestoreSink {
+public:
+    // names: none when the mail is not exported.
+    DataFileSink(ExportRun& run, RestoreSink& scratch, MailNames* names, std::string spoolFolder, Output& output)
+        : run_(run), scratch_(scratch), names_(names), spoolFolder_(std::move(spoolFolder)), output_(output) {}
+
+    void createKey(const std::string& keyPath) override { scratch_.createKey(keyPath); }
+    void setValue(const std::string& keyPath, const RegValue& value) override { scratch_.setValue(keyPath, value); }
+    void keptValue(const std::string& keyPath, const std::string& name, uint8_t typeCode, int32_t size) override {
+        scratch_.keptValue(keyPath, name, typeCode, size);
+    }
+    void skippedFile(const std::string& storedName) override { scratch_.skippedFile(storedName); }
+    void refusedFile(const std::string& storedName, const std::string& reason) override {
+        scratch_.refusedFile(storedName, reason);
+    }
+
+    void writeFile(const std::string& storedName, const std::string& realPath, Stream& data, int64_t size) override {
+        if (!names_ || !names_->isStore(realPath)) {
+            scratch_.writeFile(storedName, realPath, data, size);
+            if (names_ && names_->isFolderList(realPath)) listArrived(folderPart(realPath));
+            return;
+        }
+        if (size < 0) throw EReadError();
+        // A file saved twice is the first copy, as a restore keeps it.
+        if (run_.cancelled() || !stores_.insert(lowerCase(realPath)).second) {
+            discardBytes(data, size);
+            return;
+        }
+        Spooled store = spool(realPath, data, size);
+        if (listed_.count(lowerCase(folderPart(realPath))))
+            convert(store);
+        else
+            waiting_.push_back(std::move(store));
+    }
+
+    // The stores whose folder list the data file did not hold.
+    void convertWaiting() {
+        for (Spooled& store : waiting_) convert(store);
+        waiting_.clear();
+    }
+
+private:
+    struct Spooled {
+        std::string file;  // the store's Windows path
+        std::unique_ptr<FileStream> spool;
+        int64_t leftoverBlocks = 0;
+    };
+
+    Spooled spool(const std::string& file, Stream& data, int64_t size) {
+        const std::string path = spoolFolder_ + "/spool-" + std::to_string(++spools_);
+        Spooled store{file, std::make_unique<FileStream>(path, FileStream::Mode::Create, 0600)};
+        // Nameless from the start: however the run ends, its space goes with the descriptor.
+        ::unlink(path.c_str());
+        LeftoverBlockCounter leftover(size);
+        // Written on this thread: a writer thread of its own, meant to overlap the inflating,
+        // made the copies into the file system several times slower. The buffer is small
+        // enough to stay in the processor's cache between inflating and writing.
+        buffer_.resize(static_cast<size_t>(std::min<int64_t>(size, kSpoolBuffer)));
+        for (int64_t left = size; left > 0;) {
+            const int64_t piece = std::min<int64_t>(left, static_cast<int64_t>(buffer_.size()));
+            data.readExact(buffer_.data(), piece);
+            leftover.add(buffer_.data(), static_cast<size_t>(piece));
+            store.spool->write(buffer_.data(), piece);
+            left -= piece;
+        }
+        store.leftoverBlocks = leftover.found();
+        return store;
+    }
+
+    void convert(Spooled& store) {
+        if (!run_.cancelled())
+            run_.exportStore(*store.spool, store.file, names_->nameOf(store.file), output_, store.leftoverBlocks);
+        store.spool.reset();
+    }
+
+    void listArrived(const std::string& storeFolder) {
+        listed_.insert(lowerCase(storeFolder));
+        const auto ofFolder = [&](const Spooled& store) {
+            return lowerCase(folderPart(store.file)) == lowerCase(storeFolder);
+        };
+        for (Spooled& store : waiting_)
+            if (ofFolder(store)) convert(store);
+        std::erase_if(waiting_, ofFolder);
+    }
+
+    static constexpr int64_t kSpoolBuffer = 256 << 10;
+
+    ExportRun& run_;
+    RestoreSink& scratch_;
+    MailNames* names_;
+    std::string spoolFolder_;
+    Output& output_;
+    int spools_ = 0;
+    std::vector<uint8_t> buffer_;
+    std::set<std::string> stores_;  // lower-case Windows paths met
+    std::set<std::string> listed_;  // lower-case store folders whose folder list came by
+    std::vector<Spooled> waiting_;  // for their folder list, in the order met
 };
 
 ExportRun::ExportRun(OpenedDataFile& opened, Profile& profile, Options options, RunEvents events, ItemFilter filter)
@@ -216,11 +459,10 @@ bool ExportRun::chosen(const std::string& caption) const {
 }
 
 void ExportRun::readProgress(int64_t bytes) {
+    // A data file's progress is how much of it was read.
+    if (!file_.empty()) return;
     doneInput_ += bytes;
-    // A data file's unpacking took the first half.
-    const int64_t total = file_.empty() ? totalInput_ : 2 * totalInput_;
-    const int64_t done = file_.empty() ? doneInput_ : totalInput_ + doneInput_;
-    progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
+    progress_.consumed(doneInput_, totalInput_, [this](uint8_t percent) { progress(percent); });
 }
 
 void ExportRun::run() {
@@ -233,24 +475,12 @@ void ExportRun::run() {
     items_.clear();
     makeFolderPath(options_.folder);
 
+    Output output(options_.folder, options_.replace, tally_, written_);
     if (file_.empty()) {
-        exportProfile(*profile(), true);
+        exportProfile(*profile(), true, output, false);
     } else {
         if (!reader_) throw TsException("The data file \"" + file_ + "\" was read already; open it again to export it");
-        ScratchFolder scratch(options_.folder);
-        createProfileLayout(scratch.path());
-        Profile unpacked(scratch.path(), RegistryHive::inMemory(), profile()->userName());
-        Profile* own = profile();
-        project().SetUserProfile(&unpacked);
-        try {
-            unpackDataFile(unpacked);
-            // The data file keeps no file times: the favorites get none.
-            if (!cancelled()) exportProfile(unpacked, false);
-        } catch (...) {
-            project().SetUserProfile(own);
-            throw;
-        }
-        project().SetUserProfile(own);
+        exportDataFile(output);
     }
     // New files were not forced to disk one by one; one sync of the file system does it.
     if (!syncFileSystemOf(options_.folder)) debugLog("Export: the exported files could not be forced to disk");
@@ -258,15 +488,31 @@ void ExportRun::run() {
     debugLog("-Export Finished-");
 }
 
-void ExportRun::unpackDataFile(Profile& scratch) {
+void ExportRun::exportDataFile(Output& output) {
+    ScratchFolder scratch(options_.folder);
+    createProfileLayout(scratch.path());
+    Profile unpacked(scratch.path(), RegistryHive::inMemory(), profile()->userName());
+    // The items expand their stored names for the scratch profile.
+    struct OwnProfileBack {
+        TtsBackupProject& project;
+        Profile* own;
+        ~OwnProfileBack() { project.SetUserProfile(own); }
+    } ownProfileBack{project(), profile()};
+    project().SetUserProfile(&unpacked);
+
     status("Read Data ...");
     std::shared_ptr<DataFileReader> reader = std::move(reader_);
     reader->setOnConsumed([this](int64_t done, int64_t total) {
-        progress_.consumed(done, 2 * total, [this](uint8_t percent) { progress(percent); });
+        progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
     });
     if (cancelled() || !reader->header()) return;
     InflateStream& stream = reader->stream();
-    ProfileRestoreSink sink(scratch);
+    const bool mail = chosen(TtsBPOEData::kCaption);
+    std::optional<MailNames> names;
+    if (mail) names.emplace(unpacked, warnings_);
+    output.hold();
+    ProfileRestoreSink toScratch(unpacked);
+    DataFileSink sink(*this, toScratch, names ? &*names : nullptr, scratch.path(), output);
     InventorySink passedOver;
     try {
         for (TtsBPSourceItem* item : project().Source().ItemList()) {
@@ -286,17 +532,21 @@ void ExportRun::unpackDataFile(Profile& scratch) {
     } catch (...) {
         rethrowDataFileFailure(*reader, true);
     }
+    sink.convertWaiting();
+    if (cancelled()) return;
+    output.placeHeld();
+    // The data file keeps no file times: the favorites get none.
+    exportProfile(unpacked, false, output, mail);
 }
 
-void ExportRun::exportProfile(const Profile& profile, bool fileTimesKnown) {
-    Output output(options_.folder, options_.replace, tally_, written_);
+void ExportRun::exportProfile(const Profile& profile, bool fileTimesKnown, Output& output, bool mailExported) {
     const bool mail = chosen(TtsBPOEData::kCaption);
     const bool favorites = chosen(TtsBPFavorites::kCaption);
     const bool addressBook = chosen(TtsBPAddressBook::kCaption);
     if (mail) {
         items_.push_back(TtsBPOEData::kCaption);
         exportAccounts(profile, output);
-        exportMail(profile, output);
+        if (!mailExported) exportMail(profile, output);
     }
     if (favorites && !cancelled()) {
         items_.push_back(TtsBPFavorites::kCaption);
@@ -328,90 +578,36 @@ void ExportRun::exportAccounts(const Profile& profile, Output& output) {
 }
 
 void ExportRun::exportMail(const Profile& profile, Output& output) {
+    MailNames names(profile, warnings_);
     const auto found = filesInSpecialFolder(profile, csidl::LOCAL_APPDATA, "Identities", "*.*");
     if (!found) return;
-    const std::string& identitiesFolder = found->folder;
     std::vector<std::string> stores;
     for (const std::string& file : found->files) {
-        if (!endsWithIgnoringCase(file, kStoreExtension)) continue;
+        if (!names.isStore(file)) continue;
         stores.push_back(file);
         if (const auto status = hostStatus(profile, file)) totalInput_ += status->st_size;
     }
-    // Each identity's folder is named after the identity; a store's folders after the folder
-    // list beside the store files, where there is one.
-    std::map<std::string, std::string> identityNames;  // lower-case id -> output folder name
-    std::set<std::string> namesTaken;
-    const RegistryHive& hive = profile.hive();
-    const auto identityName = [&](const std::string& id) {
-        auto found = identityNames.find(lowerCase(id));
-        if (found != identityNames.end()) return found->second;
-        const auto user = hive.value(std::string(TtsBPOEData::kIdentitiesKeyPath) + "\\" + id, "Username");
-        std::string name = safeName(user && !user->asText().empty() ? user->asText() : id);
-        if (!namesTaken.insert(lowerCase(name)).second) name = safeName(name + " " + id);
-        return identityNames[lowerCase(id)] = name;
-    };
-    std::map<std::string, std::map<std::string, std::string>> listedNames;  // folder -> lower file name -> path
-    const auto folderListOf = [&](const std::string& storeFolder) -> const std::map<std::string, std::string>& {
-        auto found = listedNames.find(lowerCase(storeFolder));
-        if (found != listedNames.end()) return found->second;
-        std::map<std::string, std::string>& names = listedNames[lowerCase(storeFolder)];
-        const std::string list = storeFolder + "\\" + "Folders.dbx";
-        if (!profile.files().fileExists(list)) return names;
-        try {
-            auto stream = profile.files().openRead(list);
-            MailStoreFile store(*stream, list);
-            if (store.kind() != MailStoreFile::Kind::Folders) return names;
-            const std::vector<StoreFolder> folders = readStoreFolders(store);
-            const auto paths = storeFolderPaths(folders);
-            for (size_t i = 0; i < folders.size(); ++i) {
-                if (folders[i].fileName.empty()) continue;
-                std::string path;
-                for (const std::string& part : paths[i]) path += (path.empty() ? "" : "/") + safeName(fromAnsi(part));
-                names.emplace(lowerCase(fromAnsi(folders[i].fileName)), path);
-            }
-            for (const StoreDamage& damage : store.damages())
-                warnings_.push_back(list + ": damaged at offset " + hexOffset(damage.offset) + ": " + damage.what);
-        } catch (const TsException& failure) {
-            warnings_.push_back(std::string(failure.what()) + "; the folder names come from the file names");
-        }
-        return names;
-    };
     for (const std::string& file : stores) {
         if (cancelled()) return;
-        const std::vector<std::string> parts = partsBelow(identitiesFolder, file);
-        if (parts.size() < 2 || lowerCase(parts.back()) == kFolderListName) continue;
-        const std::string storeFolder = folderPart(file);
-        const auto& listed = folderListOf(storeFolder);
-        const auto found = listed.find(lowerCase(lastPart(file)));
-        std::string name;
-        if (found != listed.end()) {
-            name = found->second;
-        } else {
-            // Not in the folder list: named after the file, below the folders it lies in.
-            for (size_t i = 1; i + 1 < parts.size(); ++i)
-                if (lowerCase(parts[i]) != "microsoft" && lowerCase(parts[i]) != "outlook express")
-                    name += safeName(parts[i]) + "/";
-            name += safeName(parts.back().substr(0, parts.back().size() - 4));
+        std::unique_ptr<FileStream> stream;
+        try {
+            stream = profile.files().openRead(file);
+        } catch (const TsException& failure) {
+            warnings_.push_back(failure.what());
+            continue;
         }
-        exportStore(profile, file, "Mail/" + identityName(parts[0]) + "/" + name, output);
+        exportStore(*stream, file, names.nameOf(file), output, std::nullopt);
     }
 }
 
-void ExportRun::exportStore(const Profile& profile, const std::string& windowsPath, const std::string& relativeName,
-                            Output& output) {
-    std::unique_ptr<FileStream> stream;
-    try {
-        stream = profile.files().openRead(windowsPath);
-    } catch (const TsException& failure) {
-        warnings_.push_back(failure.what());
-        return;
-    }
-    const int64_t size = stream->size();
+void ExportRun::exportStore(Stream& stream, const std::string& windowsPath, const std::string& relativeName,
+                            Output& output, std::optional<int64_t> leftoverBlocks) {
+    const int64_t size = stream.size();
     if (size == 0) return;  // a store the mail program made and never used
     status("Export " + lastPart(windowsPath) + " ...");
     std::optional<MailStoreFile> store;
     try {
-        store.emplace(*stream, windowsPath);
+        store.emplace(stream, windowsPath);
     } catch (const EStoreFileDamaged& failure) {
         warnings_.push_back(std::string(failure.what()) + "; nothing of it was exported");
         readProgress(size);
@@ -443,14 +639,17 @@ void ExportRun::exportStore(const Profile& profile, const std::string& windowsPa
                 --number;
                 return;
             }
-            output.commit(*file, path);
+            output.finish(std::move(file), path);
             ++tally_.messages;
             reportRead(std::min(read, size));
         });
     } else {
         const std::string path = output.claim(relativeName + ".mbox");
         auto file = output.create(path);
-        MboxWriter writer(file->stream());
+        file->writeBehind();
+        // Converting and writing overlap; the writer's waits for the disk are its own.
+        ThreadedWriteStream out(file->stream());
+        MboxWriter writer(out);
         each([&](int64_t firstBlock) {
             writer.beginMessage();
             if (!store->readMessage(firstBlock, [&](const uint8_t* data, size_t length) {
@@ -463,11 +662,12 @@ void ExportRun::exportStore(const Profile& profile, const std::string& windowsPa
             reportRead(std::min(read, size));
         });
         if (cancelled()) return;
-        output.commit(*file, path);
+        out.finish();
+        output.finish(std::move(file), path);
     }
     if (cancelled()) return;
     ++tally_.mailFolders;
-    const int64_t leftover = store->countLeftoverBlocks();
+    const int64_t leftover = leftoverBlocks ? *leftoverBlocks : store->countLeftoverBlocks();
     tally_.leftoverBlocks += leftover;
     if (leftover > 0)
         debugLog("Export: " + windowsPath + ": " + std::to_string(leftover) + " blocks of deleted messages passed over");

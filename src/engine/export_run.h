@@ -7,11 +7,15 @@
 // name and takes its place only when whole; without `replace` nothing that is there is
 // replaced.
 //
-// A data file is first unpacked into a scratch profile of ours inside the export folder (it
-// is read in one pass, and the mail store is read where its pieces lie), which is removed at
-// the end; from then on both sources take the one path. A profile is only read.
+// A data file is read in one pass. Each mail store in it is spooled into a scratch folder of
+// ours inside the export folder (its index must be walked where its pieces lie), converted
+// and dropped at once; the rest lands in a scratch profile there, from which the other items
+// are exported as from a profile once the whole file was read. Nothing of a data file is put
+// in place before all of it was read and found whole. The scratch folder goes at the end. A
+// profile is only read.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,12 +71,16 @@ public:
 
 private:
     class Output;
+    class MailNames;
+    class DataFileSink;
 
-    void unpackDataFile(Profile& scratch);
-    void exportProfile(const Profile& profile, bool fileTimesKnown);
+    void exportDataFile(Output& output);
+    // mailExported: the mail went already, as the data file was read.
+    void exportProfile(const Profile& profile, bool fileTimesKnown, Output& output, bool mailExported);
     void exportMail(const Profile& profile, Output& output);
-    void exportStore(const Profile& profile, const std::string& windowsPath, const std::string& relativeName,
-                     Output& output);
+    // leftoverBlocks: counted already, or to be counted by reading the store once more.
+    void exportStore(Stream& stream, const std::string& windowsPath, const std::string& relativeName, Output& output,
+                     std::optional<int64_t> leftoverBlocks);
     void exportFavorites(const Profile& profile, bool fileTimesKnown, Output& output);
     void exportAccounts(const Profile& profile, Output& output);
     void exportAddressBook(const Profile& profile, Output& output);

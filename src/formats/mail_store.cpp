@@ -194,37 +194,57 @@ bool MailStoreFile::readMessage(int64_t firstBlock, const std::function<void(con
     return true;
 }
 
-int64_t MailStoreFile::countLeftoverBlocks() {
+void LeftoverBlockCounter::examine(const uint8_t* head) {
     // A block of a deleted message keeps its room, length and next offset; its own offset
     // is overwritten, so it is known by the rest of its header. Live objects carry their own
     // offset and are passed over whole, so that words inside them are not taken for blocks.
-    int64_t found = 0;
-    int64_t skip = 0;
-    const int64_t step = WindowReader::kWindowSize - kNodeSize;
-    for (int64_t start = kHeaderSize; start + kBlockHeaderSize <= reader_.size(); start += step) {
-        const int64_t length = std::min(WindowReader::kWindowSize, reader_.size() - start);
-        const uint8_t* window = reader_.at(start, length);
-        int64_t at = skip;
-        while (at + kBlockHeaderSize <= length && at < step) {
-            const uint8_t* head = window + at;
-            const uint32_t second = littleEndian32(head + 4);
-            const bool live = littleEndian32(head) == start + at;
-            const uint32_t next = littleEndian32(head + 12);
-            if (second == kBlockDataSize && littleEndian16(head + 8) <= kBlockDataSize &&
-                (next == 0 || (next >= kHeaderSize && next < reader_.size()))) {
-                if (!live) ++found;
-                at += kBlockHeaderSize + kBlockDataSize;
-            } else if (live && second == 0) {
-                at += kNodeSize;
-            } else if (live && second <= kMaxRecordBody) {
-                at += kRecordHeaderSize + ((second + 3) & ~3u);
-            } else {
-                at += 4;
-            }
-        }
-        skip = at - step;
+    const uint32_t second = littleEndian32(head + 4);
+    const bool live = littleEndian32(head) == next_;
+    const uint32_t next = littleEndian32(head + 12);
+    if (second == kBlockDataSize && littleEndian16(head + 8) <= kBlockDataSize &&
+        (next == 0 || (next >= kHeaderSize && next < size_))) {
+        if (!live) ++found_;
+        next_ += kBlockHeaderSize + kBlockDataSize;
+    } else if (live && second == 0) {
+        next_ += kNodeSize;
+    } else if (live && second <= MailStoreFile::kMaxRecordBody) {
+        next_ += kRecordHeaderSize + ((second + 3) & ~3u);
+    } else {
+        next_ += 4;
     }
-    return found;
+}
+
+void LeftoverBlockCounter::add(const uint8_t* data, size_t length) {
+    const int64_t start = added_;
+    const int64_t end = added_ + static_cast<int64_t>(length);
+    added_ = end;
+    // The last step ended inside the bytes before: next_ lies less than a header before start.
+    while (next_ < start && next_ + kBlockHeaderSize <= end) {
+        uint8_t head[kBlockHeaderSize];
+        const size_t before = static_cast<size_t>(start - next_);
+        std::memcpy(head, tail_ + (tailLength_ - before), before);
+        std::memcpy(head + before, data, sizeof head - before);
+        examine(head);
+    }
+    while (next_ >= start && next_ + kBlockHeaderSize <= end) examine(data + (next_ - start));
+    if (length >= kTail) {
+        std::memcpy(tail_, data + length - kTail, kTail);
+        tailLength_ = kTail;
+    } else {
+        const size_t kept = std::min(tailLength_, kTail - length);
+        std::memmove(tail_, tail_ + tailLength_ - kept, kept);
+        std::memcpy(tail_ + kept, data, length);
+        tailLength_ = kept + length;
+    }
+}
+
+int64_t MailStoreFile::countLeftoverBlocks() {
+    LeftoverBlockCounter counter(reader_.size());
+    for (int64_t start = 0; start < reader_.size(); start += WindowReader::kWindowSize) {
+        const int64_t length = std::min(WindowReader::kWindowSize, reader_.size() - start);
+        counter.add(reader_.at(start, length), static_cast<size_t>(length));
+    }
+    return counter.found();
 }
 
 std::vector<StoreFolder> readStoreFolders(MailStoreFile& list) {

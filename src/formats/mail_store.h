@@ -53,6 +53,30 @@ constexpr uint8_t kFolderName = 0x02;
 constexpr uint8_t kFolderFileName = 0x03;
 }  // namespace store_layout
 
+// Counts the blocks deleted messages left behind (see MailStoreFile::countLeftoverBlocks)
+// in a store file's bytes handed over in order from its start, so that a file streaming by
+// is counted on its way without a second pass.
+class LeftoverBlockCounter {
+public:
+    explicit LeftoverBlockCounter(int64_t fileSize) : size_(fileSize) {}
+
+    void add(const uint8_t* data, size_t length);
+    int64_t found() const { return found_; }
+
+private:
+    // Looks at the 16 bytes at next_ and steps past what they begin.
+    void examine(const uint8_t* head);
+
+    int64_t size_;
+    int64_t added_ = 0;
+    int64_t next_ = store_layout::kHeaderSize;
+    // The last bytes added, for a header that begins in one piece and ends in the next.
+    static constexpr size_t kTail = store_layout::kBlockHeaderSize - 1;
+    uint8_t tail_[kTail] = {};
+    size_t tailLength_ = 0;
+    int64_t found_ = 0;
+};
+
 // One record of the index tree: numbered fields, each a value in place or bytes in the
 // record's data area.
 class StoreRecord {

@@ -229,12 +229,21 @@ void MboxWriter::quoteAndWrite(const uint8_t* data, size_t size) {
             }
             continue;
         }
-        // The rest of the line goes out as it is.
-        const auto* newline = static_cast<const uint8_t*>(std::memchr(data + i, '\n', size - i));
-        const size_t end = newline ? static_cast<size_t>(newline - data) + 1 : size;
+        // The rest of the line goes out as it is, and with it each following line that cannot
+        // be a separator (it begins with neither ">" nor "F"), in one piece.
+        size_t end = i;
+        bool atLineStart = false;
+        while (const auto* newline = static_cast<const uint8_t*>(std::memchr(data + end, '\n', size - end))) {
+            end = static_cast<size_t>(newline - data) + 1;
+            if (end == size || data[end] == '>' || data[end] == kFrom[0]) {
+                atLineStart = true;
+                break;
+            }
+        }
+        if (!atLineStart) end = size;
         buffer_.append(reinterpret_cast<const char*>(data + i), end - i);
         i = end;
-        if (newline) {
+        if (atLineStart) {
             lineStart_ = true;
             quotes_ = 0;
             fromMatched_ = 0;

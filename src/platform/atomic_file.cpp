@@ -195,6 +195,10 @@ AtomicFile::AtomicFile(std::string path, unsigned permissions, Durability durabi
     }
 }
 
+void AtomicFile::writeBehind() {
+    if (stream_) stream_->startWritingBehind(kWriteBehindEvery, true);
+}
+
 AtomicFile::~AtomicFile() {
     stream_.reset();
     if (!committed_) ::unlink(temporaryPath_.c_str());

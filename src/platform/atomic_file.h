@@ -83,6 +83,10 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     Stream& stream() { return *stream_; }
+    // For a large file whose writer syncs the file system once at its end: the disk writes it
+    // while more is written, and its pages are given back once there, so that end finds it
+    // written and memory is not filled with it.
+    void writeBehind();
     // Forces the bytes to disk (see Durability) and closes the temporary file, which stays
     // under its temporary name until commit. No more writes after it. Without keepLock the
     // lock that keeps sweeps away goes too, so that many files can wait for one verdict

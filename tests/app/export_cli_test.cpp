@@ -278,6 +278,27 @@ TEST_F(ExportCliTest, NothingIsReplacedWithoutForceAndJsonTellsWhatWasWritten) {
         EXPECT_NE(entry.path().extension(), ".mbox") << entry.path();
 }
 
+TEST_F(ExportCliTest, ADataFileExportStoppedByATakenNameTakesAwayWhatItHadConverted) {
+    ASSERT_EQ(run({"new", dir.file("p.tsly"), "--name", "p", "--items", "oe", "--folder", dir.file("out"), "--profile",
+                   dir.file("alice")})
+                  .exitCode,
+              0);
+    ASSERT_EQ(run({"backup", dir.file("p.tsly"), "--quiet", "--profile", dir.file("alice")}).exitCode, 0);
+    // The work identity's store has no folder list, so it is converted last, after the
+    // main identity's stores were converted and held back.
+    const fs::path out = dir.path() / "taken";
+    fs::create_directories(out / "Mail/Work");
+    test::writeHostFile((out / "Mail/Work/Inbox.mbox").string(), std::string("mine"));
+    CliResult stopped = run({"export", dir.file("out/p.tsly_dat"), out.string(), "--profile", dir.file("alice")});
+    EXPECT_EQ(stopped.exitCode, 1);
+    EXPECT_NE(stopped.err.find("--force replaces it"), std::string::npos) << stopped.err;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) left.push_back(fs::relative(entry.path(), out).string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"Mail", "Mail/Work", "Mail/Work/Inbox.mbox"}));
+    EXPECT_EQ(readText(out / "Mail/Work/Inbox.mbox"), "mine");
+}
+
 TEST_F(ExportCliTest, ADamagedDataFileOrAWrongPasswordLeavesNothingBehind) {
     cli.environment["TESSALY_PASSWORD"] = "secret";
     CliResult made = run({"new", dir.file("p.tsly"), "--name", "p", "--items", "oe", "--folder", dir.file("out"),

@@ -37,6 +37,13 @@ ReadBack readAll(const std::vector<uint8_t>& bytes) {
     });
     back.damages = store.damages();
     back.leftoverBlocks = store.countLeftoverBlocks();
+    // Counted on the way, in pieces whose ends fall inside headers, the count is the same.
+    for (const size_t piece : {size_t{1}, size_t{7}, size_t{0x211}}) {
+        LeftoverBlockCounter counter(static_cast<int64_t>(bytes.size()));
+        for (size_t at = 0; at < bytes.size(); at += piece)
+            counter.add(bytes.data() + at, std::min(piece, bytes.size() - at));
+        EXPECT_EQ(counter.found(), back.leftoverBlocks) << "in pieces of " << piece;
+    }
     return back;
 }
 

@@ -174,6 +174,12 @@ int64_t FileStream::write(const void* buffer, int64_t count) {
     if (writeBehindEvery_ > 0 && position_ - writtenBehind_ >= writeBehindEvery_) {
         // Only a hint: a failure shows in the flush.
         ::sync_file_range(fd_, writtenBehind_, position_ - writtenBehind_, SYNC_FILE_RANGE_WRITE);
+        if (dropWritten_ && dropped_ < writtenBehind_) {
+            ::sync_file_range(fd_, dropped_, writtenBehind_ - dropped_,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+            ::posix_fadvise(fd_, dropped_, writtenBehind_ - dropped_, POSIX_FADV_DONTNEED);
+            dropped_ = writtenBehind_;
+        }
         writtenBehind_ = position_;
     }
     return done;

@@ -113,7 +113,13 @@ public:
     void flush();
     // For a file that will be flushed: each time this many more bytes were written, the
     // disk is asked to start writing them (without waiting), so the flush waits for little.
-    void startWritingBehind(int64_t every) { writeBehindEvery_ = every; }
+    // With dropWritten the bytes handed over the time before are waited for and their pages
+    // given back, so a file far larger than memory streams through a few pages at the disk's
+    // pace instead of filling memory that the flush then waits to write.
+    void startWritingBehind(int64_t every, bool dropWritten = false) {
+        writeBehindEvery_ = every;
+        dropWritten_ = dropWritten;
+    }
     const std::string& path() const { return path_; }
     int descriptor() const { return fd_; }
 
@@ -123,6 +129,8 @@ private:
     int64_t position_ = 0;
     int64_t writeBehindEvery_ = 0;
     int64_t writtenBehind_ = 0;  // bytes up to here were handed to the disk
+    bool dropWritten_ = false;
+    int64_t dropped_ = 0;        // bytes up to here are on the disk and out of memory
 };
 
 // The text of the last system error, as strerror gives it.
