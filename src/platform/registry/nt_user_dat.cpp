@@ -23,6 +23,7 @@
 #include "platform/exception.h"
 #include "platform/registry/registry_hive_text.h"
 #include "platform/registry/registry_limits.h"
+#include "platform/stream/stream.h"
 
 namespace ts::nt_user_dat {
 namespace {
@@ -304,39 +305,14 @@ void syncFile(const std::string& path) {
 // A byte copy forced to disk, made under a temporary name and renamed into place, so the
 // kept generation is either whole or the one before.
 void keepCopy(const std::string& from, const std::string& to) {
-    const std::string temporary = folderOf(to) + "/" + std::string(kTemporaryPrefix) + baseNameOf(to);
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0) throw EFOpenError(from, errnoText(errno));
-    const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        throw EFCreateError(temporary, errnoText(error));
+    FileStream source(from, FileStream::Mode::Read);
+    AtomicFile copy(to, 0600);
+    try {
+        copy.stream().copyFrom(source, source.size());
+    } catch (const EStreamError& error) {
+        throw EFCreateError(to, error.what());
     }
-    std::vector<char> buffer(1 << 20);
-    int error = 0;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            if (got < 0) error = errno;
-            break;
-        }
-        for (ssize_t done = 0; done < got && error == 0;) {
-            const ssize_t put = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
-            if (put < 0 && errno != EINTR) error = errno;
-            if (put > 0) done += put;
-        }
-        if (error != 0) break;
-    }
-    if (error == 0 && ::fsync(out) != 0) error = errno;
-    ::close(in);
-    ::close(out);
-    if (error == 0 && ::rename(temporary.c_str(), to.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        throw EFCreateError(to, errnoText(error));
-    }
+    copy.commit();
 }
 
 }  // namespace
