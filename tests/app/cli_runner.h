@@ -45,6 +45,10 @@ public:
     // counts towards its peak, even after it has started the program.
     bool measurePeak = false;
 
+    // The program keeps its cache and settings in workDir and takes no password or Wine
+    // prefix from this process's environment.
+    void keepToWorkDir();
+
     CliResult run(const std::vector<std::string>& args) const;
     // Starts the child and returns its pid; wait() collects it.
     int start(const std::vector<std::string>& args) const;
@@ -57,7 +61,20 @@ private:
 };
 
 
+// Runs scripts/make-sample-profile: the profile of `user` in folder; false when it failed.
+inline bool makeSampleProfile(const std::string& folder, const std::string& user) {
+    const std::string command = std::string(TESSALY_SOURCE_DIR) + "/scripts/make-sample-profile '" + folder +
+                                "' --user " + user + " > /dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
 inline CliRunner::CliRunner(std::string workDir) : workDir_(std::move(workDir)) {}
+
+inline void CliRunner::keepToWorkDir() {
+    environment["XDG_CACHE_HOME"] = workDir_ + "/cache";
+    environment["XDG_CONFIG_HOME"] = workDir_ + "/config";
+    for (const char* name : {"TESSALY_PASSWORD", "TESSALY_FTP_PASSWORD", "WINEPREFIX"}) environment[name] = std::nullopt;
+}
 
 inline std::string CliRunner::binary() {
     return std::string(TESSALY_BINARY_DIR) + "/src/app/tessaly-cli";

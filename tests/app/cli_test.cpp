@@ -56,19 +56,13 @@ std::map<std::string, std::vector<uint8_t>> snapshot(const fs::path& folder) {
 class CliTest : public ::testing::Test {
 protected:
     CliTest() : cli(dir.path().string()) {
-        cli.environment["XDG_CACHE_HOME"] = dir.file("cache");
-        cli.environment["XDG_CONFIG_HOME"] = dir.file("config");
-        cli.environment["TESSALY_PASSWORD"] = std::nullopt;
-        cli.environment["TESSALY_FTP_PASSWORD"] = std::nullopt;
-        cli.environment["WINEPREFIX"] = std::nullopt;
+        cli.keepToWorkDir();
         makeProfile("alice", "alice");
         fs::create_directory(dir.path() / "out");
     }
 
     void makeProfile(const std::string& folder, const std::string& user) {
-        std::string command = std::string(TESSALY_SOURCE_DIR) + "/scripts/make-sample-profile '" + dir.file(folder) +
-                              "' --user " + user + " > /dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        ASSERT_TRUE(test::makeSampleProfile(dir.file(folder), user)) << folder;
     }
 
     CliResult run(const std::vector<std::string>& args, const std::string& user = "alice") {

@@ -62,15 +62,10 @@ std::vector<std::string> readMboxrd(const std::string& text, std::vector<std::st
 class ExportCliTest : public ::testing::Test {
 protected:
     ExportCliTest() : cli(dir.path().string()) {
-        cli.environment["XDG_CACHE_HOME"] = dir.file("cache");
+        cli.keepToWorkDir();
         cli.environment["XDG_DATA_HOME"] = dir.file("data");
-        cli.environment["XDG_CONFIG_HOME"] = dir.file("config");
-        cli.environment["TESSALY_PASSWORD"] = std::nullopt;
-        cli.environment["WINEPREFIX"] = std::nullopt;
         cli.environment["USER"] = "alice";
-        const std::string command = std::string(TESSALY_SOURCE_DIR) + "/scripts/make-sample-profile '" +
-                                    dir.file("alice") + "' --user alice > /dev/null";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_TRUE(test::makeSampleProfile(dir.file("alice"), "alice"));
         fs::create_directory(dir.path() / "out");
         fs::remove_all(identities());
         makeStores();

@@ -29,14 +29,9 @@ using test::CliResult;
 class WindowsFolderCli : public ::testing::Test {
 protected:
     WindowsFolderCli() : cli(dir.path().string()) {
-        cli.environment["XDG_CACHE_HOME"] = dir.file("cache");
-        cli.environment["XDG_CONFIG_HOME"] = dir.file("config");
-        cli.environment["TESSALY_PASSWORD"] = std::nullopt;
-        cli.environment["WINEPREFIX"] = std::nullopt;
+        cli.keepToWorkDir();
         cli.environment["USER"] = "alice";
-        const std::string command = std::string(TESSALY_SOURCE_DIR) + "/scripts/make-sample-profile '" +
-                                    dir.file("wine") + "' --user alice > /dev/null";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_TRUE(test::makeSampleProfile(dir.file("wine"), "alice"));
         windowsFolder = copyAsWindowsFolder(dir.file("disk"), "alice");
     }
 
