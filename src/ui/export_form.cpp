@@ -50,7 +50,7 @@ TExportForm::TExportForm(Prompts& prompts, QWidget* parent) : QDialog(parent), p
     auto* targetGroup = new QGroupBox("Export into:", this);
     targetGroup->setObjectName("TargetGroupBox");
     auto* targetLayout = new QGridLayout(targetGroup);
-    targetLayout->addWidget(new QLabel("Folder (mail as mbox files, contacts.vcf, bookmarks.html, accounts.txt):", targetGroup), 0, 0, 1, 2);
+    targetLayout->addWidget(new QLabel("Folder (mail, contacts.vcf, bookmarks.html, accounts.txt):", targetGroup), 0, 0, 1, 2);
     folderEdit_ = new QLineEdit(targetGroup);
     folderEdit_->setObjectName("FolderEdit");
     folderButton_ = browseButton("FolderButton", "Choose the folder to export into", targetGroup);
