@@ -31,7 +31,7 @@ store='drive_c/users/alice/AppData/Local/Identities/{5D3F8A21-7C4B-4E19-9A62-0B1
 mkdir -p "$work/out-prefix" "$work/out-folder" "$work/disk/Users/alice"
 USER=alice "$cli" new "$work/prefix.tsly" --name Prefix --items all --folder "$work/out-prefix" --profile "$prefix" >/dev/null
 USER=alice "$cli" backup "$work/prefix.tsly" --profile "$prefix" --quiet
-/usr/bin/python3 bench/make_empty_hive.py "$work/disk/Users/alice/NTUSER.DAT"
+/usr/bin/python3 scripts/make-empty-hive "$work/disk/Users/alice/NTUSER.DAT"
 folder=$work/disk/Users/alice
 "$cli" restore "$work/out-prefix/Prefix.tsly_dat" --profile "$folder" --quiet
 "$cli" new "$work/folder.tsly" --name Folder --items all --folder "$work/out-folder" --profile "$folder" >/dev/null

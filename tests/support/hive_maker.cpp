@@ -15,19 +15,6 @@
 namespace ts::test {
 namespace {
 
-void put16(std::vector<uint8_t>& bytes, size_t at, uint16_t v) {
-    bytes[at] = static_cast<uint8_t>(v);
-    bytes[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(std::vector<uint8_t>& bytes, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void putText(std::vector<uint8_t>& bytes, size_t at, std::string_view text) {
-    std::memcpy(bytes.data() + at, text.data(), text.size());
-}
-
 struct CloseHive {
     void operator()(hive_h* h) const { hivex_close(h); }
 };
@@ -94,72 +81,11 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
 
 }  // namespace
 
-std::vector<uint8_t> emptyHiveBytes() {
-    constexpr size_t kBlock = 4096;
-    constexpr uint32_t kRootCell = 0x20;     // right after the bin's 32-byte header
-    constexpr uint32_t kRootCellSize = 88;   // 4 + a 76-byte key node + "ROOT", to 8 bytes
-    constexpr uint32_t kSecurityCell = kRootCell + kRootCellSize;
-    constexpr uint32_t kSecurityCellSize = 48;
-    constexpr uint32_t kFreeCell = kSecurityCell + kSecurityCellSize;
-    std::vector<uint8_t> hive(2 * kBlock, 0);
-
-    // Base block: signature, equal sequence numbers, version 1.3, primary file, direct format.
-    putText(hive, 0, "regf");
-    put32(hive, 4, 1);
-    put32(hive, 8, 1);
-    put32(hive, 20, 1);
-    put32(hive, 24, 3);
-    put32(hive, 28, 0);
-    put32(hive, 32, 1);
-    put32(hive, 36, kRootCell);
-    put32(hive, 40, kBlock);
-    put32(hive, 44, 1);
-    uint32_t checksum = 0;
-    for (size_t at = 0; at < 508; at += 4)
-        checksum ^= hive[at] | hive[at + 1] << 8 | hive[at + 2] << 16 | uint32_t{hive[at + 3]} << 24;
-    put32(hive, 508, checksum);
-
-    // The bin: offsets in it count from its start, which is the first byte after the base block.
-    const size_t bin = kBlock;
-    putText(hive, bin, "hbin");
-    put32(hive, bin + 4, 0);
-    put32(hive, bin + 8, kBlock);
-
-    // The root key: a used cell (negative size) holding the key node, with no subkeys, no
-    // values and no class, its name stored as 8-bit text.
-    const size_t root = bin + kRootCell;
-    put32(hive, root, static_cast<uint32_t>(-static_cast<int32_t>(kRootCellSize)));
-    putText(hive, root + 4, "nk");
-    put16(hive, root + 6, 0x2C);                 // hive entry, cannot be deleted, 8-bit name
-    put32(hive, root + 4 + 0x1C, 0xFFFFFFFF);    // subkey list
-    put32(hive, root + 4 + 0x20, 0xFFFFFFFF);    // volatile subkey list
-    put32(hive, root + 4 + 0x28, 0xFFFFFFFF);    // value list
-    put32(hive, root + 4 + 0x2C, kSecurityCell);
-    put32(hive, root + 4 + 0x30, 0xFFFFFFFF);    // class name
-    put16(hive, root + 4 + 0x48, 4);
-    putText(hive, root + 4 + 0x4C, "ROOT");
-
-    // Its security cell, which new keys inherit: a ring of one, referenced once, holding a
-    // self-relative descriptor with no owner and no access list (everyone may do everything).
-    const size_t security = bin + kSecurityCell;
-    put32(hive, security, static_cast<uint32_t>(-static_cast<int32_t>(kSecurityCellSize)));
-    putText(hive, security + 4, "sk");
-    put32(hive, security + 8, kSecurityCell);
-    put32(hive, security + 12, kSecurityCell);
-    put32(hive, security + 16, 1);
-    put32(hive, security + 20, 20);
-    hive[security + 24] = 1;                     // descriptor revision
-    put16(hive, security + 26, 0x8004);          // self-relative, access list present (none)
-
-    // The rest of the bin is one free cell (positive size).
-    put32(hive, bin + kFreeCell, static_cast<uint32_t>(kBlock - kFreeCell));
-    return hive;
-}
-
 void makeHive(const std::string& path, const std::vector<HiveKey>& keys) {
     TempDir scratch;
     const std::string empty = scratch.file("empty.dat");
-    writeHostFile(empty, emptyHiveBytes());
+    commandOutput("/usr/bin/python3 " + quoted(std::string(TESSALY_SOURCE_DIR) + "/scripts/make-empty-hive") + " " +
+                  quoted(empty));
     std::unique_ptr<hive_h, CloseHive> h(hivex_open(empty.c_str(), HIVEX_OPEN_WRITE));
     if (!h) hivexFailed("opening the empty hive");
     for (const HiveKey& key : keys) {

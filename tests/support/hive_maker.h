@@ -1,9 +1,8 @@
 #pragma once
 // Windows registry hives for the tests, and an independent reading of one.
 //
-// A hive starts as the smallest one the regf layout allows (a 4096-byte base block with its
-// checksum, one 4096-byte bin holding the root key, its security cell and free space), made
-// here byte by byte; everything else is put in with hivex's own write calls. exportHive reads
+// A hive starts as the smallest one the regf layout allows, made by scripts/make-empty-hive;
+// everything else is put in with hivex's own write calls. exportHive reads
 // a hive with hivexregedit, a reader that shares nothing with ours but the library.
 #include <cstdint>
 #include <map>
@@ -14,9 +13,6 @@
 #include "platform/registry/registry_hive.h"
 
 namespace ts::test {
-
-// The bytes of a hive that holds only its root key.
-std::vector<uint8_t> emptyHiveBytes();
 
 struct HiveKey {
     std::string path;               // below the root, backslash-separated; parents are made
