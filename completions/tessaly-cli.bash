@@ -19,12 +19,12 @@ _tessaly_cli() {
     local command=${words[1]} options=""
     case $command in
         new) options="--name --items --folder --ftp --remote-folder --user --level --encrypt" ;;
-        backup) options="--quiet" ;;
+        backup) options="--quiet --drive" ;;
         ls) options="--json" ;;
         check) options="" ;;
-        restore) options="--items --quiet" ;;
+        restore) options="--items --quiet --drive" ;;
         extract) options="--items --force --quiet" ;;
-        export) options="--items --eml --force --json --quiet" ;;
+        export) options="--items --eml --force --json --quiet --drive" ;;
         test-ftp) options="--trust-fingerprint" ;;
         *) return ;;
     esac
@@ -49,7 +49,7 @@ _tessaly_cli() {
         --profile | --folder)
             COMPREPLY=($(compgen -d -- "$cur"))
             return ;;
-        --name | --ftp | --remote-folder | --user | --trust-fingerprint)
+        --name | --ftp | --remote-folder | --user | --trust-fingerprint | --drive)
             return ;;
     esac
 
@@ -62,7 +62,7 @@ _tessaly_cli() {
         local i positionals=0
         for ((i = 2; i < cword; i++)); do
             case ${words[i]} in
-                --items | --profile) ((i++)) ;;
+                --items | --profile | --drive) ((i++)) ;;
                 -*) ;;
                 *) ((positionals++)) ;;
             esac

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Kills backups and restores with SIGKILL at random moments, then checks what is left: every
-# restored file holds its old or its new bytes, user.reg still parses, the previous data file
+# restored file holds its old or its new bytes, user.reg still parses, a Windows user folder's
+# NTUSER.DAT is its old or its new hive, the previous data file
 # is intact or the new one whole, and the next run leaves no temporary file of ours behind.
 # Usage: scripts/kill-test.sh [ROUNDS] [TESSALY_CLI]   (ROUNDS of each kind, default 10)
 set -euo pipefail
@@ -14,11 +15,17 @@ export ASAN_OPTIONS=detect_leaks=0
 unset TESSALY_PASSWORD WINEPREFIX
 py=/usr/bin/python3
 
-# The files below a profile's drive_c with their digests, the run's own log left out.
+# The files below a profile's drive C with their digests, the run's own log left out: a Wine
+# prefix's drive_c, or the disk holding a Windows user folder (its hive compared on its own).
 manifest() {
-  [ -d "$1/drive_c" ] || return 0
-  (cd "$1/drive_c" && find . -type f ! -name ts_debug.log -print0 | sort -z | xargs -0 -r sha256sum)
+  local root=$1/drive_c
+  [ -d "$1/Users" ] && root=$1
+  [ -d "$root" ] || return 0
+  (cd "$root" && find . -type f ! -name ts_debug.log ! -name 'NTUSER.DAT*' ! -name '.tessaly-tmp-NTUSER.DAT' -print0 |
+    sort -z | xargs -0 -r sha256sum)
 }
+# A hive as hivexregedit, a reader independent of ours, shows it: fails when it does not parse.
+hive_text() { hivexregedit --export "$1" '\' 2>/dev/null; }
 temporaries() { find "$@" -name '.tessaly-tmp-*' 2>/dev/null; }
 fail() { echo "kill-test: FAIL: $*" >&2; exit 1; }
 # A random delay between 0 and $1 seconds.
@@ -39,12 +46,28 @@ export USER=bob
 manifest "$work/refA" > "$work/old.sum"
 manifest "$work/refB" > "$work/new.sum"
 
+# A Windows user folder (an empty hive at first) that holds A, and the same after B.
+mkdir -p "$work/diskA/Users/bob"
+$py scripts/make-empty-hive "$work/diskA/Users/bob/NTUSER.DAT"
+"$cli" restore "$work/outA/A.tsly_dat" --profile "$work/diskA/Users/bob" --quiet
+cp -a "$work/diskA" "$work/diskB"
+"$cli" restore "$work/outB/B.tsly_dat" --profile "$work/diskB/Users/bob" --quiet
+manifest "$work/diskA" > "$work/diskA.sum"
+manifest "$work/diskB" > "$work/diskB.sum"
+hive_text "$work/diskA/Users/bob/NTUSER.DAT" > "$work/hiveA.txt"
+hive_text "$work/diskB/Users/bob/NTUSER.DAT" > "$work/hiveB.txt"
+hive_text "$work/diskA/Users/bob/NTUSER.DAT.tessaly-previous" > "$work/hiveA-previous.txt"
+cmp -s "$work/hiveA.txt" "$work/hiveB.txt" && fail "the restores of A and B leave the same hive: nothing to tell apart"
+
 restoreTime=$(cp -a "$work/refA" "$work/timed" && elapsed "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/timed" --quiet)
 cp "$work/outA/A.tsly_dat" "$work/dest/D.tsly_dat"
+windowsRestoreTime=$(cp -a "$work/diskA" "$work/diskT" &&
+  elapsed "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/diskT/Users/bob" --quiet)
 backupTime=$(elapsed "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet)
 echo "kill-test: $rounds rounds each; a whole restore takes ${restoreTime}s, a backup ${backupTime}s"
 
-# Every file below profile $1 holds the bytes it had in manifest $2 or the new ones.
+# Every file below profile $1 holds the bytes it had in manifest $2 or the new ones ($3, by
+# default those of B's restore into a Wine prefix).
 old_or_new() {
   manifest "$1" | $py -c '
 import sys
@@ -58,9 +81,10 @@ for line in sys.stdin:
         continue
     if digest not in (old.get(name), new.get(name)):
         sys.exit("neither old nor new: " + name)
-' "$2" "$work/new.sum"
+' "$2" "${3:-$work/new.sum}"
 }
 : > "$work/none.sum"
+windowsKilled=0
 
 for ((round = 1; round <= rounds; ++round)); do
   # A restore of B over A, over A whose user.reg has a second hard link (its save once
@@ -88,6 +112,33 @@ for ((round = 1; round <= rounds; ++round)); do
     cmp -s <(manifest "$work/target") "$work/new.sum" || fail "the restore after $kind round $round is not whole"
   done
 
+  # A restore of B over A in a Windows user folder: the files as above, and the hive is the
+  # old one or the new one, never a mixture or a torn file.
+  rm -rf "$work/disk"
+  cp -a "$work/diskA" "$work/disk"
+  hive=$work/disk/Users/bob/NTUSER.DAT
+  "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/disk/Users/bob" --quiet 2>/dev/null &
+  pid=$!
+  sleep "$(delay "$windowsRestoreTime")"
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || windowsKilled=$((windowsKilled + 1))
+  old_or_new "$work/disk" "$work/diskA.sum" "$work/diskB.sum" || fail "restore into a Windows folder round $round"
+  hive_text "$hive" > "$work/hive.txt" || fail "the hive does not parse after round $round"
+  cmp -s "$work/hive.txt" "$work/hiveA.txt" || cmp -s "$work/hive.txt" "$work/hiveB.txt" ||
+    fail "the hive is neither the old nor the new one after round $round"
+  if [ -e "$hive.tessaly-previous" ]; then
+    hive_text "$hive.tessaly-previous" > "$work/previous.txt" || fail "the kept hive does not parse after round $round"
+    cmp -s "$work/previous.txt" "$work/hiveA.txt" || cmp -s "$work/previous.txt" "$work/hiveA-previous.txt" ||
+      fail "the kept hive is neither the old one nor the one kept before after round $round"
+  fi
+  sleep 1.1
+  "$cli" restore "$work/outB/B.tsly_dat" --profile "$work/disk/Users/bob" --quiet ||
+    fail "the restore into a Windows folder after round $round"
+  [ -z "$(temporaries "$work/disk")" ] ||
+    fail "temporary files survive the restore into a Windows folder after round $round: $(temporaries "$work/disk")"
+  cmp -s <(manifest "$work/disk") "$work/diskB.sum" || fail "the restore into a Windows folder after round $round is not whole"
+  hive_text "$hive" | cmp -s - "$work/hiveB.txt" || fail "the hive after round $round is not the new one"
+
   # A backup over the previous data file, killed.
   cp "$work/outA/A.tsly_dat" "$work/dest/D.tsly_dat"
   "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet 2>/dev/null &
@@ -102,4 +153,5 @@ for ((round = 1; round <= rounds; ++round)); do
   "$cli" backup "$work/D.tsly" --profile "$work/alice2" --quiet || fail "the backup after round $round"
   [ -z "$(temporaries "$work/dest")" ] || fail "temporary files survive the backup after round $round"
 done
-echo "kill-test: $((3 * rounds)) restores (over a profile, over one with a hard-linked user.reg, into a new one) and $rounds backups killed; every check passed"
+echo "kill-test: $windowsKilled of the $rounds restores into a Windows user folder were killed before they ended"
+echo "kill-test: $((4 * rounds)) restores (over a profile, over one with a hard-linked user.reg, into a new one, into a Windows user folder) and $rounds backups killed; every check passed"

@@ -169,12 +169,13 @@ private:
 
 }  // namespace
 
-TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder) {
+TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder,
+                                         const std::vector<std::string>& driveOptions) {
     TtsChosenProfile chosen;
     try {
         ProfileLocation location = explicitFolder ? ProfileLocation{*explicitFolder, false}
                                                   : chooseProfileFolder(processEnvironment());
-        chosen.profile = chooseProfile(explicitFolder, false);
+        chosen.profile = chooseProfile(explicitFolder, false, parseDriveFolders(driveOptions));
         if (location.ownDefault && chosen.profile->folder() == location.folder) {
             chosen.description = QString("Profile: %1, the program's own profile (%2)")
                                      .arg(QString::fromStdString(chosen.profile->userName()),

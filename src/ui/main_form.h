@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/project.h"
 #include "platform/profile/profile.h"
@@ -39,7 +40,8 @@ struct TtsChosenProfile {
 
 // The profile given on the command line or by the environment, as tessaly-cli chooses it;
 // never throws.
-TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder);
+TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder,
+                                         const std::vector<std::string>& driveOptions = {});
 
 class TMainForm : public QMainWindow {
     Q_OBJECT

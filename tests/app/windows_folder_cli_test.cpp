@@ -37,12 +37,23 @@ protected:
 
     // The sample prefix's user as a Windows user folder: the same files, and a hive holding
     // every key and value of its user.reg.
-    std::string copyAsWindowsFolder(const std::string& driveC, const std::string& user) {
+    // With favoritesAt, the hive moves the user's favorites there, as Windows lets a user do.
+    std::string copyAsWindowsFolder(const std::string& driveC, const std::string& user,
+                                    const std::string& favoritesAt = {}) {
         const std::string folder = driveC + "/Users/" + user;
         fs::create_directories(folder);
         fs::copy(dir.file("wine/drive_c/users/alice"), folder, fs::copy_options::recursive);
         auto hive = RegistryHive::openUserReg(dir.file("wine/user.reg"), dir.file("wine"));
-        test::makeHive(folder + "/NTUSER.DAT", test::keysOf(*hive));
+        std::vector<test::HiveKey> keys = test::keysOf(*hive);
+        if (!favoritesAt.empty()) {
+            for (test::HiveKey& key : keys)
+                if (key.path.ends_with("Explorer\\User Shell Folders"))
+                    std::erase_if(key.values, [](const RegValue& value) { return value.name == "Favorites"; });
+            keys.push_back({"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                            {RegValue::text("Favorites", REG_EXPAND_SZ, favoritesAt)}});
+        }
+        fs::remove(folder + "/NTUSER.DAT");
+        test::makeHive(folder + "/NTUSER.DAT", keys);
         return folder;
     }
 
@@ -249,6 +260,66 @@ TEST_F(WindowsFolderCli, ABackupFromAWindowsFolderRestoresIntoAWinePrefixThatRea
     }
     std::system((env + "wineserver -k").c_str());
     EXPECT_GT(compared, 10);
+}
+
+// A Windows disk's other drives: a path the hive names on D: is refused until --drive gives
+// D:'s folder, then backed up and restored there like any on C:.
+TEST_F(WindowsFolderCli, FavoritesOnDriveDAreRefusedWithoutTheDriveAndMovedWithIt) {
+    const std::string driveD = dir.file("disk-d");
+    fs::create_directories(driveD + "/Favs");
+    const std::string folder = copyAsWindowsFolder(dir.file("disk3"), "alice", "D:\\Favs");
+    fs::rename(folder + "/Favorites", driveD + "/Favs/alice");
+    // The hive above names D:\Favs itself: the favorites are below it.
+    fs::create_directories(dir.file("out/d"));
+    CliResult made = run({"new", dir.file("d.tsly"), "--name", "Mail", "--items", "favorites", "--folder",
+                          dir.file("out/d"), "--profile", folder, "--drive", "D=" + driveD});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+
+    CliResult refused = run({"backup", dir.file("d.tsly"), "--profile", folder});
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_THAT(refused.err, ::testing::HasSubstr("give its folder with --drive D=DIR"));
+    EXPECT_FALSE(fs::exists(dir.file("out/d/Mail.tsly_dat")));
+
+    CliResult saved = run({"backup", dir.file("d.tsly"), "--profile", folder, "--drive", "d=" + driveD});
+    ASSERT_EQ(saved.exitCode, 0) << saved.err;
+    CliResult listed = run({"ls", dir.file("out/d/Mail.tsly_dat")});
+    EXPECT_THAT(listed.out, ::testing::HasSubstr("Example.url"));
+
+    const std::string targetD = dir.file("disk4-d");
+    fs::create_directories(targetD);
+    const std::string target = test::makeWindowsUserFolder(
+        dir.file("disk4"), "bob", false,
+        {{"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+          {RegValue::text("Favorites", REG_EXPAND_SZ, "D:\\Links")}}});
+    cli.environment["USER"] = "bob";
+    CliResult restored = run({"restore", dir.file("out/d/Mail.tsly_dat"), "--profile", target, "--drive=D=" + targetD});
+    ASSERT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_TRUE(fs::exists(targetD + "/Links/alice/Example.url"))
+        << restored.out << restored.err;
+}
+
+TEST_F(WindowsFolderCli, ADriveOptionThatCannotBeUsedIsRefusedSayingWhy) {
+    struct Case {
+        std::vector<std::string> drives;
+        std::string profile;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {{"D"}, windowsFolder, "such as D=/mnt/old-d"},
+        {{"DD=" + dir.path().string()}, windowsFolder, "such as D=/mnt/old-d"},
+        {{"C=" + dir.path().string()}, windowsFolder, "Only other drive letters"},
+        {{"D=" + dir.file("missing")}, windowsFolder, "does not exist"},
+        {{"D=" + dir.path().string(), "d=" + dir.path().string()}, windowsFolder, "--drive D is given twice"},
+        {{"D=" + dir.path().string()}, dir.file("wine"), "--drive is for a Windows user folder"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"backup", dir.file("none.tsly"), "--profile", c.profile};
+        for (const std::string& drive : c.drives) args.insert(args.end(), {"--drive", drive});
+        SCOPED_TRACE(::testing::PrintToString(args));
+        CliResult result = run(args);
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_THAT(result.err, ::testing::HasSubstr(c.says));
+    }
 }
 
 }  // namespace

@@ -12,10 +12,16 @@ std::optional<std::string> ParsedOptions::value(const std::string& name) const {
     return it->second;
 }
 
+std::vector<std::string> ParsedOptions::values(const std::string& name) const {
+    auto it = repeated_.find(name);
+    return it == repeated_.end() ? std::vector<std::string>{} : it->second;
+}
+
 ParsedOptions parseOptions(const std::string& command, const std::vector<std::string>& args,
                            std::vector<OptionSpec> specs, size_t positionals, size_t mostPositionals) {
     specs.push_back({"help", false});
     specs.push_back({"profile", true});
+    specs.push_back({"drive", true, true});
     ParsedOptions parsed;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -36,16 +42,18 @@ ParsedOptions parseOptions(const std::string& command, const std::vector<std::st
         }
         auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
         if (spec == specs.end()) throw UsageError(command, "unknown option --" + name);
-        if (parsed.has(name)) throw UsageError(command, "--" + name + " is given twice");
+        if (!spec->repeats && parsed.has(name)) throw UsageError(command, "--" + name + " is given twice");
         if (!spec->takesValue) {
             if (inlineValue) throw UsageError(command, "--" + name + " takes no value");
             parsed.switches_.insert(name);
-        } else if (inlineValue) {
-            parsed.values_[name] = *inlineValue;
-        } else {
-            if (i + 1 >= args.size()) throw UsageError(command, "--" + name + " needs a value");
-            parsed.values_[name] = args[++i];
+            continue;
         }
+        if (!inlineValue && i + 1 >= args.size()) throw UsageError(command, "--" + name + " needs a value");
+        std::string value = inlineValue ? *inlineValue : args[++i];
+        if (spec->repeats)
+            parsed.repeated_[name].push_back(std::move(value));
+        else
+            parsed.values_[name] = std::move(value);
     }
     if (parsed.has("help")) return parsed;
     if (parsed.positional_.size() < positionals)

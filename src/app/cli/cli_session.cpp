@@ -8,7 +8,7 @@
 namespace ts::cli {
 
 CliSession::CliSession(const ParsedOptions& options, bool createWhenFresh)
-    : profile_(chooseProfile(options.value("profile"), createWhenFresh)) {
+    : profile_(chooseProfile(options.value("profile"), createWhenFresh, parseDriveFolders(options.values("drive")))) {
     DebugLog::instance().start(profile_->debugLogHostPath(), std::time(nullptr), profile_->folder());
 }
 

@@ -23,7 +23,7 @@ namespace ts::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tessaly-cli backup PROJECT.tsly [--quiet] [--profile DIR]\n"
+    "Usage: tessaly-cli backup PROJECT.tsly [--quiet] [--profile DIR [--drive D=DIR]...]\n"
     "\n"
     "Backs up the items of a project file from the profile into the project's data file,\n"
     "in its folder or on its FTP server.\n"
@@ -32,6 +32,9 @@ constexpr const char* kUsage =
     "                  (Users/NAME holding NTUSER.DAT), to back up (default: $WINEPREFIX,\n"
     "                  ~/.wine, or the program's own profile); nothing is written below\n"
     "                  a Windows user folder\n"
+    "  --drive D=DIR   the folder of drive D: of that Windows disk, for a path the user's\n"
+    "                  registry names there (repeat for more letters); without it such a\n"
+    "                  path is refused\n"
     "  --quiet         print nothing on success (otherwise one line: where the data file\n"
     "                  went, the items and files in it, its size before and after\n"
     "                  compression, and the time taken)\n"

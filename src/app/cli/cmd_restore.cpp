@@ -24,7 +24,7 @@ namespace ts::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tessaly-cli restore DATAFILE [--items LIST] [--quiet] [--profile DIR]\n"
+    "Usage: tessaly-cli restore DATAFILE [--items LIST] [--quiet] [--profile DIR [--drive D=DIR]...]\n"
     "\n"
     "Restores the items of a data file into the profile, for the profile's user.\n"
     "  --items LIST    restore only these (comma list of addressbook, favorites, ie, oe);\n"
@@ -33,6 +33,9 @@ constexpr const char* kUsage =
     "                  (Users/NAME holding NTUSER.DAT), to restore into (default:\n"
     "                  $WINEPREFIX, ~/.wine, or the program's own profile); a folder that\n"
     "                  does not exist yet or is empty becomes a new Wine prefix\n"
+    "  --drive D=DIR   the folder of drive D: of that Windows disk, for a path the user's\n"
+    "                  registry names there (repeat for more letters); without it such a\n"
+    "                  path is refused\n"
     "  --quiet         print nothing on success (otherwise one line: the items, files and\n"
     "                  registry values restored, and the names held back)\n"
     "An encrypted file takes its password from TESSALY_PASSWORD or a prompt; a wrong one\n"

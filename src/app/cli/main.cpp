@@ -27,7 +27,9 @@ constexpr const char* kUsage =
     "\n"
     "  --version                     print the version and the library versions in use\n"
     "\n"
-    "Options follow the command; \"tessaly-cli COMMAND --help\" tells more.\n"
+    "Options follow the command; \"tessaly-cli COMMAND --help\" tells more. Every command\n"
+    "takes --profile DIR (a Wine prefix or a Windows user folder) and, for a Windows user\n"
+    "folder, --drive D=DIR for each other drive letter of its disk.\n"
     "Passwords come from TESSALY_PASSWORD (the archive) and TESSALY_FTP_PASSWORD (new --ftp),\n"
     "or from a prompt. Exit codes: 0 success, 1 failure, 2 usage, 3 wrong or missing\n"
     "archive password, 4 the FTP server refused the user name or password, 130 cancelled.\n";

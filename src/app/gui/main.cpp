@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/common/version.h"
 #include "platform/debug_log.h"
@@ -24,7 +25,9 @@
 namespace {
 
 struct Options {
-    QCommandLineOption profile{"profile", "The Wine prefix (or profile folder) to work on.", "DIR"};
+    QCommandLineOption profile{"profile", "The Wine prefix, or Windows user folder on a mounted disk, to work on.", "DIR"};
+    QCommandLineOption drive{"drive", "The folder of another drive letter of that Windows disk (repeat for more).",
+                             "D=DIR"};
     QCommandLineOption version{{"V", "version"}, "Print the version and the library versions in use."};
 };
 
@@ -33,6 +36,7 @@ void describe(QCommandLineParser& parser, const Options& options) {
     parser.addHelpOption();
     parser.addOption(options.version);
     parser.addOption(options.profile);
+    parser.addOption(options.drive);
     parser.addPositionalArgument("FILE", "A data file (.tsly_dat) to restore, or a project file (.tsly) to back up.",
                                  "[FILE]");
 }
@@ -83,7 +87,9 @@ int main(int argc, char* argv[]) {
 
     ts::ui::QtPrompts prompts;
     app.SetPrompts(&prompts);
-    ts::ui::TtsChosenProfile chosen = ts::ui::ChooseProfileForWindows(folder);
+    std::vector<std::string> drives;
+    for (const QString& drive : parser.values(options.drive)) drives.push_back(drive.toStdString());
+    ts::ui::TtsChosenProfile chosen = ts::ui::ChooseProfileForWindows(folder, drives);
     if (chosen.profile)
         ts::DebugLog::instance().start(chosen.profile->debugLogHostPath(), std::time(nullptr), chosen.profile->folder());
 

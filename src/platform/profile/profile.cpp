@@ -166,16 +166,20 @@ void createProfileLayout(const std::string& folder) {
     }
 }
 
-std::unique_ptr<Profile> Profile::open(const std::string& folder, std::string userName) {
+std::unique_ptr<Profile> Profile::open(const std::string& folder, std::string userName, DriveFolders otherDrives) {
     const std::string userReg = folder + "/user.reg";
     if (!isRegularFile(userReg)) {
         if (auto windows = findWindowsUserFolder(folder))
-            return std::make_unique<Profile>(folder, RegistryHive::openNtUserDat(windows->hivePath), *windows);
+            return std::make_unique<Profile>(folder, RegistryHive::openNtUserDat(windows->hivePath), *windows,
+                                             std::move(otherDrives));
         throw TsException("The folder \"" + folder + "\" holds no user.reg, so it is not a Wine prefix, nor an " +
                           "NTUSER.DAT in Users\\NAME or Documents and Settings\\NAME, so it is not a Windows user's " +
                           "folder either. Give a Windows user's folder on a mounted disk, or run \"WINEPREFIX=" +
                           folder + " wineboot\" once to make the folder a Wine prefix.");
     }
+    if (!otherDrives.empty())
+        throw TsException("The folder \"" + folder + "\" is a Wine prefix, whose drives are the links in its " +
+                          "dosdevices folder; --drive is for a Windows user folder on a mounted disk.");
     if (userName.empty()) userName = defaultUserName(processEnvironment());
     return std::make_unique<Profile>(folder, RegistryHive::openUserReg(userReg, folder), std::move(userName));
 }
@@ -197,13 +201,14 @@ Profile::Profile(std::string folder, std::unique_ptr<RegistryHive> hive, std::st
 }
 
 // A Windows disk's files are shown as Windows shows them: a dot starts no hidden name there.
-Profile::Profile(std::string folder, std::unique_ptr<RegistryHive> hive, const WindowsUserFolder& windows)
+Profile::Profile(std::string folder, std::unique_ptr<RegistryHive> hive, const WindowsUserFolder& windows,
+                 DriveFolders otherDrives)
     : folder_(std::move(folder)),
       kind_(ProfileKind::WindowsFolder),
       hive_(requireHive(std::move(hive))),
       userName_(windows.userName),
       specialFolders_(*hive_, userName_, ShellLayout{windows.profileFolder, windows.windowsXp, true}),
-      files_(windows.driveC, true, ProfileFiles::Drives::WindowsDisk) {}
+      files_(windows.driveC, true, ProfileFiles::Drives::WindowsDisk, std::move(otherDrives)) {}
 
 Profile::~Profile() = default;
 

@@ -62,15 +62,18 @@ public:
     // The profile kept in folder: a Wine prefix, whose user.reg is HKEY_CURRENT_USER, or a
     // Windows user folder, whose NTUSER.DAT is (its user name is then the folder's). An empty
     // user name means defaultUserName(). Throws TsException when the folder is neither, or
-    // its hive cannot be read.
-    static std::unique_ptr<Profile> open(const std::string& folder, std::string userName = {});
+    // its hive cannot be read. otherDrives are the folders of a Windows disk's drives other
+    // than C; a Wine prefix, whose drives are its own, refuses them.
+    static std::unique_ptr<Profile> open(const std::string& folder, std::string userName = {},
+                                         DriveFolders otherDrives = {});
     // The profile chosen by chooseProfileFolder(), the program's own created on first use.
     static std::unique_ptr<Profile> openChosen(const EnvironmentLookup& env = processEnvironment());
 
     // A profile over any hive, e.g. an in-memory one for tests; folder holds drive_c.
     Profile(std::string folder, std::unique_ptr<RegistryHive> hive, std::string userName);
     // A Windows user folder (folder) over its hive.
-    Profile(std::string folder, std::unique_ptr<RegistryHive> hive, const WindowsUserFolder& windows);
+    Profile(std::string folder, std::unique_ptr<RegistryHive> hive, const WindowsUserFolder& windows,
+            DriveFolders otherDrives = {});
     ~Profile();
     Profile(const Profile&) = delete;
     Profile& operator=(const Profile&) = delete;

@@ -89,11 +89,15 @@ std::string_view folderPart(std::string_view pattern, std::string_view& mask) {
 
 }  // namespace
 
-ProfileFiles::ProfileFiles(std::string prefixDir, bool showDotFiles, Drives drives)
-    : prefixDir_(std::move(prefixDir)), showDotFiles_(showDotFiles), drives_(drives) {}
+ProfileFiles::ProfileFiles(std::string prefixDir, bool showDotFiles, Drives drives, DriveFolders otherDrives)
+    : prefixDir_(std::move(prefixDir)), showDotFiles_(showDotFiles), drives_(drives), otherDrives_(std::move(otherDrives)) {}
 
 std::optional<std::string> ProfileFiles::driveRoot(char letter) const {
-    if (drives_ == Drives::WindowsDisk) return letter == 'c' ? std::optional(prefixDir_) : std::nullopt;
+    if (drives_ == Drives::WindowsDisk) {
+        if (letter == 'c') return prefixDir_;
+        const auto given = otherDrives_.find(letter);
+        return given == otherDrives_.end() ? std::nullopt : std::optional(given->second);
+    }
     const std::string key = std::string("drive ") + letter;
     if (auto known = names_.remembered(key)) return *known;
     std::optional<std::string> found;
@@ -110,6 +114,25 @@ std::optional<std::string> ProfileFiles::driveRoot(char letter) const {
     return found;
 }
 
+std::optional<std::string> ProfileFiles::requireDriveRoot(char letter, std::string_view windowsPath) const {
+    auto root = driveRoot(letter);
+    // Taking the path as missing would leave the user's data out of a backup without a word:
+    // on a Windows disk a store or a folder moved to another drive is common.
+    if (!root && drives_ == Drives::WindowsDisk) {
+        const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+        throw TsException("\"" + std::string(windowsPath) + "\" is on drive " + upper +
+                          ":, which this Windows disk does not hold. Mount the disk that was drive " + upper +
+                          ": and give its folder with --drive " + upper + "=DIR.");
+    }
+    return root;
+}
+
+std::optional<std::string> ProfileFiles::containingFolder(std::string_view windowsPath) const {
+    auto resolved = resolve(windowsPath);
+    if (!resolved) return std::nullopt;
+    return std::move(resolved->containingFolder);
+}
+
 std::string ProfileFiles::realPathOnce(const std::string& hostPath) const {
     const std::string key = "real " + hostPath;
     if (auto known = names_.remembered(key)) return known->value_or(std::string());
@@ -123,9 +146,9 @@ std::string ProfileFiles::realPathOnce(const std::string& hostPath) const {
 std::optional<ProfileFiles::Resolved> ProfileFiles::resolve(std::string_view windowsPath) const {
     auto parsed = parseWindowsPath(windowsPath);
     if (!parsed) return std::nullopt;
-    auto root = driveRoot(parsed->driveLetter);
+    auto root = requireDriveRoot(parsed->driveLetter, windowsPath);
     if (!root) return std::nullopt;
-    Resolved resolved{std::move(*root), EntryKind::Folder, {}, {}};
+    Resolved resolved{*root, drives_ == Drives::WindowsDisk ? *root : prefixDir_, EntryKind::Folder, {}, {}};
     const auto& components = parsed->components;
     // The folders of a path are resolved once per run: a restore asks for thousands of files
     // in the same few hundred folders.
@@ -286,7 +309,7 @@ std::unique_ptr<FileStream> ProfileFiles::openRead(std::string_view windowsPath)
     // Where the opened file really is, whatever links led there: a link to a file outside
     // the profile would save that file's content as if it were the user's.
     const std::string opened = realPath("/proc/self/fd/" + std::to_string(file->descriptor()));
-    if (opened.empty() || !isWithin(opened, realPathOnce(prefixDir_)))
+    if (opened.empty() || !isWithin(opened, realPathOnce(resolved->containingFolder)))
         throw EFOpenError(std::string(windowsPath), "It is a link to a file outside the profile (" + opened + ").");
     return file;
 }
@@ -307,7 +330,7 @@ void ProfileFiles::createFolders(std::string_view windowsFolder) const {
     };
     auto parsed = parseWindowsPath(windowsFolder);
     if (!parsed) fail("The path names no drive of this profile.");
-    auto root = driveRoot(parsed->driveLetter);
+    auto root = requireDriveRoot(parsed->driveLetter, windowsFolder);
     if (!root) fail("The path names no drive of this profile.");
     std::string host = *root;
     for (const auto& component : parsed->components) {
@@ -351,12 +374,13 @@ bool ProfileFiles::remove(std::string_view windowsPath) const {
 }
 
 std::optional<FolderIdentity> ProfileFiles::folderInsideProfile(std::string_view windowsFolder) const {
-    auto host = hostPath(windowsFolder);
-    if (!host) return std::nullopt;
+    auto resolved = resolve(windowsFolder);
+    if (!resolved) return std::nullopt;
+    const std::string& host = resolved->host;
     struct stat st;
-    if (::stat(host->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    if (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
     // Wherever drive C points is not inside for that alone: a link there may lead anywhere.
-    if (!isWithin(realPath(*host), realPathOnce(prefixDir_))) return std::nullopt;
+    if (!isWithin(realPath(host), realPathOnce(resolved->containingFolder))) return std::nullopt;
     return FolderIdentity{st.st_dev, st.st_ino};
 }
 

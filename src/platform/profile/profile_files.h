@@ -4,7 +4,9 @@
 //
 // A drive letter X is the prefix's dosdevices/x: entry (a link such as c: -> ../drive_c);
 // C: falls back to drive_c when dosdevices is missing. On a Windows disk the profile's folder
-// is drive C itself (the folder holding Users or Documents and Settings), and C: its only drive. Each existing component is matched
+// is drive C itself (the folder holding Users or Documents and Settings); other letters are
+// the folders the user gave for them, and a path on any other letter is refused with a
+// message that says how to give it, never quietly taken as missing. Each existing component is matched
 // without regard to letter case (an exact match first, else the first the folder lists);
 // missing components keep the case given. "." and ".." are resolved within the path as
 // Windows does, and "/" is a separator too.
@@ -15,6 +17,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,13 +54,21 @@ struct ProfileEntry {
     FolderIdentity identity{};  // folders only
 };
 
+// Host folders standing for drive letters other than C of a Windows disk, keyed by the
+// lower-case letter.
+using DriveFolders = std::map<char, std::string>;
+
 class ProfileFiles {
 public:
     enum class Drives { WinePrefix, WindowsDisk };
-    explicit ProfileFiles(std::string prefixDir, bool showDotFiles = false, Drives drives = Drives::WinePrefix);
+    explicit ProfileFiles(std::string prefixDir, bool showDotFiles = false, Drives drives = Drives::WinePrefix,
+                          DriveFolders otherDrives = {});
 
     // What the profile's files must lie within: the prefix, or the Windows disk's drive C.
     const std::string& prefixDir() const { return prefixDir_; }
+    // The host folder a path's files must lie within: the prefix for a Wine prefix; for a
+    // Windows disk the folder of the path's own drive. No value for a path without a drive.
+    std::optional<std::string> containingFolder(std::string_view windowsPath) const;
 
     // The host file a Windows path names; no value for a path without a mapped drive letter.
     std::optional<std::string> hostPath(std::string_view windowsPath) const;
@@ -122,6 +133,7 @@ public:
 private:
     struct Resolved {
         std::string host;
+        std::string containingFolder;  // see containingFolder()
         // The last component's entry as its folder lists it; the drive's root is a folder.
         std::optional<EntryKind> kind;
         // The folder holding the last component, and its name there, when that folder exists.
@@ -130,11 +142,14 @@ private:
     };
     std::optional<Resolved> resolve(std::string_view windowsPath) const;
     std::optional<std::string> driveRoot(char letter) const;
+    // driveRoot, which on a Windows disk throws for a letter the user gave no folder for.
+    std::optional<std::string> requireDriveRoot(char letter, std::string_view windowsPath) const;
     std::string realPathOnce(const std::string& hostPath) const;
 
     std::string prefixDir_;
     bool showDotFiles_;
     Drives drives_;
+    DriveFolders otherDrives_;
     mutable FolderNameCache names_;
 };
 

@@ -92,8 +92,8 @@ ProfileTransaction::ProfileTransaction(const Profile& profile, Mode mode, std::t
     : profile_(profile),
       mode_(mode),
       runStart_(runStart),
-      newFileMode_(newFilePermissions()),
-      prefixFd_(::open(profile.files().prefixDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+      newFileMode_(newFilePermissions()) {
+    containingFolderFd(profile.files().prefixDir());
     // Pinned now: what the run writes into the registry must not move where it writes files.
     for (int csidl = 0; csidl < 0x40; ++csidl) {
         auto root = std::make_unique<Root>();
@@ -108,7 +108,14 @@ ProfileTransaction::~ProfileTransaction() {
         for (auto& [rel, fd] : root->folders) ::close(fd);
         if (root->fd >= 0) ::close(root->fd);
     }
-    if (prefixFd_ >= 0) ::close(prefixFd_);
+    for (auto& [folder, fd] : containingFds_)
+        if (fd >= 0) ::close(fd);
+}
+
+int ProfileTransaction::containingFolderFd(const std::string& folder) {
+    auto [at, added] = containingFds_.try_emplace(folder, -1);
+    if (added) at->second = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return at->second;
 }
 
 ProfileTransaction::Root& ProfileTransaction::rootFor(int csidl) {
@@ -138,18 +145,23 @@ void ProfileTransaction::openRoot(Root& root) {
     }
     const auto identity = files.folderInsideProfile(existing.size() == 2 ? existing + "\\" : existing);
     const auto host = files.hostPath(existing);
-    if (!identity || !host) {
+    const auto containing = files.containingFolder(existing);
+    if (!identity || !host || !containing) {
         root.refusal = "its special folder " + *root.windowsPath + " leads out of the profile";
         return;
     }
-    // Opened beneath the prefix handle taken once: a folder swapped for a link meanwhile
-    // cannot lead the writes out.
-    const std::string prefix = profile_.files().prefixDir() + "/";
-    if (prefixFd_ < 0 || host->compare(0, prefix.size(), prefix) != 0) {
+    // Opened beneath the handle of the prefix (or the drive's folder) taken once: a folder
+    // swapped for a link meanwhile cannot lead the writes out.
+    // On a Windows disk a drive's root is the containing folder itself: nothing of the
+    // special folder may exist yet but its drive.
+    const std::string prefix = *containing + "/";
+    const int containingFd = containingFolderFd(*containing);
+    const bool isContaining = *host == *containing;
+    if (containingFd < 0 || (!isContaining && host->compare(0, prefix.size(), prefix) != 0)) {
         root.refusal = "its special folder " + *root.windowsPath + " leads out of the profile";
         return;
     }
-    int fd = openBeneath(prefixFd_, host->substr(prefix.size()));
+    int fd = openBeneath(containingFd, isContaining ? std::string(".") : host->substr(prefix.size()));
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_dev != identity->device || st.st_ino != identity->inode) {
         if (fd >= 0) ::close(fd);

@@ -142,12 +142,15 @@ private:
     void startWriteback();
     void putInPlace(const Pending& pending);
     void rollback() noexcept;
+    int containingFolderFd(const std::string& folder);
 
     const Profile& profile_;
     Mode mode_;
     std::time_t runStart_;
     unsigned newFileMode_;
-    int prefixFd_;  // the prefix folder, taken once: every special folder is opened beneath it
+    // The folders special folders must lie within (the prefix, or a Windows disk's drives),
+    // each taken once: every special folder is opened beneath its own.
+    std::map<std::string, int> containingFds_;
     std::map<int, std::unique_ptr<Root>> roots_;
     std::vector<Pending> pending_;
     std::vector<RegistryChange> registry_;

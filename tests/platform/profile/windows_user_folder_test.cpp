@@ -58,7 +58,7 @@ TEST(WindowsUserFolder, IsRecognisedByItsHiveInEitherLayoutAndAnyCase) {
         EXPECT_EQ(profile->specialFolders().profileFolder(), c.profileFolder);
         EXPECT_EQ(profile->hive().value("SOFTWARE", "X"), RegValue::dword("x", 1));
         EXPECT_EQ(profile->files().hostPath("c:\\" + std::string(c.parent) + "\\Alice\\x.txt"), (folder / "x.txt").string());
-        EXPECT_EQ(profile->files().hostPath("D:\\x.txt"), std::nullopt) << "no drive but C:";
+        EXPECT_THROW(profile->files().hostPath("D:\\x.txt"), TsException) << "no drive but C:";
     }
 }
 
@@ -111,6 +111,34 @@ TEST(WindowsUserFolder, FilesAreFoundAsWindowsFindsThem) {
     auto entries = profile->files().list("C:\\Users\\carol\\.dotted");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_FALSE(entries[0].hidden) << "a dot starts no hidden name on a Windows disk";
+}
+
+// A path on a drive letter the user gave no folder for must stop the run with what to do: taken
+// as missing, a store moved to D: would be left out of the backup without a word.
+TEST(WindowsUserFolder, OtherDrivesAreTheFoldersGivenAndAnyOtherLetterIsRefused) {
+    test::TempDir disk, driveD, outside;
+    fs::create_directories(driveD.file("Mail"));
+    test::writeHostFile(driveD.file("Mail/a.dbx"), std::string("dbx"));
+    test::writeHostFile(outside.file("secret"), std::string("secret"));
+    fs::create_symlink(outside.file("secret"), driveD.file("Mail/leak.dbx"));
+    const std::string folder = test::makeWindowsUserFolder(disk.path().string(), "erin", false);
+    auto profile = Profile::open(folder, {}, {{'d', driveD.path().string()}});
+    const ProfileFiles& files = profile->files();
+
+    EXPECT_EQ(files.openRead("d:\\MAIL\\A.DBX")->size(), 3);
+    EXPECT_TRUE(files.folderInsideProfile("D:\\Mail").has_value());
+    EXPECT_THROW(files.openRead("D:\\Mail\\leak.dbx"), EFOpenError) << "a link leading off the drive";
+    for (const char* path : {"E:\\Mail\\a.dbx", "e:\\"}) {
+        SCOPED_TRACE(path);
+        try {
+            files.fileExists(path);
+            ADD_FAILURE() << "no refusal";
+        } catch (const TsException& error) {
+            EXPECT_THAT(error.what(), HasSubstr("give its folder with --drive E=DIR"));
+        }
+    }
+    EXPECT_THROW(Profile::open(folder, {}, {{'e', outside.path().string()}})->files().createFolders("F:\\x"),
+                 TsException);
 }
 
 TEST(WindowsUserFolder, TheRunLockAndDebugLogLieInTheUsersCache) {
