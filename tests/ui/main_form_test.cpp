@@ -620,6 +620,10 @@ private slots:
         QVERIFY(!rejected.profile);
         QVERIFY2(rejected.problem.contains(QString::fromStdString(samples->dir.file("rejected"))), qPrintable(rejected.problem));
 
+        TtsChosenProfile misdriven = ChooseProfileForWindows(samples->dir.file("alice"), {"D:/mnt/d"});
+        QVERIFY(!misdriven.profile);
+        QVERIFY2(misdriven.problem.contains("such as D=/mnt/old-d"), qPrintable(misdriven.problem));
+
         TtsChosenProfile missing = ChooseProfileForWindows(samples->dir.file("no-prefix-here"));
         QVERIFY(!missing.profile);
         QVERIFY2(missing.problem.contains("--profile"), qPrintable(missing.problem));
