@@ -15,6 +15,7 @@
 #include "engine/ftp_upload.h"
 #include "engine/progress_percent.h"
 #include "engine/project.h"
+#include "engine/project_check.h"
 #include "engine/work_folder.h"
 #include "platform/atomic_file.h"
 #include "platform/date_time.h"
@@ -58,16 +59,6 @@ std::optional<std::string> removeTemporary(const std::string& path) {
     } catch (const EStreamError& error) {
         throw EWriteError(error.what() + note);
     }
-}
-
-// What can be told before a single item is captured: the name must make a file name, and a
-// local destination must name a folder. Whether the folder is there and writable is the
-// front end's check; should it vanish meanwhile, creating the data file says so.
-void checkBeforeCapture(const TtsBackupProject& project) {
-    dataFileNameOf(project.Name());
-    if (project.Destination().Kind() == TtsBPDestination::kKindLocalFolder && project.Destination().LocalFolder().empty())
-        throw FlowFailure(FailureKind::Usage,
-                          "The destination folder of the project \"" + project.Name() + "\" is not set");
 }
 
 // Where an FTP destination's data file goes, as an address a user can read; never with the
@@ -210,7 +201,9 @@ void BackupRun::run() {
         std::lock_guard lock(finalStepMutex_);
         finalStep_ = false;
     }
-    checkBeforeCapture(project());
+    // Refused before a single file is read; a folder that vanishes after this is said so by
+    // the creation of the data file.
+    throwFirst(checkProject(project(), ProjectCheckFor::Running));
     const std::time_t start = std::time(nullptr);
     WorkFolderLock work(workFolder_.empty() ? project().WorkFolder() : workFolder_);
     std::optional<ProfileLock> profileLock;

@@ -1,16 +1,11 @@
 #include "engine/flows.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <filesystem>
 
 #include "engine/datafile/data_file_reader.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/wine_server_check.h"
 #include "platform/stream/zlib_error.h"
-#include "transfer/ftp/ftp_endpoint.h"
-#include "transfer/ftp/ftp_reply.h"
 
 namespace ts {
 
@@ -69,44 +64,6 @@ std::shared_ptr<DataFileReader> openReader(const std::string& file) {
 
 DataFileSummary summaryOf(const DataFileReader& reader) {
     return DataFileSummary{reader.header()->Encrypt, reader.header()->BackupTime};
-}
-
-bool hasLineBreak(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}
-
-void checkFolderSetting(const std::string& folder, const std::string& projectName, std::vector<Failure>& problems) {
-    if (folder.empty())
-        problems.push_back({FailureKind::Usage, "The destination folder of the project \"" + projectName + "\" is not set"});
-}
-
-void checkFolderReady(const std::string& folder, std::vector<Failure>& problems) {
-    if (folder.empty()) return;
-    std::error_code ec;
-    if (!std::filesystem::exists(folder, ec)) {
-        problems.push_back({FailureKind::FileSystem, "The destination folder \"" + folder + "\" does not exist"});
-    } else if (!std::filesystem::is_directory(folder, ec)) {
-        problems.push_back({FailureKind::FileSystem, "The destination \"" + folder + "\" is not a folder"});
-    } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        problems.push_back({FailureKind::FileSystem, "The destination folder \"" + folder + "\" is not writable"});
-    }
-}
-
-void checkFtp(const TtsBPDestination& destination, const std::string& projectName, std::vector<Failure>& problems) {
-    const std::string of = " of the project \"" + projectName + "\"";
-    try {
-        parseFtpHost(destination.Host());
-    } catch (const EFtpError& e) {
-        problems.push_back({FailureKind::Usage, "The FTP host" + of + " cannot be used: " + e.what()});
-    }
-    if (destination.UserName().empty()) problems.push_back({FailureKind::Usage, "The FTP user name" + of + " is not set"});
-    const std::pair<const char*, const std::string*> texts[] = {{"host", &destination.Host()},
-                                                                {"user name", &destination.UserName()},
-                                                                {"password", &destination.FtpPassword()},
-                                                                {"remote folder", &destination.RemoteFolder()}};
-    for (const auto& [what, text] : texts)
-        if (hasLineBreak(*text))
-            problems.push_back({FailureKind::Usage, std::string("The FTP ") + what + of + " must not contain line breaks"});
 }
 
 }  // namespace
@@ -184,27 +141,6 @@ std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& pro
             reader.reset();
         }
     }
-}
-
-std::vector<Failure> checkProjectSettings(const TtsBackupProject& project) {
-    std::vector<Failure> problems;
-    try {
-        dataFileNameOf(project.Name());
-    } catch (const FlowFailure& e) {
-        problems.push_back(e.failure());
-    }
-    const TtsBPDestination& destination = project.Destination();
-    if (destination.Kind() == TtsBPDestination::kKindLocalFolder)
-        checkFolderSetting(destination.LocalFolder(), project.Name(), problems);
-    if (destination.Kind() == TtsBPDestination::kKindFtp) checkFtp(destination, project.Name(), problems);
-    return problems;
-}
-
-std::vector<Failure> checkBeforeBackup(const TtsBackupProject& project) {
-    std::vector<Failure> problems = checkProjectSettings(project);
-    if (project.Destination().Kind() == TtsBPDestination::kKindLocalFolder)
-        checkFolderReady(project.Destination().LocalFolder(), problems);
-    return problems;
 }
 
 std::vector<Failure> checkBeforeRestore(const Profile& profile) {

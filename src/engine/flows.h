@@ -60,15 +60,9 @@ struct OpenedDataFile {
 std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& profile, PasswordQuestion& question,
                                            int maxTries = 3);
 
-// Pre-flight checks, run before anything is written. Each returns the problems found (empty:
-// go ahead), worded for the user.
-// The project's own settings, as they are saved: the project name can name a data file; a
-// local destination folder is set; an FTP destination has a host, a user name and texts the
-// protocol can carry. A project that fails it is not worth saving.
-std::vector<Failure> checkProjectSettings(const TtsBackupProject& project);
-// checkProjectSettings, and a local destination folder is present and writable.
-std::vector<Failure> checkBeforeBackup(const TtsBackupProject& project);
-// Wine is not running on the profile (its registry is about to be written).
+// The check before a restore writes anything: the problems found (empty: go ahead), worded
+// for the user. The profile can be written, inside itself, and Wine is not running on it
+// (its registry is about to be written). A backup project's check is checkProject.
 std::vector<Failure> checkBeforeRestore(const Profile& profile);
 
 // The first problem of a check as a FlowFailure; nothing when there is none.

@@ -14,13 +14,11 @@
 #include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <filesystem>
 
 #include "engine/project.h"
-#include "platform/ansi_text.h"
+#include "engine/project_check.h"
 #include "transfer/ftp/ftp_client.h"
 #include "transfer/ftp/ftp_settings_check.h"
-#include "ui/core_calls.h"
 #include "ui/pictures.h"
 #include "ui/prompts.h"
 #include "ui/window_layout.h"
@@ -297,31 +295,14 @@ void TBackupForm::LoadFromProject() {
     enPassword2Edit_->setText(QString::fromStdString(project_->Password()));
 }
 
-QStringList TBackupForm::unstorableValues() const {
-    QStringList problems;
-    // The project keeps its name and the destination's texts in 256-byte fields with a NUL.
-    auto tooLong = [](const QLineEdit* edit) { return toAnsi(text(edit)).size() > 255; };
-    if (tooLong(projectNameEdit_)) {
-        problems << "Project Name is too long, at most 255 characters!";
-    } else if (!blank(projectNameEdit_)) {  // a blank name is reported as missing
-        if (auto problem = dataFileNameProblem(text(projectNameEdit_))) problems << QString::fromStdString(*problem);
-    }
-    for (auto [edit, what] : {std::pair{destFolderEdit_, "Backup folder"}, std::pair{hostEdit_, "Host"},
-                              std::pair{folderEdit_, "Folder"}, std::pair{userNameEdit_, "Username"},
-                              std::pair{passwordEdit_, "Password"}})
-        if (tooLong(edit)) problems << QString("%1 is too long, at most 255 characters!").arg(what);
-    return problems;
-}
-
-bool TBackupForm::SaveToProject() {
-    if (!project_ || !unstorableValues().isEmpty()) return false;
-    project_->SetName(text(projectNameEdit_));
+void TBackupForm::storeInto(TtsBackupProject& target) const {
+    target.SetName(text(projectNameEdit_));
     for (int row = 0; row < itemsList_->topLevelItemCount(); ++row) {
         QTreeWidgetItem* rowItem = itemsList_->topLevelItem(row);
-        if (TtsBPSourceItem* item = project_->Source().FindItem(rowItem->text(0).toStdString()))
+        if (TtsBPSourceItem* item = target.Source().FindItem(rowItem->text(0).toStdString()))
             item->SetSelected(rowItem->checkState(0) == Qt::Checked);
     }
-    TtsBPDestination& dest = project_->Destination();
+    TtsBPDestination& dest = target.Destination();
     if (backupToFileButton_->isChecked()) dest.SetKind(TtsBPDestination::kKindLocalFolder);
     if (backupToFtpButton_->isChecked()) dest.SetKind(TtsBPDestination::kKindFtp);
     dest.SetLocalFolder(text(destFolderEdit_));
@@ -329,34 +310,39 @@ bool TBackupForm::SaveToProject() {
     dest.SetRemoteFolder(text(folderEdit_));
     dest.SetUserName(text(userNameEdit_));
     dest.SetFtpPassword(text(passwordEdit_));
-    project_->SetPassword(text(enPasswordEdit_));
-    project_->SetEncrypt(enableEncryptCheckBox_->isChecked());
-    project_->SetCompressionLevel(static_cast<uint8_t>(compressionLevelComboBox_->currentIndex()));
+    target.SetPassword(text(enPasswordEdit_));
+    target.SetEncrypt(enableEncryptCheckBox_->isChecked());
+    target.SetCompressionLevel(static_cast<uint8_t>(compressionLevelComboBox_->currentIndex()));
+}
+
+ProjectSettings TBackupForm::typedSettings() const {
+    bool anyItemSelected = false;
+    for (int row = 0; row < itemsList_->topLevelItemCount(); ++row)
+        anyItemSelected = anyItemSelected || itemsList_->topLevelItem(row)->checkState(0) == Qt::Checked;
+    const uint8_t kind = backupToFtpButton_->isChecked()    ? TtsBPDestination::kKindFtp
+                         : backupToFileButton_->isChecked() ? TtsBPDestination::kKindLocalFolder
+                         : project_                         ? project_->Destination().Kind()
+                                                            : TtsBPDestination::kKindLocalFolder;
+    return ProjectSettings{text(projectNameEdit_), anyItemSelected,       kind,
+                           text(destFolderEdit_),  text(hostEdit_),       text(folderEdit_),
+                           text(userNameEdit_),    text(passwordEdit_),   enableEncryptCheckBox_->isChecked(),
+                           text(enPasswordEdit_)};
+}
+
+bool TBackupForm::SaveToProject() {
+    if (!project_ || !checkProjectStorable(typedSettings()).empty()) return false;
+    storeInto(*project_);
     return true;
 }
 
 bool TBackupForm::ValidateInput() {
-    QString failures;
+    // The core's one check, on what was typed: the run and "tessaly-cli new" refuse the same.
+    const std::vector<Failure> failures = checkProject(typedSettings(), text(enPassword2Edit_));
+    if (failures.empty()) return true;
     const QString lineEnd = "\r\n";
-    if (blank(projectNameEdit_)) failures += "Project Name must be entered!" + lineEnd;
-    int unticked = 0;
-    for (int row = 0; row < itemsList_->topLevelItemCount(); ++row)
-        if (itemsList_->topLevelItem(row)->checkState(0) != Qt::Checked) ++unticked;
-    if (unticked == itemsList_->topLevelItemCount()) failures += "One backup item must be selected at least!" + lineEnd;
-    if (backupToFileButton_->isChecked()) {
-        std::error_code error;
-        if (!std::filesystem::is_directory(text(destFolderEdit_), error))
-            failures += "Folder not found: '" + destFolderEdit_->text() + "'" + lineEnd;
-    }
-    if (backupToFtpButton_->isChecked() &&
-        (blank(hostEdit_) || blank(folderEdit_) || blank(userNameEdit_) || blank(passwordEdit_)))
-        failures += "FTP Information not enough, please fill all of the FTP information box!" + lineEnd;
-    if (enableEncryptCheckBox_->isChecked() && enPasswordEdit_->text() != enPassword2Edit_->text())
-        failures += "Password error!" + lineEnd;
-    // What the project could not hold, or the backup run would refuse after capturing everything.
-    for (const QString& problem : unstorableValues()) failures += problem + lineEnd;
-    if (failures.isEmpty()) return true;
-    prompts_.error(this, "Error found!" + lineEnd + failures);
+    QString listed = "Error found!" + lineEnd;
+    for (const Failure& failure : failures) listed += QString::fromStdString(failure.text) + lineEnd;
+    prompts_.error(this, listed);
     return false;
 }
 

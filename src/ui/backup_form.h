@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <memory>
 
+#include "engine/project_check.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -69,8 +71,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // What the controls cannot store into the project's fields, worded for the user.
-    QStringList unstorableValues() const;
+    // Stores every control into target.
+    void storeInto(TtsBackupProject& target) const;
+    // What the controls hold, for the checks.
+    ProjectSettings typedSettings() const;
     void ftpTestDone();
 
     Prompts& prompts_;

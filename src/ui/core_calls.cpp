@@ -8,15 +8,6 @@
 
 namespace ts::ui {
 
-std::optional<std::string> dataFileNameProblem(const std::string& projectName) {
-    try {
-        dataFileNameOf(projectName);
-    } catch (const FlowFailure& failure) {
-        return failure.failure().text;
-    }
-    return std::nullopt;
-}
-
 bool dataFileEncrypted(const std::string& file) { return probeDataFile(file).encrypted; }
 
 namespace {

@@ -10,11 +10,6 @@ class TtsBackupProject;
 
 namespace ts::ui {
 
-// Why a project name cannot become the data file's name ("<name>.tsly_dat" in the folder
-// or on the server), worded for the user; nullopt when it can. The backup run refuses the
-// same names, but only after capturing everything.
-std::optional<std::string> dataFileNameProblem(const std::string& projectName);
-
 // Whether the data file is encrypted, from its header. Throws when it cannot be opened or
 // is not a data file.
 bool dataFileEncrypted(const std::string& file);

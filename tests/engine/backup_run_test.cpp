@@ -40,6 +40,11 @@ protected:
         test::recordEvents(project, events);
     }
     void TearDown() override { DebugLog::instance().clear(); }
+    // An FTP destination the run's check accepts; the upload itself is the test's.
+    void useFtp() {
+        project.Destination().SetKind(TtsBPDestination::kKindFtp);
+        project.Destination().SetHost("127.0.0.1");
+    }
 
     std::string dataFile() const { return dir.file("dest/Mail.tsly_dat"); }
     std::string tempData() const { return dir.file("work/Temp.data"); }
@@ -404,7 +409,7 @@ public:
 
 TEST_F(BackupRunTest, AnFtpDestinationHandsTheCompressedFileToTheUploadThenRemovesBoth) {
     RecordingUpload upload;
-    project.Destination().SetKind(TtsBPDestination::kKindFtp);
+    useFtp();
     BackupRun run(project);
     run.setUploader(&upload);
     run.run();
@@ -419,7 +424,7 @@ TEST_F(BackupRunTest, AnFtpDestinationHandsTheCompressedFileToTheUploadThenRemov
 TEST_F(BackupRunTest, AFailedUploadRemovesTheCompressedFile) {
     RecordingUpload upload;
     upload.fail = true;
-    project.Destination().SetKind(TtsBPDestination::kKindFtp);
+    useFtp();
     BackupRun run(project);
     run.setUploader(&upload);
     EXPECT_THROW(run.run(), TsException);
@@ -433,7 +438,7 @@ TEST_F(BackupRunTest, ACancelBeforeTheUploadSkipsItAndRemovesTheCompressedFile) 
     for (const std::string stopAt : {"Backup Favorites ...", "Compress Data ..."}) {
         SCOPED_TRACE(stopAt);
         RecordingUpload upload;
-        project.Destination().SetKind(TtsBPDestination::kKindFtp);
+        useFtp();
         BackupRun run(project, RunEvents{[&](const std::string& text) {
                                              if (text == stopAt) run.cancel();
                                          },
@@ -457,7 +462,7 @@ TEST_F(BackupRunTest, ACancelDuringAnUploadThatStillEndsWellReportsSuccess) {
             RecordingUpload::Upload(link, destination, localFile, remoteName);
         }
     } upload;
-    project.Destination().SetKind(TtsBPDestination::kKindFtp);
+    useFtp();
     BackupRun run(project);
     upload.run = &run;
     run.setUploader(&upload);

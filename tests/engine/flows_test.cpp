@@ -1,5 +1,6 @@
 // The flows every front end shares, against real files in real temporary profiles.
 #include "engine/flows.h"
+#include "engine/project_check.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -353,7 +354,9 @@ TEST_F(FlowsTest, ChecksBeforeABackupNameEveryProblemBeforeAnythingIsWritten) {
     auto ftp = [](TtsBackupProject& p) {
         p.Destination().SetKind(TtsBPDestination::kKindFtp);
         p.Destination().SetHost("127.0.0.1:2121");
+        p.Destination().SetRemoteFolder("/");
         p.Destination().SetUserName("zoe");
+        p.Destination().SetFtpPassword("secret");
     };
     const std::vector<Case> cases = {
         {"sound local", [](TtsBackupProject&) {}, {}},
@@ -402,25 +405,21 @@ TEST_F(FlowsTest, ChecksBeforeABackupNameEveryProblemBeforeAnythingIsWritten) {
         SCOPED_TRACE(c.name);
         TtsBackupProject project(source.get());
         project.SetName("Mail");
+        project.Source().ItemList().Items(0)->SetSelected(true);
         project.Destination().SetLocalFolder(dir.file("out"));
         c.set(project);
         std::vector<FailureKind> kinds;
-        for (const Failure& failure : checkBeforeBackup(project)) kinds.push_back(failure.kind);
+        for (const Failure& failure : checkProject(project)) kinds.push_back(failure.kind);
         EXPECT_EQ(kinds, c.expected);
-        // What a saved project can be checked for alone: everything but the folder's state.
-        kinds.clear();
-        for (const Failure& failure : checkProjectSettings(project)) kinds.push_back(failure.kind);
-        std::vector<FailureKind> settings = c.expected;
-        std::erase(settings, FailureKind::FileSystem);
-        EXPECT_EQ(kinds, settings);
     }
     if (::geteuid() != 0) {  // root writes anywhere
         fs::create_directory(dir.path() / "locked");
         ::chmod(dir.file("locked").c_str(), 0555);
         TtsBackupProject project;
+        project.Source().ItemList().Items(0)->SetSelected(true);
         project.Destination().SetLocalFolder(dir.file("locked"));
-        ASSERT_EQ(checkBeforeBackup(project).size(), 1u);
-        EXPECT_NE(checkBeforeBackup(project)[0].text.find("not writable"), std::string::npos);
+        ASSERT_EQ(checkProject(project).size(), 1u);
+        EXPECT_NE(checkProject(project)[0].text.find("not writable"), std::string::npos);
     }
 }
 

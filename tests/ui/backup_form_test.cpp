@@ -15,6 +15,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/cli_runner.h"
+#include "engine/backup_run.h"
+#include "engine/flows.h"
 #include "engine/project.h"
 #include "support/ftp_test_server.h"
 #include "support/temp_dir.h"
@@ -152,6 +155,90 @@ private slots:
         edit(form, "FolderEdit")->setText("/mine");
         ftp->click();
         QCOMPARE(edit(form, "FolderEdit")->text(), QString("/mine"));
+    }
+
+    // The dialog, "tessaly-cli new" and a backup run judge a project by one check: the same
+    // settings meet the same failures, in the same words. A run lets pass only what it
+    // handles itself (see ProjectCheckFor), so some rows expect no refusal from it.
+    void theDialogNewAndTheRunRefuseTheSameSettingsAlike() {
+        struct Case {
+            const char* name;
+            QString project;
+            QString folder;                // local destination; empty with ftp
+            QStringList ftp;               // host, remote folder, user, password
+            QStringList failures;
+            bool runRefuses;
+        };
+        const QString existing = QString::fromStdString(dir.path().string());
+        const QString missing = QString::fromStdString(dir.file("missing"));
+        const std::vector<Case> cases = {
+            {"path in the name", "../up", existing, {}, {"The project name \"../up\" cannot name a data file: it must not be "
+                                                          "empty or hold \"/\", \"\\\" or control characters"}, true},
+            {"missing folder", "Mail", missing, {}, {"Folder not found: '" + missing + "'"}, false},
+            {"ftp host that cannot be parsed", "Mail", "", {"ftp.example.org:99999", "/in", "zoe", "pw"},
+             {"The FTP host of the project \"Mail\" cannot be used: "}, true},
+            {"ftp without a password", "Mail", "", {"ftp.example.org", "/in", "zoe", ""},
+             {"FTP Information not enough, please fill all of the FTP information box!"}, false},
+        };
+        for (const Case& c : cases) {
+            const std::string row = c.name;
+            // The dialog.
+            TtsBackupProject project;
+            prompts = ScriptedPrompts();
+            TBackupForm form(prompts);
+            form.SetProject(&project);
+            form.show();
+            edit(form, "ProjectNameEdit")->setText(c.project);
+            if (c.ftp.isEmpty()) {
+                edit(form, "DestFolderEdit")->setText(c.folder);
+            } else {
+                control<QRadioButton>(form, "BackupToFTPServerButton")->click();
+                for (auto [edit, value] : {std::pair{"HostEdit", 0}, {"FolderEdit", 1}, {"UserNameEdit", 2}, {"PasswordEdit", 3}})
+                    this->edit(form, edit)->setText(c.ftp[value]);
+            }
+            control<QPushButton>(form, "OkButton")->click();
+            QVERIFY2(prompts.shown.size() == 1, row.c_str());
+            const QStringList dialogSaid = prompts.shown[0].text.split("\r\n", Qt::SkipEmptyParts);
+            QVERIFY2(dialogSaid.size() == c.failures.size() + 1 && dialogSaid[0] == "Error found!",
+                     qPrintable(prompts.shown[0].text));
+            for (int i = 0; i < c.failures.size(); ++i)
+                QVERIFY2(dialogSaid[i + 1].startsWith(c.failures[i]), qPrintable(prompts.shown[0].text));
+            // "tessaly-cli new" with the same settings.
+            test::CliRunner cli(dir.path().string());
+            cli.keepToWorkDir();
+            std::vector<std::string> args = {"new", dir.file("checked.tsly"), "--name", c.project.toStdString(), "--items", "all"};
+            if (c.ftp.isEmpty()) {
+                args.insert(args.end(), {"--folder", c.folder.toStdString()});
+            } else {
+                args.insert(args.end(), {"--ftp", c.ftp[0].toStdString(), "--remote-folder", c.ftp[1].toStdString(), "--user",
+                                         c.ftp[2].toStdString()});
+                cli.environment["TESSALY_FTP_PASSWORD"] = c.ftp[3].toStdString();
+            }
+            const test::CliResult made = cli.run(args);
+            QVERIFY2(made.exitCode == 2, (row + ": " + made.err).c_str());
+            for (const QString& failure : c.failures)
+                QVERIFY2(QString::fromStdString(made.err).contains(failure), (row + ": " + made.err).c_str());
+            QVERIFY(!std::filesystem::exists(dir.file("checked.tsly")));
+            // A backup run of the project the dialog would have kept.
+            TtsBackupProject kept;
+            kept.SetName(c.project.toStdString());
+            kept.Source().ItemList().Items(0)->SetSelected(true);
+            kept.SetWorkFolder(dir.file("work"));
+            if (c.ftp.isEmpty()) {
+                kept.Destination().SetLocalFolder(c.folder.toStdString());
+            } else {
+                kept.Destination().SetKind(TtsBPDestination::kKindFtp);
+                kept.Destination().SetHost(c.ftp[0].toStdString());
+            }
+            if (!c.runRefuses) continue;
+            try {
+                BackupRun(kept).run();
+                QFAIL(("the run took " + row).c_str());
+            } catch (const FlowFailure& refused) {
+                QVERIFY2(QString::fromStdString(refused.failure().text).startsWith(c.failures.front()),
+                         (row + ": " + refused.failure().text).c_str());
+            }
+        }
     }
 
     void aValueTheProjectCannotHoldChangesNothing() {

@@ -90,7 +90,6 @@ int runBackup(const Arguments& args) {
     size_t notSaved = 0;
     try {
         project = loadProject(session.profile(), file);
-        throwFirst(checkBeforeBackup(*project));
         ProgressLine progress;
         BackupRun run(*project, session.profile(), progress.events(), &uploadMessage);
         CancelOnSignal cancelOnSignal(run);

@@ -10,7 +10,7 @@
 #include "app/cli/passwords.h"
 #include "engine/flows.h"
 #include "engine/project.h"
-#include "transfer/ftp/ftp_endpoint.h"
+#include "engine/project_check.h"
 
 namespace ts::cli {
 
@@ -58,12 +58,6 @@ void setDestination(TtsBackupProject& project, const ParsedOptions& options) {
     std::string host = *options.value("ftp");
     std::string user = requiredValue("new", options, "user");
     std::string remoteFolder = requiredValue("new", options, "remote-folder");
-    if (host.empty()) throw UsageError("new", "--ftp needs a host");
-    try {
-        parseFtpHost(host);
-    } catch (const std::exception& e) {
-        throw UsageError("new", e.what());
-    }
     destination.SetKind(TtsBPDestination::kKindFtp);
     destination.SetHost(host);
     destination.SetUserName(user);
@@ -104,9 +98,13 @@ int runNew(const Arguments& args) {
             project.SetPassword(archivePassword(file, true));
             project.SetEncrypt(true);
         }
-        // The same rules as a backup's, so that no project is saved that its backup refuses.
-        const std::vector<Failure> problems = checkProjectSettings(project);
-        if (!problems.empty()) throw UsageError("new", problems.front().text);
+        // The backup dialog's check, whose rules the run shares: every failure at once.
+        const std::vector<Failure> problems = checkProject(project);
+        if (!problems.empty()) {
+            std::string listed;
+            for (const Failure& problem : problems) listed += (listed.empty() ? "" : "; ") + problem.text;
+            throw UsageError("new", listed);
+        }
         project.SaveToFile(file);
     } catch (const UsageError&) {
         throw;
