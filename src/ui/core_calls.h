@@ -4,7 +4,6 @@
 #include <string>
 
 namespace ts {
-class Profile;
 class TtsBackupProject;
 }
 
@@ -14,15 +13,6 @@ namespace ts::ui {
 // or on the server), worded for the user; nullopt when it can. The backup run refuses the
 // same names, but only after capturing everything.
 std::optional<std::string> dataFileNameProblem(const std::string& projectName);
-
-// Whether the data file is encrypted, from its header. Throws when it cannot be opened or
-// is not a data file.
-bool dataFileEncrypted(const std::string& file);
-
-// Damaged: a file is there but its records do not hold, or it cannot be read.
-// Whether password opens the encrypted data file, asked of the core's own open path. Throws
-// what that path throws for a file that cannot be read or is damaged.
-bool dataFilePasswordOpens(const std::string& file, const std::string& password, Profile& profile);
 
 enum class RowMark { Invalid = 0, Valid = 1, Encrypted = 2, Damaged = 3 };
 
