@@ -9,6 +9,7 @@
 #include "support/crafted_data_file.h"
 #include "support/wine_profile.h"
 #include "ui/password_question.h"
+#include "support/file_opens.h"
 #include "support/temp_dir.h"
 #include "ui/scripted_prompts.h"
 #include "ui/single_password_form.h"
