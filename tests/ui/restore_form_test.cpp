@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <filesystem>
+
 #include "engine/project.h"
 #include "support/crafted_data_file.h"
 #include "support/wine_profile.h"
@@ -38,6 +40,13 @@ class RestoreFormTest : public QObject {
         bool edit = control<QLineEdit>(form, "PasswordEdit")->isEnabled();
         if (label != edit) throw std::runtime_error("password label and field disagree");
         return label;
+    }
+    // Whether this process holds path open, as the kernel lists its descriptors.
+    static bool heldOpen(const QString& path) {
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error))
+            if (std::filesystem::read_symlink(fd.path(), error) == path.toStdString()) return true;
+        return false;
     }
     QStringList messages() {
         QStringList texts;
@@ -105,6 +114,26 @@ private slots:
         control<QPushButton>(form, "RestoreButton")->click();
         QCOMPARE(messages(), expectedMessages);
         QCOMPARE(form.result() == QDialog::Accepted, restoreCloses);
+    }
+
+    // The chosen file stays open for the restore to go on reading; choosing another lets go
+    // of it, and the restore gets the other one.
+    void anotherFileLetsGoOfTheOneOpenedBefore() {
+        TRestoreForm form(prompts);
+        form.SetProfile(profile.get());
+        form.show();
+        choose(form, plainFile);
+        QVERIFY(heldOpen(plainFile));
+        prompts.passwords.push_back(QString("right"));
+        choose(form, secretFile);
+        QVERIFY(!heldOpen(plainFile));
+        QVERIFY(heldOpen(secretFile));
+        control<QPushButton>(form, "RestoreButton")->click();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        std::optional<OpenedDataFile> opened = form.TakeOpenedFile();
+        QVERIFY(opened && opened->reader);
+        QCOMPARE(QString::fromStdString(opened->file), secretFile);
+        QCOMPARE(opened->project->Password(), std::string("right"));
     }
 
     void aFileThatIsNotADataFileIsNamedNotTakenForAPassword() {
