@@ -109,10 +109,6 @@ std::unique_ptr<TtsBackupProject> openProjectFile(const std::string& file, Profi
     }
 }
 
-DataFileSummary probeDataFile(const std::string& file) {
-    return summaryOf(*openReader(file));
-}
-
 std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& profile, PasswordQuestion& question,
                                            int maxTries) {
     std::shared_ptr<DataFileReader> reader = openReader(file);

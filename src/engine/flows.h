@@ -40,9 +40,6 @@ struct DataFileSummary {
     bool encrypted = false;
     double backupTime = 0;  // days since 30 December 1899, local time
 };
-// Throws FlowFailure(NotADataFile) when the file is not one; the engine's exceptions when it
-// cannot be read.
-DataFileSummary probeDataFile(const std::string& file);
 
 // A data file opened as far as its project: the header and the project stream are read and
 // the file stays open just after them, so a restore goes on reading it without opening it
@@ -54,9 +51,10 @@ struct OpenedDataFile {
     std::shared_ptr<DataFileReader> reader;     // positioned after the project stream; taken by a restore
 };
 
-// Probes the file, asks the password when it is encrypted (again after a wrong answer, up to
-// maxTries), loads the project it holds. nullopt when the question returned nullopt. Throws
-// FlowFailure: NotADataFile, WrongPassword after maxTries wrong answers.
+// Reads the file's header, asks the password when it is encrypted (again after a wrong
+// answer, up to maxTries), loads the project it holds. nullopt when the question returned
+// nullopt. Throws FlowFailure: NotADataFile, WrongPassword after maxTries wrong answers,
+// DamagedDataFile; the engine's exceptions when the file cannot be read.
 std::optional<OpenedDataFile> openDataFile(const std::string& file, Profile& profile, PasswordQuestion& question,
                                            int maxTries = 3);
 

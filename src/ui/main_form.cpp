@@ -105,23 +105,6 @@ private:
     std::deque<Request*> waiting_;
 };
 
-// The password of an encrypted project file, asked with the small password dialog; a wrong
-// answer is said so before the question comes again.
-class ProjectPasswordQuestion : public PasswordQuestion {
-public:
-    ProjectPasswordQuestion(QWidget* window, Prompts& prompts) : window_(window), prompts_(prompts) {}
-    std::optional<std::string> askPassword(const std::string&, bool retry) override {
-        if (retry) prompts_.error(window_, kWrongPasswordText);
-        std::optional<QString> answer = prompts_.askPassword(window_);
-        if (!answer) return std::nullopt;
-        return answer->toStdString();
-    }
-
-private:
-    QWidget* window_;
-    Prompts& prompts_;
-};
-
 QAction* makeAction(QObject* owner, const char* name, const QString& text, const QString& hint, QKeySequence shortcut = {}) {
     auto* action = new QAction(text, owner);
     action->setObjectName(name);
@@ -556,7 +539,7 @@ void TMainForm::BackupNewProject() {
 }
 
 void TMainForm::OpenAndBackUp(const std::string& path) {
-    ProjectPasswordQuestion question(this, prompts_);
+    DialogPasswordQuestion question(prompts_, this, kWrongPasswordText);
     try {
         Project = openProjectFile(path, *profile_.profile, question);
     } catch (const FlowFailure& failure) {
@@ -587,16 +570,17 @@ void TMainForm::FileRestoreActionExecute() {
 void TMainForm::RestoreFrom(const QString& dataFile) {
     Guarded([&] {
         TRestoreForm form(prompts_, this);
-        Project = std::make_unique<TtsBackupProject>(profile_.profile.get());
-        form.SetProject(Project.get());
+        form.SetProfile(profile_.profile.get());
         // Read once the dialog stands, so a password question opens over it.
         if (!dataFile.isEmpty()) QTimer::singleShot(0, &form, [&form, dataFile] { form.OpenDataFile(dataFile); });
-        if (form.exec() != QDialog::Accepted) {
-            Project.reset();
-            return;
-        }
-        Project->SetPassword(form.PasswordText().toStdString());
-        RunStart(new TtsRestoreThread(*Project, *profile_.profile, form.DataFileName()));
+        if (form.exec() != QDialog::Accepted) return;
+        // The run goes on reading the file the dialog opened and proved the password of.
+        std::optional<OpenedDataFile> opened = form.TakeOpenedFile();
+        if (!opened) return;
+        auto* worker = new TtsRestoreThread(*opened, *profile_.profile);
+        // The window keeps the project the run works on until the run has ended.
+        Project = std::move(opened->project);
+        RunStart(worker);
     });
 }
 

@@ -10,9 +10,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "engine/failure.h"
 #include "engine/project.h"
 #include "platform/exception.h"
-#include "ui/core_calls.h"
 #include "ui/password_question.h"
 #include "ui/pictures.h"
 #include "ui/prompts.h"
@@ -132,67 +132,81 @@ void TRestoreForm::FileEditDone() {
 
 void TRestoreForm::useDataFile(const QString& path) {
     // The same file twice in a row is read once, however it was given.
-    if (!project_ || path == lastPathRead_) return;
+    if (!profile_ || path == lastPathRead_) return;
     lastPathRead_ = path;
     dataFileName_ = path.toStdString();
+    // The file opened before is let go, whatever becomes of this one.
+    opened_.reset();
     readDataFile(dataFileName_);
 }
 
-void TRestoreForm::setDataFileRead(bool read) {
+void TRestoreForm::setDataFileRead(bool read, bool encrypted) {
     restoreButton_->setEnabled(read);
     if (!read) dataFileName_.clear();
+    passwordLabel_->setEnabled(encrypted);
+    passwordEdit_->setEnabled(encrypted);
 }
 
-void TRestoreForm::loadOnce(const std::string& file) {
-    ++fileReads_;
-    project_->LoadFromDataFile(file);
+void TRestoreForm::sayUnreadable(const std::string& file, const std::exception& error) {
+    // A file that cannot be opened or is no data file is said in the core's words, which name
+    // it; one whose records do not hold is said to be unreadable.
+    const auto* failure = dynamic_cast<const FlowFailure*>(&error);
+    if (failure && failure->failure().kind == FailureKind::DamagedDataFile) {
+        prompts_.error(this, QString::fromStdString("Cannot read \"" + file + "\": " + error.what()));
+    } else {
+        prompts_.error(this, QString::fromStdString(error.what()));
+    }
+    showItems(nullptr);
+    setDataFileRead(false, false);
 }
 
 void TRestoreForm::readDataFile(const std::string& file) {
     // Only a wrong or missing password is worth a password question; a file that is not a
     // data file, or cannot be read, is said so.
+    DialogPasswordQuestion question(prompts_, this);
     try {
-        dataFileEncrypted(file);
+        opened_ = openDataFile(file, *profile_, question, 1);
+    } catch (const FlowFailure& failure) {
+        if (failure.failure().kind != FailureKind::WrongPassword) {
+            sayUnreadable(file, failure);
+            return;
+        }
+        prompts_.error(this, kInvalidPasswordText);
     } catch (const std::exception& error) {
-        prompts_.error(this, QString::fromStdString(error.what()));
-        itemsList_->clear();
-        passwordLabel_->setEnabled(false);
-        passwordEdit_->setEnabled(false);
-        setDataFileRead(false);
+        sayUnreadable(file, error);
+        return;
+    }
+    if (opened_) {
+        const bool encrypted = opened_->summary.encrypted;
+        if (encrypted) passwordEdit_->setText(QString::fromStdString(opened_->project->Password()));
+        setDataFileRead(true, encrypted);
+        showItems(opened_->project.get());
         return;
     }
     // An encrypted file whose password is not known yet counts as read: Restore asks for
     // the password and checks it.
-    bool read = true;
-    try {
-        loadOnce(file);
-    } catch (const EFileEncrypted&) {
-        if (std::optional<QString> password = prompts_.askPassword(this)) {
-            project_->SetPassword(password->toStdString());
-            try {
-                loadOnce(file);
-                passwordEdit_->setText(QString::fromStdString(project_->Password()));
-            } catch (const EFileEncrypted&) {
-                prompts_.error(this, kInvalidPasswordText);
-            } catch (const std::exception& error) {
-                // The password was right: what failed after it is damage, said as such.
-                prompts_.error(this, QString::fromStdString("Cannot read \"" + file + "\": " + error.what()));
-                read = false;
-            }
-        }
-    } catch (const std::exception& error) {
-        prompts_.error(this, QString::fromStdString("Cannot read \"" + file + "\": " + error.what()));
-        read = false;
-    }
-    setDataFileRead(read);
-    passwordLabel_->setEnabled(project_->Encrypt());
-    passwordEdit_->setEnabled(project_->Encrypt());
-    showItems();
+    showStoredItems(file);
 }
 
-void TRestoreForm::showItems() {
+void TRestoreForm::showStoredItems(const std::string& file) {
+    // The item records come before anything encrypted: they are read without the password,
+    // which the next section refuses.
+    TtsBackupProject stored(profile_);
+    try {
+        stored.LoadFromDataFile(file);
+    } catch (const EFileEncrypted&) {
+    } catch (const std::exception& error) {
+        sayUnreadable(file, error);
+        return;
+    }
+    setDataFileRead(true, true);
+    showItems(&stored);
+}
+
+void TRestoreForm::showItems(const TtsBackupProject* project) {
     itemsList_->clear();
-    for (const TtsBPSourceItem* item : project_->Source().ItemList()) {
+    if (!project) return;
+    for (const TtsBPSourceItem* item : project->Source().ItemList()) {
         QString caption = QString::fromStdString(item->Caption());
         auto* row = new QTreeWidgetItem(itemsList_, {caption});
         row->setIcon(0, itemIconForCaption(caption));
@@ -201,28 +215,40 @@ void TRestoreForm::showItems() {
     }
 }
 
+bool TRestoreForm::openWithTypedPassword() {
+    DialogPasswordQuestion typed(prompts_, this, kInvalidPasswordText, passwordEdit_->text().toStdString());
+    try {
+        std::optional<OpenedDataFile> opened = openDataFile(dataFileName_, *profile_, typed, 1);
+        if (!opened) return false;
+        opened_ = std::move(opened);
+        return true;
+    } catch (const FlowFailure& failure) {
+        if (failure.failure().kind != FailureKind::WrongPassword) {
+            prompts_.error(this, QString::fromStdString(failure.what()));
+            return false;
+        }
+    } catch (const std::exception& error) {
+        prompts_.error(this, QString::fromStdString(error.what()));
+        return false;
+    }
+    prompts_.error(this, kInvalidPasswordText);
+    passwordEdit_->selectAll();
+    passwordEdit_->setFocus();
+    return false;
+}
+
 void TRestoreForm::RestoreButtonClick() {
     if (!restoreButton_->isEnabled() || dataFileName_.empty()) return;
     if (passwordLabel_->isEnabled()) {
-        if (passwordEdit_->text().trimmed().isEmpty()) {
+        const QString typed = passwordEdit_->text();
+        if (typed.trimmed().isEmpty()) {
             prompts_.error(this, "Please enter your password for this archive!");
             return;
         }
         // A wrong password is found here, where it can be typed again, not after the
-        // dialog has gone.
-        bool opens = false;
-        try {
-            opens = dataFilePasswordOpens(dataFileName_, passwordEdit_->text().toStdString(), project_->UserProfile());
-        } catch (const std::exception& error) {
-            prompts_.error(this, QString::fromStdString(error.what()));
-            return;
-        }
-        if (!opens) {
-            prompts_.error(this, kInvalidPasswordText);
-            passwordEdit_->selectAll();
-            passwordEdit_->setFocus();
-            return;
-        }
+        // dialog has gone; the one the file was opened with is proven already.
+        const bool proven = opened_ && opened_->project->Password() == typed.toStdString();
+        if (!proven && !openWithTypedPassword()) return;
     }
     accept();
 }

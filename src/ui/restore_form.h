@@ -1,18 +1,18 @@
 #pragma once
 // The restore dialog: choose a data file, see what it holds and whether it needs a
-// password, and give that password. It reads the file's project into the attached project;
-// the caller then restores DataFileName() with PasswordText().
+// password, and give that password. It opens the file once and keeps it open, its password
+// proven, for the caller's restore to go on reading (TakeOpenedFile).
 #include <QDialog>
+#include <optional>
 #include <string>
+#include <utility>
+
+#include "engine/flows.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
-
-namespace ts {
-class TtsBackupProject;
-}
 
 namespace ts::ui {
 
@@ -26,13 +26,14 @@ public:
 
     explicit TRestoreForm(Prompts& prompts, QWidget* parent = nullptr);
 
-    void SetProject(TtsBackupProject* project) { project_ = project; }
-    TtsBackupProject* Project() const { return project_; }
+    // The profile the file's project is read for; nothing is read until it is given.
+    void SetProfile(Profile* profile) { profile_ = profile; }
     // The file last chosen with the browse button or typed into the file field; empty until then.
     const std::string& DataFileName() const { return dataFileName_; }
     QString PasswordText() const;
-    // How many times a data file was read (a password retry counts again).
-    int FileReads() const { return fileReads_; }
+    // Once the dialog was accepted: the chosen file, open after its project, with its password
+    // proven. Taken once.
+    std::optional<OpenedDataFile> TakeOpenedFile() { return std::exchange(opened_, std::nullopt); }
 
     void FormShow();
     // Chooses a data file and reads it.
@@ -51,17 +52,22 @@ protected:
 private:
     // Takes path as the data file unless it is the one read last, and reads it.
     void useDataFile(const QString& path);
-    // Reads the chosen file into the project; on EFileEncrypted asks the password once.
+    // Opens the chosen file, asking its password once when it is encrypted.
     void readDataFile(const std::string& file);
-    void setDataFileRead(bool read);
-    void loadOnce(const std::string& file);
-    void showItems();
+    // What an encrypted file holds while its password is not known: the stored items.
+    void showStoredItems(const std::string& file);
+    // Opens the file with the typed password; false (said so) when it does not open.
+    bool openWithTypedPassword();
+    void setDataFileRead(bool read, bool encrypted);
+    // Says why file cannot be restored from, and leaves nothing to restore.
+    void sayUnreadable(const std::string& file, const std::exception& error);
+    void showItems(const TtsBackupProject* project);
 
     Prompts& prompts_;
-    TtsBackupProject* project_ = nullptr;
+    Profile* profile_ = nullptr;
     std::string dataFileName_;
     QString lastPathRead_;
-    int fileReads_ = 0;
+    std::optional<OpenedDataFile> opened_;
 
     QLineEdit* fileEdit_;
     QPushButton* browseButton_;

@@ -196,6 +196,11 @@ void TtsBackupThread::ReleaseRun() {
     run_.reset();
 }
 
+TtsRestoreThread::TtsRestoreThread(OpenedDataFile& opened, Profile& profile)
+    : TtsThread(*opened.project, opened.file), fileName_(opened.file) {
+    run_ = std::make_unique<RestoreRun>(opened, profile, Events());
+}
+
 TtsRestoreThread::TtsRestoreThread(TtsBackupProject& project, Profile& profile, const std::string& FileName)
     : TtsThread(project, FileName), fileName_(FileName) {
     run_ = std::make_unique<RestoreRun>(project, profile, fileName_, Events());

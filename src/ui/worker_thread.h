@@ -143,9 +143,12 @@ private:
     std::unique_ptr<BackupRun> run_;
 };
 
+// A restore of every stored item: of a data file openDataFile opened (its project must
+// outlive the worker), which the run goes on reading, or of a file the run opens itself.
 class TtsRestoreThread : public TtsThread {
     Q_OBJECT
 public:
+    TtsRestoreThread(OpenedDataFile& opened, Profile& profile);
     TtsRestoreThread(TtsBackupProject& project, Profile& profile, const std::string& FileName);
     ~TtsRestoreThread() override;
 

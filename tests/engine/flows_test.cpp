@@ -23,6 +23,7 @@
 #include "platform/stream/zlib_error.h"
 #include "platform/tcp_socket.h"
 #include "run_test_support.h"
+#include "support/file_opens.h"
 #include "support/wine_profile.h"
 #include "transfer/ftp/ftp_client.h"
 
@@ -136,27 +137,35 @@ TEST_F(FlowsTest, AProjectFileIsAskedForUntilTheRightPasswordAndNeverHalfFilled)
     }
 }
 
-TEST_F(FlowsTest, AProbeTellsEncryptionBeforeAnyPasswordAndRefusesOtherFiles) {
+TEST_F(FlowsTest, OpeningADataFileAsksAPasswordOnlyWhenItsHeaderSaysEncryptedAndRefusesOtherFiles) {
     const std::string plain = backUp(std::nullopt);
     fs::copy_file(plain, dir.file("plain.tsly_dat"));
     const std::string encrypted = backUp("pw");
-    EXPECT_FALSE(probeDataFile(dir.file("plain.tsly_dat")).encrypted);
-    EXPECT_TRUE(probeDataFile(encrypted).encrypted);
-    EXPECT_GT(probeDataFile(encrypted).backupTime, 40000.0);
+    ScriptedQuestion none({});
+    std::optional<OpenedDataFile> opened = openDataFile(dir.file("plain.tsly_dat"), *target, none);
+    ASSERT_TRUE(opened);
+    EXPECT_FALSE(opened->summary.encrypted);
+    EXPECT_TRUE(none.retries.empty());
+    ScriptedQuestion right({"pw"});
+    opened = openDataFile(encrypted, *target, right);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(opened->summary.encrypted);
+    EXPECT_GT(opened->summary.backupTime, 40000.0);
 
     test::writeHostFile(dir.file("text.tsly_dat"), std::string(3000, 'x'));
     test::writeHostFile(dir.file("project.tsly_dat"), test::deflateBytes(test::readHostFile(dir.file("Mail.tsly"))));
     for (const std::string& other : {dir.file("Mail.tsly"), dir.file("text.tsly_dat"), dir.file("project.tsly_dat")}) {
         try {
-            probeDataFile(other);
+            openDataFile(other, *target, none);
             ADD_FAILURE() << other;
         } catch (const FlowFailure& e) {
             EXPECT_EQ(e.failure().kind, FailureKind::NotADataFile) << other;
             EXPECT_NE(e.failure().text.find(other), std::string::npos) << e.what();
         }
     }
+    EXPECT_TRUE(none.retries.empty()) << "a file that is no data file asks nothing";
     try {
-        probeDataFile(dir.file("none.tsly_dat"));
+        openDataFile(dir.file("none.tsly_dat"), *target, none);
         ADD_FAILURE() << "a missing file";
     } catch (...) {
         EXPECT_EQ(classifyCurrentException(dir.file("none.tsly_dat")).kind, FailureKind::FileSystem);
@@ -167,12 +176,12 @@ TEST_F(FlowsTest, ARestoreAfterOpeningTheDataFileReadsItOnceAndRestoresIntoThePr
     const std::string data = backUp("right");
     struct Case {
         Answers answers;
-        uint64_t opens;
+        int opens;
     };
     for (const Case& c : std::vector<Case>{{{"right"}, 1}, {{"wrong", "right"}, 2}}) {
         SCOPED_TRACE(c.opens);
         fs::remove_all(dir.path() / "work");
-        const uint64_t before = DataFileReader::openCount();
+        test::FileOpens opens(data);
         ScriptedQuestion question(c.answers);
         std::optional<OpenedDataFile> opened = openDataFile(data, *target, question);
         ASSERT_TRUE(opened);
@@ -181,7 +190,7 @@ TEST_F(FlowsTest, ARestoreAfterOpeningTheDataFileReadsItOnceAndRestoresIntoThePr
         opened->project->SetWorkFolder(dir.file("work"));
         RestoreRun run(*opened, *target, {});
         run.run();
-        EXPECT_EQ(DataFileReader::openCount() - before, c.opens);
+        EXPECT_EQ(opens.count(), c.opens);
         EXPECT_EQ(test::readHostFile(bob.hostOf("C:\\users\\bob\\Favorites\\Links\\Mail.url")),
                   test::readHostFile(alice.hostOf("C:\\users\\alice\\Favorites\\Links\\Mail.url")));
     }

@@ -24,6 +24,7 @@
 #include "ui/scripted_prompts.h"
 #include "ui/select_project_form.h"
 #include "sample_profiles.h"
+#include "support/file_opens.h"
 #include "support/temp_dir.h"
 
 using namespace ts;
@@ -127,6 +128,19 @@ class MainFormFlowsTest : public QObject {
         return project.Name();
     }
 
+    // Every item of alice's profile, backed up without the windows; the password is "right".
+    std::string backUpAlice(bool encrypted) {
+        TtsBackupProject project(samples->alice.get());
+        project.SetName("Mail");
+        project.Destination().SetLocalFolder(samples->out());
+        for (TtsBPSourceItem* item : project.Source().ItemList()) item->SetSelected(true);
+        project.SetEncrypt(encrypted);
+        project.SetPassword("right");
+        project.SetWorkFolder(samples->work());
+        project.Backup();
+        return samples->out("Mail.tsly_dat");
+    }
+
     void choose(int index) {
         script->then("SelectProjectForm", [index](QWidget* dialog) {
             static_cast<TSelectProjectForm*>(dialog)->SetItemIndex(index);
@@ -191,17 +205,43 @@ private slots:
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
     }
 
+    // The dialog opens the data file, proving its password, and the run goes on reading it:
+    // one open from the menu to the end of the restore. A password typed into the dialog
+    // after the question was cancelled opens the file again, but the run still does not.
+    void aRestoreFromTheMenuOpensTheDataFileOnce_data() {
+        QTest::addColumn<bool>("encrypted");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("plain") << false << QString();
+        QTest::newRow("encrypted, answered in the password question") << true << QString();
+        QTest::newRow("encrypted, typed into the restore dialog") << true << QString("right");
+    }
+    void aRestoreFromTheMenuOpensTheDataFileOnce() {
+        QFETCH(bool, encrypted);
+        QFETCH(QString, typed);
+        const std::string dataFile = backUpAlice(encrypted);
+        test::FileOpens opens(dataFile);
+        openWindow(samples->bob.get());
+        prompts->files = {QString::fromStdString(dataFile)};
+        if (encrypted) prompts->passwords = {typed.isEmpty() ? std::optional<QString>("right") : std::nullopt};
+        int inDialog = -1;
+        script->then("RestoreForm", [&](QWidget* dialog) {
+            click(dialog, "SpeedButton1");
+            if (!typed.isEmpty()) type(dialog, "PasswordEdit", typed);
+            click(dialog, "RestoreButton");
+            inDialog = opens.count();
+        });
+        trigger(form->FileRestoreAction);
+        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QCOMPARE(prompts->passwordQuestions, encrypted ? 1 : 0);
+        QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
+        QCOMPARE(opens.count(), inDialog);
+        if (typed.isEmpty()) QCOMPARE(inDialog, 1);
+    }
+
     // The profile (only read) and a data file of it export the same mail; the data file's
     // password is asked as for a restore, and the end report names what was written.
     void theProfileAndItsDataFileAreExported() {
-        TtsBackupProject project(samples->alice.get());
-        project.SetName("Mail");
-        project.Destination().SetLocalFolder(samples->out());
-        for (TtsBPSourceItem* item : project.Source().ItemList()) item->SetSelected(true);
-        project.SetEncrypt(true);
-        project.SetPassword("right");
-        project.SetWorkFolder(samples->work());
-        project.Backup();
+        backUpAlice(true);
         openWindow();
         const QString live = QString::fromStdString(samples->dir.file("live"));
         const QString stored = QString::fromStdString(samples->dir.file("stored"));
@@ -387,9 +427,10 @@ private slots:
         prompts->shown.clear();
 
         openWindow(samples->bob.get());
+        test::FileOpens opens(dataFile);
         int reads = -1;
-        script->then("RestoreForm", [&reads](QWidget* dialog) {
-            reads = static_cast<TRestoreForm*>(dialog)->FileReads();
+        script->then("RestoreForm", [&reads, &opens](QWidget* dialog) {
+            reads = opens.count();
             click(dialog, "RestoreButton");
         });
         QSignalSpy ended(form.get(), &TMainForm::RunEnded);

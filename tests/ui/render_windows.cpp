@@ -81,8 +81,6 @@ int main(int argc, char** argv) {
     }
     {
         TRestoreForm form(prompts, &main);
-        TtsBackupProject target;
-        form.SetProject(&target);
         ok &= render(form, folder, "restore");
     }
     {

@@ -5,10 +5,13 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <filesystem>
+
 #include "engine/project.h"
 #include "support/crafted_data_file.h"
 #include "support/wine_profile.h"
 #include "ui/password_question.h"
+#include "support/file_opens.h"
 #include "support/temp_dir.h"
 #include "ui/scripted_prompts.h"
 #include "ui/single_password_form.h"
@@ -24,7 +27,7 @@ class RestoreFormTest : public QObject {
     test::TempDir dir;
     QString plainFile, secretFile;
     ScriptedPrompts prompts;
-    // The restore's profile: the dialog asks the core with it whether a password opens a file.
+    // The restore's profile: the dialog reads the file's project for it.
     test::WineProfile wine;
     std::unique_ptr<Profile> profile = wine.open();
 
@@ -37,6 +40,13 @@ class RestoreFormTest : public QObject {
         bool edit = control<QLineEdit>(form, "PasswordEdit")->isEnabled();
         if (label != edit) throw std::runtime_error("password label and field disagree");
         return label;
+    }
+    // Whether this process holds path open, as the kernel lists its descriptors.
+    static bool heldOpen(const QString& path) {
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error))
+            if (std::filesystem::read_symlink(fd.path(), error) == path.toStdString()) return true;
+        return false;
     }
     QStringList messages() {
         QStringList texts;
@@ -55,13 +65,13 @@ private slots:
     void init() { prompts = ScriptedPrompts(); }
 
     void plainFileShowsItsItemsAndIsReadOnceWhenChosenTwice() {
-        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
-        form.SetProject(&project);
+        form.SetProfile(profile.get());
         form.show();
+        test::FileOpens opens(plainFile.toStdString());
         choose(form, plainFile);
         choose(form, plainFile);
-        QCOMPARE(form.FileReads(), 1);
+        QCOMPARE(opens.count(), 1);
         QCOMPARE(prompts.fileFilters, QStringList(2, "Tessaly Data File(*.tsly_dat)|*.tsly_dat"));
         QCOMPARE(prompts.fileSuffixes.value(0), QString("tsly_dat"));
         auto* items = control<QTreeWidget>(form, "ItemsListView");
@@ -92,9 +102,8 @@ private slots:
         QFETCH(QStringList, expectedMessages);
         QFETCH(QString, passwordShown);
         QFETCH(bool, restoreCloses);
-        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
-        form.SetProject(&project);
+        form.SetProfile(profile.get());
         form.show();
         prompts.passwords.push_back(answer);
         choose(form, secretFile);
@@ -107,12 +116,31 @@ private slots:
         QCOMPARE(form.result() == QDialog::Accepted, restoreCloses);
     }
 
+    // The chosen file stays open for the restore to go on reading; choosing another lets go
+    // of it, and the restore gets the other one.
+    void anotherFileLetsGoOfTheOneOpenedBefore() {
+        TRestoreForm form(prompts);
+        form.SetProfile(profile.get());
+        form.show();
+        choose(form, plainFile);
+        QVERIFY(heldOpen(plainFile));
+        prompts.passwords.push_back(QString("right"));
+        choose(form, secretFile);
+        QVERIFY(!heldOpen(plainFile));
+        QVERIFY(heldOpen(secretFile));
+        control<QPushButton>(form, "RestoreButton")->click();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        std::optional<OpenedDataFile> opened = form.TakeOpenedFile();
+        QVERIFY(opened && opened->reader);
+        QCOMPARE(QString::fromStdString(opened->file), secretFile);
+        QCOMPARE(opened->project->Password(), std::string("right"));
+    }
+
     void aFileThatIsNotADataFileIsNamedNotTakenForAPassword() {
         const std::string other = dir.file("notes.txt");
         test::writeHostFile(other, std::string("not compressed at all"));
-        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
-        form.SetProject(&project);
+        form.SetProfile(profile.get());
         form.show();
         choose(form, QString::fromStdString(other));
         QCOMPARE(prompts.passwordQuestions, 0);
@@ -130,9 +158,8 @@ private slots:
     }
     void aTypedPathIsReadOnEnterOrWhenTheFieldIsLeft() {
         QFETCH(bool, byEnter);
-        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
-        form.SetProject(&project);
+        form.SetProfile(profile.get());
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         auto* edit = control<QLineEdit>(form, "FileEdit");
@@ -154,15 +181,16 @@ private slots:
         QVERIFY(form.isVisible());
 
         edit->setFocus();
+        test::FileOpens opens(plainFile.toStdString());
         edit->setText(" " + plainFile + "\n");  // pasted with the blanks around a line
         finishTyping();
-        QCOMPARE(form.FileReads(), 1);
+        QCOMPARE(opens.count(), 1);
         QCOMPARE(QString::fromStdString(form.DataFileName()), plainFile);
         QCOMPARE(test::checkedRows(control<QTreeWidget>(form, "ItemsListView")), QStringList{"Windows Address Book"});
         QVERIFY(restore->isEnabled());
         QVERIFY2(form.isVisible(), "Enter read the file; it did not also press Restore");
         choose(form, plainFile);  // the same file again is not read again
-        QCOMPARE(form.FileReads(), 1);
+        QCOMPARE(opens.count(), 1);
         restore->click();
         QCOMPARE(form.result(), int(QDialog::Accepted));
     }
@@ -170,9 +198,8 @@ private slots:
     // The password typed into the archive password field is checked before the dialog
     // closes: a wrong one is said so there, and the dialog stays for the right one.
     void aWrongArchivePasswordIsFoundInTheDialog() {
-        TtsBackupProject project(profile.get());
         TRestoreForm form(prompts);
-        form.SetProject(&project);
+        form.SetProfile(profile.get());
         form.show();
         prompts.passwords.push_back(std::nullopt);
         choose(form, secretFile);
@@ -204,7 +231,7 @@ private slots:
         std::unique_ptr<TtsBackupProject> opened = openProjectFile(file, *profile, question);
         QVERIFY(opened);
         QCOMPARE(opened->Name(), std::string("Office"));
-        QCOMPARE(question.Asked(), 2);
+        QCOMPARE(prompts.passwordQuestions, 2);
         QCOMPARE(messages(), QStringList{kInvalidPasswordText});
         prompts.passwords = {std::nullopt};
         QVERIFY(!openProjectFile(file, *profile, question));

@@ -4,7 +4,6 @@ namespace ts {
 
 DataFileReader::DataFileReader(const std::string& fileName)
     : fileName_(fileName), file_(fileName, FileStream::Mode::Read), counter_(file_), inflate_(counter_, fileName) {
-    opened_.fetch_add(1);
     header_ = DataHeaderRec::readFrom(inflate_);
 }
 

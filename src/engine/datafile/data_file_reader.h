@@ -2,7 +2,6 @@
 // Opens a data file for reading in one pass: the file, the inflation over it, and the
 // 272-byte header at the start of the plain stream. What follows the header is read from
 // stream() by whoever needs it; nothing is inflated ahead of that.
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,9 +35,6 @@ public:
     int64_t consumed() const { return file_.position(); }
     int64_t compressedSize() const { return counter_.total; }
 
-    // How many data files this process has opened so far.
-    static uint64_t openCount() { return opened_.load(); }
-
 private:
     // Passes the file's bytes to the inflation and tells how far it has come.
     class CountingStream final : public Stream {
@@ -58,8 +54,6 @@ private:
         int64_t total;
         ConsumedEvent onConsumed;
     };
-
-    static inline std::atomic<uint64_t> opened_{0};
 
     std::string fileName_;
     FileStream file_;
