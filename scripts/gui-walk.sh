@@ -42,11 +42,8 @@ password=walk-secret
 TESSALY_PASSWORD=$password USER=alice "$cli" new "$work/Mail.tsly" --name Mail --items all --folder "$work/out" \
   --level default --encrypt --profile "$work/alice" >/dev/null
 
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+source scripts/xvfb.sh
+start_xvfb "$work"
 
 step() { echo "gui-walk: $*"; }
 # Waits for a visible window whose title matches, and gives it the keyboard.

@@ -30,18 +30,8 @@ mkdir -p "$XDG_CONFIG_HOME/tessaly"
 secret=SECRET-OUTSIDE-THE-PROFILE
 printf '%s' "$secret" >"$work/outside.txt"
 
-display=""
-for n in $(shuf -i 100-199 -n 20); do
-  [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do DISPLAY=":$n" xdotool getmouselocation >/dev/null 2>&1 && display=":$n" && break; sleep 0.1; done
-  [ -n "$display" ] && break
-  kill "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid=""
-done
-[ -n "$display" ] || { echo "no X server could be started" >&2; exit 1; }
-export DISPLAY=$display
+source "$(dirname "$0")/../../scripts/xvfb.sh"
+start_xvfb "$work"
 
 failed=0
 fail() {
