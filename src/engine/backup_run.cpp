@@ -142,9 +142,7 @@ BackupRun::~BackupRun() {
     detach();
 }
 
-void BackupRun::fileNotSaved(const std::string& realPath, const std::string& reason,
-                             TtsProjectLink::CaptureProblem problem) {
-    using Problem = TtsProjectLink::CaptureProblem;
+void BackupRun::notSaved(const std::string& realPath, const std::string& reason, Problem problem) {
     std::string warning = "\"" + realPath + "\" ";
     switch (problem) {
     case Problem::NotSaved: warning += "was not saved: "; break;
@@ -174,6 +172,17 @@ bool BackupRun::beginFinalStep() {
     if (cancelled()) return false;
     finalStep_ = true;
     return true;
+}
+
+void BackupRun::saved(Saved what, int64_t bytes) {
+    switch (what) {
+    case Saved::File:
+        ++counts().filesSaved;
+        counts().bytesSaved += bytes;
+        break;
+    case Saved::UnreadableFile: ++counts().unreadableFiles; break;
+    case Saved::RegistryValue: ++counts().valuesSaved; break;
+    }
 }
 
 void BackupRun::filesAhead(int64_t, int64_t bytes) {
@@ -285,7 +294,7 @@ void BackupRun::writePlainStream(Stream& stream, bool pollCancel) {
         if (!item->Selected()) continue;
         const auto moved = [this] { return tally().filesSaved + tally().unreadableFiles + tally().valuesSaved; };
         const int64_t before = moved();
-        item->BackupToStream(stream);
+        item->backup(stream, *this);
         if (moved() == before) itemsFoundNothing_.push_back(item->Caption());
         ++itemIndex_;
     }

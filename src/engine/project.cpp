@@ -78,47 +78,6 @@ void TtsBackupProject::Cancel() {
     if (run_) run_->cancel();
 }
 
-void TtsBackupProject::FileNameRefused(const std::string& storedName, const std::string& reason) {
-    Run* run;
-    {
-        std::lock_guard lock(runMutex_);
-        run = run_;
-    }
-    if (run) run->fileNameRefused(storedName, reason);
-}
-
-void TtsBackupProject::FileNotSaved(const std::string& realPath, const std::string& reason, CaptureProblem problem) {
-    Run* run;
-    {
-        std::lock_guard lock(runMutex_);
-        run = run_;
-    }
-    if (run) run->fileNotSaved(realPath, reason, problem);
-}
-
-void TtsBackupProject::Tally(Moved what, int64_t bytes) {
-    Run* run;
-    {
-        std::lock_guard lock(runMutex_);
-        run = run_;
-    }
-    if (run) run->tally(what, bytes);
-}
-
-void TtsBackupProject::FilesAhead(int64_t count, int64_t bytes) {
-    Run* run;
-    {
-        std::lock_guard lock(runMutex_);
-        run = run_;
-    }
-    if (run) run->filesAhead(count, bytes);
-}
-
-ProfileTransaction* TtsBackupProject::RestoreTransaction() const {
-    std::lock_guard lock(runMutex_);
-    return run_ ? run_->restoreTransaction() : nullptr;
-}
-
 void TtsBackupProject::attachRun(Run* run) {
     std::lock_guard lock(runMutex_);
     if (run_) throw TsException("The backup project \"" + name_ + "\" is already being backed up or restored");

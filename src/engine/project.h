@@ -1,7 +1,8 @@
 #pragma once
 // A backup project: the unit of work. It owns its source set, destination and schedule
 // record, and is what the parts see as their project (the codec's switch and pass phrase,
-// the user profile, and the cancel flag of the run under way). The runs themselves are
+// the user profile, and the cancel flag of the run under way). What a run reports and where
+// it writes the run hands to the items itself. The runs themselves are
 // objects of their own (BackupRun, RestoreRun); Backup and Restore here hand on to them. Its one serialised form is the project stream: the
 // 528-byte project record, the four item records, the destination and schedule sections.
 #include <atomic>
@@ -51,12 +52,6 @@ public:
     bool Cancelled() const override;
     // Raises TsException when no profile was given.
     Profile& UserProfile() const override;
-    // Told to the run under way.
-    void FileNameRefused(const std::string& storedName, const std::string& reason) override;
-    void FileNotSaved(const std::string& realPath, const std::string& reason, CaptureProblem problem) override;
-    void Tally(Moved what, int64_t bytes) override;
-    void FilesAhead(int64_t count, int64_t bytes) override;
-    ProfileTransaction* RestoreTransaction() const override;
     // A project made before its profile was known collects what the items find in the
     // profile (the favorites) once it is given, as if it had been made with it.
     void SetUserProfile(Profile* profile);
@@ -123,7 +118,7 @@ public:
     void InspectDataFile(const std::string& FileName, DataFileContents& contents);
 
 private:
-    friend class Run;  // tells the project which run is under way
+    friend class Run;  // tells the project which run is under way, for Cancel and Cancelled
     void attachRun(Run* run);
     void detachRun(Run* run);
 

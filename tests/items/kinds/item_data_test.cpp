@@ -14,6 +14,7 @@
 #include "items/kinds/favorites.h"
 #include "items/kinds/ie_settings.h"
 #include "items/capture/inventory_sink.h"
+#include "items/capture/profile_restore_sink.h"
 #include "items/kinds/oe_data.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
@@ -69,10 +70,12 @@ protected:
         EXPECT_EQ(written, data.size());
         return data.takeBytes();
     }
-    // Restores an item from the whole of data, checking the count and that all was read.
+    // Restores an item from the whole of data straight into its project's profile, checking
+    // the count and that all was read.
     static void restore(TtsBPSourceItem& item, MemoryStream& data) {
         data.rewind();
-        int32_t read = item.RestoreFromStream(data);
+        DirectProfileSink sink(item.Project()->UserProfile());
+        int32_t read = item.RestoreFromStream(data, sink);
         EXPECT_EQ(read, data.size());
         EXPECT_EQ(data.position(), data.size());
     }
@@ -156,7 +159,8 @@ TEST_F(ItemDataTest, MailDataLogsItsFirstAndLastLinesWithPositionsAndCounts) {
 
     DebugLog::instance().clear();
     data.seek(3);
-    int32_t read = bob.item<TtsBPOEData>(3).RestoreFromStream(data);
+    DirectProfileSink sink(*bob.profile);
+    int32_t read = bob.item<TtsBPOEData>(3).RestoreFromStream(data, sink);
     EXPECT_EQ(read, written);
     lines = DebugLog::instance().lines();
     ASSERT_EQ(lines.size(), 2u);
