@@ -58,13 +58,6 @@ public:
     // profile holds nothing of theirs.
     const std::vector<std::string>& itemsFoundNothing() const { return itemsFoundNothing_; }
 
-    // The two steps of a backup through a plain staging file, each usable alone; run()
-    // makes the same data file without the staging file.
-    void buildTempFile(const std::string& fileName);
-    // Replaces destName only when the compression ran to its end; a cancelled or failed one
-    // leaves an existing file as it was.
-    void compressFile(const std::string& sourceName, const std::string& destName);
-
     // UploadRunLink
     void uploadStatus(const std::string& text) override { status(text); }
     void uploadWorkBegin(int64_t total) override { transferSize_ = total; }
@@ -92,8 +85,9 @@ private:
     void saved(Saved what, int64_t bytes) override;
     void filesAhead(int64_t count, int64_t bytes) override;
 
-    // The header, the project stream and every selected item, in order.
-    void writePlainStream(Stream& stream, bool pollCancel);
+    // The header, the project stream and every selected item, in order; stops (throwing) at
+    // the first item after a cancel.
+    void writePlainStream(Stream& stream);
     // Captures into a compressed file at path; false when cancelled (nothing then is left at
     // path's side). When final, the rename over path is the run's last step.
     bool writeDataFile(const std::string& path, bool final);

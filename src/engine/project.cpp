@@ -5,7 +5,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/run.h"
+#include "engine/backup_run.h"
+#include "engine/datafile/data_file_contents.h"
+#include "engine/datafile/data_file_reader.h"
+#include "engine/failure.h"
+#include "engine/restore_run.h"
+#include "engine/work_folder.h"
 #include "part/record_coding.h"
 #include "part/text_field.h"
 #include "platform/atomic_file.h"
@@ -145,6 +150,51 @@ void TtsBackupProject::SaveToFile(const std::string& fileName) {
 void TtsBackupProject::LoadFromFile(const std::string& fileName) {
     FileStream file(fileName, FileStream::Mode::Read);
     LoadFromStream(file);
+}
+
+// The runs themselves are objects of their own; the project's calls hand on to them.
+std::string TtsBackupProject::WorkFolder() const {
+    return workFolder_.empty() ? defaultWorkFolderPath() : workFolder_;
+}
+
+void TtsBackupProject::Backup() {
+    BackupRun(*this, events_).run();
+}
+
+void TtsBackupProject::Restore(const std::string& FileName) {
+    RestoreRun(*this, FileName, events_).run();
+}
+
+void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& restoreItem) {
+    RestoreRun(*this, FileName, events_, restoreItem).run();
+}
+
+void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
+    DataFileReader reader(FileName);
+    if (!reader.header()) return;  // not a data file: the project stays as it was
+    SetEncrypt(reader.header()->Encrypt);
+    try {
+        LoadFromStream(reader.stream());
+    } catch (...) {
+        rethrowDataFileFailure(reader, false);
+    }
+}
+
+void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {
+    const bool listFiles = contents.listFiles;
+    contents = DataFileContents{};
+    contents.listFiles = listFiles;
+    DataFileReader reader(FileName);
+    if (!reader.header()) return;
+    contents.isDataFile = true;
+    contents.header = *reader.header();
+    SetEncrypt(contents.header.Encrypt);
+    try {
+        LoadFromStream(reader.stream());
+    } catch (...) {
+        rethrowDataFileFailure(reader, false);
+    }
+    inspectStoredItems(*this, reader, contents);
 }
 
 }  // namespace ts

@@ -101,8 +101,6 @@ public:
     // A BackupRun with the project's events and profile; an FTP destination is uploaded
     // without a message box.
     void Backup();
-    void BuildTempFile(const std::string& FileName);
-    void CompressFile(const std::string& SourceName, const std::string& DestName);
 
     using ItemFilter = std::function<bool(const TtsBPSourceItem&)>;
     // Takes Encrypt from the data file's header and the project from its project stream,

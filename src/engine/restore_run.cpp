@@ -1,6 +1,6 @@
-// The restore side: reading a data file's project, restoring its items, and reading it whole
-// without writing anything. Each reads the data file in one streaming pass; nothing is
-// inflated twice and the plain stream is never staged on disk.
+// The restore run, and reading a data file's stored items without writing anything. Each
+// reads the data file in one streaming pass; nothing is inflated twice and the plain stream
+// is never staged on disk.
 #include "engine/restore_run.h"
 
 #include <fcntl.h>
@@ -241,42 +241,6 @@ void RestoreRun::restoreItems(InflateStream& stream, RestoreSink* sink) {
             item->RestoreToSink(stream, passedOver);
         }
     }
-}
-
-void TtsBackupProject::Restore(const std::string& FileName) {
-    RestoreRun(*this, FileName, events_).run();
-}
-
-void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& restoreItem) {
-    RestoreRun(*this, FileName, events_, restoreItem).run();
-}
-
-void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
-    DataFileReader reader(FileName);
-    if (!reader.header()) return;  // not a data file: the project stays as it was
-    SetEncrypt(reader.header()->Encrypt);
-    try {
-        LoadFromStream(reader.stream());
-    } catch (...) {
-        rethrowDataFileFailure(reader, false);
-    }
-}
-
-void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {
-    const bool listFiles = contents.listFiles;
-    contents = DataFileContents{};
-    contents.listFiles = listFiles;
-    DataFileReader reader(FileName);
-    if (!reader.header()) return;
-    contents.isDataFile = true;
-    contents.header = *reader.header();
-    SetEncrypt(contents.header.Encrypt);
-    try {
-        LoadFromStream(reader.stream());
-    } catch (...) {
-        rethrowDataFileFailure(reader, false);
-    }
-    inspectStoredItems(*this, reader, contents);
 }
 
 void inspectStoredItems(TtsBackupProject& project, DataFileReader& reader, DataFileContents& contents) {

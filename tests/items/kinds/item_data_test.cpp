@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/backup_run.h"
+#include "engine/flows.h"
 #include "engine/project.h"
+#include "engine/run_test_support.h"
 #include "items/kinds/address_book.h"
 #include "items/capture/backup_reg_item.h"
 #include "items/kinds/favorites.h"
@@ -382,15 +385,19 @@ TEST_F(IESettingsTest, ABackupWithTheItemSelectedHoldsTheTreeTwice) {
         return found;
     };
     test::TempDir work;
+    alice.project.SetWorkFolder(work.file("work"));
+    alice.project.Destination().SetLocalFolder(work.path().string());
+    // The plain data stream of a backup of alice's project.
+    const auto backUp = [&] {
+        BackupRun(alice.project, *alice.profile, RunEvents{}, nullptr).run();
+        return test::inflateFile(work.file(dataFileNameOf(alice.project.Name())));
+    };
     const std::string key = "\\Software\\Microsoft\\Internet Explorer\\Main";
-    alice.project.BuildTempFile(work.file("plain.data"));
-    EXPECT_EQ(occurrences(test::readHostFile(work.file("plain.data")), key), 1);
+    EXPECT_EQ(occurrences(backUp(), key), 1);
     settingsOf(alice).SetSelected(true);
-    alice.project.BuildTempFile(work.file("selected.data"));
-    EXPECT_EQ(occurrences(test::readHostFile(work.file("selected.data")), key), 2);
+    EXPECT_EQ(occurrences(backUp(), key), 2);
     alice.usePassword("p");
-    alice.project.BuildTempFile(work.file("encrypted.data"));
-    EXPECT_EQ(occurrences(test::readHostFile(work.file("encrypted.data")), key), 1);
+    EXPECT_EQ(occurrences(backUp(), key), 1);
 }
 
 TEST_F(IESettingsTest, ExpandableAndMultiStringValuesAreNotWrittenBack) {
