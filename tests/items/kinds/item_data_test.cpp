@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,12 @@
 #include "items/kinds/favorites.h"
 #include "items/kinds/ie_settings.h"
 #include "items/capture/inventory_sink.h"
+#include "items/capture/key_roots.h"
 #include "items/capture/profile_restore_sink.h"
 #include "items/kinds/oe_data.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_transaction.h"
 #include "platform/registry/registry_hive.h"
 #include "support/temp_dir.h"
 #include "support/wine_profile.h"
@@ -207,6 +210,30 @@ TEST_F(ItemDataTest, AMissingAddressBookFolderGivesACountOfZeroAndRestoresNothin
     EXPECT_EQ(data.bytes(), std::vector<uint8_t>(4, 0));
     restore(bob.item<TtsBPAddressBook>(0), data);
     EXPECT_FALSE(fs::exists(bob.host(bob.home() + "\\AppData\\Roaming\\Microsoft")));
+}
+
+TEST_F(ItemDataTest, ARestoreWritesOnlyWhereTheSinkItIsHandedSays) {
+    const std::string book = "\\AppData\\Roaming\\Microsoft\\Address Book\\alice.wab";
+    alice.wine.writeFile(alice.home() + book, "cards");
+    MemoryStream data(backup(alice.item<TtsBPAddressBook>(0)));
+
+    // Another user's sink: the file goes into that user's folders, none into the project's.
+    User carol("carol");
+    DirectProfileSink intoCarol(*carol.profile);
+    EXPECT_EQ(bob.item<TtsBPAddressBook>(0).RestoreFromStream(data, intoCarol), data.size());
+    EXPECT_EQ(readText(carol.host(carol.home() + book)), "cards");
+    EXPECT_FALSE(fs::exists(bob.host(bob.home() + book)));
+
+    // Held back by the transaction under the sink until it commits, as a run's restore is.
+    data.rewind();
+    ProfileTransaction held(*bob.profile, ProfileTransaction::Mode::Deferred);
+    ProfileRestoreSink sink(held);
+    bob.item<TtsBPAddressBook>(0).RestoreFromStream(data, sink);
+    EXPECT_FALSE(fs::exists(bob.host(bob.home() + book)));
+    EXPECT_EQ(sink.restored().files, 1);
+    EXPECT_EQ(sink.restored().bytes, 5);
+    held.commit();
+    EXPECT_EQ(readText(bob.host(bob.home() + book)), "cards");
 }
 
 TEST_F(ItemDataTest, TheAddressBookLandsInTheRestoringUsersApplicationData) {
@@ -398,6 +425,29 @@ TEST_F(IESettingsTest, ABackupWithTheItemSelectedHoldsTheTreeTwice) {
     EXPECT_EQ(occurrences(backUp(), key), 2);
     alice.usePassword("p");
     EXPECT_EQ(occurrences(backUp(), key), 1);
+}
+
+TEST_F(IESettingsTest, AnItemRestoresOnlyItsOwnKeysWhateverSinkItIsHanded) {
+    // Mail data whose accounts tree holds the browser's keys instead: outside the item's own.
+    MemoryStream data;
+    TtsBackupRegItem browser(*alice.profile);
+    browser.SetKeyPath(std::string("\\") + kIE);
+    browser.WriteToStream(data);
+    data.write(kKeyTreeEndMarker, sizeof kKeyTreeEndMarker);
+    data.writeValue<int32_t>(0);
+    data.rewind();
+
+    DirectProfileSink sink(*bob.profile);
+    EXPECT_EQ(bob.item<TtsBPOEData>(3).RestoreFromStream(data, sink), data.size());
+    EXPECT_FALSE(bob.hive().value(mainKey(), "Start Page"));
+    ASSERT_FALSE(sink.refused().empty());
+    EXPECT_EQ(sink.refused().front().first, std::string("\\") + kIE);
+    std::set<std::string> refusedKeys;
+    for (const auto& [key, reason] : sink.refused()) {
+        EXPECT_EQ(reason, KeyRoots::kRefusalReason) << key;
+        EXPECT_TRUE(refusedKeys.insert(key).second) << key << " refused twice";
+    }
+    EXPECT_EQ(sink.restored().values, 0);
 }
 
 TEST_F(IESettingsTest, ExpandableAndMultiStringValuesAreNotWrittenBack) {
