@@ -169,15 +169,19 @@ void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& re
     RestoreRun(*this, FileName, events_, restoreItem).run();
 }
 
-void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
-    DataFileReader reader(FileName);
-    if (!reader.header()) return;  // not a data file: the project stays as it was
+void TtsBackupProject::loadFromDataFile(DataFileReader& reader) {
     SetEncrypt(reader.header()->Encrypt);
     try {
         LoadFromStream(reader.stream());
     } catch (...) {
         rethrowDataFileFailure(reader, false);
     }
+}
+
+void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
+    DataFileReader reader(FileName);
+    if (!reader.header()) return;  // not a data file: the project stays as it was
+    loadFromDataFile(reader);
 }
 
 void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {
@@ -188,12 +192,7 @@ void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileCont
     if (!reader.header()) return;
     contents.isDataFile = true;
     contents.header = *reader.header();
-    SetEncrypt(contents.header.Encrypt);
-    try {
-        LoadFromStream(reader.stream());
-    } catch (...) {
-        rethrowDataFileFailure(reader, false);
-    }
+    loadFromDataFile(reader);
     inspectStoredItems(*this, reader, contents);
 }
 

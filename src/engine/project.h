@@ -22,6 +22,7 @@
 namespace ts {
 
 struct DataFileContents;
+class DataFileReader;
 class InflateStream;
 class Run;
 
@@ -119,6 +120,8 @@ private:
     friend class Run;  // tells the project which run is under way, for Cancel and Cancelled
     void attachRun(Run* run);
     void detachRun(Run* run);
+    // Takes Encrypt from the header of a data file and the project from its project stream.
+    void loadFromDataFile(DataFileReader& reader);
 
     Profile* profile_;
     std::string name_ = "Unnamed";
