@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
             std::printf("captured %s: %lld bytes\n", argv[4], static_cast<long long>(written));
         } else {
             ts::FileStream block(argv[4], ts::FileStream::Mode::Read);
-            ts::ProfileRestoreSink sink(*profile);
+            ts::DirectProfileSink sink(*profile);
             ts::ReadFileListBlock(codec, *profile, block, sink, [](const ts::TtsBackupFileItem& file) {
                 std::printf("restored %s\n", file.FileName().c_str());
             });

@@ -13,7 +13,6 @@
 #include "engine/datafile/data_header.h"
 #include "engine/flows.h"
 #include "engine/ftp_upload.h"
-#include "engine/progress_percent.h"
 #include "engine/project.h"
 #include "engine/project_check.h"
 #include "engine/work_folder.h"
@@ -28,7 +27,6 @@ namespace ts {
 
 namespace {
 
-constexpr int64_t kCopyBlockSize = 10240;
 constexpr const char* kTempDataName = "Temp.data";
 constexpr const char* kTempCompressedName = "Temp.data_compressed";
 // Data files and the temporary files can hold an FTP password and the user's mail.
@@ -142,9 +140,7 @@ BackupRun::~BackupRun() {
     detach();
 }
 
-void BackupRun::fileNotSaved(const std::string& realPath, const std::string& reason,
-                             TtsProjectLink::CaptureProblem problem) {
-    using Problem = TtsProjectLink::CaptureProblem;
+void BackupRun::notSaved(const std::string& realPath, const std::string& reason, Problem problem) {
     std::string warning = "\"" + realPath + "\" ";
     switch (problem) {
     case Problem::NotSaved: warning += "was not saved: "; break;
@@ -174,6 +170,17 @@ bool BackupRun::beginFinalStep() {
     if (cancelled()) return false;
     finalStep_ = true;
     return true;
+}
+
+void BackupRun::saved(Saved what, int64_t bytes) {
+    switch (what) {
+    case Saved::File:
+        ++counts().filesSaved;
+        counts().bytesSaved += bytes;
+        break;
+    case Saved::UnreadableFile: ++counts().unreadableFiles; break;
+    case Saved::RegistryValue: ++counts().valuesSaved; break;
+    }
 }
 
 void BackupRun::filesAhead(int64_t, int64_t bytes) {
@@ -255,7 +262,7 @@ void BackupRun::run() {
             DiscardStream nowhere;
             CaptureStream capture(nowhere, *this);
             try {
-                writePlainStream(capture, true);
+                writePlainStream(capture);
             } catch (const CaptureCancelled&) {
                 return;
             }
@@ -266,7 +273,7 @@ void BackupRun::run() {
     debugLog("-Backup Finished-");
 }
 
-void BackupRun::writePlainStream(Stream& stream, bool pollCancel) {
+void BackupRun::writePlainStream(Stream& stream) {
     DataHeaderRec header;
     header.BackupTime = backupTime_ ? *backupTime_ : dateTimeNow();
     header.Encrypt = project().Encrypt();
@@ -279,13 +286,13 @@ void BackupRun::writePlainStream(Stream& stream, bool pollCancel) {
     lastPercent_ = -1;
     for (TtsBPSourceItem* item : project().Source().ItemList()) {
         // Also between items that write nothing.
-        if (pollCancel && cancelled()) throw CaptureCancelled{};
+        if (cancelled()) throw CaptureCancelled{};
         status("Backup " + item->Caption() + " ...");
         listBytes_ = 0;
         if (!item->Selected()) continue;
         const auto moved = [this] { return tally().filesSaved + tally().unreadableFiles + tally().valuesSaved; };
         const int64_t before = moved();
-        item->BackupToStream(stream);
+        item->backup(stream, *this);
         if (moved() == before) itemsFoundNothing_.push_back(item->Caption());
         ++itemIndex_;
     }
@@ -301,7 +308,7 @@ bool BackupRun::writeDataFile(const std::string& path, bool final) {
         ParallelDeflateStream zlib(dest->stream(), zlibLevelFor(project().CompressionLevel()));
         CaptureStream capture(zlib, *this);
         try {
-            writePlainStream(capture, true);
+            writePlainStream(capture);
         } catch (const CaptureCancelled&) {
             return false;
         }
@@ -321,36 +328,6 @@ bool BackupRun::writeDataFile(const std::string& path, bool final) {
         }
         throw;
     }
-}
-
-void BackupRun::buildTempFile(const std::string& fileName) {
-    FileStream file(fileName, FileStream::Mode::Create, kPrivateFileMode);
-    writePlainStream(file, false);
-}
-
-void BackupRun::compressFile(const std::string& sourceName, const std::string& destName) {
-    status("Compress Data ...");
-    FileStream source(sourceName, FileStream::Mode::Read);
-    // The old file stays until the new one is whole: a cancel or a failure removes the
-    // partial file instead.
-    AtomicFile dest(destName, kPrivateFileMode);
-    ParallelDeflateStream zlib(dest.stream(), zlibLevelFor(project().CompressionLevel()));
-
-    const int64_t total = source.size();
-    std::vector<uint8_t> buffer(static_cast<size_t>(kCopyBlockSize));
-    int64_t done = 0;
-    int64_t count = source.read(buffer.data(), kCopyBlockSize);
-    while (count > 0 && !cancelled()) {
-        done += count;
-        progress(percentOf(done, total));
-        zlib.write(buffer.data(), count);
-        count = source.read(buffer.data(), kCopyBlockSize);
-    }
-    if (count > 0) return;  // cancelled with data left: the partial file goes
-    zlib.finish();
-    plainBytes_ = total;
-    dataFileBytes_ = dest.stream().size();
-    dest.commit();
 }
 
 void BackupRun::uploadWork(int64_t sent) {
@@ -381,23 +358,6 @@ bool BackupRun::closeUploadConnection() {
 bool BackupRun::uploading() const {
     std::lock_guard lock(uploadMutex_);
     return connection_ != nullptr;
-}
-
-// The project keeps its own Backup() for callers that run it directly; it hands on to a run.
-std::string TtsBackupProject::WorkFolder() const {
-    return workFolder_.empty() ? defaultWorkFolderPath() : workFolder_;
-}
-
-void TtsBackupProject::Backup() {
-    BackupRun(*this, events_).run();
-}
-
-void TtsBackupProject::BuildTempFile(const std::string& FileName) {
-    BackupRun(*this, events_).buildTempFile(FileName);
-}
-
-void TtsBackupProject::CompressFile(const std::string& SourceName, const std::string& DestName) {
-    BackupRun(*this, events_).compressFile(SourceName, DestName);
 }
 
 }  // namespace ts

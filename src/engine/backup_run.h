@@ -13,12 +13,15 @@
 
 #include "engine/data_file_upload.h"
 #include "engine/run.h"
+#include "part/capture_report.h"
+#include "platform/stream/stream.h"
 
 namespace ts {
 
 class UserMessages;
 
-class BackupRun : public Run, public UploadRunLink {
+// The run is the capture report it hands down to the items.
+class BackupRun : public Run, public UploadRunLink, private CaptureReport {
 public:
     // project and profile outlive the run; messages shows the upload failure box (may be null).
     BackupRun(TtsBackupProject& project, Profile& profile, RunEvents events, UserMessages* messages);
@@ -44,7 +47,6 @@ public:
     void run();
     // Also closes the control connection of an upload under way.
     void cancel() override;
-    void filesAhead(int64_t count, int64_t bytes) override;
     // What the run noted without failing, for the front end to show after it (read it once
     // run() has returned): one line for each file saved as an error record, naming the file
     // and why; a file listed twice is named once.
@@ -55,15 +57,6 @@ public:
     // The captions of the selected items that saved no file and no registry value: the
     // profile holds nothing of theirs.
     const std::vector<std::string>& itemsFoundNothing() const { return itemsFoundNothing_; }
-    void fileNotSaved(const std::string& realPath, const std::string& reason,
-                      TtsProjectLink::CaptureProblem problem) override;
-
-    // The two steps of a backup through a plain staging file, each usable alone; run()
-    // makes the same data file without the staging file.
-    void buildTempFile(const std::string& fileName);
-    // Replaces destName only when the compression ran to its end; a cancelled or failed one
-    // leaves an existing file as it was.
-    void compressFile(const std::string& sourceName, const std::string& destName);
 
     // UploadRunLink
     void uploadStatus(const std::string& text) override { status(text); }
@@ -87,8 +80,14 @@ public:
 
 private:
     friend class CaptureStream;
-    // The header, the project stream and every selected item, in order.
-    void writePlainStream(Stream& stream, bool pollCancel);
+    // CaptureReport
+    void notSaved(const std::string& realPath, const std::string& reason, Problem problem) override;
+    void saved(Saved what, int64_t bytes) override;
+    void filesAhead(int64_t count, int64_t bytes) override;
+
+    // The header, the project stream and every selected item, in order; stops (throwing) at
+    // the first item after a cancel.
+    void writePlainStream(Stream& stream);
     // Captures into a compressed file at path; false when cancelled (nothing then is left at
     // path's side). When final, the rename over path is the run's last step.
     bool writeDataFile(const std::string& path, bool final);

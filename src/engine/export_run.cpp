@@ -511,7 +511,8 @@ void ExportRun::exportDataFile(Output& output) {
     std::optional<MailNames> names;
     if (mail) names.emplace(unpacked, warnings_);
     output.hold();
-    ProfileRestoreSink toScratch(unpacked);
+    // The scratch profile is the export's alone: each file may go in place as it is read.
+    DirectProfileSink toScratch(unpacked);
     DataFileSink sink(*this, toScratch, names ? &*names : nullptr, scratch.path(), output);
     InventorySink passedOver;
     try {

@@ -5,7 +5,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/run.h"
+#include "engine/backup_run.h"
+#include "engine/datafile/data_file_contents.h"
+#include "engine/datafile/data_file_reader.h"
+#include "engine/failure.h"
+#include "engine/restore_run.h"
+#include "engine/work_folder.h"
 #include "part/record_coding.h"
 #include "part/text_field.h"
 #include "platform/atomic_file.h"
@@ -78,47 +83,6 @@ void TtsBackupProject::Cancel() {
     if (run_) run_->cancel();
 }
 
-void TtsBackupProject::FileNameRefused(const std::string& storedName, const std::string& reason) {
-    Run* run;
-    {
-        std::lock_guard lock(runMutex_);
-        run = run_;
-    }
-    if (run) run->fileNameRefused(storedName, reason);
-}
-
-void TtsBackupProject::FileNotSaved(const std::string& realPath, const std::string& reason, CaptureProblem problem) {
-    Run* run;
-    {
-        std::lock_guard lock(runMutex_);
-        run = run_;
-    }
-    if (run) run->fileNotSaved(realPath, reason, problem);
-}
-
-void TtsBackupProject::Tally(Moved what, int64_t bytes) {
-    Run* run;
-    {
-        std::lock_guard lock(runMutex_);
-        run = run_;
-    }
-    if (run) run->tally(what, bytes);
-}
-
-void TtsBackupProject::FilesAhead(int64_t count, int64_t bytes) {
-    Run* run;
-    {
-        std::lock_guard lock(runMutex_);
-        run = run_;
-    }
-    if (run) run->filesAhead(count, bytes);
-}
-
-ProfileTransaction* TtsBackupProject::RestoreTransaction() const {
-    std::lock_guard lock(runMutex_);
-    return run_ ? run_->restoreTransaction() : nullptr;
-}
-
 void TtsBackupProject::attachRun(Run* run) {
     std::lock_guard lock(runMutex_);
     if (run_) throw TsException("The backup project \"" + name_ + "\" is already being backed up or restored");
@@ -186,6 +150,50 @@ void TtsBackupProject::SaveToFile(const std::string& fileName) {
 void TtsBackupProject::LoadFromFile(const std::string& fileName) {
     FileStream file(fileName, FileStream::Mode::Read);
     LoadFromStream(file);
+}
+
+// The runs themselves are objects of their own; the project's calls hand on to them.
+std::string TtsBackupProject::WorkFolder() const {
+    return workFolder_.empty() ? defaultWorkFolderPath() : workFolder_;
+}
+
+void TtsBackupProject::Backup() {
+    BackupRun(*this, events_).run();
+}
+
+void TtsBackupProject::Restore(const std::string& FileName) {
+    RestoreRun(*this, FileName, events_).run();
+}
+
+void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& restoreItem) {
+    RestoreRun(*this, FileName, events_, restoreItem).run();
+}
+
+void TtsBackupProject::loadFromDataFile(DataFileReader& reader) {
+    SetEncrypt(reader.header()->Encrypt);
+    try {
+        LoadFromStream(reader.stream());
+    } catch (...) {
+        rethrowDataFileFailure(reader, false);
+    }
+}
+
+void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
+    DataFileReader reader(FileName);
+    if (!reader.header()) return;  // not a data file: the project stays as it was
+    loadFromDataFile(reader);
+}
+
+void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {
+    const bool listFiles = contents.listFiles;
+    contents = DataFileContents{};
+    contents.listFiles = listFiles;
+    DataFileReader reader(FileName);
+    if (!reader.header()) return;
+    contents.isDataFile = true;
+    contents.header = *reader.header();
+    loadFromDataFile(reader);
+    inspectStoredItems(*this, reader, contents);
 }
 
 }  // namespace ts

@@ -1,7 +1,8 @@
 #pragma once
 // A backup project: the unit of work. It owns its source set, destination and schedule
 // record, and is what the parts see as their project (the codec's switch and pass phrase,
-// the user profile, and the cancel flag of the run under way). The runs themselves are
+// the user profile, and the cancel flag of the run under way). What a run reports and where
+// it writes the run hands to the items itself. The runs themselves are
 // objects of their own (BackupRun, RestoreRun); Backup and Restore here hand on to them. Its one serialised form is the project stream: the
 // 528-byte project record, the four item records, the destination and schedule sections.
 #include <atomic>
@@ -21,6 +22,7 @@
 namespace ts {
 
 struct DataFileContents;
+class DataFileReader;
 class InflateStream;
 class Run;
 
@@ -51,12 +53,6 @@ public:
     bool Cancelled() const override;
     // Raises TsException when no profile was given.
     Profile& UserProfile() const override;
-    // Told to the run under way.
-    void FileNameRefused(const std::string& storedName, const std::string& reason) override;
-    void FileNotSaved(const std::string& realPath, const std::string& reason, CaptureProblem problem) override;
-    void Tally(Moved what, int64_t bytes) override;
-    void FilesAhead(int64_t count, int64_t bytes) override;
-    ProfileTransaction* RestoreTransaction() const override;
     // A project made before its profile was known collects what the items find in the
     // profile (the favorites) once it is given, as if it had been made with it.
     void SetUserProfile(Profile* profile);
@@ -106,8 +102,6 @@ public:
     // A BackupRun with the project's events and profile; an FTP destination is uploaded
     // without a message box.
     void Backup();
-    void BuildTempFile(const std::string& FileName);
-    void CompressFile(const std::string& SourceName, const std::string& DestName);
 
     using ItemFilter = std::function<bool(const TtsBPSourceItem&)>;
     // Takes Encrypt from the data file's header and the project from its project stream,
@@ -123,9 +117,11 @@ public:
     void InspectDataFile(const std::string& FileName, DataFileContents& contents);
 
 private:
-    friend class Run;  // tells the project which run is under way
+    friend class Run;  // tells the project which run is under way, for Cancel and Cancelled
     void attachRun(Run* run);
     void detachRun(Run* run);
+    // Takes Encrypt from the header of a data file and the project from its project stream.
+    void loadFromDataFile(DataFileReader& reader);
 
     Profile* profile_;
     std::string name_ = "Unnamed";

@@ -1,6 +1,6 @@
-// The restore side: reading a data file's project, restoring its items, and reading it whole
-// without writing anything. Each reads the data file in one streaming pass; nothing is
-// inflated twice and the plain stream is never staged on disk.
+// The restore run, and reading a data file's stored items without writing anything. Each
+// reads the data file in one streaming pass; nothing is inflated twice and the plain stream
+// is never staged on disk.
 #include "engine/restore_run.h"
 
 #include <fcntl.h>
@@ -19,6 +19,7 @@
 #include "engine/project.h"
 #include "engine/work_folder.h"
 #include "items/capture/inventory_sink.h"
+#include "items/capture/profile_restore_sink.h"
 #include "platform/atomic_file.h"
 #include "part/restore_sink.h"
 #include "platform/exception.h"
@@ -111,10 +112,6 @@ RestoreRun::~RestoreRun() {
     detach();
 }
 
-void RestoreRun::fileNameRefused(const std::string& storedName, const std::string& reason) {
-    refused_.push_back(RefusedFileName{storedName, reason});
-}
-
 void RestoreRun::consumed(int64_t done, int64_t total) {
     progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
     if (interruptible_ && cancelled()) throw CancelledWhileReading{};
@@ -155,7 +152,21 @@ void RestoreRun::run() {
     if (reader->header()) {
         Profile* target = profile();
         bool passwordChecked = projectRead;
-        if (target) transaction_ = std::make_unique<ProfileTransaction>(*target, ProfileTransaction::Mode::Deferred, start);
+        // The items write through the run's own sink into its transaction; the sink keeps what
+        // it wrote and refused, taken over by the run also when the restore fails.
+        std::optional<ProfileRestoreSink> sink;
+        if (target) {
+            transaction_ = std::make_unique<ProfileTransaction>(*target, ProfileTransaction::Mode::Deferred, start);
+            sink.emplace(*transaction_);
+        }
+        const auto takeReport = [&] {
+            if (!sink) return;
+            for (const auto& [name, reason] : sink->refused()) refused_.push_back(RefusedFileName{name, reason});
+            counts().filesRestored = sink->restored().files;
+            counts().bytesRestored = sink->restored().bytes;
+            counts().valuesRestored = sink->restored().values;
+            sink.reset();
+        };
         interruptible_ = true;
         try {
             if (!projectRead) {
@@ -170,13 +181,14 @@ void RestoreRun::run() {
                 createProfileLayout(target->folder());
                 newProfile.layoutMade();
             }
-            restoreItems(reader->stream());
+            restoreItems(reader->stream(), sink ? &*sink : nullptr);
             if (cancelled()) throw CancelledWhileReading{};
             // The same end as a check insists on: nothing is put in place from a file whose
             // checksum fails, that is cut short or that has bytes after its end.
             reader->stream().verifyNothingFollows();
         } catch (...) {
             interruptible_ = false;
+            takeReport();
             transaction_.reset();  // removes the temporary files
             if (cancelled()) {
                 debugLog("-Restore Cancelled-");
@@ -185,6 +197,7 @@ void RestoreRun::run() {
             rethrowDataFileFailure(*reader, passwordChecked);
         }
         interruptible_ = false;
+        takeReport();
         {
             std::lock_guard lock(phaseMutex_);
             if (cancelled()) {
@@ -211,14 +224,16 @@ void RestoreRun::run() {
     debugLog("-Restore Finished-");
 }
 
-void RestoreRun::restoreItems(InflateStream& stream) {
+void RestoreRun::restoreItems(InflateStream& stream, RestoreSink* sink) {
     InventorySink passedOver;
     for (TtsBPSourceItem* item : project().Source().ItemList()) {
         if (cancelled()) break;
         if (!item->Selected()) continue;
         if (!filter_ || filter_(*item)) {
             status("Restore " + item->Caption() + " ...");
-            item->RestoreFromStream(stream);
+            // Without a profile there is nowhere to write: the project raises its refusal.
+            if (!sink) project().UserProfile();
+            item->RestoreFromStream(stream, *sink);
         } else {
             // Its data must still be read to reach the items after it.
             status("Skip " + item->Caption() + " ...");
@@ -226,42 +241,6 @@ void RestoreRun::restoreItems(InflateStream& stream) {
             item->RestoreToSink(stream, passedOver);
         }
     }
-}
-
-void TtsBackupProject::Restore(const std::string& FileName) {
-    RestoreRun(*this, FileName, events_).run();
-}
-
-void TtsBackupProject::Restore(const std::string& FileName, const ItemFilter& restoreItem) {
-    RestoreRun(*this, FileName, events_, restoreItem).run();
-}
-
-void TtsBackupProject::LoadFromDataFile(const std::string& FileName) {
-    DataFileReader reader(FileName);
-    if (!reader.header()) return;  // not a data file: the project stays as it was
-    SetEncrypt(reader.header()->Encrypt);
-    try {
-        LoadFromStream(reader.stream());
-    } catch (...) {
-        rethrowDataFileFailure(reader, false);
-    }
-}
-
-void TtsBackupProject::InspectDataFile(const std::string& FileName, DataFileContents& contents) {
-    const bool listFiles = contents.listFiles;
-    contents = DataFileContents{};
-    contents.listFiles = listFiles;
-    DataFileReader reader(FileName);
-    if (!reader.header()) return;
-    contents.isDataFile = true;
-    contents.header = *reader.header();
-    SetEncrypt(contents.header.Encrypt);
-    try {
-        LoadFromStream(reader.stream());
-    } catch (...) {
-        rethrowDataFileFailure(reader, false);
-    }
-    inspectStoredItems(*this, reader, contents);
 }
 
 void inspectStoredItems(TtsBackupProject& project, DataFileReader& reader, DataFileContents& contents) {

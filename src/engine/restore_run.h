@@ -20,6 +20,7 @@ namespace ts {
 class DataFileReader;
 class InflateStream;
 class ProfileTransaction;
+class RestoreSink;
 class TtsBPSourceItem;
 struct OpenedDataFile;
 
@@ -48,11 +49,10 @@ public:
     void run();
     // The saved files this run refused to write, in the order met.
     const std::vector<RefusedFileName>& refusedNames() const { return refused_; }
-    void fileNameRefused(const std::string& storedName, const std::string& reason) override;
-    ProfileTransaction* restoreTransaction() const override { return transaction_.get(); }
 
 private:
-    void restoreItems(InflateStream& stream);
+    // sink: where the chosen items go; none when the run has no profile to write.
+    void restoreItems(InflateStream& stream, RestoreSink* sink);
     void consumed(int64_t done, int64_t total);
 
     std::string dataFile_;

@@ -34,25 +34,4 @@ void Run::progress(uint8_t percent) const {
     if (events_.onProgress) events_.onProgress(percent);
 }
 
-void Run::fileNameRefused(const std::string&, const std::string&) {}
-
-void Run::fileNotSaved(const std::string&, const std::string&, TtsProjectLink::CaptureProblem) {}
-
-void Run::tally(TtsProjectLink::Moved what, int64_t bytes) {
-    using Moved = TtsProjectLink::Moved;
-    switch (what) {
-        case Moved::FileSaved:
-            ++tally_.filesSaved;
-            tally_.bytesSaved += bytes;
-            break;
-        case Moved::UnreadableFileSaved: ++tally_.unreadableFiles; break;
-        case Moved::RegistryValueSaved: ++tally_.valuesSaved; break;
-        case Moved::FileRestored:
-            ++tally_.filesRestored;
-            tally_.bytesRestored += bytes;
-            break;
-        case Moved::RegistryValueRestored: ++tally_.valuesRestored; break;
-    }
-}
-
 }  // namespace ts

@@ -1,19 +1,18 @@
 #pragma once
 // What a backup run and a restore run share: the project and profile they work on, their
-// events, and the cancel flag. While a run object lives, its project answers Cancelled and
-// FileNameRefused from it (the items ask the project), and the project's Cancel reaches it.
+// events, the cancel flag and the totals. While a run object lives, its project answers
+// Cancelled from it and the project's Cancel reaches it; everything else the run hands down
+// to the items itself (a backup its report, a restore its sink).
 #include <atomic>
 #include <memory>
 #include <string>
 
 #include "engine/run_events.h"
-#include "part/bp_object.h"
 
 namespace ts {
 
 class Profile;
 class ProfileRunScope;
-class ProfileTransaction;
 class TtsBackupProject;
 
 // The totals of one run, for the line a front end shows at its end.
@@ -21,7 +20,7 @@ struct RunTally {
     int64_t filesSaved = 0;       // file records with contents (a backup)
     int64_t bytesSaved = 0;       // their contents
     int64_t unreadableFiles = 0;  // saved as error records: they could not be read
-    int64_t valuesSaved = 0;      // registry values saved, the project record's included
+    int64_t valuesSaved = 0;      // registry values in the items' saved data
     int64_t filesRestored = 0;    // files written into the profile (a restore)
     int64_t bytesRestored = 0;
     int64_t valuesRestored = 0;   // registry values written into the profile
@@ -45,18 +44,7 @@ public:
     void status(const std::string& text) const;
     void progress(uint8_t percent) const;
 
-    // A restore into the profile refused a saved file; a backup run ignores it.
-    virtual void fileNameRefused(const std::string& storedName, const std::string& reason);
-    // A backup could not save a file as it was; a restore run never meets it.
-    virtual void fileNotSaved(const std::string& realPath, const std::string& reason,
-                              TtsProjectLink::CaptureProblem problem);
-    // Where a restore's items write; a backup run has none.
-    virtual ProfileTransaction* restoreTransaction() const { return nullptr; }
-    // Counts what the items moved (the project hands it on from them).
-    void tally(TtsProjectLink::Moved what, int64_t bytes);
     const RunTally& tally() const { return tally_; }
-    // An item starts saving a list of count files of bytes in all (see TtsProjectLink::FilesAhead).
-    virtual void filesAhead(int64_t count, int64_t bytes) { (void)count, (void)bytes; }
 
 protected:
     // With a profile, the project works on it from now on.
@@ -70,6 +58,7 @@ protected:
     void detach();
     // Forgets a cancel that came too late to stop anything: the work it meant to stop is done.
     void withdrawCancel() { cancelled_.store(false); }
+    RunTally& counts() { return tally_; }
 
 private:
     TtsBackupProject& project_;

@@ -11,11 +11,11 @@
 namespace ts {
 
 class Profile;
-class ProfileTransaction;
 
-// What a part sees of its owning project: the codec's switch and pass phrase, and the
-// cancel flag the runs poll, and the Windows user profile the items read and write.
-// TtsBackupProject implements it.
+// What a part sees of its owning project: the codec's switch and pass phrase, the cancel flag
+// of the run under way, and the Windows user profile the items read and write. What a run
+// reports and where a restore writes are handed to the items by the run itself, never asked
+// of the project. TtsBackupProject implements it.
 class TtsProjectLink {
 public:
     virtual ~TtsProjectLink() = default;
@@ -29,41 +29,6 @@ public:
     }
     virtual bool Cancelled() const = 0;
     virtual Profile& UserProfile() const = 0;
-    // A restore into UserProfile refused the saved file storedName; reason says why. The
-    // project is told so that its run can report every such name; one that runs no restore
-    // may ignore it.
-    virtual void FileNameRefused(const std::string& storedName, const std::string& reason) {
-        (void)storedName;
-        (void)reason;
-    }
-    // What a backup could not save as it was.
-    enum class CaptureProblem {
-        NotSaved,          // the error record stands in the file's place
-        ChangedWhileRead,  // saved, but it shrank or grew while it was read
-        FolderNotListed,   // a folder whose files could not be looked for
-    };
-    // A backup met problem at realPath (a profile path); reason says why. Told so that the
-    // run can name every file it did not save as it was.
-    virtual void FileNotSaved(const std::string& realPath, const std::string& reason,
-                              CaptureProblem problem = CaptureProblem::NotSaved) {
-        (void)realPath;
-        (void)reason;
-        (void)problem;
-    }
-    // What a run moved, told as it happens so that the run can report its totals at the end
-    // without reading anything twice. bytes: the file's size, 0 for the others.
-    enum class Moved { FileSaved, UnreadableFileSaved, RegistryValueSaved, FileRestored, RegistryValueRestored };
-    // The transaction of the restore under way, which the items write into so that nothing
-    // is put in place before the whole data file was read; none outside a run's restore.
-    virtual ProfileTransaction* RestoreTransaction() const { return nullptr; }
-    virtual void Tally(Moved what, int64_t bytes) {
-        (void)what;
-        (void)bytes;
-    }
-    // An item is about to save a list of count files holding bytes bytes in all (their sizes
-    // before reading), each then told through Tally, so a run can show how far it got
-    // without listing anything twice.
-    virtual void FilesAhead(int64_t count, int64_t bytes) { (void)count, (void)bytes; }
 
 private:
     mutable SectionCodec codec_;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "part/capture_report.h"
 #include "part/text_field.h"
 #include "platform/debug_log.h"
 
@@ -23,6 +24,11 @@ int32_t TtsBPSourceItem::WriteToStream(Stream& stream) {
     stream.write(head.data(), head.size());
     logHeadResult("WriteToStream", caption_, kHeadSize);
     return kHeadSize;
+}
+
+int32_t TtsBPSourceItem::BackupToStream(Stream& stream) {
+    CaptureReport unheard;
+    return backup(stream, unheard);
 }
 
 int32_t TtsBPSourceItem::ReadFromStream(Stream& stream) {

@@ -9,6 +9,7 @@
 
 namespace ts {
 
+class CaptureReport;
 class RestoreSink;
 
 class TtsBPSourceItem : public TtsBPObject {
@@ -30,12 +31,19 @@ public:
     // returned shows the shortfall.
     int32_t ReadFromStream(Stream& stream) override;
 
-    // The item's saved data in the data stream, and putting it back in place.
-    virtual int32_t BackupToStream(Stream& stream) = 0;
-    virtual int32_t RestoreFromStream(Stream& stream) = 0;
+    // The item's saved data in the data stream, captured now from the project's profile.
+    // The run hands its report down (what was not saved as it was, what was saved);
+    // BackupToStream alone is a capture that nobody hears.
+    int32_t BackupToStream(Stream& stream);
+    virtual int32_t backup(Stream& stream, CaptureReport& report) = 0;
+    // Puts the saved data back through sink: the run's restore hands its sink (writing into
+    // the profile through the run's transaction); whoever restores outside a run makes one.
+    // The item takes what it restored as its own state (the favorites' list of files) and
+    // keeps to its own registry keys: a stored key tree outside RestoredKeyRoots is refused.
+    virtual int32_t RestoreFromStream(Stream& stream, RestoreSink& sink) = 0;
     // Reads exactly what BackupToStream wrote into any sink (passing an item over, listing
-    // or checking a data file), so the data stream stays aligned; returns the bytes read.
-    // RestoreFromStream is this with the sink that writes into the project's user profile.
+    // or checking a data file, extracting it), so the data stream stays aligned; the item
+    // stays as it was. Returns the bytes read.
     virtual int32_t RestoreToSink(Stream& stream, RestoreSink& sink) = 0;
     // The key trees a restore of this item writes: those its capture reads. A stored tree
     // outside them is refused, in a restore and in an extract alike.

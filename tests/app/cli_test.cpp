@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cli_runner.h"
+#include "engine/backup_run.h"
 #include "engine/run_test_support.h"
 #include "engine/project.h"
 #include "engine/work_folder.h"
@@ -286,8 +287,19 @@ TEST_F(CliTest, LsShowsTheProjectAndItsItemsButNeverTheFtpPassword) {
         project.Destination().SetUserName("zoe");
         project.Destination().SetRemoteFolder("backups");
         project.Destination().SetFtpPassword("ftp-secret-42");
-        project.BuildTempFile(dir.file("plain"));
-        project.CompressFile(dir.file("plain"), data);
+        // The data file the run would store on the server, kept here instead.
+        struct KeepHere : TtsDataFileUpload {
+            std::string data;
+            void Upload(UploadRunLink&, const TtsBPDestination&, const std::string& localFile,
+                        const std::string&) override {
+                fs::create_directories(fs::path(data).parent_path());
+                fs::copy_file(localFile, data);
+            }
+        } keep;
+        keep.data = data;
+        BackupRun run(project);
+        run.setUploader(&keep);
+        run.run();
     }
     CliResult result = run({"ls", data, "--profile", dir.file("alice")});
     ASSERT_EQ(result.exitCode, 0) << result.err;

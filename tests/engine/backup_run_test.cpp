@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cmath>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "platform/stream/parallel_deflate_stream.h"
 #include "platform/profile/profile.h"
 #include "run_test_support.h"
+#include "support/crafted_data_file.h"
 #include "support/wine_profile.h"
 
 namespace ts {
@@ -261,26 +263,23 @@ protected:
     std::unique_ptr<TtsBackupProject> project;
 };
 
-TEST_F(BackupRunOfStoreTest, TheDataFileHasTheBytesOfTheStagingFileCompressed) {
+TEST_F(BackupRunOfStoreTest, TheDataFileHasTheBytesOfItsPlainStreamCompressedAlone) {
     const double time = 46000.25;
     struct Case { bool encrypt; uint8_t level; };
     for (const Case c : {Case{false, 2}, Case{true, 2}, Case{true, 0}}) {
         SCOPED_TRACE(std::to_string(c.encrypt) + " " + std::to_string(c.level));
         project->SetEncrypt(c.encrypt);
         project->SetCompressionLevel(c.level);
-        {
-            BackupRun staged(*project, *profile, RunEvents{}, nullptr);
-            staged.setBackupTime(time);
-            staged.buildTempFile(dir.file("staged.data"));
-            staged.compressFile(dir.file("staged.data"), dir.file("staged.tsly_dat"));
-        }
         BackupRun run(*project, *profile, RunEvents{}, nullptr);
         run.setBackupTime(time);
         run.run();
-        const std::vector<uint8_t> expected = test::readHostFile(dir.file("staged.tsly_dat"));
+        // Capture and compression side by side give what compressing the whole stream would.
+        test::writeHostFile(dir.file("plain.data"), inflateFile(dataFile()));
+        test::compressPlainFile(dir.file("plain.data"), dir.file("alone.tsly_dat"), c.level);
+        const std::vector<uint8_t> expected = test::readHostFile(dir.file("alone.tsly_dat"));
         EXPECT_GT(expected.size(), 2 * ParallelDeflateStream::kOutputBlockSize);
         EXPECT_TRUE(test::readHostFile(dataFile()) == expected);
-        EXPECT_EQ(run.plainBytes(), static_cast<int64_t>(fs::file_size(dir.file("staged.data"))));
+        EXPECT_EQ(run.plainBytes(), static_cast<int64_t>(fs::file_size(dir.file("plain.data"))));
         EXPECT_EQ(run.dataFileBytes(), static_cast<int64_t>(expected.size()));
     }
 }
@@ -344,44 +343,49 @@ TEST_F(BackupRunOfStoreTest, AFullDiskFailsTheRunAndRemovesTheTemporaryFile) {
     EXPECT_EQ(strayFiles(), std::vector<std::string>{});
 }
 
-class CompressFileTest : public BackupRunTest {
-protected:
-    CompressFileTest() {
-        source = test::randomBytes(100000, 11);
-        test::writeHostFile(dir.file("plain"), source);
-    }
-    std::vector<uint8_t> source;
-};
-
-TEST_F(CompressFileTest, OneProgressPerBlockOfTenKibibytesEndingAt100) {
-    project.CompressFile(dir.file("plain"), dataFile());
-    std::vector<int> expected;
-    for (int64_t done = 10240; done < 100000; done += 10240) expected.push_back(static_cast<int>(done * 100 / 100000));
-    expected.push_back(100);
-    EXPECT_EQ(events.progress, expected);
-    EXPECT_EQ(events.statuses, std::vector<std::string>{"Compress Data ..."});
-    EXPECT_EQ(inflateFile(dataFile()), source);
+TEST_F(BackupRunOfStoreTest, TheProgressOnlyClimbsAndEndsAt100AfterCompressData) {
+    test::RecordedEvents events;
+    BackupRun run(*project, *profile, test::eventsOf(events), nullptr);
+    run.run();
+    ASSERT_GT(events.progress.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(events.progress.begin(), events.progress.end()));
+    EXPECT_EQ(std::adjacent_find(events.progress.begin(), events.progress.end()), events.progress.end())
+        << "no percentage told twice";
+    EXPECT_EQ(events.progress.back(), 100);
+    EXPECT_EQ(events.statuses.back(), "Compress Data ...");
+    EXPECT_EQ(static_cast<int64_t>(inflateFile(dataFile()).size()), run.plainBytes());
 }
 
-TEST_F(CompressFileTest, ACancelledCompressionKeepsThePreviousDataFileAndLeavesNoPartialFile) {
+TEST_F(BackupRunOfStoreTest, ACancelledCompressionKeepsThePreviousDataFileAndLeavesNoPartialFile) {
     test::writeHostFile(dataFile(), std::string("previous backup"));
-    project.SetOnProgress([&](uint8_t percent) {
-        events.progress.push_back(percent);
-        if (events.progress.size() == 3) project.Cancel();
-    });
-    project.CompressFile(dir.file("plain"), dataFile());
-    EXPECT_EQ(events.progress.size(), 3u) << "the loop stops at the next block";
-    std::vector<uint8_t> kept = test::readHostFile(dataFile());
+    test::RecordedEvents events;
+    std::unique_ptr<BackupRun> run;
+    run = std::make_unique<BackupRun>(*project, *profile, RunEvents{{}, [&](uint8_t percent) {
+                                                                    events.progress.push_back(percent);
+                                                                    if (events.progress.size() == 3) run->cancel();
+                                                                }},
+                                      nullptr);
+    run->run();
+    EXPECT_TRUE(run->cancelled());
+    EXPECT_EQ(events.progress.size(), 3u) << "the capture stops at its next write";
+    const std::vector<uint8_t> kept = test::readHostFile(dataFile());
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous backup");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "dest"), fs::directory_iterator()), 1);
+    EXPECT_EQ(strayFiles(), std::vector<std::string>{});
 }
 
-TEST_F(CompressFileTest, ACancelAfterTheLastBlockStillCompletesTheFile) {
-    project.SetOnProgress([&](uint8_t percent) {
-        if (percent == 100) project.Cancel();
-    });
-    project.CompressFile(dir.file("plain"), dataFile());
-    EXPECT_EQ(inflateFile(dataFile()), source);
+TEST_F(BackupRunOfStoreTest, ACancelAfterTheWholeStreamWasCompressedStillTellsTheOutcomeOnDisk) {
+    test::writeHostFile(dataFile(), std::string("previous backup"));
+    std::unique_ptr<BackupRun> run;
+    run = std::make_unique<BackupRun>(*project, *profile, RunEvents{{}, [&](uint8_t percent) {
+                                                                    if (percent == 100) run->cancel();
+                                                                }},
+                                      nullptr);
+    run->run();
+    // Compressed whole but not yet put in place: the cancel is taken and the old file stays.
+    EXPECT_TRUE(run->cancelled());
+    const std::vector<uint8_t> kept = test::readHostFile(dataFile());
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous backup");
+    EXPECT_EQ(strayFiles(), std::vector<std::string>{});
 }
 
 TEST(ProgressPercent, CountsBeyondTwoAndFourGibibytesGiveTheRightPercentage) {

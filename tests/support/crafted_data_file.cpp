@@ -10,6 +10,7 @@
 #include "items/capture/backup_reg_item.h"
 #include "items/capture/backup_file_item_record.h"
 #include "platform/ansi_text.h"
+#include "platform/stream/parallel_deflate_stream.h"
 
 namespace ts::test {
 
@@ -65,7 +66,7 @@ void writeItemData(const std::string& path, TtsBackupProject& project, TtsBPSour
             item.WriteSectionBuffer(record.data(), static_cast<int64_t>(record.size()), plain);
         }
     }
-    project.CompressFile(plainPath, path);
+    compressPlainFile(plainPath, path, project.CompressionLevel());
     std::filesystem::remove(plainPath);
 }
 
@@ -88,6 +89,14 @@ void writeCraftedDataFile(const std::string& path, const std::vector<CraftedFile
     project.SetEncrypt(password.has_value());
     project.SetPassword(password.value_or(""));
     writeItemData(path, project, *project.Source().FindItem(TtsBPAddressBook::kCaption), {}, records);
+}
+
+void compressPlainFile(const std::string& plainPath, const std::string& dataPath, uint8_t compressionLevel) {
+    FileStream plain(plainPath, FileStream::Mode::Read);
+    FileStream data(dataPath, FileStream::Mode::Create, 0600);
+    ParallelDeflateStream zlib(data, zlibLevelFor(compressionLevel));
+    zlib.copyFrom(plain, plain.size());
+    zlib.finish();
 }
 
 }  // namespace ts::test

@@ -2,11 +2,16 @@
 // A data file whose one stored item, the address book, holds file records made by hand: names
 // a capture would never write (a data file is outside input), for testing what a restore, a
 // listing and a check make of them. Everything else is written by the engine's own writers.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace ts::test {
+
+// Compresses a plain data stream (header, project stream, item data) into a data file as a
+// backup run compresses what it captures, at the project's compression level (0 to 3).
+void compressPlainFile(const std::string& plainPath, const std::string& dataPath, uint8_t compressionLevel);
 
 struct CraftedFileRecord {
     std::string storedName;  // host text, put in the name field in Windows-1252

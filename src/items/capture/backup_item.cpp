@@ -5,7 +5,7 @@
 namespace ts {
 
 int32_t TtsBackupItem::ReadFromStream(Stream& stream) {
-    ProfileRestoreSink sink(*profile_);
+    DirectProfileSink sink(*profile_);
     return ReadToSink(stream, sink);
 }
 

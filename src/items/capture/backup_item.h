@@ -20,8 +20,9 @@ public:
     // Takes over what another item of the same class describes; other classes are ignored.
     virtual void Assign(const TtsBackupItem& source) { (void)source; }
 
-    // Reads one saved record and puts what it describes back into the profile. Returns the
-    // bytes read.
+    // Reads one saved record and puts what it describes straight back into the profile, each
+    // file in place as soon as it is whole (a restore run reads through ReadToSink into its
+    // transaction instead). Returns the bytes read.
     int32_t ReadFromStream(Stream& stream);
     // Captures into the stream at its current position. Returns the bytes written.
     virtual int32_t WriteToStream(Stream& stream) = 0;

@@ -151,31 +151,40 @@ struct TtsBackupRegItem::Budget {
 };
 
 int32_t TtsBackupRegItem::WriteToStream(Stream& stream) {
+    CaptureReport unheard;
+    return WriteToStream(stream, unheard);
+}
+
+int32_t TtsBackupRegItem::WriteToStream(Stream& stream, CaptureReport& report) {
     Budget budget;
-    int64_t written = keyPath_.empty() ? 0 : writeKey(keyPath_, stream, budget);
+    int64_t written = keyPath_.empty() ? 0 : writeKey(keyPath_, stream, budget, report);
     KeyTreeWriter end(stream);
     end.endMarker();
     return static_cast<int32_t>(written + end.written());
 }
 
-void TtsBackupRegItem::leaveOut(const std::string& where, const std::string& reason) const {
+namespace {
+
+void leaveOut(CaptureReport& report, const std::string& where, const std::string& reason) {
     debugLog("Registry capture: \"" + where + "\" left out: " + reason);
-    if (leftOut_) leftOut_(where, reason);
+    report.notSaved(where, reason, CaptureReport::Problem::NotSaved);
 }
 
-int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budget& budget) {
+}  // namespace
+
+int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budget& budget, CaptureReport& report) {
     if (!registry_.OpenKey(path, false)) return 0;
     const std::string ansiPath = toAnsi(path);
     const auto keyBytes = static_cast<int64_t>(ansiPath.size() + 1 + sizeof kKeyTreeEndMarker);
     const size_t depth = static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) + (path.starts_with('\\') ? 0 : 1);
     const std::string_view name = std::string_view(path).substr(path.rfind('\\') == std::string::npos ? 0 : path.rfind('\\') + 1);
     if (depth > registry_limits::kMaxKeyDepth || registry_limits::utf16Units(name) > registry_limits::kMaxKeyNameChars) {
-        leaveOut(path,
+        leaveOut(report, path,
                  "the registry key and those below it: its name or depth is past the registry's limits");
         return 0;
     }
     if (budget.keys == 0 || keyBytes > budget.bytes) {
-        leaveOut(path,
+        leaveOut(report, path,
                  "the registry key and those below it: the tree would pass " + std::to_string(kMaxKeyTreeKeys) +
                      " keys or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
         return 0;
@@ -215,7 +224,7 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
         if (budget.values == 0 || valueBytes > budget.bytes ||
             static_cast<int64_t>(data.size()) > registry_limits::kMaxValueDataBytes ||
             registry_limits::utf16Units(name) > registry_limits::kMaxValueNameChars) {
-            leaveOut(path + "\\" + name,
+            leaveOut(report, path + "\\" + name,
                      "the registry value: its name or data is too long, or the tree would pass " + std::to_string(kMaxKeyTreeValues) +
                          " values or " + std::to_string(kMaxKeyTreeBytes) + " bytes");
             continue;
@@ -226,7 +235,7 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
         out.value<uint8_t>(type);
         out.value<int32_t>(size);
         out.bytes(data);
-        if (valueSaved_) valueSaved_();
+        report.saved(CaptureReport::Saved::RegistryValue, 0);
     }
     out.endMarker();
 
@@ -234,7 +243,7 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
     std::vector<std::string> subkeys;
     registry_.GetKeyNames(subkeys);
     int64_t written = out.written();
-    for (const auto& subkey : subkeys) written += writeKey(path + "\\" + subkey, stream, budget);
+    for (const auto& subkey : subkeys) written += writeKey(path + "\\" + subkey, stream, budget, report);
     return written;
 }
 

@@ -12,11 +12,11 @@
 // A tree whose KeyPath is empty is just the final "(end)".
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "items/capture/backup_item.h"
 #include "items/registry.h"
+#include "part/capture_report.h"
 
 namespace ts {
 
@@ -54,14 +54,11 @@ public:
 
     // Saves the tree. A value named "(end)" cannot be told from the marker, and a value or
     // key past the bounds a reader holds the tree to would make the whole file unreadable:
-    // each is left out with a debug log line and told to the report, if one is set, so the
-    // run can name it. Returns the bytes written.
+    // each is left out with a debug log line. Returns the bytes written.
     int32_t WriteToStream(Stream& stream) override;
-    // where: the key's path, or the value's path and name.
-    using LeftOutReport = std::function<void(const std::string& where, const std::string& reason)>;
-    void SetLeftOutReport(LeftOutReport report) { leftOut_ = std::move(report); }
-    // Told once for each value saved, so a run can say when an item found nothing.
-    void SetValueSavedReport(std::function<void()> report) { valueSaved_ = std::move(report); }
+    // The same, telling report of each value saved and of each key or value left out (named
+    // by the key's path, or the value's path and name), so the run can name it.
+    int32_t WriteToStream(Stream& stream, CaptureReport& report);
     // Replays a tree into sink: every key (createKey), REG_SZ, REG_DWORD and REG_BINARY values
     // (setValue), other types by name and size (keptValue). A stream that ends before the
     // final end marker raises EKeyTreeIncomplete, one past a bound above or the registry's
@@ -71,14 +68,11 @@ public:
 
 private:
     struct Budget;
-    int64_t writeKey(const std::string& path, Stream& stream, Budget& budget);
-    void leaveOut(const std::string& where, const std::string& reason) const;
+    int64_t writeKey(const std::string& path, Stream& stream, Budget& budget, CaptureReport& report);
 
     TRegistry registry_;
     std::string keyPath_;
     uint32_t rootKey_ = HKEY_CURRENT_USER;
-    LeftOutReport leftOut_;
-    std::function<void()> valueSaved_;
 };
 
 // Replays a key tree into sink exactly as TtsBackupRegItem::ReadToSink does. It needs no

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "part/bp_object.h"
+#include "part/capture_report.h"
 #include "part/section_codec.h"
 #include "items/capture/backup_file_item.h"
 #include "platform/exception.h"
@@ -29,23 +29,23 @@ int64_t announcedBytes(const Profile& profile, const std::vector<std::string>& r
 }  // namespace
 
 int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, const std::vector<std::string>& realPaths,
-                           Stream& dest, const FileListObserver& afterEachFile, TtsProjectLink* tallyTo) {
+                           Stream& dest, const FileListObserver& afterEachFile, CaptureReport* report) {
+    using Saved = CaptureReport::Saved;
+    using Problem = CaptureReport::Problem;
     const auto count = static_cast<int32_t>(realPaths.size());
     dest.writeValue<int32_t>(count);
     int64_t written = sizeof count;
-    if (tallyTo) tallyTo->FilesAhead(count, announcedBytes(profile, realPaths));
+    if (report) report->filesAhead(count, announcedBytes(profile, realPaths));
     TtsBackupFileItem item(profile);
     for (const auto& path : realPaths) {
         item.SetFileName(path);
         auto record = item.OpenRecord();
         written += codec.WriteSection(*record, record->size(), dest);
-        if (tallyTo) {
-            tallyTo->Tally(record->isErrorRecord() ? TtsProjectLink::Moved::UnreadableFileSaved
-                                                   : TtsProjectLink::Moved::FileSaved,
-                           record->contentSize());
-            if (record->isErrorRecord()) tallyTo->FileNotSaved(path, record->errorReason());
+        if (report) {
+            report->saved(record->isErrorRecord() ? Saved::UnreadableFile : Saved::File, record->contentSize());
+            if (record->isErrorRecord()) report->notSaved(path, record->errorReason(), Problem::NotSaved);
             if (!record->changeWhileRead().empty())
-                tallyTo->FileNotSaved(path, record->changeWhileRead(), TtsProjectLink::CaptureProblem::ChangedWhileRead);
+                report->notSaved(path, record->changeWhileRead(), Problem::ChangedWhileRead);
         }
         if (afterEachFile) afterEachFile(item);
     }

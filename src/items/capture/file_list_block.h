@@ -17,9 +17,9 @@
 
 namespace ts {
 
+class CaptureReport;
 class Profile;
 class SectionCodec;
-class TtsProjectLink;
 class TtsBackupFileItem;
 
 // Called after each file of a block is written or read, with the item that handled it
@@ -27,11 +27,12 @@ class TtsBackupFileItem;
 using FileListObserver = std::function<void(const TtsBackupFileItem& file)>;
 
 // Writes the files named by realPaths (taken as given: no sorting, duplicates kept) as one
-// block into dest, each record encoded by codec; tallyTo, when given, is told of every file
-// saved. Returns the bytes written.
+// block into dest, each record encoded by codec; report, when given, is told what the list
+// holds before it is read, every file saved and every file not saved as it was. Returns the
+// bytes written.
 int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, const std::vector<std::string>& realPaths,
                            Stream& dest, const FileListObserver& afterEachFile = {},
-                           TtsProjectLink* tallyTo = nullptr);
+                           CaptureReport* report = nullptr);
 
 struct FileListReadResult {
     int64_t bytesRead = 0;

@@ -1,10 +1,8 @@
 #include "items/capture/profile_restore_sink.h"
 
 #include "items/capture/backup_file_item_record.h"
-#include "items/capture/key_roots.h"
 #include "items/file_name.h"
 #include "items/registry.h"
-#include "part/bp_object.h"
 #include "platform/debug_log.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
@@ -12,52 +10,41 @@
 
 namespace ts {
 
-ProfileRestoreSink::ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo, ProfileTransaction* transaction,
-                                       std::optional<std::vector<std::string>> keyRoots)
-    : profile_(profile),
-      reportTo_(reportTo),
-      own_(transaction ? nullptr
-                       : std::make_unique<ProfileTransaction>(profile, ProfileTransaction::Mode::Immediate)),
-      transaction_(transaction ? transaction : own_.get()),
-      keyRoots_(std::move(keyRoots)) {}
+ProfileRestoreSink::ProfileRestoreSink(ProfileTransaction& transaction) : transaction_(transaction) {}
 
 ProfileRestoreSink::~ProfileRestoreSink() = default;
 
-// A key tree outside the item's own keys is outside input steering the profile (a shell
-// folder moved out of it, say): it is refused once, like a refused file name.
-bool ProfileRestoreSink::keyAllowed(const std::string& keyPath) {
-    if (keyRoots_.allows(keyPath)) return true;
-    if (refusedKeys_.insert(trimmedKeyPath(keyPath)).second) {
-        debugLog("Registry replay: skipped the saved key \"" + keyPath + "\": " + KeyRoots::kRefusalReason);
-        if (reportTo_) reportTo_->FileNameRefused(keyPath, KeyRoots::kRefusalReason);
-    }
-    return false;
-}
+DirectProfileSink::DirectProfileSink(const Profile& profile)
+    : DirectProfileSink(std::make_unique<ProfileTransaction>(profile, ProfileTransaction::Mode::Immediate)) {}
+
+DirectProfileSink::DirectProfileSink(std::unique_ptr<ProfileTransaction> own)
+    : ProfileRestoreSink(*own), own_(std::move(own)) {}
+
+DirectProfileSink::~DirectProfileSink() = default;
 
 void ProfileRestoreSink::createKey(const std::string& keyPath) {
-    if (keyAllowed(keyPath)) transaction_->createKey(keyPath);
+    transaction_.createKey(keyPath);
 }
 
 void ProfileRestoreSink::setValue(const std::string& keyPath, const RegValue& value) {
-    if (!keyAllowed(keyPath)) return;
     switch (value.type) {
     case REG_SZ:
-        transaction_->setValue(keyPath, RegValue::text(value.name, REG_SZ, value.asText()));
+        transaction_.setValue(keyPath, RegValue::text(value.name, REG_SZ, value.asText()));
         break;
     case REG_DWORD: {
         if (value.data.size() != 4) throw ERegistryException("Failed to set data for '" + value.name + "'");
         uint32_t number = 0;
         for (size_t i = 0; i < 4; ++i) number |= static_cast<uint32_t>(value.data[i]) << (8 * i);
-        transaction_->setValue(keyPath, RegValue::dword(value.name, number));
+        transaction_.setValue(keyPath, RegValue::dword(value.name, number));
         break;
     }
     case REG_BINARY:
-        transaction_->setValue(keyPath, RegValue::binary(value.name, value.data));
+        transaction_.setValue(keyPath, RegValue::binary(value.name, value.data));
         break;
     default:
         throw ERegistryException("Failed to set data for '" + value.name + "'");
     }
-    if (reportTo_) reportTo_->Tally(TtsProjectLink::Moved::RegistryValueRestored, 0);
+    ++restored_.values;
 }
 
 void ProfileRestoreSink::keptValue(const std::string&, const std::string&, uint8_t, int32_t) {
@@ -67,7 +54,7 @@ void ProfileRestoreSink::keptValue(const std::string&, const std::string&, uint8
 void ProfileRestoreSink::writeFile(const std::string& storedName, const std::string& realPath, Stream& data,
                                    int64_t size) {
     if (size < 0) throw EReadError();
-    switch (transaction_->sameFileClaims().claim(realPath, storedName)) {
+    switch (transaction_.sameFileClaims().claim(realPath, storedName)) {
     case SameFileClaims::Verdict::First:
         break;
     case SameFileClaims::Verdict::SameName:
@@ -77,7 +64,7 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
         return;
     case SameFileClaims::Verdict::OtherName: {
         discardBytes(data, size);
-        const std::string reason = transaction_->sameFileClaims().refusalReason();
+        const std::string reason = transaction_.sameFileClaims().refusalReason();
         debugLog("File restore: skipped the saved file \"" + storedName + "\": " + reason);
         refusedFile(storedName, reason);
         return;
@@ -89,7 +76,7 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
         const std::string& placeholder = placeholderOf(row);
         if (storedName.compare(0, placeholder.size(), placeholder) != 0) continue;
         try {
-            transaction_->writeFile(row.csidl, std::string_view(storedName).substr(placeholder.size()), realPath, data,
+            transaction_.writeFile(row.csidl, std::string_view(storedName).substr(placeholder.size()), realPath, data,
                                     size);
         } catch (const ETargetRefused& refusal) {
             discardBytes(data, size);
@@ -97,7 +84,8 @@ void ProfileRestoreSink::writeFile(const std::string& storedName, const std::str
             refusedFile(storedName, refusal.what());
             return;
         }
-        if (reportTo_) reportTo_->Tally(TtsProjectLink::Moved::FileRestored, size);
+        ++restored_.files;
+        restored_.bytes += size;
         return;
     }
     discardBytes(data, size);
@@ -109,7 +97,7 @@ void ProfileRestoreSink::skippedFile(const std::string&) {
 }
 
 void ProfileRestoreSink::refusedFile(const std::string& storedName, const std::string& reason) {
-    if (reportTo_) reportTo_->FileNameRefused(storedName, reason);
+    refused_.emplace_back(storedName, reason);
 }
 
 }  // namespace ts

@@ -3,35 +3,35 @@
 // files into the profile's folders.
 //
 // Everything goes through a ProfileTransaction: a run's restore hands its own in, so nothing
-// is put in place before the whole data file was read and checked; without one each file
-// replaces its target when complete. A stored name that would land outside the user's
-// special folders, a target reached through a link out of the profile, and a key tree outside
-// the item's own keys are not written; each is told to the project whose restore this is.
+// is put in place before the whole data file was read and checked; DirectProfileSink brings
+// one of its own that puts each file in place as soon as it is whole. A stored name that
+// would land outside the user's special folders and a target reached through a link out of
+// the profile are not written; the sink keeps them, with what it wrote, for the run to report.
+#include <cstdint>
 #include <memory>
-#include <optional>
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "items/capture/key_roots.h"
 #include "part/restore_sink.h"
 
 namespace ts {
 
 class Profile;
 class ProfileTransaction;
-class TtsProjectLink;
+
+// What a restore wrote into the profile.
+struct RestoredCounts {
+    int64_t files = 0;
+    int64_t bytes = 0;   // of those files
+    int64_t values = 0;  // registry values
+};
 
 class ProfileRestoreSink : public RestoreSink {
 public:
-    // reportTo, when given, is told of every refused name (FileNameRefused): the run keeps
-    // the one list of them; and of every file and registry value written (Tally).
-    // transaction: the run's, or none for one of the sink's own that puts each file in place
-    // at once. keyRoots: the only key trees written (paths from the root, any case); none
-    // given, every key is.
-    explicit ProfileRestoreSink(const Profile& profile, TtsProjectLink* reportTo = nullptr,
-                                ProfileTransaction* transaction = nullptr,
-                                std::optional<std::vector<std::string>> keyRoots = std::nullopt);
+    // Writes into transaction's profile; the transaction belongs to the caller and outlives
+    // the sink.
+    explicit ProfileRestoreSink(ProfileTransaction& transaction);
     ~ProfileRestoreSink() override;
 
     void createKey(const std::string& keyPath) override;
@@ -47,15 +47,27 @@ public:
     void skippedFile(const std::string& storedName) override;
     void refusedFile(const std::string& storedName, const std::string& reason) override;
 
-private:
-    bool keyAllowed(const std::string& keyPath);
+    const RestoredCounts& restored() const { return restored_; }
+    // Stored names (and key paths) not written, with the reason, in the order met.
+    const std::vector<std::pair<std::string, std::string>>& refused() const { return refused_; }
 
-    const Profile& profile_;
-    TtsProjectLink* reportTo_;
+private:
+    ProfileTransaction& transaction_;
+    RestoredCounts restored_;
+    std::vector<std::pair<std::string, std::string>> refused_;
+};
+
+// Writes straight into a profile, each file replacing its target when complete: for a
+// profile no one else uses yet (an export's scratch profile), a capture class read on its own,
+// and tests. A run's restore never uses it.
+class DirectProfileSink : public ProfileRestoreSink {
+public:
+    explicit DirectProfileSink(const Profile& profile);
+    ~DirectProfileSink() override;
+
+private:
+    explicit DirectProfileSink(std::unique_ptr<ProfileTransaction> own);
     std::unique_ptr<ProfileTransaction> own_;
-    ProfileTransaction* transaction_;
-    KeyRoots keyRoots_;
-    std::set<std::string> refusedKeys_;
 };
 
 }  // namespace ts

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "part/capture_report.h"
 #include "part/operation_log.h"
 #include "items/capture/file_list_block.h"
 #include "items/kinds/item_count.h"
@@ -31,11 +32,11 @@ int32_t TtsBPAddressBook::ReadFromStream(Stream& stream) {
     return count;
 }
 
-int32_t TtsBPAddressBook::BackupToStream(Stream& stream) {
+int32_t TtsBPAddressBook::backup(Stream& stream, CaptureReport& report) {
     logOperationStart("TtsBPAddressBook.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
-    const std::vector<std::string> files = FilesBelow(profile, kFolder, Project());
-    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(Codec(), profile, files, stream, {}, Project()));
+    const std::vector<std::string> files = FilesBelow(profile, kFolder, &report);
+    return LogItemResult("TtsBPAddressBook.BackupToStream", WriteFileListBlock(Codec(), profile, files, stream, {}, &report));
 }
 
 int64_t TtsBPAddressBook::ReadData(Stream& stream, RestoreSink& sink, bool) {

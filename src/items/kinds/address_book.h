@@ -23,7 +23,7 @@ public:
     int32_t WriteToStream(Stream& stream) override;
     int32_t ReadFromStream(Stream& stream) override;
     // One file list block of the files found below the folder at this moment.
-    int32_t BackupToStream(Stream& stream) override;
+    int32_t backup(Stream& stream, CaptureReport& report) override;
 
 private:
     int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;

@@ -3,6 +3,7 @@
 #include <array>
 #include <unordered_set>
 
+#include "part/capture_report.h"
 #include "part/operation_log.h"
 #include "part/text_field.h"
 #include "items/capture/backup_file_item.h"
@@ -109,13 +110,13 @@ int32_t TtsBPFavorites::ReadFromStream(Stream& stream) {
     return count;
 }
 
-int32_t TtsBPFavorites::BackupToStream(Stream& stream) {
+int32_t TtsBPFavorites::backup(Stream& stream, CaptureReport& report) {
     logOperationStart("TtsBPFavorites.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
     // The favorites as they are now: one added since the list was made is saved, one deleted
     // since is not, and the project file saved after the run lists the same.
     files_ = collect();
-    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(Codec(), profile, files_, stream, {}, Project()));
+    return LogItemResult("TtsBPFavorites.BackupToStream", WriteFileListBlock(Codec(), profile, files_, stream, {}, &report));
 }
 
 // Passing the data over writes nothing, so Files keeps what it held then.

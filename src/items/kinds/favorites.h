@@ -40,7 +40,7 @@ public:
     // than kMaxFiles different names EDataDamaged, and either leaves Files as it was.
     int32_t ReadFromStream(Stream& stream) override;
     // Collects Files afresh from the profile and writes one file list block of it.
-    int32_t BackupToStream(Stream& stream) override;
+    int32_t backup(Stream& stream, CaptureReport& report) override;
 
 private:
     // The favorite files found in the profile, if the project has one.

@@ -1,5 +1,6 @@
 #include "items/kinds/ie_settings.h"
 
+#include "part/capture_report.h"
 #include "part/operation_log.h"
 #include "items/capture/backup_reg_item.h"
 #include "items/capture/inventory_sink.h"
@@ -15,14 +16,18 @@ TtsBPIESettings::TtsBPIESettings(TtsProjectLink* project) : TtsBPItemKind(projec
 TtsBPIESettings::~TtsBPIESettings() = default;
 
 int32_t TtsBPIESettings::WriteToStream(Stream& stream) {
+    CaptureReport unheard;
+    return writeRecord(stream, unheard);
+}
+
+int32_t TtsBPIESettings::writeRecord(Stream& stream, CaptureReport& report) {
     int64_t count = TtsBPSourceItem::WriteToStream(stream);
     if (const Profile* profile = ProfileIfAny(Project())) {
         BindSavedKey(settingsKey_, *profile, kSettingsKeyPath);
         // Set again: a key that was missing when the item was made is looked for once more.
         settingsKey_->SetRootKey(HKEY_CURRENT_USER);
         settingsKey_->SetKeyPath(kSettingsKeyPath);
-        ReportLeftOutTo(*settingsKey_, Project());
-        count += settingsKey_->WriteToStream(stream);
+        count += settingsKey_->WriteToStream(stream, report);
     } else {
         // No user to look at: nothing is saved, as for a missing key.
         count += stream.write(kKeyTreeEndMarker, sizeof kKeyTreeEndMarker);
@@ -41,9 +46,9 @@ int32_t TtsBPIESettings::readRecord(Stream& record, RestoreSink& sink) {
     return LogItemResult("TtsBPIESettings.ReadFromStream", count);
 }
 
-int32_t TtsBPIESettings::BackupToStream(Stream& stream) {
+int32_t TtsBPIESettings::backup(Stream& stream, CaptureReport& report) {
     MemoryStream record;
-    WriteToStream(record);
+    writeRecord(record, report);
     record.rewind();
     int64_t count = WriteSection(record, record.size(), stream);
     return LogItemResult("TtsBPIESettings.BackupToStream", count);

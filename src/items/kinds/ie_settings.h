@@ -22,11 +22,13 @@ public:
     TtsBackupRegItem* SettingsKey() const { return settingsKey_.get(); }
 
     // The head and the tree captured now (an empty tree when the project has no profile).
+    // The project stream's copy of the record tells nobody what it left out: the item's
+    // saved data holds the same tree and tells its run.
     int32_t WriteToStream(Stream& stream) override;
     // The head, and the tree read past: reading a record never changes the registry.
     int32_t ReadFromStream(Stream& stream) override;
     // The record as one section: 8-byte length, then the record, encrypted with a password.
-    int32_t BackupToStream(Stream& stream) override;
+    int32_t backup(Stream& stream, CaptureReport& report) override;
 
 private:
     // Reads the section; its head replaces Caption and Selected and its tree goes to the
@@ -34,6 +36,7 @@ private:
     int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;
     std::vector<std::string> RestoredKeyRoots() const override { return {kSettingsKeyPath}; }
     int32_t readRecord(Stream& record, RestoreSink& sink);
+    int32_t writeRecord(Stream& record, CaptureReport& report);
 
     std::unique_ptr<TtsBackupRegItem> settingsKey_;
 };

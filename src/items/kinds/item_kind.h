@@ -1,6 +1,6 @@
 #pragma once
 // What the four item kinds share beyond the head: each reads its saved data into a sink, and
-// a restore is that reading with the sink that writes into the project's user profile.
+// a restore is that reading into the sink its caller hands in, held to the item's own keys.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,8 +13,8 @@ namespace ts {
 class TtsBPItemKind : public TtsBPSourceItem {
 public:
     // Logs "<kind>.RestoreFromStream" (and, for the kinds that log it, where the stream
-    // stands first), writes into the project's profile, returns the bytes read.
-    int32_t RestoreFromStream(Stream& stream) final;
+    // stands first), writes through sink, returns the bytes read.
+    int32_t RestoreFromStream(Stream& stream, RestoreSink& sink) final;
     int32_t RestoreToSink(Stream& stream, RestoreSink& sink) final;
 
 protected:
@@ -24,7 +24,8 @@ protected:
           logName_(std::move(logName)),
           logsRestoreStart_(logsRestoreStart) {}
 
-    // Reads the item data into sink; intoProfile says the sink is the profile's own.
+    // Reads the item data into sink; intoProfile says it is a restore (the item takes what it
+    // read as its own).
     virtual int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) = 0;
 
 private:

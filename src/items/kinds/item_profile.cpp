@@ -1,6 +1,7 @@
 #include "items/kinds/item_profile.h"
 
 #include "part/bp_object.h"
+#include "part/capture_report.h"
 #include "items/capture/backup_reg_item.h"
 #include "items/file_name.h"
 #include "items/find_files.h"
@@ -34,22 +35,13 @@ void BindSavedKey(std::unique_ptr<TtsBackupRegItem>& key, const Profile& profile
     if (!key || &key->UserProfile() != &profile) key = MakeSavedKey(profile, keyPath);
 }
 
-void ReportLeftOutTo(TtsBackupRegItem& key, TtsProjectLink* project) {
-    key.SetLeftOutReport([project](const std::string& where, const std::string& reason) {
-        if (project) project->FileNotSaved(where, reason);
-    });
-    key.SetValueSavedReport([project] {
-        if (project) project->Tally(TtsProjectLink::Moved::RegistryValueSaved, 0);
-    });
-}
-
 std::vector<std::string> FilesBelow(const Profile& profile, const std::string& placeholderFolder,
-                                    TtsProjectLink* project) {
+                                    CaptureReport* report) {
     TtsFileName folder(profile);
     folder.SetName(placeholderFolder);
     std::vector<std::string> files;
-    FindFiles(profile, folder.RealName(), files, "*.*", [project](const std::string& unlisted, const std::string& reason) {
-        if (project) project->FileNotSaved(unlisted, reason, TtsProjectLink::CaptureProblem::FolderNotListed);
+    FindFiles(profile, folder.RealName(), files, "*.*", [report](const std::string& unlisted, const std::string& reason) {
+        if (report) report->notSaved(unlisted, reason, CaptureReport::Problem::FolderNotListed);
     });
     return files;
 }

@@ -7,6 +7,7 @@
 
 namespace ts {
 
+class CaptureReport;
 class Profile;
 class TtsBackupRegItem;
 class TtsProjectLink;
@@ -25,13 +26,11 @@ std::unique_ptr<TtsBackupRegItem> MakeSavedKey(const Profile& profile, const std
 // Keeps key bound to profile: a key made for another profile (or none yet) is made again for
 // this one, and so checked again.
 void BindSavedKey(std::unique_ptr<TtsBackupRegItem>& key, const Profile& profile, const std::string& keyPath);
-// What the key's capture leaves out is named to the project's run like a file not saved.
-void ReportLeftOutTo(TtsBackupRegItem& key, TtsProjectLink* project);
 
 // The real paths of the files below a folder given in placeholder form
 // ("[CSIDL_APPDATA]\Microsoft\Address Book"), searched afresh with FindFiles and "*.*". A
-// folder that cannot be listed is told to project (when given) as not saved.
+// folder that cannot be listed is told to report (when given) as not listed.
 std::vector<std::string> FilesBelow(const Profile& profile, const std::string& placeholderFolder,
-                                    TtsProjectLink* project);
+                                    CaptureReport* report);
 
 }  // namespace ts

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "part/capture_report.h"
 #include "part/operation_log.h"
 #include "items/capture/backup_reg_item.h"
 #include "items/capture/file_list_block.h"
@@ -42,18 +43,16 @@ int32_t TtsBPOEData::ReadFromStream(Stream& stream) {
     return LogItemResult("TtsBPOEData.ReadFromStream", count);
 }
 
-int32_t TtsBPOEData::BackupToStream(Stream& stream) {
+int32_t TtsBPOEData::backup(Stream& stream, CaptureReport& report) {
     logOperationStart("TtsBPOEData.BackupToStream", stream);
     const Profile& profile = RequireProfile(Project(), Caption());
     BindSavedKey(accountsKey_, profile, kAccountsKeyPath);
     BindSavedKey(identitiesKey_, profile, kIdentitiesKeyPath);
-    ReportLeftOutTo(*accountsKey_, Project());
-    ReportLeftOutTo(*identitiesKey_, Project());
-    int64_t count = accountsKey_->WriteToStream(stream);
-    count += identitiesKey_->WriteToStream(stream);
+    int64_t count = accountsKey_->WriteToStream(stream, report);
+    count += identitiesKey_->WriteToStream(stream, report);
 
-    const std::vector<std::string> files = FilesBelow(profile, kStoreFolder, Project());
-    count += WriteFileListBlock(Codec(), profile, files, stream, {}, Project());
+    const std::vector<std::string> files = FilesBelow(profile, kStoreFolder, &report);
+    count += WriteFileListBlock(Codec(), profile, files, stream, {}, &report);
     return LogItemResult("TtsBPOEData.BackupToStream", count);
 }
 

@@ -37,7 +37,7 @@ public:
     int32_t ReadFromStream(Stream& stream) override;
     // The accounts tree, the identities tree (neither encoded), then one file list block of
     // every file below the identities folder at this moment.
-    int32_t BackupToStream(Stream& stream) override;
+    int32_t backup(Stream& stream, CaptureReport& report) override;
 
 private:
     int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;

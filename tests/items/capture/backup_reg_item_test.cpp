@@ -356,7 +356,7 @@ TEST_F(BackupRegItemTest, ACaptureStaysWithinTheBoundsItsReaderHoldsTheTreeTo) {
 }
 
 TEST_F(BackupRegItemTest, TheSinkWritesThroughTRegistryWithItsErrorTexts) {
-    ProfileRestoreSink sink(target.profile);
+    DirectProfileSink sink(target.profile);
     try {
         sink.setValue("\\K", RegValue::binary("q", {1, 2, 3, 4, 5, 6, 7, 8}, REG_QWORD));
         FAIL() << "no error";

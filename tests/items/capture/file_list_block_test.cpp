@@ -99,23 +99,18 @@ TEST_F(FileListTest, AnEmptyFileIs264BytesAndIsRestoredEmpty) {
     EXPECT_EQ(captureRecord(kRoaming + "\\empty.txt"), record("[CSIDL_APPDATA]\\empty.txt", ""));
     fs::remove(wine.hostOf(kRoaming + "\\empty.txt"));
 
-    ProfileRestoreSink sink(*profile);
+    DirectProfileSink sink(*profile);
     restore(plainBlock({record("[CSIDL_APPDATA]\\empty.txt", "")}), sink);
     EXPECT_TRUE(fs::exists(wine.hostOf(kRoaming + "\\empty.txt")));
     EXPECT_EQ(fs::file_size(wine.hostOf(kRoaming + "\\empty.txt")), 0u);
 }
 
-// Collects the names a restore refused, as a run does.
-struct RefusalRecorder : TtsProjectLink {
-    explicit RefusalRecorder(Profile& profile) : profile(profile) {}
-    bool Encrypt() const override { return false; }
-    std::string Password() const override { return {}; }
-    bool Cancelled() const override { return false; }
-    Profile& UserProfile() const override { return profile; }
-    void FileNameRefused(const std::string& storedName, const std::string&) override { names.push_back(storedName); }
-    Profile& profile;
+// The stored names a sink refused, in the order met.
+std::vector<std::string> refusedNames(const ProfileRestoreSink& sink) {
     std::vector<std::string> names;
-};
+    for (const auto& refused : sink.refused()) names.push_back(refused.first);
+    return names;
+}
 
 TEST_F(FileListTest, AnUnreadableFileIsTheErrorRecordAndRestoresNothing) {
     const Bytes missing = captureRecord(kRoaming + "\\gone.dbx");
@@ -123,11 +118,10 @@ TEST_F(FileListTest, AnUnreadableFileIsTheErrorRecordAndRestoresNothing) {
     EXPECT_EQ(missing, record("<file error>", ""));
     EXPECT_EQ(folder, missing);
 
-    RefusalRecorder refusals(*profile);
-    ProfileRestoreSink sink(*profile, &refusals);
+    DirectProfileSink sink(*profile);
     auto result = restore(plainBlock({missing}), sink);
     EXPECT_EQ(result.bytesRead, 4 + 8 + 264);
-    EXPECT_TRUE(refusals.names.empty()) << "the error record is no name that was refused";
+    EXPECT_TRUE(sink.refused().empty()) << "the error record is no name that was refused";
     EXPECT_FALSE(fs::exists(wine.hostOf(kRoaming)));
 }
 
@@ -154,7 +148,7 @@ TEST_F(FileListTest, AWindowsXpLocalAppDataFileIsRestoredForAnotherUserCreatingI
     });
     EXPECT_EQ(stored, std::vector<std::string>{inbox});
 
-    ProfileRestoreSink sink(*profile);
+    DirectProfileSink sink(*profile);
     std::vector<std::string> written;
     block.rewind();
     const SectionCodec restoreCodec = makeCodec(true);
@@ -176,7 +170,7 @@ TEST_F(FileListTest, AWindowsXpLocalAppDataFileIsRestoredForAnotherUserCreatingI
 
 TEST_F(FileListTest, RestoringOverALargerFileLeavesExactlyTheRecordedBytes) {
     wine.writeFile(kRoaming + "\\f.txt", std::string(10000, 'o'));
-    ProfileRestoreSink sink(*profile);
+    DirectProfileSink sink(*profile);
     restore(plainBlock({record("[CSIDL_APPDATA]\\f.txt", "new")}), sink);
     EXPECT_EQ(text(test::readHostFile(wine.hostOf(kRoaming + "\\f.txt"))), "new");
     EXPECT_EQ(filesIn(wine.hostOf(kRoaming)), std::vector<std::string>{"f.txt"});
@@ -213,7 +207,7 @@ TEST_P(FileListRoundTripTest, EveryFileComesBackByteForByte) {
     const std::string savedFolder = wine.hostOf(kRoaming + "\\Data");
     const std::string original = savedFolder + ".orig";
     fs::rename(savedFolder, original);
-    ProfileRestoreSink sink(*profile);
+    DirectProfileSink sink(*profile);
     auto result = restore(block.bytes(), sink, encrypt);
     EXPECT_EQ(result.bytesRead, written);
     for (size_t i = 0; i < sizes.size(); ++i) {
@@ -225,7 +219,7 @@ TEST_P(FileListRoundTripTest, EveryFileComesBackByteForByte) {
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, FileListRoundTripTest, ::testing::Bool());
 
 TEST_F(FileListTest, BytesOfASectionTheRecordDoesNotUseAreDropped) {
-    ProfileRestoreSink sink(*profile);
+    DirectProfileSink sink(*profile);
     restore(plainBlock({record("<file error>", "ignored"), record("[CSIDL_APPDATA]\\a.txt", "A"),
                         record("[CSIDL_APPDATA]\\b.txt", "B")},
                        13),
@@ -253,10 +247,9 @@ TEST_F(FileListTest, NamesOutsideTheSpecialFoldersAreSkippedAndTheNextRecordStil
     for (const auto& name : unsafe) records.push_back(record(name, "evil"));
     records.push_back(record("[CSIDL_APPDATA]\\good.txt", "good"));
 
-    RefusalRecorder refusals(*profile);
-    ProfileRestoreSink sink(*profile, &refusals);
+    DirectProfileSink sink(*profile);
     restore(plainBlock(records), sink);
-    EXPECT_EQ(refusals.names, unsafe);
+    EXPECT_EQ(refusedNames(sink), unsafe);
     EXPECT_EQ(filesIn(wine.hostOf(kRoaming)), std::vector<std::string>{"good.txt"});
     EXPECT_FALSE(fs::exists(wine.hostOf("C:\\users\\.bashrc")));
     EXPECT_FALSE(fs::exists(wine.driveC() + "/other-drive.txt"));
@@ -290,7 +283,7 @@ TEST_F(FileListTest, ARestoreThatFailsHalfwayKeepsTheOldFileAndLeavesNoTemporary
     wine.writeFile(kRoaming + "\\mail.dbx", "old contents");
     Bytes cut = record("[CSIDL_APPDATA]\\mail.dbx", std::string(100, 'n'), 100000);
     Bytes block = plainBlock({cut});
-    ProfileRestoreSink sink(*profile);
+    DirectProfileSink sink(*profile);
     EXPECT_THROW(restore(block, sink), EReadError) << "the record is shorter than it says";
 
     // The section claims more than the stream holds: refused before anything is written.
@@ -316,7 +309,7 @@ TEST_F(FileListTest, ARestoreThatFailsHalfwayKeepsTheOldFileAndLeavesNoTemporary
 
 TEST_F(FileListTest, AFileThatCannotBeCreatedRaisesTheCreateErrorNamingTheWindowsPath) {
     wine.writeFile(kRoaming + "\\blocker", "a file where a folder should be");
-    ProfileRestoreSink sink(*profile);
+    DirectProfileSink sink(*profile);
     try {
         restore(plainBlock({record("[CSIDL_APPDATA]\\blocker\\x.txt", "x")}), sink);
         FAIL() << "no error";

@@ -59,7 +59,7 @@ std::string asOrdinaryUser(const std::string& tree, const std::function<void()>&
 
 void restoreBook(const test::WineProfile& wine, const std::string& content) {
     auto profile = wine.open();
-    ProfileRestoreSink sink(*profile);
+    DirectProfileSink sink(*profile);
     MemoryStream data(std::vector<uint8_t>(content.begin(), content.end()));
     sink.writeFile(kStored, kWindowsPath, data, static_cast<int64_t>(content.size()));
 }

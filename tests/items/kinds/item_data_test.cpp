@@ -5,18 +5,25 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "engine/backup_run.h"
+#include "engine/flows.h"
 #include "engine/project.h"
+#include "engine/run_test_support.h"
 #include "items/kinds/address_book.h"
 #include "items/capture/backup_reg_item.h"
 #include "items/kinds/favorites.h"
 #include "items/kinds/ie_settings.h"
 #include "items/capture/inventory_sink.h"
+#include "items/capture/key_roots.h"
+#include "items/capture/profile_restore_sink.h"
 #include "items/kinds/oe_data.h"
 #include "platform/exception.h"
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_transaction.h"
 #include "platform/registry/registry_hive.h"
 #include "support/temp_dir.h"
 #include "support/wine_profile.h"
@@ -69,10 +76,12 @@ protected:
         EXPECT_EQ(written, data.size());
         return data.takeBytes();
     }
-    // Restores an item from the whole of data, checking the count and that all was read.
+    // Restores an item from the whole of data straight into its project's profile, checking
+    // the count and that all was read.
     static void restore(TtsBPSourceItem& item, MemoryStream& data) {
         data.rewind();
-        int32_t read = item.RestoreFromStream(data);
+        DirectProfileSink sink(item.Project()->UserProfile());
+        int32_t read = item.RestoreFromStream(data, sink);
         EXPECT_EQ(read, data.size());
         EXPECT_EQ(data.position(), data.size());
     }
@@ -156,7 +165,8 @@ TEST_F(ItemDataTest, MailDataLogsItsFirstAndLastLinesWithPositionsAndCounts) {
 
     DebugLog::instance().clear();
     data.seek(3);
-    int32_t read = bob.item<TtsBPOEData>(3).RestoreFromStream(data);
+    DirectProfileSink sink(*bob.profile);
+    int32_t read = bob.item<TtsBPOEData>(3).RestoreFromStream(data, sink);
     EXPECT_EQ(read, written);
     lines = DebugLog::instance().lines();
     ASSERT_EQ(lines.size(), 2u);
@@ -200,6 +210,30 @@ TEST_F(ItemDataTest, AMissingAddressBookFolderGivesACountOfZeroAndRestoresNothin
     EXPECT_EQ(data.bytes(), std::vector<uint8_t>(4, 0));
     restore(bob.item<TtsBPAddressBook>(0), data);
     EXPECT_FALSE(fs::exists(bob.host(bob.home() + "\\AppData\\Roaming\\Microsoft")));
+}
+
+TEST_F(ItemDataTest, ARestoreWritesOnlyWhereTheSinkItIsHandedSays) {
+    const std::string book = "\\AppData\\Roaming\\Microsoft\\Address Book\\alice.wab";
+    alice.wine.writeFile(alice.home() + book, "cards");
+    MemoryStream data(backup(alice.item<TtsBPAddressBook>(0)));
+
+    // Another user's sink: the file goes into that user's folders, none into the project's.
+    User carol("carol");
+    DirectProfileSink intoCarol(*carol.profile);
+    EXPECT_EQ(bob.item<TtsBPAddressBook>(0).RestoreFromStream(data, intoCarol), data.size());
+    EXPECT_EQ(readText(carol.host(carol.home() + book)), "cards");
+    EXPECT_FALSE(fs::exists(bob.host(bob.home() + book)));
+
+    // Held back by the transaction under the sink until it commits, as a run's restore is.
+    data.rewind();
+    ProfileTransaction held(*bob.profile, ProfileTransaction::Mode::Deferred);
+    ProfileRestoreSink sink(held);
+    bob.item<TtsBPAddressBook>(0).RestoreFromStream(data, sink);
+    EXPECT_FALSE(fs::exists(bob.host(bob.home() + book)));
+    EXPECT_EQ(sink.restored().files, 1);
+    EXPECT_EQ(sink.restored().bytes, 5);
+    held.commit();
+    EXPECT_EQ(readText(bob.host(bob.home() + book)), "cards");
 }
 
 TEST_F(ItemDataTest, TheAddressBookLandsInTheRestoringUsersApplicationData) {
@@ -378,15 +412,42 @@ TEST_F(IESettingsTest, ABackupWithTheItemSelectedHoldsTheTreeTwice) {
         return found;
     };
     test::TempDir work;
+    alice.project.SetWorkFolder(work.file("work"));
+    alice.project.Destination().SetLocalFolder(work.path().string());
+    // The plain data stream of a backup of alice's project.
+    const auto backUp = [&] {
+        BackupRun(alice.project, *alice.profile, RunEvents{}, nullptr).run();
+        return test::inflateFile(work.file(dataFileNameOf(alice.project.Name())));
+    };
     const std::string key = "\\Software\\Microsoft\\Internet Explorer\\Main";
-    alice.project.BuildTempFile(work.file("plain.data"));
-    EXPECT_EQ(occurrences(test::readHostFile(work.file("plain.data")), key), 1);
+    EXPECT_EQ(occurrences(backUp(), key), 1);
     settingsOf(alice).SetSelected(true);
-    alice.project.BuildTempFile(work.file("selected.data"));
-    EXPECT_EQ(occurrences(test::readHostFile(work.file("selected.data")), key), 2);
+    EXPECT_EQ(occurrences(backUp(), key), 2);
     alice.usePassword("p");
-    alice.project.BuildTempFile(work.file("encrypted.data"));
-    EXPECT_EQ(occurrences(test::readHostFile(work.file("encrypted.data")), key), 1);
+    EXPECT_EQ(occurrences(backUp(), key), 1);
+}
+
+TEST_F(IESettingsTest, AnItemRestoresOnlyItsOwnKeysWhateverSinkItIsHanded) {
+    // Mail data whose accounts tree holds the browser's keys instead: outside the item's own.
+    MemoryStream data;
+    TtsBackupRegItem browser(*alice.profile);
+    browser.SetKeyPath(std::string("\\") + kIE);
+    browser.WriteToStream(data);
+    data.write(kKeyTreeEndMarker, sizeof kKeyTreeEndMarker);
+    data.writeValue<int32_t>(0);
+    data.rewind();
+
+    DirectProfileSink sink(*bob.profile);
+    EXPECT_EQ(bob.item<TtsBPOEData>(3).RestoreFromStream(data, sink), data.size());
+    EXPECT_FALSE(bob.hive().value(mainKey(), "Start Page"));
+    ASSERT_FALSE(sink.refused().empty());
+    EXPECT_EQ(sink.refused().front().first, std::string("\\") + kIE);
+    std::set<std::string> refusedKeys;
+    for (const auto& [key, reason] : sink.refused()) {
+        EXPECT_EQ(reason, KeyRoots::kRefusalReason) << key;
+        EXPECT_TRUE(refusedKeys.insert(key).second) << key << " refused twice";
+    }
+    EXPECT_EQ(sink.restored().values, 0);
 }
 
 TEST_F(IESettingsTest, ExpandableAndMultiStringValuesAreNotWrittenBack) {

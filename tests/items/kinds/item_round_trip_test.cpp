@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/project.h"
+#include "items/capture/profile_restore_sink.h"
 #include "items/kinds/favorites.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/registry_hive.h"
@@ -103,7 +104,8 @@ TEST_P(ItemRoundTripTest, EveryItemRestoresForAnotherUser) {
 
     data.rewind();
     int64_t read = 0;
-    for (TtsBPSourceItem* item : target.Source().ItemList()) read += item->RestoreFromStream(data);
+    DirectProfileSink intoBob(*bob);
+    for (TtsBPSourceItem* item : target.Source().ItemList()) read += item->RestoreFromStream(data, intoBob);
     EXPECT_EQ(read, data.size());
 
     Counts counts;
