@@ -638,7 +638,7 @@ TEST_F(CliTest, ControlCharactersFromADataFileReachTheTerminalOnlyEscaped) {
                                {{"[CSIDL_APPDATA]\\Microsoft\\Address Book\\" + evil + ".wab", "x"},
                                 {"[CSIDL_APPDATA]\\..\\" + evil, "y"}},
                                std::nullopt, "Mail" + evil);
-    for (const std::string& command : {"restore", "ls", "check"}) {
+    for (const std::string command : {"restore", "ls", "check"}) {
         SCOPED_TRACE(command);
         CliResult result = run({command, data, "--profile", dir.file("target")}, "bob");
         EXPECT_EQ(result.exitCode, 0) << result.err;
