@@ -60,11 +60,6 @@ public:
     void Cancel();
     const TtsRunOutcome& Outcome() const { return outcome_; }
 
-    // What the body saw of its own priority after lowering it: the nice value and the I/O
-    // class (3 = idle); -1 until the body has run.
-    int WorkerNice() const { return workerNice_.load(); }
-    int WorkerIoClass() const { return workerIoClass_.load(); }
-
     // Called on the worker thread with each status text before it is queued, for tracing a
     // run step by step; set before the start.
     void SetWorkerStatusObserver(std::function<void(const std::string&)> observer) {
@@ -109,8 +104,6 @@ private:
     std::function<void(const std::string&)> statusObserver_;
     std::unique_ptr<MessagesProxy> messages_;
     std::atomic<bool> runShowedMessage_{false};
-    std::atomic<int> workerNice_{-1};
-    std::atomic<int> workerIoClass_{-1};
 
     struct PendingEvent {
         bool isProgress;
@@ -151,8 +144,6 @@ public:
     TtsRestoreThread(OpenedDataFile& opened, Profile& profile);
     TtsRestoreThread(TtsBackupProject& project, Profile& profile, const std::string& FileName);
     ~TtsRestoreThread() override;
-
-    const std::string& FileName() const { return fileName_; }
 
 protected:
     void Execute() override;

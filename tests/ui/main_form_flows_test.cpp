@@ -143,7 +143,7 @@ class MainFormFlowsTest : public QObject {
 
     void choose(int index) {
         script->then("SelectProjectForm", [index](QWidget* dialog) {
-            static_cast<TSelectProjectForm*>(dialog)->SetItemIndex(index);
+            dialog->findChild<QRadioButton*>(QString("SelectGroupBoxItem%1").arg(index))->click();
             click(dialog, "OkButton");
         });
     }

@@ -213,7 +213,9 @@ private slots:
         password->setText("right");
         restore->click();
         QCOMPARE(form.result(), int(QDialog::Accepted));
-        QCOMPARE(form.PasswordText(), QString("right"));
+        std::optional<OpenedDataFile> opened = form.TakeOpenedFile();
+        QVERIFY(opened);
+        QCOMPARE(opened->project->Password(), std::string("right"));
         QCOMPARE(messages().size(), 1);
     }
 

@@ -4,9 +4,13 @@
 #include <QTest>
 
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <mutex>
 
 #include "engine/backup_run.h"
@@ -58,6 +62,18 @@ struct Watcher {
         return texts;
     }
 };
+
+// The nice value of one of this process's threads, from its stat line in /proc.
+int niceOfThread(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The fields after the name in parentheses begin with the third; the nice value is the 19th.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 19; ++i) fields >> field;
+    return fields ? std::stoi(field) : -100;
+}
 
 struct WorkerStatuses {
     std::mutex mutex;
@@ -141,20 +157,31 @@ private slots:
         QCOMPARE(watcher.events.back().percent, 100);
     }
 
+    // Read from outside while the worker stands still: its nice value as the kernel lists
+    // the thread, and its I/O class as the kernel answers for it.
     void theWorkerRunsAtTheLowestPriorityAndTheInterfaceKeepsItsOwn() {
-        auto project = backupProject(false);
+        auto project = backupProject();
         errno = 0;
         const int interfaceNice = ::getpriority(PRIO_PROCESS, 0);
         auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
-        int nice = -2, ioClass = -2;
-        QObject::connect(thread, &TtsThread::Terminated, qApp, [&](TtsThread* sender) {
-            nice = sender->WorkerNice();
-            ioClass = sender->WorkerIoClass();
+        test::WorkerGate gate;
+        std::atomic<pid_t> worker{0};
+        thread->SetWorkerStatusObserver([&](const std::string&) {
+            if (worker.load() != 0) return;
+            worker = static_cast<pid_t>(::syscall(SYS_gettid));
+            gate.stopHere();
         });
+        Watcher watcher;
+        watcher.watch(thread);
         thread->start();
-        QTRY_VERIFY_WITH_TIMEOUT(nice != -2, 60000);
+        QVERIFY(gate.waitReached());
+        const int nice = niceOfThread(worker.load());
+        const long io = ::syscall(SYS_ioprio_get, 1 /* IOPRIO_WHO_PROCESS */, worker.load());
+        gate.letGo();
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.terminations, 1, 60000);
         QCOMPARE(nice, 19);
-        QCOMPARE(ioClass, 3);
+        QVERIFY(io >= 0);
+        QCOMPARE(io >> 13, 3L);  // the idle class
         QCOMPARE(::getpriority(PRIO_PROCESS, 0), interfaceNice);
     }
 
