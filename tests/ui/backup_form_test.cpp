@@ -36,7 +36,6 @@ class BackupFormTest : public QObject {
 
     QLineEdit* edit(TBackupForm& form, const char* name) { return control<QLineEdit>(form, name); }
     QTreeWidget* items(TBackupForm& form) { return control<QTreeWidget>(form, "BackupItemsListView"); }
-    QString lastMessage() { return prompts.shown.empty() ? QString() : prompts.shown.back().text; }
 
 private slots:
     void init() { prompts = ScriptedPrompts(); }

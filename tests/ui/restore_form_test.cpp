@@ -48,11 +48,7 @@ class RestoreFormTest : public QObject {
             if (std::filesystem::read_symlink(fd.path(), error) == path.toStdString()) return true;
         return false;
     }
-    QStringList messages() {
-        QStringList texts;
-        for (const auto& shown : prompts.shown) texts << shown.text;
-        return texts;
-    }
+    QStringList messages() const { return test::shownTexts(prompts); }
 
 private slots:
     void initTestCase() {

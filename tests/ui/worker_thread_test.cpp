@@ -17,14 +17,13 @@
 #include "platform/debug_log.h"
 #include "ui/worker_thread.h"
 #include "sample_profiles.h"
+#include "ui_test_support.h"
 
 using namespace ts;
 using namespace ts::ui;
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kCaptions[] = {"Windows Address Book", "Favorites", "IE Settings", "Outlook Express Data"};
 
 // Everything the interface thread saw of one worker, in the order it came.
 struct Watcher {
@@ -91,15 +90,7 @@ class WorkerThreadTest : public QObject {
 
     std::unique_ptr<test::SampleProfiles> samples;
 
-    std::unique_ptr<TtsBackupProject> backupProject(bool allItems = true) {
-        auto project = std::make_unique<TtsBackupProject>(samples->alice.get());
-        project->SetName("Mail");
-        project->SetWorkFolder(samples->work());
-        project->Destination().SetLocalFolder(samples->out());
-        if (allItems)
-            for (const char* caption : kCaptions) project->Source().FindItem(caption)->SetSelected(true);
-        return project;
-    }
+    std::unique_ptr<TtsBackupProject> backupProject() { return samples->mailProject(*samples->alice); }
 
 private slots:
     void init() { samples = std::make_unique<test::SampleProfiles>(); }
@@ -166,10 +157,9 @@ private slots:
         auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
         test::WorkerGate gate;
         std::atomic<pid_t> worker{0};
-        thread->SetWorkerStatusObserver([&](const std::string&) {
-            if (worker.load() != 0) return;
+        gate.stopAt(*thread, [&](const std::string&) {
             worker = static_cast<pid_t>(::syscall(SYS_gettid));
-            gate.stopHere();
+            return true;
         });
         Watcher watcher;
         watcher.watch(thread);
@@ -189,9 +179,7 @@ private slots:
         auto project = backupProject();
         auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
         test::WorkerGate gate;
-        thread->SetWorkerStatusObserver([&](const std::string& text) {
-            if (text == "Compress Data ...") gate.stopHere();
-        });
+        gate.stopAtStatus(*thread, "Compress Data ...");
         Watcher watcher;
         watcher.watch(thread);
         thread->start();
@@ -207,18 +195,12 @@ private slots:
 
     // The item under way when the cancel comes is finished; the ones after it are not begun.
     void aCancelDuringARestoresItemLoopEndsCancelled() {
-        {
-            auto project = backupProject();
-            BackupRun(*project, *samples->alice, {}, nullptr).run();
-        }
+        samples->backUpAlice();
         TtsBackupProject reader(samples->bob.get());
         reader.SetWorkFolder(samples->work());
         auto* thread = new TtsRestoreThread(reader, *samples->bob, samples->out("Mail.tsly_dat"));
         test::WorkerGate gate;
-        std::atomic<bool> stopped{false};
-        thread->SetWorkerStatusObserver([&](const std::string& text) {
-            if (text.rfind("Restore ", 0) == 0 && !stopped.exchange(true)) gate.stopHere();
-        });
+        gate.stopAt(*thread, [](const std::string& text) { return text.rfind("Restore ", 0) == 0; });
         Watcher watcher;
         watcher.watch(thread);
         thread->start();
