@@ -69,7 +69,7 @@ void TtsThread::StopBeforeDestruction() {
 RunEvents TtsThread::Events() {
     RunEvents events;
     events.onStatus = [this](const std::string& text) {
-        if (statusObserver_) statusObserver_(text);
+        StatusRaised(text);
         queueStatus(text);
     };
     events.onProgress = [this](uint8_t percent) { queueProgress(percent); };

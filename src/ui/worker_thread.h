@@ -60,12 +60,6 @@ public:
     void Cancel();
     const TtsRunOutcome& Outcome() const { return outcome_; }
 
-    // Called on the worker thread with each status text before it is queued, for tracing a
-    // run step by step; set before the start.
-    void SetWorkerStatusObserver(std::function<void(const std::string&)> observer) {
-        statusObserver_ = std::move(observer);
-    }
-
 signals:
     void OnStatus(const QString& text);
     void OnProgress(int percent);
@@ -87,6 +81,9 @@ protected:
     virtual void ReleaseRun() = 0;
     // For the destructors of the kinds: cancel and wait for a body still running.
     void StopBeforeDestruction();
+    // Each status text on the worker thread, before it is queued: where a run can be traced
+    // or held step by step. A kind that overrides it stops the body in its own destructor.
+    virtual void StatusRaised(const std::string& text) { (void)text; }
 
 private:
     void run() final;
@@ -101,7 +98,6 @@ private:
     TtsBackupProject& project_;
     std::string file_;
     TtsRunOutcome outcome_;
-    std::function<void(const std::string&)> statusObserver_;
     std::unique_ptr<MessagesProxy> messages_;
     std::atomic<bool> runShowedMessage_{false};
 

@@ -87,6 +87,14 @@ class MainFormFlowsTest : public QObject, test::MainWindowFixture {
             click(dialog, "OpenButton");
         });
     }
+    // File > Backup of a new project "Mail" into out(), saved to a project file at path first.
+    void backUpANewProjectSavedAt(const std::string& path) {
+        prompts->questions = {true};
+        prompts->files = {QString::fromStdString(path)};
+        choose(0);
+        editAndConfirm("Mail", QString::fromStdString(samples->out()));
+        trigger(form->FileBackupAction);
+    }
     // Triggers the action and, when a run starts, waits for its end.
     void trigger(QAction* action) {
         action->trigger();
@@ -106,11 +114,7 @@ private slots:
 
     void aNewProjectIsSavedBackedUpAndRestoredIntoAnotherProfile() {
         openWindow();
-        prompts->questions = {true};
-        prompts->files = {QString::fromStdString(projectPath())};
-        choose(0);
-        editAndConfirm("Mail", QString::fromStdString(samples->out()));
-        trigger(form->FileBackupAction);
+        backUpANewProjectSavedAt(projectPath());
         QCOMPARE(test::shownTexts(*prompts), (QStringList{"Do you want to save these settings to a project file?", "Finished!"}));
         QCOMPARE(history(), std::vector<std::string>{projectPath()});
         QCOMPARE(projectNameIn(projectPath()), std::string("Mail"));
@@ -291,11 +295,7 @@ private slots:
     void aSavedPathAlreadyInTheHistoryStandsTwice() {
         seedHistory({projectPath()});
         openWindow();
-        prompts->questions = {true};
-        prompts->files = {QString::fromStdString(projectPath())};
-        choose(0);
-        editAndConfirm("Mail", QString::fromStdString(samples->out()));
-        trigger(form->FileBackupAction);
+        backUpANewProjectSavedAt(projectPath());
         QCOMPARE(history(), (std::vector<std::string>{projectPath(), projectPath()}));
     }
 

@@ -53,15 +53,23 @@ class MainFormTest : public QObject, test::MainWindowFixture {
     }
 
     // Starts a restore into bob's profile as the restore flow does after the dialog's OK.
-    TtsRestoreThread* startRestore(const std::string& file, const std::string& password = {}) {
+    test::Watched<TtsRestoreThread>* startRestore(const std::string& file, const std::string& password = {}) {
         form->Project = std::make_unique<TtsBackupProject>(samples->bob.get());
         form->Project->SetWorkFolder(samples->work());
         form->Project->SetPassword(password);
-        auto* worker = new TtsRestoreThread(*form->Project, *samples->bob, file);
+        auto* worker = new test::Watched<TtsRestoreThread>(*form->Project, *samples->bob, file);
         return worker;
     }
 
     bool waitForRunEnd() { return test::waitForRunEnd(*form); }
+
+    // A backup of a project of the window's own, started from the window; it stops at gate
+    // when it comes to its compression.
+    void startBackupHeldAtCompression(test::WorkerGate& gate) {
+        auto* worker = new test::Watched<TtsBackupThread>(newProject(), *samples->alice, nullptr);
+        gate.stopAtStatus(*worker, "Compress Data ...");
+        form->RunStart(worker);
+    }
 
 private slots:
     void init() { setUpWindowTest(); }
@@ -199,11 +207,8 @@ private slots:
     // close the window is refused; the run then ends with "Finished!" and all is allowed again.
     void duringARunEveryActionAndTheCloseAreRefused() {
         openWindow();
-        newProject();
-        auto* worker = new TtsBackupThread(*form->Project, *samples->alice, nullptr);
         test::WorkerGate gate;
-        gate.stopAtStatus(*worker, "Compress Data ...");
-        form->RunStart(worker);
+        startBackupHeldAtCompression(gate);
         QVERIFY(gate.waitReached());
 
         QVERIFY(test::progressDialog(*form) && test::progressDialog(*form)->isVisible());
@@ -259,11 +264,8 @@ private slots:
 
     void cancelDuringCompressionEndsWithUserCanceledOnly() {
         openWindow();
-        newProject();
-        auto* worker = new TtsBackupThread(*form->Project, *samples->alice, nullptr);
         test::WorkerGate gate;
-        gate.stopAtStatus(*worker, "Compress Data ...");
-        form->RunStart(worker);
+        startBackupHeldAtCompression(gate);
         QVERIFY(gate.waitReached());
         QPushButton* cancel = test::progressDialog(*form)->CancelButton;
         QTest::mouseClick(cancel, Qt::LeftButton);
@@ -388,7 +390,7 @@ private slots:
         QWidget elsewhere;
         elsewhere.show();
         test::WorkerGate gate;
-        auto* worker = new TtsBackupThread(newProject(), *samples->alice, nullptr);
+        auto* worker = new test::Watched<TtsBackupThread>(newProject(), *samples->alice, nullptr);
         gate.stopAt(*worker, [](const std::string&) { return true; });
         form->RunStart(worker);
         QVERIFY(gate.waitReached());

@@ -97,17 +97,37 @@ inline bool waitForRunEnd(const ui::TMainForm& window, int timeoutMs = 120000) {
     return QTest::qWaitFor([&] { return !progressDialog(window) && window.FileBackupAction->isEnabled(); }, timeoutMs);
 }
 
+// What a test sees of a worker's status texts on the worker thread itself, as the run raises
+// them: before the interface thread hears of them, and while the run waits for the handler.
+struct StatusWatch {
+    std::function<void(const std::string&)> onStatus;  // set before the start
+};
+
+// A worker of kind Kind (TtsBackupThread, TtsRestoreThread, ...) made as that kind is made,
+// that tells its status texts to its StatusWatch.
+template <typename Kind>
+class Watched final : public Kind, public StatusWatch {
+public:
+    using Kind::Kind;
+    ~Watched() override { this->StopBeforeDestruction(); }
+
+protected:
+    void StatusRaised(const std::string& text) override {
+        if (onStatus) onStatus(text);
+    }
+};
+
 // A worker stops at one step until the test lets it go on, so the test can act on the
 // interface thread at a known point of the run.
 class WorkerGate {
 public:
     // Before the start: the worker stops at the first status text for which `at` holds.
-    void stopAt(ui::TtsThread& worker, std::function<bool(const std::string&)> at) {
-        worker.SetWorkerStatusObserver([this, at = std::move(at)](const std::string& text) {
+    void stopAt(StatusWatch& worker, std::function<bool(const std::string&)> at) {
+        worker.onStatus = [this, at = std::move(at)](const std::string& text) {
             if (at(text) && !stopped_.exchange(true)) stopHere();
-        });
+        };
     }
-    void stopAtStatus(ui::TtsThread& worker, const std::string& status) {
+    void stopAtStatus(StatusWatch& worker, const std::string& status) {
         stopAt(worker, [status](const std::string& text) { return text == status; });
     }
     // On the worker thread.

@@ -101,10 +101,10 @@ private slots:
 
     void aBackupHandsEveryEventOverInOrderThenEndsOnce() {
         auto project = backupProject();
-        auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
+        auto* thread = new test::Watched<TtsBackupThread>(*project, *samples->alice, nullptr);
         QPointer<TtsThread> alive(thread);
         WorkerStatuses raised;
-        thread->SetWorkerStatusObserver([&](const std::string& text) { raised.add(text); });
+        thread->onStatus = [&](const std::string& text) { raised.add(text); };
         Watcher watcher;
         watcher.watch(thread);
         thread->start();
@@ -134,9 +134,9 @@ private slots:
     // hand-over with every text and no more than one percentage between two texts.
     void aBusyInterfaceThreadGetsTheEventsFolded() {
         auto project = backupProject();
-        auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
+        auto* thread = new test::Watched<TtsBackupThread>(*project, *samples->alice, nullptr);
         WorkerStatuses raised;
-        thread->SetWorkerStatusObserver([&](const std::string& text) { raised.add(text); });
+        thread->onStatus = [&](const std::string& text) { raised.add(text); };
         Watcher watcher;
         watcher.watch(thread);
         thread->start();
@@ -154,7 +154,7 @@ private slots:
         auto project = backupProject();
         errno = 0;
         const int interfaceNice = ::getpriority(PRIO_PROCESS, 0);
-        auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
+        auto* thread = new test::Watched<TtsBackupThread>(*project, *samples->alice, nullptr);
         test::WorkerGate gate;
         std::atomic<pid_t> worker{0};
         gate.stopAt(*thread, [&](const std::string&) {
@@ -177,7 +177,7 @@ private slots:
 
     void aCancelDuringCompressionEndsCancelledWithoutADataFile() {
         auto project = backupProject();
-        auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
+        auto* thread = new test::Watched<TtsBackupThread>(*project, *samples->alice, nullptr);
         test::WorkerGate gate;
         gate.stopAtStatus(*thread, "Compress Data ...");
         Watcher watcher;
@@ -198,7 +198,7 @@ private slots:
         samples->backUpAlice();
         TtsBackupProject reader(samples->bob.get());
         reader.SetWorkFolder(samples->work());
-        auto* thread = new TtsRestoreThread(reader, *samples->bob, samples->out("Mail.tsly_dat"));
+        auto* thread = new test::Watched<TtsRestoreThread>(reader, *samples->bob, samples->out("Mail.tsly_dat"));
         test::WorkerGate gate;
         gate.stopAt(*thread, [](const std::string& text) { return text.rfind("Restore ", 0) == 0; });
         Watcher watcher;
