@@ -1,7 +1,7 @@
 #pragma once
 // Every modal message box, file or folder chooser, password question and shell request of
-// the windows goes through Prompts, so that a test can answer them (ScriptedPrompts) and
-// drive a whole dialog without a person.
+// the windows goes through Prompts, so that a test can answer them from a script and drive
+// a whole dialog without a person.
 #include <QString>
 #include <optional>
 

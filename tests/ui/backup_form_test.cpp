@@ -21,7 +21,7 @@
 #include "engine/project.h"
 #include "support/ftp_test_server.h"
 #include "support/temp_dir.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui_test_support.h"
 
 using namespace ts;

@@ -20,7 +20,7 @@
 #include "ui/main_form.h"
 #include "ui/restore_form.h"
 #include "ui/password_question.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui/select_project_form.h"
 #include "main_window_fixture.h"
 #include "ui_test_support.h"

@@ -29,7 +29,7 @@
 #include "support/ftp_test_server.h"
 #include "ui/main_form.h"
 #include "ui/progress_form.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "main_window_fixture.h"
 #include "ui_test_support.h"
 

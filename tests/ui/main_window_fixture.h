@@ -9,7 +9,7 @@
 #include "platform/debug_log.h"
 #include "settings/settings_file.h"
 #include "ui/main_form.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "sample_profiles.h"
 
 namespace ts::test {

@@ -12,7 +12,7 @@
 #include "ui/about_form.h"
 #include "ui/history_projects_form.h"
 #include "ui/project_manager_form.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui/select_project_form.h"
 #include "ui/widget_placement.h"
 #include "ui_test_support.h"

@@ -13,7 +13,7 @@
 #include "ui/password_question.h"
 #include "support/file_opens.h"
 #include "support/temp_dir.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui/single_password_form.h"
 #include "ui_test_support.h"
 

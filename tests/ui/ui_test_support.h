@@ -21,7 +21,7 @@
 
 #include "ui/main_form.h"
 #include "ui/progress_form.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui/worker_thread.h"
 
 namespace ts::test {

@@ -1,4 +1,4 @@
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 
 #include <QUrl>
 
