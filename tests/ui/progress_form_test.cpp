@@ -118,7 +118,7 @@ private slots:
                 open->done(QMessageBox::No);
             });
             if (box == 0) prompts.message(nullptr, markup, "Error", ts::MessageIcon::Error);
-            if (box == 1) prompts.messageWithDetails(nullptr, markup, {}, "details", "Information", ts::MessageIcon::Information);
+            if (box == 1) prompts.endOfRun(nullptr, markup, {}, "details", {});
             if (box == 2) prompts.question(nullptr, markup);
         }
         QCOMPARE(shown, QStringList({markup, markup, markup}));

@@ -20,11 +20,6 @@ void ScriptedPrompts::message(QWidget*, const QString& text, const QString& capt
     shown.push_back({text, caption, icon});
 }
 
-void ScriptedPrompts::messageWithDetails(QWidget*, const QString& text, const QString& informative,
-                                         const QString& details, const QString& caption, MessageIcon icon) {
-    shown.push_back({text, caption, icon, details, informative});
-}
-
 void ScriptedPrompts::endOfRun(QWidget*, const QString& text, const QString& informative, const QString& details,
                                const QString& folder) {
     shown.push_back({text, QStringLiteral("Information"), MessageIcon::Information, details, informative, folder});
