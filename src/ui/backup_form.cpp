@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -19,6 +18,7 @@
 #include "engine/project_check.h"
 #include "transfer/ftp/ftp_client.h"
 #include "transfer/ftp/ftp_settings_check.h"
+#include "ui/off_thread.h"
 #include "ui/pictures.h"
 #include "ui/prompts.h"
 #include "ui/window_layout.h"
@@ -27,10 +27,6 @@ namespace ts::ui {
 
 const QStringList TBackupForm::kItemCaptions = {"IE Settings", "Favorites", "Outlook Express Data",
                                                 "Windows Address Book"};
-
-struct TBackupForm::TestResult {
-    FtpSettingsCheck check;
-};
 
 namespace {
 
@@ -60,7 +56,7 @@ std::string text(const QLineEdit* edit) { return edit->text().toStdString(); }
 }  // namespace
 
 TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), ftpClient_(std::make_unique<FtpClient>()) {
+    : QDialog(parent), prompts_(prompts), ftpClient_(std::make_shared<FtpClient>()) {
     setObjectName("BackupForm");
     setWindowTitle("Backup");
     QVBoxLayout* body = bannerAndBody(this, QMargins(5, 5, 5, 5));
@@ -234,12 +230,9 @@ TBackupForm::TBackupForm(Prompts& prompts, QWidget* parent)
 }
 
 TBackupForm::~TBackupForm() {
-    if (testThread_) {
-        // Makes a connect under way fail at once instead of waiting out its time-out.
-        ftpClient_->close();
-        testThread_->wait();
-        delete testThread_;
-    }
+    // Makes a connect under way fail at once instead of waiting out its time-out: the test
+    // then ends soon, and nothing waits for its result any more.
+    if (ftpTestRunning_) ftpClient_->close();
 }
 
 void TBackupForm::showEvent(QShowEvent* event) {
@@ -372,7 +365,7 @@ void TBackupForm::EnableFTPControls(bool enabled) {
     for (QWidget* w : std::initializer_list<QWidget*>{hostEdit_, folderEdit_, userNameEdit_, passwordEdit_, hostLabel_,
                                                       folderLabel_, userNameLabel_, passwordLabel_})
         w->setEnabled(enabled);
-    testButton_->setEnabled(enabled && !testThread_);
+    testButton_->setEnabled(enabled && !ftpTestRunning_);
 }
 
 void TBackupForm::SelectAllButtonClick() {
@@ -397,37 +390,33 @@ void TBackupForm::SelFolderButtonClick() {
 }
 
 void TBackupForm::TestButtonClick() {
-    if (testThread_) return;
+    if (ftpTestRunning_) return;
     // Nothing to connect to: said at once, without a connection attempt and its wait.
     if (blank(hostEdit_)) {
         prompts_.error(this, "FTP Host must be entered!");
         hostEdit_->setFocus();
         return;
     }
+    ftpTestRunning_ = true;
     testButton_->setEnabled(false);
-    auto result = std::make_shared<TestResult>();
-    testResult_ = result;
-    FtpClient* client = ftpClient_.get();
-    testThread_ = QThread::create([client, result, host = text(hostEdit_), user = text(userNameEdit_),
-                                   password = text(passwordEdit_)] {
-        try {
-            result->check = checkFtpSettings(*client, host, user, password);
-        } catch (const std::exception& error) {
-            result->check.ok = false;
-            result->check.message = kFtpTestFailedText;
-            result->check.errorText = error.what();
-        }
-    });
-    connect(testThread_, &QThread::finished, this, &TBackupForm::ftpTestDone);
-    testThread_->start();
+    runThenCallback(
+        this,
+        [client = ftpClient_, host = text(hostEdit_), user = text(userNameEdit_), password = text(passwordEdit_)] {
+            try {
+                return checkFtpSettings(*client, host, user, password);
+            } catch (const std::exception& error) {
+                FtpSettingsCheck check;
+                check.message = kFtpTestFailedText;
+                check.errorText = error.what();
+                return check;
+            }
+        },
+        [this](const FtpSettingsCheck& check) { ftpTestDone(check); });
 }
 
-void TBackupForm::ftpTestDone() {
-    testThread_->wait();
-    delete testThread_;
-    testThread_ = nullptr;
+void TBackupForm::ftpTestDone(const FtpSettingsCheck& check) {
+    ftpTestRunning_ = false;
     testButton_->setEnabled(hostEdit_->isEnabled());
-    const FtpSettingsCheck& check = testResult_->check;
     if (check.ok) {
         prompts_.information(this, QString::fromStdString(check.message));
     } else {
@@ -436,7 +425,6 @@ void TBackupForm::ftpTestDone() {
         if (!check.errorText.empty()) text += "\n\n" + QString::fromStdString(check.errorText);
         prompts_.error(this, text);
     }
-    emit ftpTestFinished();
 }
 
 }  // namespace ts::ui

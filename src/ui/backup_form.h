@@ -15,11 +15,11 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-class QThread;
 class QTreeWidget;
 
 namespace ts {
 class FtpClient;
+struct FtpSettingsCheck;
 class TtsBackupProject;
 }
 
@@ -58,13 +58,9 @@ public:
     void DeselectAllButtonClick();
     void EnableEncryptCheckBoxClick();
     void SelFolderButtonClick();
-    // Runs the connection test on a thread of its own; the button stays disabled until it
+    // Runs the connection test off the interface thread; the button stays disabled until it
     // ends and the result box is shown.
     void TestButtonClick();
-    bool FtpTestRunning() const { return testThread_ != nullptr; }
-
-signals:
-    void ftpTestFinished();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -75,14 +71,13 @@ private:
     void storeInto(TtsBackupProject& target) const;
     // What the controls hold, for the checks.
     ProjectSettings typedSettings() const;
-    void ftpTestDone();
+    void ftpTestDone(const FtpSettingsCheck& check);
 
     Prompts& prompts_;
     TtsBackupProject* project_ = nullptr;
-    std::unique_ptr<FtpClient> ftpClient_;
-    QThread* testThread_ = nullptr;
-    struct TestResult;
-    std::shared_ptr<TestResult> testResult_;
+    // Shared with a test under way, which may outlive the dialog.
+    std::shared_ptr<FtpClient> ftpClient_;
+    bool ftpTestRunning_ = false;
 
     QTabWidget* pages_;
     QLineEdit* projectNameEdit_;

@@ -67,13 +67,11 @@ void THistoryProjectsForm::keyPressEvent(QKeyEvent* event) {
 
 void THistoryProjectsForm::FormShow() {
     list_->clear();
-    rowProjects_.clear();
     openButton_->setEnabled(false);
     if (!projects_) return;
     for (const std::string& path : projects_->ProjectFiles) {
-        auto project = std::make_unique<TtsBackupProject>();
-        appendProjectRow(list_, path, *project, "Encrypted!");
-        rowProjects_.push_back(std::move(project));
+        TtsBackupProject project;
+        appendProjectRow(list_, path, project, "Encrypted!");
     }
 }
 
@@ -85,17 +83,6 @@ int THistoryProjectsForm::SelectedRow() const {
 std::string THistoryProjectsForm::SelectedPath() const {
     int row = SelectedRow();
     return row < 0 ? std::string() : rowPath(list_->topLevelItem(row));
-}
-
-RowMark THistoryProjectsForm::SelectedMark() const {
-    int row = SelectedRow();
-    return row < 0 ? RowMark::Invalid : rowMark(list_->topLevelItem(row));
-}
-
-std::unique_ptr<TtsBackupProject> THistoryProjectsForm::TakeSelectedProject() {
-    int row = SelectedRow();
-    if (row < 0 || row >= static_cast<int>(rowProjects_.size())) return nullptr;
-    return std::move(rowProjects_[row]);
 }
 
 }  // namespace ts::ui

@@ -1,9 +1,7 @@
 #pragma once
 // Lists the project history and lets the user pick one project to open.
 #include <QDialog>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "ui/core_calls.h"
 
@@ -11,7 +9,6 @@ class QPushButton;
 class QTreeWidget;
 
 namespace ts {
-class TtsBackupProject;
 class TtsRegProjects;
 }
 
@@ -30,12 +27,9 @@ public:
     // missing file or a password passes its failure out.
     void FormShow();
 
-    // After OK: the selected row's path, its mark, and the project read for it (the caller
-    // takes it over; a second call gives nullptr). Row -1 when none is selected.
+    // After OK: the selected row and its path. Row -1 when none is selected.
     int SelectedRow() const;
     std::string SelectedPath() const;
-    RowMark SelectedMark() const;
-    std::unique_ptr<TtsBackupProject> TakeSelectedProject();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -44,7 +38,6 @@ protected:
 private:
     Prompts& prompts_;
     TtsRegProjects* projects_ = nullptr;
-    std::vector<std::unique_ptr<TtsBackupProject>> rowProjects_;
     QTreeWidget* list_;
     QPushButton* openButton_;
     QPushButton* cancelButton_;

@@ -383,7 +383,6 @@ void TMainForm::ThreadTerminate(TtsThread* sender) {
     Project.reset();
     Thread = nullptr;
     SetActionsEnabled(true);
-    emit RunEnded();
 }
 
 void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {

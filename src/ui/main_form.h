@@ -68,8 +68,6 @@ public:
     QAction* HelpAboutAction;
     QAction* HelpVisitWebsiteAction;
 
-    TProgressForm* ProgressForm() const { return progressForm_; }
-
     void FileBackupActionExecute();
     void FileRestoreActionExecute();
     void FileExportActionExecute();
@@ -86,12 +84,6 @@ public:
     // Run start for a project already in Project and a worker made for it: every action off,
     // the progress dialog up, the worker started. The end of the run frees the project.
     void RunStart(TtsThread* worker);
-    // What a backup run shows itself (the upload's failure), shown by this window.
-    UserMessages* RunMessages() const { return runMessages_.get(); }
-
-signals:
-    // After the end of a run has been reported and the actions are enabled again.
-    void RunEnded();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -18,7 +18,6 @@ class TtsCopyAnimation : public QWidget {
     Q_OBJECT
 public:
     explicit TtsCopyAnimation(QWidget* parent = nullptr);
-    int Frame() const { return frame_; }
     static constexpr int kFrameCount = 32;
 
 protected:

@@ -52,16 +52,6 @@ void QtPrompts::message(QWidget* parent, const QString& text, const QString& cap
     box.exec();
 }
 
-void QtPrompts::messageWithDetails(QWidget* parent, const QString& text, const QString& informative,
-                                   const QString& details, const QString& caption, MessageIcon icon) {
-    QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption, text,
-                    QMessageBox::Ok, parent);
-    plainText(box);
-    if (!informative.isEmpty()) box.setInformativeText(informative);
-    if (!details.isEmpty()) box.setDetailedText(details);
-    box.exec();
-}
-
 void QtPrompts::endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
                          const QString& folder) {
     QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok, parent);

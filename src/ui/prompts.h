@@ -1,7 +1,7 @@
 #pragma once
 // Every modal message box, file or folder chooser, password question and shell request of
-// the windows goes through Prompts, so that a test can answer them (ScriptedPrompts) and
-// drive a whole dialog without a person.
+// the windows goes through Prompts, so that a test can answer them from a script and drive
+// a whole dialog without a person.
 #include <QString>
 #include <optional>
 
@@ -17,10 +17,6 @@ public:
 
     // A box with an OK button.
     virtual void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) = 0;
-    // A box with an OK button: text, then informative below it (empty: none), and a list
-    // behind a details button (one entry a line; empty: no button).
-    virtual void messageWithDetails(QWidget* parent, const QString& text, const QString& informative,
-                                    const QString& details, const QString& caption, MessageIcon icon) = 0;
     // The box at the end of a run: "Information", text ("Finished!" or "User canceled!"),
     // informative below it, details behind a button, and an "Open Folder" button that shows
     // folder in the desktop's file manager when folder is not empty.
@@ -55,8 +51,6 @@ public:
 class QtPrompts : public Prompts {
 public:
     void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
-    void messageWithDetails(QWidget* parent, const QString& text, const QString& informative, const QString& details,
-                            const QString& caption, MessageIcon icon) override;
     void endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
                   const QString& folder) override;
     bool question(QWidget* parent, const QString& text) override;

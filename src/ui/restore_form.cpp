@@ -89,8 +89,6 @@ TRestoreForm::TRestoreForm(Prompts& prompts, QWidget* parent) : QDialog(parent),
     fixDesignedSize(this, QSize(457, 461));
 }
 
-QString TRestoreForm::PasswordText() const { return passwordEdit_->text(); }
-
 void TRestoreForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous()) FormShow();

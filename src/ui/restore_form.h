@@ -30,7 +30,6 @@ public:
     void SetProfile(Profile* profile) { profile_ = profile; }
     // The file last chosen with the browse button or typed into the file field; empty until then.
     const std::string& DataFileName() const { return dataFileName_; }
-    QString PasswordText() const;
     // Once the dialog was accepted: the chosen file, open after its project, with its password
     // proven. Taken once.
     std::optional<OpenedDataFile> TakeOpenedFile() { return std::exchange(opened_, std::nullopt); }

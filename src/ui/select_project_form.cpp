@@ -42,8 +42,4 @@ TSelectProjectForm::TSelectProjectForm(QWidget* parent) : QDialog(parent) {
 
 int TSelectProjectForm::ItemIndex() const { return choices_->checkedId(); }
 
-void TSelectProjectForm::SetItemIndex(int index) {
-    if (QAbstractButton* button = choices_->button(index)) button->setChecked(true);
-}
-
 }  // namespace ts::ui

@@ -13,7 +13,6 @@ public:
     explicit TSelectProjectForm(QWidget* parent = nullptr);
     // The chosen index, read after OK.
     int ItemIndex() const;
-    void SetItemIndex(int index);
 
 private:
     QButtonGroup* choices_;

@@ -7,8 +7,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "engine/profile_choice.h"
 #include "engine/run_report.h"
 #include "engine/backup_run.h"
@@ -71,7 +69,7 @@ void TtsThread::StopBeforeDestruction() {
 RunEvents TtsThread::Events() {
     RunEvents events;
     events.onStatus = [this](const std::string& text) {
-        if (statusObserver_) statusObserver_(text);
+        StatusRaised(text);
         queueStatus(text);
     };
     events.onProgress = [this](uint8_t percent) { queueProgress(percent); };
@@ -91,12 +89,6 @@ void TtsThread::Cancel() {
 
 void TtsThread::run() {
     LowerCurrentThreadPriority();
-    const pid_t tid = linuxThreadId();
-    errno = 0;
-    int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-    workerNice_.store(errno == 0 ? nice : -1);
-    long io = ::syscall(SYS_ioprio_get, kIoprioWhoProcess, tid);
-    workerIoClass_.store(io < 0 ? -1 : static_cast<int>(io >> kIoprioClassShift));
     std::optional<Failure> failure;
     const auto started = std::chrono::steady_clock::now();
     try {

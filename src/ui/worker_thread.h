@@ -60,17 +60,6 @@ public:
     void Cancel();
     const TtsRunOutcome& Outcome() const { return outcome_; }
 
-    // What the body saw of its own priority after lowering it: the nice value and the I/O
-    // class (3 = idle); -1 until the body has run.
-    int WorkerNice() const { return workerNice_.load(); }
-    int WorkerIoClass() const { return workerIoClass_.load(); }
-
-    // Called on the worker thread with each status text before it is queued, for tracing a
-    // run step by step; set before the start.
-    void SetWorkerStatusObserver(std::function<void(const std::string&)> observer) {
-        statusObserver_ = std::move(observer);
-    }
-
 signals:
     void OnStatus(const QString& text);
     void OnProgress(int percent);
@@ -92,6 +81,9 @@ protected:
     virtual void ReleaseRun() = 0;
     // For the destructors of the kinds: cancel and wait for a body still running.
     void StopBeforeDestruction();
+    // Each status text on the worker thread, before it is queued: where a run can be traced
+    // or held step by step. A kind that overrides it stops the body in its own destructor.
+    virtual void StatusRaised(const std::string& text) { (void)text; }
 
 private:
     void run() final;
@@ -106,11 +98,8 @@ private:
     TtsBackupProject& project_;
     std::string file_;
     TtsRunOutcome outcome_;
-    std::function<void(const std::string&)> statusObserver_;
     std::unique_ptr<MessagesProxy> messages_;
     std::atomic<bool> runShowedMessage_{false};
-    std::atomic<int> workerNice_{-1};
-    std::atomic<int> workerIoClass_{-1};
 
     struct PendingEvent {
         bool isProgress;
@@ -151,8 +140,6 @@ public:
     TtsRestoreThread(OpenedDataFile& opened, Profile& profile);
     TtsRestoreThread(TtsBackupProject& project, Profile& profile, const std::string& FileName);
     ~TtsRestoreThread() override;
-
-    const std::string& FileName() const { return fileName_; }
 
 protected:
     void Execute() override;

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "ui/guarded_application.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 
 using namespace ts::ui;
 

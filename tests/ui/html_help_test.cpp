@@ -3,7 +3,7 @@
 #include <QTest>
 #include <QTextBrowser>
 
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui_test_support.h"
 
 using namespace ts::ui;

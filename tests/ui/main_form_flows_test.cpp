@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -21,9 +20,10 @@
 #include "ui/main_form.h"
 #include "ui/restore_form.h"
 #include "ui/password_question.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui/select_project_form.h"
-#include "sample_profiles.h"
+#include "main_window_fixture.h"
+#include "ui_test_support.h"
 #include "support/file_opens.h"
 #include "support/temp_dir.h"
 
@@ -31,78 +31,16 @@ using namespace ts;
 using namespace ts::ui;
 namespace fs = std::filesystem;
 
-namespace {
+using test::click;
+using test::type;
 
-// Answers the modal dialogs of a flow in order: each step waits for the dialog of its
-// object name to be the active modal window, then acts on it.
-class ModalScript : public QObject {
-public:
-    using Action = std::function<void(QWidget*)>;
-    void then(const QString& name, Action action) { steps_.push_back({name, std::move(action)}); }
-    ModalScript() {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (steps_.empty() || !modal || !modal->isVisible() || modal->objectName() != steps_.front().name) return;
-            Step step = std::move(steps_.front());
-            steps_.pop_front();
-            seen << step.name;
-            step.action(modal);
-        });
-        timer_.start(20);
-    }
-    bool done() const { return steps_.empty(); }
-    QStringList seen;
-
-private:
-    struct Step {
-        QString name;
-        Action action;
-    };
-    std::deque<Step> steps_;
-    QTimer timer_;
-};
-
-void click(QWidget* dialog, const char* button) {
-    auto* found = dialog->findChild<QPushButton*>(button);
-    QVERIFY2(found, button);
-    found->click();
-}
-
-void type(QWidget* dialog, const char* edit, const QString& text) {
-    auto* found = dialog->findChild<QLineEdit*>(edit);
-    QVERIFY2(found, edit);
-    found->setText(text);
-}
-
-QStringList texts(const ScriptedPrompts& prompts) {
-    QStringList list;
-    for (const auto& shown : prompts.shown) list << shown.text;
-    return list;
-}
-
-}  // namespace
-
-class MainFormFlowsTest : public QObject {
+class MainFormFlowsTest : public QObject, test::MainWindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<test::SampleProfiles> samples;
-    std::unique_ptr<SettingsFile> settings;
-    std::unique_ptr<ScriptedPrompts> prompts;
-    TtsChosenProfile chosen;
-    std::unique_ptr<TMainForm> form;
-    std::unique_ptr<ModalScript> script;
+    std::unique_ptr<test::ModalScript> script;
 
-    std::string settingsPath() const { return samples->dir.file("config/settings.reg"); }
     std::string projectPath() const { return samples->dir.file("Mail.tsly"); }
 
-    void openWindow(Profile* on = nullptr) {
-        chosen = TtsChosenProfile{};
-        chosen.profile = Profile::open(on ? on->folder() : samples->alice->folder(), on ? on->userName() : "alice");
-        settings = std::make_unique<SettingsFile>(settingsPath());
-        form = std::make_unique<TMainForm>(*prompts, *settings, chosen);
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    }
     void seedHistory(const std::vector<std::string>& paths) {
         SettingsFile seed(settingsPath());
         TtsRegXPEnv env(seed);
@@ -128,22 +66,9 @@ class MainFormFlowsTest : public QObject {
         return project.Name();
     }
 
-    // Every item of alice's profile, backed up without the windows; the password is "right".
-    std::string backUpAlice(bool encrypted) {
-        TtsBackupProject project(samples->alice.get());
-        project.SetName("Mail");
-        project.Destination().SetLocalFolder(samples->out());
-        for (TtsBPSourceItem* item : project.Source().ItemList()) item->SetSelected(true);
-        project.SetEncrypt(encrypted);
-        project.SetPassword("right");
-        project.SetWorkFolder(samples->work());
-        project.Backup();
-        return samples->out("Mail.tsly_dat");
-    }
-
     void choose(int index) {
         script->then("SelectProjectForm", [index](QWidget* dialog) {
-            static_cast<TSelectProjectForm*>(dialog)->SetItemIndex(index);
+            dialog->findChild<QRadioButton*>(QString("SelectGroupBoxItem%1").arg(index))->click();
             click(dialog, "OkButton");
         });
     }
@@ -154,38 +79,43 @@ class MainFormFlowsTest : public QObject {
             click(dialog, "OkButton");
         });
     }
+    // The history dialog opens its first row.
+    void openFirstHistoryRow() {
+        script->then("HistoryProjectsForm", [](QWidget* dialog) {
+            auto* list = dialog->findChild<QTreeWidget*>();
+            list->setCurrentItem(list->topLevelItem(0));
+            click(dialog, "OpenButton");
+        });
+    }
+    // File > Backup of a new project "Mail" into out(), saved to a project file at path first.
+    void backUpANewProjectSavedAt(const std::string& path) {
+        prompts->questions = {true};
+        prompts->files = {QString::fromStdString(path)};
+        choose(0);
+        editAndConfirm("Mail", QString::fromStdString(samples->out()));
+        trigger(form->FileBackupAction);
+    }
     // Triggers the action and, when a run starts, waits for its end.
     void trigger(QAction* action) {
-        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
         action->trigger();
-        if (form->ProgressForm()) QVERIFY(ended.wait(120000));
+        QVERIFY(test::waitForRunEnd(*form));
         QVERIFY2(script->done(), qPrintable(script->seen.join(",")));
     }
 
 private slots:
     void init() {
-        samples = std::make_unique<test::SampleProfiles>();
-        prompts = std::make_unique<ScriptedPrompts>();
-        script = std::make_unique<ModalScript>();
+        setUpWindowTest();
+        script = std::make_unique<test::ModalScript>();
     }
     void cleanup() {
         script.reset();
-        form.reset();
-        settings.reset();
-        prompts.reset();
-        chosen = TtsChosenProfile{};
-        samples.reset();
-        DebugLog::instance().clear();
+        tearDownWindowTest();
     }
 
     void aNewProjectIsSavedBackedUpAndRestoredIntoAnotherProfile() {
         openWindow();
-        prompts->questions = {true};
-        prompts->files = {QString::fromStdString(projectPath())};
-        choose(0);
-        editAndConfirm("Mail", QString::fromStdString(samples->out()));
-        trigger(form->FileBackupAction);
-        QCOMPARE(texts(*prompts), (QStringList{"Do you want to save these settings to a project file?", "Finished!"}));
+        backUpANewProjectSavedAt(projectPath());
+        QCOMPARE(test::shownTexts(*prompts), (QStringList{"Do you want to save these settings to a project file?", "Finished!"}));
         QCOMPARE(history(), std::vector<std::string>{projectPath()});
         QCOMPARE(projectNameIn(projectPath()), std::string("Mail"));
         const std::string dataFile = samples->out("Mail.tsly_dat");
@@ -201,7 +131,7 @@ private slots:
             click(dialog, "RestoreButton");
         });
         trigger(form->FileRestoreAction);
-        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"Finished!"});
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
     }
 
@@ -218,7 +148,7 @@ private slots:
     void aRestoreFromTheMenuOpensTheDataFileOnce() {
         QFETCH(bool, encrypted);
         QFETCH(QString, typed);
-        const std::string dataFile = backUpAlice(encrypted);
+        const std::string dataFile = samples->backUpAlice(encrypted);
         test::FileOpens opens(dataFile);
         openWindow(samples->bob.get());
         prompts->files = {QString::fromStdString(dataFile)};
@@ -231,7 +161,7 @@ private slots:
             inDialog = opens.count();
         });
         trigger(form->FileRestoreAction);
-        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"Finished!"});
         QCOMPARE(prompts->passwordQuestions, encrypted ? 1 : 0);
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
         QCOMPARE(opens.count(), inDialog);
@@ -241,7 +171,7 @@ private slots:
     // The profile (only read) and a data file of it export the same mail; the data file's
     // password is asked as for a restore, and the end report names what was written.
     void theProfileAndItsDataFileAreExported() {
-        backUpAlice(true);
+        samples->backUpAlice(true);
         openWindow();
         const QString live = QString::fromStdString(samples->dir.file("live"));
         const QString stored = QString::fromStdString(samples->dir.file("stored"));
@@ -262,7 +192,7 @@ private slots:
             click(dialog, "ExportButton");
         });
         trigger(form->FileExportAction);
-        const QStringList shown = texts(*prompts);
+        const QStringList shown = test::shownTexts(*prompts);
         QCOMPARE(shown.size(), 4);
         QCOMPARE(shown[0], QString("Please choose the backup file to export!"));
         QCOMPARE(shown[1], QString("Finished!"));
@@ -294,14 +224,10 @@ private slots:
         prompts->passwords = {QString("wrong"), QString("right")};
         prompts->questions = {true};
         choose(1);
-        script->then("HistoryProjectsForm", [](QWidget* dialog) {
-            auto* list = dialog->findChild<QTreeWidget*>();
-            list->setCurrentItem(list->topLevelItem(0));
-            click(dialog, "OpenButton");
-        });
+        openFirstHistoryRow();
         editAndConfirm("Mail2");
         trigger(form->FileBackupAction);
-        QCOMPARE(texts(*prompts), (QStringList{"Your password is invalid, please try again!", "Do you want to backup?", "Finished!"}));
+        QCOMPARE(test::shownTexts(*prompts), (QStringList{"Your password is invalid, please try again!", "Do you want to backup?", "Finished!"}));
         QCOMPARE(prompts->shown[0].caption, QString("Error"));
         QCOMPARE(prompts->passwordQuestions, 2);
         QCOMPARE(projectNameIn(projectPath(), "right"), std::string("Mail2"));
@@ -332,16 +258,16 @@ private slots:
             if (flow == 3) editAndConfirm("Renamed");
         }
         trigger(form->FileBackupAction);
-        QVERIFY(!form->ProgressForm());
+        QVERIFY(!test::progressDialog(*form));
         QVERIFY(!form->Project);
         QVERIFY(!form->Thread);
         QVERIFY(history().empty());
         QVERIFY(!fs::exists(samples->out("Mail.tsly_dat")));
         if (flow == 3) {
-            QCOMPARE(texts(*prompts), QStringList{"Do you want to backup?"});
+            QCOMPARE(test::shownTexts(*prompts), QStringList{"Do you want to backup?"});
             QCOMPARE(projectNameIn(projectPath()), std::string("Renamed"));
         } else {
-            QVERIFY2(prompts->shown.empty(), qPrintable(texts(*prompts).join("|")));
+            QVERIFY2(prompts->shown.empty(), qPrintable(test::shownTexts(*prompts).join("|")));
             QCOMPARE(fs::last_write_time(projectPath()), before);
         }
         for (QAction* action : form->actions()) QVERIFY(action->isEnabled());
@@ -360,7 +286,7 @@ private slots:
         choose(0);
         editAndConfirm("Mail", QString::fromStdString(samples->out()));
         trigger(form->FileBackupAction);
-        QCOMPARE(texts(*prompts).back(), QString("Finished!"));
+        QCOMPARE(test::shownTexts(*prompts).back(), QString("Finished!"));
         QVERIFY(history().empty());
         QVERIFY(fs::exists(samples->out("Mail.tsly_dat")));
     }
@@ -369,11 +295,7 @@ private slots:
     void aSavedPathAlreadyInTheHistoryStandsTwice() {
         seedHistory({projectPath()});
         openWindow();
-        prompts->questions = {true};
-        prompts->files = {QString::fromStdString(projectPath())};
-        choose(0);
-        editAndConfirm("Mail", QString::fromStdString(samples->out()));
-        trigger(form->FileBackupAction);
+        backUpANewProjectSavedAt(projectPath());
         QCOMPARE(history(), (std::vector<std::string>{projectPath(), projectPath()}));
     }
 
@@ -433,11 +355,10 @@ private slots:
             reads = opens.count();
             click(dialog, "RestoreButton");
         });
-        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
         form->OpenFile(QString::fromStdString(dataFile));
-        QVERIFY(ended.count() > 0 || ended.wait(120000));
+        QVERIFY(test::waitForRunEnd(*form));
         QCOMPARE(reads, 1);
-        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"Finished!"});
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob/AppData/Roaming/Microsoft/Address Book/alice.wab")));
 
         writeProjectFile(projectPath(), false);
@@ -446,7 +367,7 @@ private slots:
         editAndConfirm("Renamed");
         form->OpenFile(QString::fromStdString(projectPath()));
         QVERIFY(script->done());
-        QCOMPARE(texts(*prompts), QStringList{"Do you want to backup?"});
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"Do you want to backup?"});
         QCOMPARE(projectNameIn(projectPath()), std::string("Renamed"));
     }
 
@@ -455,11 +376,7 @@ private slots:
         seedHistory({gone});
         openWindow();
         choose(1);
-        script->then("HistoryProjectsForm", [](QWidget* dialog) {
-            auto* list = dialog->findChild<QTreeWidget*>();
-            list->setCurrentItem(list->topLevelItem(0));
-            click(dialog, "OpenButton");
-        });
+        openFirstHistoryRow();
         trigger(form->FileBackupAction);
         QCOMPARE(prompts->shown.size(), size_t(1));
         QCOMPARE(prompts->shown[0].caption, QString("Tessaly"));

@@ -12,13 +12,13 @@
 #include <QScreen>
 #include <QRegularExpression>
 #include <QUrl>
-#include <QSignalSpy>
+#include <QRadioButton>
 #include <QStatusBar>
+#include <QTreeWidget>
 #include <QTest>
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <filesystem>
 
 #include "engine/backup_run.h"
@@ -29,8 +29,9 @@
 #include "support/ftp_test_server.h"
 #include "ui/main_form.h"
 #include "ui/progress_form.h"
-#include "ui/scripted_prompts.h"
-#include "sample_profiles.h"
+#include "scripted_prompts.h"
+#include "main_window_fixture.h"
+#include "ui_test_support.h"
 
 using namespace ts;
 using namespace ts::ui;
@@ -38,89 +39,41 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kCaptions[] = {"Windows Address Book", "Favorites", "IE Settings", "Outlook Express Data"};
 const QString kRestoreWrongPassword = "Please check your password, the password is invalid! Restore terminated!";
-
-QStringList texts(const ScriptedPrompts& prompts) {
-    QStringList list;
-    for (const auto& shown : prompts.shown) list << shown.text;
-    return list;
-}
 
 }  // namespace
 
-class MainFormTest : public QObject {
+class MainFormTest : public QObject, test::MainWindowFixture {
     Q_OBJECT
-
-    std::unique_ptr<test::SampleProfiles> samples;
-    std::unique_ptr<SettingsFile> settings;
-    std::unique_ptr<ScriptedPrompts> prompts;
-    TtsChosenProfile chosen;
-    std::unique_ptr<TMainForm> form;
-
-    std::string settingsPath() const { return samples->dir.file("config/tessaly/settings.reg"); }
-
-    void openWindow() {
-        settings = std::make_unique<SettingsFile>(settingsPath());
-        form = std::make_unique<TMainForm>(*prompts, *settings, chosen);
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    }
 
     // A project of the window's own, as a flow leaves it just before the run starts.
     TtsBackupProject& newProject(bool allItems = true) {
-        form->Project = std::make_unique<TtsBackupProject>(samples->alice.get());
-        TtsBackupProject& project = *form->Project;
-        project.SetName("Mail");
-        project.SetWorkFolder(samples->work());
-        project.Destination().SetLocalFolder(samples->out());
-        if (allItems)
-            for (const char* caption : kCaptions) project.Source().FindItem(caption)->SetSelected(true);
-        return project;
-    }
-
-    std::string backUpDirectly(bool encrypt = false) {
-        TtsBackupProject project(samples->alice.get());
-        project.SetName("Mail");
-        project.SetWorkFolder(samples->work());
-        project.Destination().SetLocalFolder(samples->out());
-        project.SetEncrypt(encrypt);
-        project.SetPassword("right");
-        for (const char* caption : kCaptions) project.Source().FindItem(caption)->SetSelected(true);
-        BackupRun(project, *samples->alice, {}, nullptr).run();
-        return samples->out("Mail.tsly_dat");
+        form->Project = samples->mailProject(*samples->alice, allItems);
+        return *form->Project;
     }
 
     // Starts a restore into bob's profile as the restore flow does after the dialog's OK.
-    TtsRestoreThread* startRestore(const std::string& file, const std::string& password = {}) {
+    test::Watched<TtsRestoreThread>* startRestore(const std::string& file, const std::string& password = {}) {
         form->Project = std::make_unique<TtsBackupProject>(samples->bob.get());
         form->Project->SetWorkFolder(samples->work());
         form->Project->SetPassword(password);
-        auto* worker = new TtsRestoreThread(*form->Project, *samples->bob, file);
+        auto* worker = new test::Watched<TtsRestoreThread>(*form->Project, *samples->bob, file);
         return worker;
     }
 
-    bool waitForRunEnd() {
-        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
-        return ended.count() > 0 || ended.wait(120000);
+    bool waitForRunEnd() { return test::waitForRunEnd(*form); }
+
+    // A backup of a project of the window's own, started from the window; it stops at gate
+    // when it comes to its compression.
+    void startBackupHeldAtCompression(test::WorkerGate& gate) {
+        auto* worker = new test::Watched<TtsBackupThread>(newProject(), *samples->alice, nullptr);
+        gate.stopAtStatus(*worker, "Compress Data ...");
+        form->RunStart(worker);
     }
 
 private slots:
-    void init() {
-        samples = std::make_unique<test::SampleProfiles>();
-        prompts = std::make_unique<ScriptedPrompts>();
-        chosen = TtsChosenProfile{};
-        chosen.profile = Profile::open(samples->dir.file("alice"), "alice");
-        chosen.description = "Profile: alice (" + QString::fromStdString(samples->dir.file("alice")) + ")";
-    }
-    void cleanup() {
-        form.reset();
-        settings.reset();
-        prompts.reset();
-        chosen = TtsChosenProfile{};
-        samples.reset();
-        DebugLog::instance().clear();
-    }
+    void init() { setUpWindowTest(); }
+    void cleanup() { tearDownWindowTest(); }
 
     void theWindowHasItsCaptionMenusShortcutsAndSize() {
         openWindow();
@@ -254,17 +207,11 @@ private slots:
     // close the window is refused; the run then ends with "Finished!" and all is allowed again.
     void duringARunEveryActionAndTheCloseAreRefused() {
         openWindow();
-        newProject();
-        auto* worker = new TtsBackupThread(*form->Project, *samples->alice, nullptr);
         test::WorkerGate gate;
-        worker->SetWorkerStatusObserver([&](const std::string& text) {
-            if (text == "Compress Data ...") gate.stopHere();
-        });
-        QSignalSpy ended(form.get(), &TMainForm::RunEnded);
-        form->RunStart(worker);
+        startBackupHeldAtCompression(gate);
         QVERIFY(gate.waitReached());
 
-        QVERIFY(form->ProgressForm() && form->ProgressForm()->isVisible());
+        QVERIFY(test::progressDialog(*form) && test::progressDialog(*form)->isVisible());
         for (QAction* action : form->actions()) QVERIFY2(!action->isEnabled(), qPrintable(action->objectName()));
         for (QAction* menu : form->ActionMainMenuBar->actions())
             for (QAction* entry : menu->menu()->actions())
@@ -286,10 +233,10 @@ private slots:
         QVERIFY(prompts->openedUrls.isEmpty());
 
         gate.letGo();
-        QVERIFY(ended.wait(120000));
-        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QVERIFY(waitForRunEnd());
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"Finished!"});
         QCOMPARE(prompts->shown.front().caption, QString("Information"));
-        QVERIFY(!form->ProgressForm());
+        QVERIFY(!test::progressDialog(*form));
         QVERIFY(!form->Project);
         QVERIFY(fs::exists(samples->out("Mail.tsly_dat")));
         for (QAction* action : form->actions()) QVERIFY(action->isEnabled());
@@ -305,7 +252,7 @@ private slots:
         bool matches = true;
         // Connected after the window's own handler, so it sees what that handler set.
         connect(worker, &TtsThread::OnProgress, this, [&](int percent) {
-            TProgressForm* dialog = form->ProgressForm();
+            TProgressForm* dialog = test::progressDialog(*form);
             seen << dialog->PercentLabel->text();
             matches &= dialog->ProgressBar->value() == percent && dialog->PercentLabel->text() == QString("%1 %").arg(percent);
         });
@@ -317,40 +264,32 @@ private slots:
 
     void cancelDuringCompressionEndsWithUserCanceledOnly() {
         openWindow();
-        newProject();
-        auto* worker = new TtsBackupThread(*form->Project, *samples->alice, nullptr);
         test::WorkerGate gate;
-        worker->SetWorkerStatusObserver([&](const std::string& text) {
-            if (text == "Compress Data ...") gate.stopHere();
-        });
-        form->RunStart(worker);
+        startBackupHeldAtCompression(gate);
         QVERIFY(gate.waitReached());
-        QPushButton* cancel = form->ProgressForm()->CancelButton;
+        QPushButton* cancel = test::progressDialog(*form)->CancelButton;
         QTest::mouseClick(cancel, Qt::LeftButton);
         QVERIFY(!cancel->isEnabled());
         gate.letGo();
         QVERIFY(waitForRunEnd());
-        QCOMPARE(texts(*prompts), QStringList{"User canceled!"});
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"User canceled!"});
         QCOMPARE(prompts->shown[0].informative,
                  QString("No data file was written; one written before under this name is as it was."));
         QVERIFY(!fs::exists(samples->out("Mail.tsly_dat")));
     }
 
     void cancelDuringARestoresItemLoopEndsWithUserCanceledOnly() {
-        const std::string file = backUpDirectly();
+        const std::string file = samples->backUpAlice();
         openWindow();
         auto* worker = startRestore(file);
         test::WorkerGate gate;
-        std::atomic<bool> stopped{false};
-        worker->SetWorkerStatusObserver([&](const std::string& text) {
-            if (text.rfind("Restore ", 0) == 0 && !stopped.exchange(true)) gate.stopHere();
-        });
+        gate.stopAt(*worker, [](const std::string& text) { return text.rfind("Restore ", 0) == 0; });
         form->RunStart(worker);
         QVERIFY(gate.waitReached());
-        QTest::mouseClick(form->ProgressForm()->CancelButton, Qt::LeftButton);
+        QTest::mouseClick(test::progressDialog(*form)->CancelButton, Qt::LeftButton);
         gate.letGo();
         QVERIFY(waitForRunEnd());
-        QCOMPARE(texts(*prompts), QStringList{"User canceled!"});
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"User canceled!"});
         QCOMPARE(prompts->shown[0].informative, QString("Nothing was restored: the profile is as it was."));
     }
 
@@ -363,7 +302,7 @@ private slots:
         QCOMPARE(prompts->shown.size(), size_t(1));
         QCOMPARE(prompts->shown[0].caption, QString("Error"));
         QVERIFY2(prompts->shown[0].text.contains("no-such-folder"), qPrintable(prompts->shown[0].text));
-        QVERIFY(!texts(*prompts).contains("Finished!"));
+        QVERIFY(!test::shownTexts(*prompts).contains("Finished!"));
     }
 
     void aFailedRestoreSaysWhatFailed_data() {
@@ -377,7 +316,7 @@ private slots:
         std::string file;
         std::string password;
         if (kind == 0) {
-            file = backUpDirectly(true);
+            file = samples->backUpAlice(true);
             password = "wrong";
         } else if (kind == 1) {
             file = samples->out("junk.tsly_dat");
@@ -401,11 +340,11 @@ private slots:
     }
 
     void aRestoreIntoAnotherProfileEndsWithFinished() {
-        const std::string file = backUpDirectly();
+        const std::string file = samples->backUpAlice();
         openWindow();
         form->RunStart(startRestore(file));
         QVERIFY(waitForRunEnd());
-        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"Finished!"});
         QVERIFY(fs::exists(samples->dir.file("bob/drive_c/users/bob")));
         // Below it, what was written where, as the command line's closing line says it.
         const auto& box = prompts->shown[0];
@@ -426,7 +365,7 @@ private slots:
         prompts->openFolder = {true};
         form->RunStart(new TtsBackupThread(project, *samples->alice, nullptr));
         QVERIFY(waitForRunEnd());
-        QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+        QCOMPARE(test::shownTexts(*prompts), QStringList{"Finished!"});
         const auto& box = prompts->shown[0];
         const QString dataFile = QString::fromStdString(samples->out("Mail.tsly_dat"));
         QVERIFY2(box.informative.startsWith("Wrote " + dataFile + ": 4 items ("), qPrintable(box.informative));
@@ -451,13 +390,8 @@ private slots:
         QWidget elsewhere;
         elsewhere.show();
         test::WorkerGate gate;
-        bool stopped = false;  // the worker's own
-        auto* worker = new TtsBackupThread(newProject(), *samples->alice, nullptr);
-        worker->SetWorkerStatusObserver([&](const std::string&) {
-            if (stopped) return;
-            stopped = true;
-            gate.stopHere();
-        });
+        auto* worker = new test::Watched<TtsBackupThread>(newProject(), *samples->alice, nullptr);
+        gate.stopAt(*worker, [](const std::string&) { return true; });
         form->RunStart(worker);
         QVERIFY(gate.waitReached());
         elsewhere.activateWindow();
@@ -469,7 +403,7 @@ private slots:
         QVERIFY2(line.startsWith("Tessaly: Finished! Wrote " + QString::fromStdString(samples->out("Mail.tsly_dat"))),
                  qPrintable(line));
         QVERIFY(!line.contains('\n'));
-        QCOMPARE(texts(*prompts), (QStringList{"Finished!", "Finished!"}));
+        QCOMPARE(test::shownTexts(*prompts), (QStringList{"Finished!", "Finished!"}));
     }
 
     // Names that would land outside the user's folders are held back, and the end says how
@@ -498,11 +432,7 @@ private slots:
     void aBackupThatCouldNotSaveAFileNamesItAtTheEnd() {
         test::writeHostFile(samples->dir.file("alice/drive_c/users/alice/Favorites/a:b.url"), std::string("x"));
         openWindow();
-        form->Project = std::make_unique<TtsBackupProject>(samples->alice.get());
-        TtsBackupProject& project = *form->Project;
-        project.SetName("Mail");
-        project.SetWorkFolder(samples->work());
-        project.Destination().SetLocalFolder(samples->out());
+        TtsBackupProject& project = newProject(false);
         project.Source().FindItem("Favorites")->SetSelected(true);
         form->RunStart(new TtsBackupThread(project, *samples->alice, nullptr));
         QVERIFY(waitForRunEnd());
@@ -522,12 +452,8 @@ private slots:
             prompts->shown.clear();
             Profile& from = fromAlice ? *samples->alice : *samples->bob;
             openWindow();
-            form->Project = std::make_unique<TtsBackupProject>(&from);
+            form->Project = samples->mailProject(from);
             TtsBackupProject& project = *form->Project;
-            project.SetName("Mail");
-            project.SetWorkFolder(samples->work());
-            project.Destination().SetLocalFolder(samples->out());
-            for (TtsBPSourceItem* item : project.Source().ItemList()) item->SetSelected(true);
             form->RunStart(new TtsBackupThread(project, from, nullptr));
             QVERIFY(waitForRunEnd());
             QCOMPARE(prompts->shown.size(), size_t(1));
@@ -553,21 +479,35 @@ private slots:
         QFETCH(bool, rightPassword);
         test::PyFtpServer server;
         openWindow();
-        TtsBackupProject& project = newProject(false);
-        project.Source().FindItem("Favorites")->SetSelected(true);
-        project.Destination().SetKind(TtsBPDestination::kKindFtp);
-        project.Destination().SetHost(server.host());
-        project.Destination().SetUserName(server.options().user);
-        project.Destination().SetFtpPassword(rightPassword ? server.options().password : "wrong");
-        project.Destination().SetRemoteFolder("/");
-        form->RunStart(new TtsBackupThread(project, *samples->alice, form->RunMessages()));
+        // From the menu, so that the run reports to the window as every backup does.
+        test::ModalScript script;
+        script.then("SelectProjectForm", [](QWidget* dialog) { test::click(dialog, "OkButton"); });
+        script.then("BackupForm", [&](QWidget* dialog) {
+            test::type(dialog, "ProjectNameEdit", "Mail");
+            test::click(dialog, "DeselectAllButton");
+            auto* items = test::control<QTreeWidget>(*dialog, "BackupItemsListView");
+            items->findItems("Favorites", Qt::MatchExactly).value(0)->setCheckState(0, Qt::Checked);
+            test::control<QRadioButton>(*dialog, "BackupToFTPServerButton")->click();
+            test::type(dialog, "HostEdit", QString::fromStdString(server.host()));
+            test::type(dialog, "FolderEdit", "/");
+            test::type(dialog, "UserNameEdit", QString::fromStdString(server.options().user));
+            test::type(dialog, "PasswordEdit",
+                       QString::fromStdString(rightPassword ? server.options().password : "wrong"));
+            test::click(dialog, "OkButton");
+        });
+        prompts->questions = {false};
+        form->FileBackupActionExecute();
+        QVERIFY2(script.done(), qPrintable(script.seen.join(",")));
         QVERIFY(waitForRunEnd());
+        QStringList shown = test::shownTexts(*prompts);
+        QCOMPARE(shown.value(0), QString("Do you want to save these settings to a project file?"));
+        shown.removeFirst();
         if (rightPassword) {
-            QCOMPARE(texts(*prompts), QStringList{"Finished!"});
+            QCOMPARE(shown, QStringList{"Finished!"});
             QVERIFY(fs::exists(server.home() / "Mail.tsly_dat"));
         } else {
-            QCOMPARE(texts(*prompts), QStringList{"Transferring failed, please check your ftp settings!"});
-            QCOMPARE(prompts->shown[0].caption, QString("Error"));
+            QCOMPARE(shown, QStringList{"Transferring failed, please check your ftp settings!"});
+            QCOMPARE(prompts->shown[1].caption, QString("Error"));
         }
     }
 

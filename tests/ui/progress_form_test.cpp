@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -117,7 +118,7 @@ private slots:
                 open->done(QMessageBox::No);
             });
             if (box == 0) prompts.message(nullptr, markup, "Error", ts::MessageIcon::Error);
-            if (box == 1) prompts.messageWithDetails(nullptr, markup, {}, "details", "Information", ts::MessageIcon::Information);
+            if (box == 1) prompts.endOfRun(nullptr, markup, {}, "details", {});
             if (box == 2) prompts.question(nullptr, markup);
         }
         QCOMPARE(shown, QStringList({markup, markup, markup}));
@@ -126,8 +127,8 @@ private slots:
     void theAnimationPlays() {
         TProgressForm form;
         form.show();
-        const int first = form.Animate->Frame();
-        QTRY_VERIFY(form.Animate->Frame() != first);
+        const QImage first = form.Animate->grab().toImage();
+        QTRY_VERIFY(form.Animate->grab().toImage() != first);
     }
 };
 

@@ -13,7 +13,7 @@
 #include "ui/password_question.h"
 #include "support/file_opens.h"
 #include "support/temp_dir.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui/single_password_form.h"
 #include "ui_test_support.h"
 
@@ -48,11 +48,7 @@ class RestoreFormTest : public QObject {
             if (std::filesystem::read_symlink(fd.path(), error) == path.toStdString()) return true;
         return false;
     }
-    QStringList messages() {
-        QStringList texts;
-        for (const auto& shown : prompts.shown) texts << shown.text;
-        return texts;
-    }
+    QStringList messages() const { return test::shownTexts(prompts); }
 
 private slots:
     void initTestCase() {
@@ -213,7 +209,9 @@ private slots:
         password->setText("right");
         restore->click();
         QCOMPARE(form.result(), int(QDialog::Accepted));
-        QCOMPARE(form.PasswordText(), QString("right"));
+        std::optional<OpenedDataFile> opened = form.TakeOpenedFile();
+        QVERIFY(opened);
+        QCOMPARE(opened->project->Password(), std::string("right"));
         QCOMPARE(messages().size(), 1);
     }
 

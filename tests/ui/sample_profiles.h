@@ -1,16 +1,13 @@
 #pragma once
 // Shared by the window tests: a sample profile with real mail data to back up ("alice") and
 // an empty one to restore into ("bob"), all in one temporary folder.
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QSemaphore>
-#include <QTest>
-
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "engine/backup_run.h"
+#include "engine/project.h"
 #include "platform/profile/profile.h"
 #include "support/temp_dir.h"
 
@@ -30,32 +27,30 @@ struct SampleProfiles {
     std::string out(const std::string& name = {}) const { return dir.file("out") + (name.empty() ? "" : "/" + name); }
     std::string work() const { return dir.file("work"); }
 
+    // The project "Mail" over every item of from (none when allItems is false), backed up into
+    // out() by way of work().
+    std::unique_ptr<TtsBackupProject> mailProject(Profile& from, bool allItems = true) const {
+        auto project = std::make_unique<TtsBackupProject>(&from);
+        project->SetName("Mail");
+        project->SetWorkFolder(work());
+        project->Destination().SetLocalFolder(out());
+        if (allItems)
+            for (TtsBPSourceItem* item : project->Source().ItemList()) item->SetSelected(true);
+        return project;
+    }
+    // alice's every item backed up without the windows, encrypted with "right" when asked;
+    // the data file written.
+    std::string backUpAlice(bool encrypted = false) const {
+        std::unique_ptr<TtsBackupProject> project = mailProject(*alice);
+        project->SetEncrypt(encrypted);
+        project->SetPassword("right");
+        BackupRun(*project, *alice, {}, nullptr).run();
+        return out("Mail.tsly_dat");
+    }
+
     TempDir dir;
     std::unique_ptr<Profile> alice;
     std::unique_ptr<Profile> bob;
-};
-
-// A worker stops at one step until the test lets it go on, so the test can act on the
-// interface thread at a known point of the run.
-struct WorkerGate {
-    QSemaphore reached;
-    QSemaphore resume;
-    // On the worker thread.
-    void stopHere() {
-        reached.release();
-        resume.acquire();
-    }
-    // On the interface thread: keeps handling events until the worker stands at the gate.
-    bool waitReached(int timeoutMs = 60000) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!reached.tryAcquire()) {
-            if (timer.elapsed() > timeoutMs) return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return true;
-    }
-    void letGo() { resume.release(); }
 };
 
 }  // namespace ts::test

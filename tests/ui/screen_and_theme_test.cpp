@@ -24,7 +24,7 @@
 #include "ui/progress_form.h"
 #include "ui/project_manager_form.h"
 #include "ui/restore_form.h"
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 #include "ui/select_project_form.h"
 #include "ui/single_password_form.h"
 #include "ui/window_layout.h"

@@ -4,23 +4,26 @@
 #include <QTest>
 
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <mutex>
 
 #include "engine/backup_run.h"
 #include "platform/debug_log.h"
 #include "ui/worker_thread.h"
 #include "sample_profiles.h"
+#include "ui_test_support.h"
 
 using namespace ts;
 using namespace ts::ui;
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kCaptions[] = {"Windows Address Book", "Favorites", "IE Settings", "Outlook Express Data"};
 
 // Everything the interface thread saw of one worker, in the order it came.
 struct Watcher {
@@ -59,6 +62,18 @@ struct Watcher {
     }
 };
 
+// The nice value of one of this process's threads, from its stat line in /proc.
+int niceOfThread(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The fields after the name in parentheses begin with the third; the nice value is the 19th.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 19; ++i) fields >> field;
+    return fields ? std::stoi(field) : -100;
+}
+
 struct WorkerStatuses {
     std::mutex mutex;
     std::vector<std::string> texts;
@@ -75,15 +90,7 @@ class WorkerThreadTest : public QObject {
 
     std::unique_ptr<test::SampleProfiles> samples;
 
-    std::unique_ptr<TtsBackupProject> backupProject(bool allItems = true) {
-        auto project = std::make_unique<TtsBackupProject>(samples->alice.get());
-        project->SetName("Mail");
-        project->SetWorkFolder(samples->work());
-        project->Destination().SetLocalFolder(samples->out());
-        if (allItems)
-            for (const char* caption : kCaptions) project->Source().FindItem(caption)->SetSelected(true);
-        return project;
-    }
+    std::unique_ptr<TtsBackupProject> backupProject() { return samples->mailProject(*samples->alice); }
 
 private slots:
     void init() { samples = std::make_unique<test::SampleProfiles>(); }
@@ -94,10 +101,10 @@ private slots:
 
     void aBackupHandsEveryEventOverInOrderThenEndsOnce() {
         auto project = backupProject();
-        auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
+        auto* thread = new test::Watched<TtsBackupThread>(*project, *samples->alice, nullptr);
         QPointer<TtsThread> alive(thread);
         WorkerStatuses raised;
-        thread->SetWorkerStatusObserver([&](const std::string& text) { raised.add(text); });
+        thread->onStatus = [&](const std::string& text) { raised.add(text); };
         Watcher watcher;
         watcher.watch(thread);
         thread->start();
@@ -127,9 +134,9 @@ private slots:
     // hand-over with every text and no more than one percentage between two texts.
     void aBusyInterfaceThreadGetsTheEventsFolded() {
         auto project = backupProject();
-        auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
+        auto* thread = new test::Watched<TtsBackupThread>(*project, *samples->alice, nullptr);
         WorkerStatuses raised;
-        thread->SetWorkerStatusObserver([&](const std::string& text) { raised.add(text); });
+        thread->onStatus = [&](const std::string& text) { raised.add(text); };
         Watcher watcher;
         watcher.watch(thread);
         thread->start();
@@ -141,30 +148,38 @@ private slots:
         QCOMPARE(watcher.events.back().percent, 100);
     }
 
+    // Read from outside while the worker stands still: its nice value as the kernel lists
+    // the thread, and its I/O class as the kernel answers for it.
     void theWorkerRunsAtTheLowestPriorityAndTheInterfaceKeepsItsOwn() {
-        auto project = backupProject(false);
+        auto project = backupProject();
         errno = 0;
         const int interfaceNice = ::getpriority(PRIO_PROCESS, 0);
-        auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
-        int nice = -2, ioClass = -2;
-        QObject::connect(thread, &TtsThread::Terminated, qApp, [&](TtsThread* sender) {
-            nice = sender->WorkerNice();
-            ioClass = sender->WorkerIoClass();
+        auto* thread = new test::Watched<TtsBackupThread>(*project, *samples->alice, nullptr);
+        test::WorkerGate gate;
+        std::atomic<pid_t> worker{0};
+        gate.stopAt(*thread, [&](const std::string&) {
+            worker = static_cast<pid_t>(::syscall(SYS_gettid));
+            return true;
         });
+        Watcher watcher;
+        watcher.watch(thread);
         thread->start();
-        QTRY_VERIFY_WITH_TIMEOUT(nice != -2, 60000);
+        QVERIFY(gate.waitReached());
+        const int nice = niceOfThread(worker.load());
+        const long io = ::syscall(SYS_ioprio_get, 1 /* IOPRIO_WHO_PROCESS */, worker.load());
+        gate.letGo();
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.terminations, 1, 60000);
         QCOMPARE(nice, 19);
-        QCOMPARE(ioClass, 3);
+        QVERIFY(io >= 0);
+        QCOMPARE(io >> 13, 3L);  // the idle class
         QCOMPARE(::getpriority(PRIO_PROCESS, 0), interfaceNice);
     }
 
     void aCancelDuringCompressionEndsCancelledWithoutADataFile() {
         auto project = backupProject();
-        auto* thread = new TtsBackupThread(*project, *samples->alice, nullptr);
+        auto* thread = new test::Watched<TtsBackupThread>(*project, *samples->alice, nullptr);
         test::WorkerGate gate;
-        thread->SetWorkerStatusObserver([&](const std::string& text) {
-            if (text == "Compress Data ...") gate.stopHere();
-        });
+        gate.stopAtStatus(*thread, "Compress Data ...");
         Watcher watcher;
         watcher.watch(thread);
         thread->start();
@@ -180,18 +195,12 @@ private slots:
 
     // The item under way when the cancel comes is finished; the ones after it are not begun.
     void aCancelDuringARestoresItemLoopEndsCancelled() {
-        {
-            auto project = backupProject();
-            BackupRun(*project, *samples->alice, {}, nullptr).run();
-        }
+        samples->backUpAlice();
         TtsBackupProject reader(samples->bob.get());
         reader.SetWorkFolder(samples->work());
-        auto* thread = new TtsRestoreThread(reader, *samples->bob, samples->out("Mail.tsly_dat"));
+        auto* thread = new test::Watched<TtsRestoreThread>(reader, *samples->bob, samples->out("Mail.tsly_dat"));
         test::WorkerGate gate;
-        std::atomic<bool> stopped{false};
-        thread->SetWorkerStatusObserver([&](const std::string& text) {
-            if (text.rfind("Restore ", 0) == 0 && !stopped.exchange(true)) gate.stopHere();
-        });
+        gate.stopAt(*thread, [](const std::string& text) { return text.rfind("Restore ", 0) == 0; });
         Watcher watcher;
         watcher.watch(thread);
         thread->start();

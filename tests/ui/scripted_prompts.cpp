@@ -1,4 +1,4 @@
-#include "ui/scripted_prompts.h"
+#include "scripted_prompts.h"
 
 #include <QUrl>
 
@@ -18,11 +18,6 @@ T takeFront(std::deque<T>& queue, T otherwise) {
 
 void ScriptedPrompts::message(QWidget*, const QString& text, const QString& caption, MessageIcon icon) {
     shown.push_back({text, caption, icon});
-}
-
-void ScriptedPrompts::messageWithDetails(QWidget*, const QString& text, const QString& informative,
-                                         const QString& details, const QString& caption, MessageIcon icon) {
-    shown.push_back({text, caption, icon, details, informative});
 }
 
 void ScriptedPrompts::endOfRun(QWidget*, const QString& text, const QString& informative, const QString& details,

@@ -33,8 +33,6 @@ public:
     std::deque<bool> openFolder;
 
     void message(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) override;
-    void messageWithDetails(QWidget* parent, const QString& text, const QString& informative, const QString& details,
-                            const QString& caption, MessageIcon icon) override;
     void endOfRun(QWidget* parent, const QString& text, const QString& informative, const QString& details,
                   const QString& folder) override;
     bool question(QWidget* parent, const QString& text) override;
