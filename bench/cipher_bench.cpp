@@ -119,7 +119,7 @@ int encodeAndDecodeSection(const std::string& path) {
     {
         ts::FileStream plain(path, ts::FileStream::Mode::Read);
         ts::FileStream section(path + ".section", ts::FileStream::Mode::Create);
-        part.WriteSection(plain, plain.size(), section);
+        part.writeSection(plain, plain.size(), section);
     }
     ts::FileStream section(path + ".section", ts::FileStream::Mode::Read);
     ts::FileStream decoded(path + ".decoded", ts::FileStream::Mode::Create);

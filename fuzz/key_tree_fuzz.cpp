@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ts::InventorySink inventory;
     ts::TtsBackupRegItem item(profile);
     try {
-        const int32_t read = item.ReadToSink(input, inventory);
+        const int32_t read = item.readToSink(input, inventory);
         if (read != input.position()) __builtin_trap();
     } catch (const ts::TsException&) {
     }

@@ -237,7 +237,7 @@ void BackupRun::run() {
             }
             try {
                 if (!uploader_) {
-                    ownUploader_ = std::make_unique<TtsFtpUpload>(messages_);
+                    ownUploader_ = std::make_unique<FtpUpload>(messages_);
                     uploader_ = ownUploader_.get();
                 }
                 uploader_->Upload(*this, destination, compressed, dataFileNameOf(project().Name()));
@@ -336,7 +336,7 @@ void BackupRun::uploadWork(int64_t sent) {
     progress(static_cast<uint8_t>(std::clamp(percent, 0.0, 100.0)));
 }
 
-void BackupRun::beginUpload(TtsUploadConnection& connection) {
+void BackupRun::beginUpload(UploadConnection& connection) {
     std::lock_guard lock(uploadMutex_);
     connection_ = &connection;
     // A cancel that came while connecting had no connection to close yet.

@@ -33,7 +33,7 @@ public:
     // it locked; a second run at the same time fails at once.
     void setWorkFolder(std::string path) { workFolder_ = std::move(path); }
     // What stores the data file of an FTP destination; not owned. The FTP upload unless set.
-    void setUploader(TtsDataFileUpload* uploader) { uploader_ = uploader; }
+    void setUploader(DataFileUpload* uploader) { uploader_ = uploader; }
 
     // The header's backup time (days since 30 December 1899); now unless set.
     void setBackupTime(double days) { backupTime_ = days; }
@@ -64,7 +64,7 @@ public:
     void uploadWork(int64_t sent) override;
     bool uploadCancelled() const override { return cancelled(); }
     bool uploadFinalStep() override { return beginFinalStep(); }
-    void beginUpload(TtsUploadConnection& connection) override;
+    void beginUpload(UploadConnection& connection) override;
     void endUpload() override;
     bool uploading() const;
     // Closes the control connection of an upload under way without cancelling the run, as a
@@ -110,8 +110,8 @@ private:
     int lastPercent_ = -1;
     std::vector<std::string> itemsFoundNothing_;
     std::string workFolder_;
-    TtsDataFileUpload* uploader_ = nullptr;
-    std::unique_ptr<TtsDataFileUpload> ownUploader_;
+    DataFileUpload* uploader_ = nullptr;
+    std::unique_ptr<DataFileUpload> ownUploader_;
     int64_t transferSize_ = 0;
     std::mutex warningsMutex_;  // the items may report from a thread of the pipeline
     std::vector<std::string> warnings_;
@@ -121,7 +121,7 @@ private:
     int64_t dataFileBytes_ = 0;
 
     mutable std::mutex uploadMutex_;
-    TtsUploadConnection* connection_ = nullptr;  // not owned; set only while uploading
+    UploadConnection* connection_ = nullptr;  // not owned; set only while uploading
 };
 
 }  // namespace ts

@@ -10,9 +10,9 @@ namespace ts {
 class TtsBPDestination;
 
 // What a cancel on another thread may do to the FTP client of a running upload.
-class TtsUploadConnection {
+class UploadConnection {
 public:
-    virtual ~TtsUploadConnection() = default;
+    virtual ~UploadConnection() = default;
     // Closes the control connection at once without sending a command. Called from another
     // thread than the one using the client.
     virtual void CloseControlConnection() = 0;
@@ -34,13 +34,13 @@ public:
     // While an upload is under way a cancel on another thread may close its connection;
     // endUpload waits for such a close to finish, so the client is never closed after the
     // upload let it go. Use UploadScope rather than these two.
-    virtual void beginUpload(TtsUploadConnection& connection) = 0;
+    virtual void beginUpload(UploadConnection& connection) = 0;
     virtual void endUpload() = 0;
 };
 
-class TtsDataFileUpload {
+class DataFileUpload {
 public:
-    virtual ~TtsDataFileUpload() = default;
+    virtual ~DataFileUpload() = default;
     // Stores localFile under remoteName in the destination's remote folder; raises on any
     // failure. Runs on the run's thread.
     virtual void Upload(UploadRunLink& run, const TtsBPDestination& destination, const std::string& localFile,
@@ -50,7 +50,7 @@ public:
 // Marks an upload as under way for as long as it lives.
 class UploadScope {
 public:
-    UploadScope(UploadRunLink& run, TtsUploadConnection& connection) : run_(run) { run_.beginUpload(connection); }
+    UploadScope(UploadRunLink& run, UploadConnection& connection) : run_(run) { run_.beginUpload(connection); }
     ~UploadScope() { run_.endUpload(); }
     UploadScope(const UploadScope&) = delete;
     UploadScope& operator=(const UploadScope&) = delete;

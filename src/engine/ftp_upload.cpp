@@ -9,7 +9,7 @@ namespace ts {
 namespace {
 
 // What a cancel may do to the running client: close its control connection at once.
-class FtpUploadConnection : public TtsUploadConnection {
+class FtpUploadConnection : public UploadConnection {
 public:
     explicit FtpUploadConnection(FtpClient& client) : client_(client) {}
     void CloseControlConnection() override { client_.close(); }
@@ -20,7 +20,7 @@ private:
 
 }  // namespace
 
-void TtsFtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destination, const std::string& localFile,
+void FtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destination, const std::string& localFile,
                           const std::string& remoteName) {
     // Released on every path; its destructor closes the connection without logging out.
     FtpClient client;

@@ -15,10 +15,10 @@ namespace ts {
 inline constexpr char kTransferFailedText[] = "Transferring failed, please check your ftp settings!";
 inline constexpr char kErrorCaption[] = "Error";
 
-class TtsFtpUpload : public TtsDataFileUpload {
+class FtpUpload : public DataFileUpload {
 public:
     // messages may be null: the failure then only leaves the run as an exception.
-    explicit TtsFtpUpload(UserMessages* messages, FtpTimeouts timeouts = {}) : messages_(messages), timeouts_(timeouts) {}
+    explicit FtpUpload(UserMessages* messages, FtpTimeouts timeouts = {}) : messages_(messages), timeouts_(timeouts) {}
 
     // From its connect on, a cancel of the run on another thread closes the connection.
     void Upload(UploadRunLink& run, const TtsBPDestination& destination, const std::string& localFile,

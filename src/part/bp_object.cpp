@@ -25,8 +25,8 @@ int64_t TtsBPObject::EncodedLength(int64_t plainCount) const {
     return project_ ? project_->Codec().EncodedLength(plainCount) : 0;
 }
 
-int64_t TtsBPObject::WriteSection(Stream& plain, int64_t plainCount, Stream& dest) const {
-    if (project_) return project_->Codec().WriteSection(plain, plainCount, dest);
+int64_t TtsBPObject::writeSection(Stream& plain, int64_t plainCount, Stream& dest) const {
+    if (project_) return project_->Codec().writeSection(plain, plainCount, dest);
     if (plainCount < 0 || plain.remaining() < plainCount) throw EReadError();
     dest.writeValue<int64_t>(0);
     return 8;
@@ -34,7 +34,7 @@ int64_t TtsBPObject::WriteSection(Stream& plain, int64_t plainCount, Stream& des
 
 int64_t TtsBPObject::WriteSectionBuffer(const void* buffer, int64_t count, Stream& dest) const {
     ByteViewStream plain(buffer, count);
-    return WriteSection(plain, count, dest);
+    return writeSection(plain, count, dest);
 }
 
 int64_t TtsBPObject::ReadSection(Stream& source, Stream& dest) const {

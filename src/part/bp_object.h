@@ -58,7 +58,7 @@ public:
 
     // Sections through the project's codec. Without a project a section is written with an
     // empty payload and read by passing over its payload.
-    int64_t WriteSection(Stream& plain, int64_t plainCount, Stream& dest) const;
+    int64_t writeSection(Stream& plain, int64_t plainCount, Stream& dest) const;
     int64_t WriteSectionBuffer(const void* buffer, int64_t count, Stream& dest) const;
     int64_t ReadSection(Stream& source, Stream& dest) const;
 

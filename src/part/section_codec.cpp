@@ -111,7 +111,7 @@ int64_t SectionCodec::EncodedLength(int64_t plainCount) const {
     return (plainCount / kBlockSize + 1) * kBlockSize;
 }
 
-int64_t SectionCodec::WriteSection(Stream& plain, int64_t plainCount, Stream& dest) const {
+int64_t SectionCodec::writeSection(Stream& plain, int64_t plainCount, Stream& dest) const {
     // Checked before anything is written, so a short source never leaves half a section.
     if (plainCount < 0 || plain.remaining() < plainCount) throw EReadError();
     const int64_t length = EncodedLength(plainCount);
@@ -125,7 +125,7 @@ int64_t SectionCodec::WriteSection(Stream& plain, int64_t plainCount, Stream& de
 
 int64_t SectionCodec::WriteSectionBuffer(const void* buffer, int64_t count, Stream& dest) const {
     ByteViewStream plain(buffer, count);
-    return WriteSection(plain, count, dest);
+    return writeSection(plain, count, dest);
 }
 
 int64_t SectionCodec::ReadSection(Stream& source, Stream& dest) const {

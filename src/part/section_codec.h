@@ -44,7 +44,7 @@ public:
     // Writes one section of exactly plainCount bytes read from plain's current position,
     // streaming through fixed buffers. Returns 8 + payload length. Throws EReadError, before
     // writing anything, when plain holds fewer bytes.
-    int64_t WriteSection(Stream& plain, int64_t plainCount, Stream& dest) const;
+    int64_t writeSection(Stream& plain, int64_t plainCount, Stream& dest) const;
     int64_t WriteSectionBuffer(const void* buffer, int64_t count, Stream& dest) const;
     // Reads one section from source's current position into dest (through SectionReader).
     // Returns the bytes consumed from source (8 + L).

@@ -55,7 +55,7 @@ void TtsRegEnvData::openOwnKey(const std::string& path) {
     }
 }
 
-TtsRegMainWindow::TtsRegMainWindow(SettingsFile& settings, TtsPlacedWindow* window)
+TtsRegMainWindow::TtsRegMainWindow(SettingsFile& settings, PlacedWindow* window)
     : TtsRegEnvData(settings), window_(window) {
     openOwnKey(kMainWindowKey);
 }

@@ -53,9 +53,9 @@ private:
 
 // What the placement record needs of the main window, so no window toolkit reaches below
 // the user interface.
-class TtsPlacedWindow {
+class PlacedWindow {
 public:
-    virtual ~TtsPlacedWindow() = default;
+    virtual ~PlacedWindow() = default;
     virtual int32_t Left() const = 0;
     virtual int32_t Top() const = 0;
     virtual int32_t Width() const = 0;
@@ -69,8 +69,8 @@ public:
 class TtsRegMainWindow : public TtsRegEnvData {
 public:
     // window may be null: the record then reads and writes nothing.
-    TtsRegMainWindow(SettingsFile& settings, TtsPlacedWindow* window);
-    TtsPlacedWindow* Window() const { return window_; }
+    TtsRegMainWindow(SettingsFile& settings, PlacedWindow* window);
+    PlacedWindow* Window() const { return window_; }
     // Applies each value as soon as it is read and stops silently at the first that is
     // missing or of another type.
     void ReadFromRegistry() override;
@@ -78,7 +78,7 @@ public:
     void WriteToRegistry() override;
 
 private:
-    TtsPlacedWindow* window_;
+    PlacedWindow* window_;
 };
 
 class TtsRegOptions : public TtsRegEnvData {

@@ -7,7 +7,7 @@
 
 namespace ts::ui {
 
-bool TtsApplication::notify(QObject* receiver, QEvent* event) {
+bool GuardedApplication::notify(QObject* receiver, QEvent* event) {
     QString failure;
     try {
         return QApplication::notify(receiver, event);

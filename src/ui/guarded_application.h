@@ -8,9 +8,9 @@ namespace ts::ui {
 
 class Prompts;
 
-class TtsApplication : public QApplication {
+class GuardedApplication : public QApplication {
 public:
-    TtsApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+    GuardedApplication(int& argc, char** argv) : QApplication(argc, argv) {}
     // Where the report is shown; without one it goes to standard error.
     void SetPrompts(Prompts* prompts) { prompts_ = prompts; }
     bool notify(QObject* receiver, QEvent* event) override;

@@ -152,9 +152,9 @@ private:
 
 }  // namespace
 
-TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder,
+ChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder,
                                          const std::vector<std::string>& driveOptions) {
-    TtsChosenProfile chosen;
+    ChosenProfile chosen;
     try {
         ProfileLocation location = explicitFolder ? ProfileLocation{*explicitFolder, false}
                                                   : chooseProfileFolder(processEnvironment());
@@ -187,7 +187,7 @@ TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& expli
     return chosen;
 }
 
-TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile& profile, QWidget* parent)
+TMainForm::TMainForm(Prompts& prompts, SettingsFile& settings, ChosenProfile& profile, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), settings_(settings), profile_(profile) {
     setObjectName("MainForm");
     setWindowTitle("Tessaly");
@@ -385,7 +385,7 @@ void TMainForm::ThreadTerminate(TtsThread* sender) {
     SetActionsEnabled(true);
 }
 
-void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
+void TMainForm::ReportEndOfRun(const RunOutcome& outcome, bool restore) {
     if (outcome.cancelled) {
         prompts_.endOfRun(this, "User canceled!",
                           restore ? "Nothing was restored: the profile is as it was."
@@ -450,7 +450,7 @@ void TMainForm::ReportEndOfRun(const TtsRunOutcome& outcome, bool restore) {
                       QString::fromStdString(outcome.writtenFolder));
 }
 
-QString TMainForm::EndOfRunLine(const TtsRunOutcome& outcome, bool restore) {
+QString TMainForm::EndOfRunLine(const RunOutcome& outcome, bool restore) {
     const QString what = restore ? "Restore" : "Backup";
     if (outcome.cancelled) return "User canceled! " + what + " stopped; nothing was changed.";
     if (outcome.failure) return what + " failed: " + QString::fromStdString(outcome.failure->text);
@@ -593,13 +593,13 @@ void TMainForm::FileExportActionExecute() {
         if (!form.FromDataFile()) {
             Project = std::make_unique<TtsBackupProject>(&profile);
             for (TtsBPSourceItem* item : Project->Source().ItemList()) item->SetSelected(true);
-            RunStart(new TtsExportThread(*Project, profile, options));
+            RunStart(new ExportThread(*Project, profile, options));
             return;
         }
         DialogPasswordQuestion question(prompts_, this);
         std::optional<OpenedDataFile> opened = openDataFile(form.DataFileName(), profile, question);
         if (!opened) return;
-        auto* worker = new TtsExportThread(*opened, profile, options);
+        auto* worker = new ExportThread(*opened, profile, options);
         // The window keeps the project the run works on until the run has ended.
         Project = std::move(opened->project);
         RunStart(worker);

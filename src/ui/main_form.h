@@ -31,7 +31,7 @@ class Prompts;
 
 // What the program works on: the profile chosen at start, or none when it could not be
 // used, with the line the status bar shows either way.
-struct TtsChosenProfile {
+struct ChosenProfile {
     std::unique_ptr<Profile> profile;
     QString description;
     QString problem;  // why there is no profile, and what to do about it
@@ -40,14 +40,14 @@ struct TtsChosenProfile {
 
 // The profile given on the command line or by the environment, as tessaly-cli chooses it;
 // never throws.
-TtsChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder,
+ChosenProfile ChooseProfileForWindows(const std::optional<std::string>& explicitFolder,
                                          const std::vector<std::string>& driveOptions = {});
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
     // settings and profile outlive the window; profile may hold no profile.
-    TMainForm(Prompts& prompts, SettingsFile& settings, TtsChosenProfile& profile, QWidget* parent = nullptr);
+    TMainForm(Prompts& prompts, SettingsFile& settings, ChosenProfile& profile, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     std::unique_ptr<TtsRegMainWindow> RegMainWindow;
@@ -99,9 +99,9 @@ private:
     void ProgressState(const QString& Text);
     void CancelThread();
     void ThreadTerminate(TtsThread* sender);
-    void ReportEndOfRun(const TtsRunOutcome& outcome, bool restore);
+    void ReportEndOfRun(const RunOutcome& outcome, bool restore);
     // The end of a run in one line, for a desktop notification.
-    static QString EndOfRunLine(const TtsRunOutcome& outcome, bool restore);
+    static QString EndOfRunLine(const RunOutcome& outcome, bool restore);
     // The restore flow, with dataFile read into the dialog at once when it is given.
     void RestoreFrom(const QString& dataFile);
 
@@ -118,11 +118,11 @@ private:
 
     Prompts& prompts_;
     SettingsFile& settings_;
-    TtsChosenProfile& profile_;
+    ChosenProfile& profile_;
     QPointer<TProgressForm> progressForm_;
     bool shown_ = false;
     std::unique_ptr<UserMessages> runMessages_;
-    std::unique_ptr<TtsPlacedWindow> placement_;
+    std::unique_ptr<PlacedWindow> placement_;
 };
 
 }  // namespace ts::ui

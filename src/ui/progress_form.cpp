@@ -13,7 +13,7 @@
 
 namespace ts::ui {
 
-TtsCopyAnimation::TtsCopyAnimation(QWidget* parent) : QWidget(parent), timer_(new QTimer(this)) {
+CopyAnimation::CopyAnimation(QWidget* parent) : QWidget(parent), timer_(new QTimer(this)) {
     setObjectName("Animate");
     connect(timer_, &QTimer::timeout, this, [this] {
         frame_ = (frame_ + 1) % kFrameCount;
@@ -22,7 +22,7 @@ TtsCopyAnimation::TtsCopyAnimation(QWidget* parent) : QWidget(parent), timer_(ne
     timer_->start(60);
 }
 
-void TtsCopyAnimation::paintEvent(QPaintEvent*) {
+void CopyAnimation::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const int h = height();
@@ -55,7 +55,7 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent) {
     setFixedSize(318, 194);
     setModal(false);
 
-    Animate = new TtsCopyAnimation(this);
+    Animate = new CopyAnimation(this);
     Animate->setGeometry(16, 16, 272, 60);
 
     Label1 = new QLabel("Current States:", this);

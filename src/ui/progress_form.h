@@ -14,10 +14,10 @@ class QTimer;
 namespace ts::ui {
 
 // Sheets of paper flying from one folder to another while a run works.
-class TtsCopyAnimation : public QWidget {
+class CopyAnimation : public QWidget {
     Q_OBJECT
 public:
-    explicit TtsCopyAnimation(QWidget* parent = nullptr);
+    explicit CopyAnimation(QWidget* parent = nullptr);
     static constexpr int kFrameCount = 32;
 
 protected:
@@ -37,7 +37,7 @@ public:
 
     CancelEvent OnCancel;
 
-    TtsCopyAnimation* Animate;
+    CopyAnimation* Animate;
     QLabel* Label1;
     QLabel* StatesLabel;
     QProgressBar* ProgressBar;

@@ -8,7 +8,7 @@ class QWidget;
 
 namespace ts::ui {
 
-class WidgetPlacement : public TtsPlacedWindow {
+class WidgetPlacement : public PlacedWindow {
 public:
     explicit WidgetPlacement(QWidget& window) : window_(window) {}
     int32_t Left() const override;

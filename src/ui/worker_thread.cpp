@@ -174,7 +174,7 @@ void TtsBackupThread::CancelRun() {
     run_->cancel();
 }
 
-void TtsBackupThread::TakeResults(TtsRunOutcome& outcome) {
+void TtsBackupThread::TakeResults(RunOutcome& outcome) {
     outcome.cancelled = run_->cancelled();
     outcome.warnings = run_->warnings();
     outcome.itemsFoundNothing = run_->itemsFoundNothing();
@@ -210,7 +210,7 @@ void TtsRestoreThread::CancelRun() {
     run_->cancel();
 }
 
-void TtsRestoreThread::TakeResults(TtsRunOutcome& outcome) {
+void TtsRestoreThread::TakeResults(RunOutcome& outcome) {
     outcome.cancelled = run_->cancelled();
     outcome.refusedNames = run_->refusedNames();
     if (outcome.cancelled || outcome.failure) return;
@@ -225,29 +225,29 @@ void TtsRestoreThread::ReleaseRun() {
     run_.reset();
 }
 
-TtsExportThread::TtsExportThread(OpenedDataFile& opened, Profile& profile, ExportRun::Options options)
+ExportThread::ExportThread(OpenedDataFile& opened, Profile& profile, ExportRun::Options options)
     : TtsThread(*opened.project, opened.file) {
     run_ = std::make_unique<ExportRun>(opened, profile, std::move(options), Events());
 }
 
-TtsExportThread::TtsExportThread(TtsBackupProject& project, Profile& profile, ExportRun::Options options)
+ExportThread::ExportThread(TtsBackupProject& project, Profile& profile, ExportRun::Options options)
     : TtsThread(project, profile.folder()) {
     run_ = std::make_unique<ExportRun>(project, profile, std::move(options), Events());
 }
 
-TtsExportThread::~TtsExportThread() {
+ExportThread::~ExportThread() {
     StopBeforeDestruction();
 }
 
-void TtsExportThread::Execute() {
+void ExportThread::Execute() {
     run_->run();
 }
 
-void TtsExportThread::CancelRun() {
+void ExportThread::CancelRun() {
     run_->cancel();
 }
 
-void TtsExportThread::TakeResults(TtsRunOutcome& outcome) {
+void ExportThread::TakeResults(RunOutcome& outcome) {
     outcome.cancelled = run_->cancelled();
     outcome.warnings = run_->warnings();
     const ExportTally& tally = run_->exported();
@@ -259,7 +259,7 @@ void TtsExportThread::TakeResults(TtsRunOutcome& outcome) {
                             " accounts (passwords are not exported).";
 }
 
-void TtsExportThread::ReleaseRun() {
+void ExportThread::ReleaseRun() {
     run_.reset();
 }
 

@@ -36,7 +36,7 @@ namespace ts::ui {
 bool LowerCurrentThreadPriority();
 
 // How a run ended, complete when Terminated is emitted.
-struct TtsRunOutcome {
+struct RunOutcome {
     bool cancelled = false;
     std::optional<Failure> failure;           // the run ended with an exception
     bool reportedByRun = false;               // the run showed its own message box on the way
@@ -58,7 +58,7 @@ public:
     // Asks the run to stop; any thread, any time, idempotent. Does nothing once the run's
     // end has been handled.
     void Cancel();
-    const TtsRunOutcome& Outcome() const { return outcome_; }
+    const RunOutcome& Outcome() const { return outcome_; }
 
 signals:
     void OnStatus(const QString& text);
@@ -76,7 +76,7 @@ protected:
     // The body's work on the worker thread; throws what the run throws.
     virtual void Execute() = 0;
     virtual void CancelRun() = 0;
-    virtual void TakeResults(TtsRunOutcome& outcome) = 0;
+    virtual void TakeResults(RunOutcome& outcome) = 0;
     // Frees the run object; on the interface thread once the body is over.
     virtual void ReleaseRun() = 0;
     // For the destructors of the kinds: cancel and wait for a body still running.
@@ -97,7 +97,7 @@ private:
 
     TtsBackupProject& project_;
     std::string file_;
-    TtsRunOutcome outcome_;
+    RunOutcome outcome_;
     std::unique_ptr<MessagesProxy> messages_;
     std::atomic<bool> runShowedMessage_{false};
 
@@ -125,7 +125,7 @@ public:
 protected:
     void Execute() override;
     void CancelRun() override;
-    void TakeResults(TtsRunOutcome& outcome) override;
+    void TakeResults(RunOutcome& outcome) override;
     void ReleaseRun() override;
 
 private:
@@ -144,7 +144,7 @@ public:
 protected:
     void Execute() override;
     void CancelRun() override;
-    void TakeResults(TtsRunOutcome& outcome) override;
+    void TakeResults(RunOutcome& outcome) override;
     void ReleaseRun() override;
 
 private:
@@ -154,17 +154,17 @@ private:
 
 // An export of a data file openDataFile opened (its project must outlive the worker), or of
 // the profile for a project made over it.
-class TtsExportThread : public TtsThread {
+class ExportThread : public TtsThread {
     Q_OBJECT
 public:
-    TtsExportThread(OpenedDataFile& opened, Profile& profile, ExportRun::Options options);
-    TtsExportThread(TtsBackupProject& project, Profile& profile, ExportRun::Options options);
-    ~TtsExportThread() override;
+    ExportThread(OpenedDataFile& opened, Profile& profile, ExportRun::Options options);
+    ExportThread(TtsBackupProject& project, Profile& profile, ExportRun::Options options);
+    ~ExportThread() override;
 
 protected:
     void Execute() override;
     void CancelRun() override;
-    void TakeResults(TtsRunOutcome& outcome) override;
+    void TakeResults(RunOutcome& outcome) override;
     void ReleaseRun() override;
 
 private:

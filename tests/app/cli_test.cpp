@@ -288,7 +288,7 @@ TEST_F(CliTest, LsShowsTheProjectAndItsItemsButNeverTheFtpPassword) {
         project.Destination().SetRemoteFolder("backups");
         project.Destination().SetFtpPassword("ftp-secret-42");
         // The data file the run would store on the server, kept here instead.
-        struct KeepHere : TtsDataFileUpload {
+        struct KeepHere : DataFileUpload {
             std::string data;
             void Upload(UploadRunLink&, const TtsBPDestination&, const std::string& localFile,
                         const std::string&) override {

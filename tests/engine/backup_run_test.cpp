@@ -397,7 +397,7 @@ TEST(ProgressPercent, CountsBeyondTwoAndFourGibibytesGiveTheRightPercentage) {
     EXPECT_EQ(percentOf(0, 6 * gib), 0);
 }
 
-class RecordingUpload : public TtsDataFileUpload {
+class RecordingUpload : public DataFileUpload {
 public:
     void Upload(UploadRunLink&, const TtsBPDestination&, const std::string& localFile,
                 const std::string& remoteName) override {

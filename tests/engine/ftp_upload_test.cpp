@@ -77,7 +77,7 @@ protected:
             messages.push_back(caption + ": " + text);
         }
     } recorder{messages};
-    TtsFtpUpload upload;
+    FtpUpload upload;
     TtsBackupProject project;
     test::RecordedEvents events;
     bool uploadingAfter = false;
@@ -167,7 +167,7 @@ class ScriptedUploadTest : public FtpUploadTest {
 protected:
     ScriptedUploadTest() {
         test::writeHostFile(local, bytes);
-        upload = TtsFtpUpload(&recorder, timeouts);
+        upload = FtpUpload(&recorder, timeouts);
     }
     // Log-in, folder, the two stale temporary names deleted (one was there), the store to
     // Mail.tsly_dat_tmp and its size.

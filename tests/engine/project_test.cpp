@@ -322,7 +322,7 @@ TEST_F(ProjectTest, ACancelRacingWithRunsComingAndGoingNeverMeetsOneHalfDestroye
     EXPECT_FALSE(project.Cancelled());
 }
 
-class CountingConnection : public TtsUploadConnection {
+class CountingConnection : public UploadConnection {
 public:
     void CloseControlConnection() override { ++closes; }
     std::atomic<int> closes{0};

@@ -190,14 +190,14 @@ TEST(SectionCodec, SectionsStreamFromTheMiddleOfAFileAndStopAtTheirEnd) {
     FileStream plain(dir.file("plain"), FileStream::Mode::Read);
     FileStream sections(dir.file("sections"), FileStream::Mode::Create);
     plain.seek(1000);
-    EXPECT_EQ(part.WriteSection(plain, 50000, sections), 8 + 50008);
+    EXPECT_EQ(part.writeSection(plain, 50000, sections), 8 + 50008);
     EXPECT_EQ(plain.position(), 51000);
-    EXPECT_EQ(part.WriteSection(plain, 49000, sections), 8 + 49008);
+    EXPECT_EQ(part.writeSection(plain, 49000, sections), 8 + 49008);
 
     // A request for more than is left fails before anything is written.
     int64_t before = sections.size();
     plain.seek(99990);
-    EXPECT_THROW(part.WriteSection(plain, 11, sections), EReadError);
+    EXPECT_THROW(part.writeSection(plain, 11, sections), EReadError);
     EXPECT_EQ(sections.size(), before);
 
     sections.rewind();

@@ -13,7 +13,7 @@ namespace {
 
 using test::TempDir;
 
-struct FakeWindow : TtsPlacedWindow {
+struct FakeWindow : PlacedWindow {
     int32_t left = 10, top = 20, width = 640, height = 480;
     int32_t Left() const override { return left; }
     int32_t Top() const override { return top; }

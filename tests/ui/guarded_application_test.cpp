@@ -31,7 +31,7 @@ protected:
 class GuardedApplicationTest : public QObject {
     Q_OBJECT
 public:
-    explicit GuardedApplicationTest(TtsApplication& app) : app_(app) {}
+    explicit GuardedApplicationTest(GuardedApplication& app) : app_(app) {}
 
 private slots:
     void anEscapingExceptionIsReportedAndTheProgramGoesOn() {
@@ -53,11 +53,11 @@ private slots:
     }
 
 private:
-    TtsApplication& app_;
+    GuardedApplication& app_;
 };
 
 int main(int argc, char** argv) {
-    TtsApplication app(argc, argv);
+    GuardedApplication app(argc, argv);
     GuardedApplicationTest test(app);
     return QTest::qExec(&test, argc, argv);
 }

@@ -529,7 +529,7 @@ private slots:
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(samples->dir.file("data")));
         if (where == "prefix") qputenv("WINEPREFIX", QByteArray::fromStdString(samples->dir.file("bob")));
         else qunsetenv("WINEPREFIX");
-        TtsChosenProfile picked = ChooseProfileForWindows(std::nullopt);
+        ChosenProfile picked = ChooseProfileForWindows(std::nullopt);
         qputenv("WINEPREFIX", saved[0]);
         if (saved[0].isEmpty()) qunsetenv("WINEPREFIX");
         qputenv("HOME", saved[1]);
@@ -556,15 +556,15 @@ private slots:
     void anUnusableProfileIsReportedAndTheWindowStillOpens() {
         fs::create_directories(samples->dir.path() / "rejected");
         test::writeHostFile(samples->dir.file("rejected/user.reg"), std::string("not a registry file\n"));
-        TtsChosenProfile rejected = ChooseProfileForWindows(samples->dir.file("rejected"));
+        ChosenProfile rejected = ChooseProfileForWindows(samples->dir.file("rejected"));
         QVERIFY(!rejected.profile);
         QVERIFY2(rejected.problem.contains(QString::fromStdString(samples->dir.file("rejected"))), qPrintable(rejected.problem));
 
-        TtsChosenProfile misdriven = ChooseProfileForWindows(samples->dir.file("alice"), {"D:/mnt/d"});
+        ChosenProfile misdriven = ChooseProfileForWindows(samples->dir.file("alice"), {"D:/mnt/d"});
         QVERIFY(!misdriven.profile);
         QVERIFY2(misdriven.problem.contains("such as D=/mnt/old-d"), qPrintable(misdriven.problem));
 
-        TtsChosenProfile missing = ChooseProfileForWindows(samples->dir.file("no-prefix-here"));
+        ChosenProfile missing = ChooseProfileForWindows(samples->dir.file("no-prefix-here"));
         QVERIFY(!missing.profile);
         QVERIFY2(missing.problem.contains("--profile"), qPrintable(missing.problem));
         chosen = std::move(missing);

@@ -18,7 +18,7 @@ struct MainWindowFixture {
     std::unique_ptr<SampleProfiles> samples;
     std::unique_ptr<SettingsFile> settings;
     std::unique_ptr<ui::ScriptedPrompts> prompts;
-    ui::TtsChosenProfile chosen;
+    ui::ChosenProfile chosen;
     std::unique_ptr<ui::TMainForm> form;
 
     // For init(): alice's profile is the one chosen.
@@ -32,7 +32,7 @@ struct MainWindowFixture {
         form.reset();
         settings.reset();
         prompts.reset();
-        chosen = ui::TtsChosenProfile{};
+        chosen = ui::ChosenProfile{};
         samples.reset();
         DebugLog::instance().clear();
     }
@@ -41,7 +41,7 @@ struct MainWindowFixture {
 
     // The profile of `on` as the program chooses one at start, in an object of its own.
     void chooseProfile(const Profile& on) {
-        chosen = ui::TtsChosenProfile{};
+        chosen = ui::ChosenProfile{};
         chosen.profile = Profile::open(on.folder(), on.userName());
         chosen.description =
             "Profile: " + QString::fromStdString(on.userName()) + " (" + QString::fromStdString(on.folder()) + ")";

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
 
     // The main window, with the dialogs the flows open centred on it.
     SettingsFile mainSettings(work.filePath("main-settings.reg").toStdString());
-    TtsChosenProfile chosen;
+    ChosenProfile chosen;
     chosen.description = "Profile: alice (/home/alice/.wine)";
     TMainForm main(prompts, mainSettings, chosen);
     ok &= render(main, folder, "main");

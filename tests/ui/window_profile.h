@@ -12,7 +12,7 @@ struct WindowProfile {
     TempDir dir;
     WineProfile wine;
     SettingsFile settings{dir.file("settings.reg")};
-    ui::TtsChosenProfile chosen{wine.open(), "Profile", {}, {}};
+    ui::ChosenProfile chosen{wine.open(), "Profile", {}, {}};
 };
 
 }  // namespace ts::test

@@ -35,7 +35,7 @@ struct Watcher {
     std::vector<Event> events;
     int terminations = 0;
     bool allOnInterfaceThread = true;
-    TtsRunOutcome outcome;
+    RunOutcome outcome;
 
     void watch(TtsThread* thread) {
         auto onUi = [this] { allOnInterfaceThread &= QThread::currentThread() == qApp->thread(); };

@@ -70,7 +70,7 @@ int printTextOnly(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     if (asksForTextOnly(argc, argv)) return printTextOnly(argc, argv);
-    ts::ui::TtsApplication app(argc, argv);
+    ts::ui::GuardedApplication app(argc, argv);
     QApplication::setApplicationName("Tessaly");
     // Matches the window to the installed tessaly.desktop (its icon, its name, its notifications).
     QGuiApplication::setDesktopFileName("tessaly");
@@ -89,7 +89,7 @@ int main(int argc, char* argv[]) {
     app.SetPrompts(&prompts);
     std::vector<std::string> drives;
     for (const QString& drive : parser.values(options.drive)) drives.push_back(drive.toStdString());
-    ts::ui::TtsChosenProfile chosen = ts::ui::ChooseProfileForWindows(folder, drives);
+    ts::ui::ChosenProfile chosen = ts::ui::ChooseProfileForWindows(folder, drives);
     if (chosen.profile)
         ts::DebugLog::instance().start(chosen.profile->debugLogHostPath(), std::time(nullptr), chosen.profile->folder());
 

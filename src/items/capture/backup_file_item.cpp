@@ -29,7 +29,7 @@ int32_t TtsBackupFileItem::WriteToStream(Stream& stream) {
     return static_cast<int32_t>(stream.copyFrom(*record, record->size()));
 }
 
-int32_t TtsBackupFileItem::ReadToSink(Stream& stream, RestoreSink& sink) {
+int32_t TtsBackupFileItem::readToSink(Stream& stream, RestoreSink& sink) {
     char field[kFileRecordNameSize];
     stream.readExact(field, sizeof field);
     const std::string storedName = fromAnsi(std::string_view(field, strnlen(field, sizeof field)));

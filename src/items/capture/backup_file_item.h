@@ -37,7 +37,7 @@ public:
     // backup_file_item_name_check.h) goes to refusedFile too, after its contents are read
     // past. Every refused name gets a debug log line. Any other file goes to the sink's
     // writeFile with exactly its size in bytes. FileName becomes the expanded real path.
-    int32_t ReadToSink(Stream& stream, RestoreSink& sink) override;
+    int32_t readToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
     std::string fileName_;

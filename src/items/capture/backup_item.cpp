@@ -6,7 +6,7 @@ namespace ts {
 
 int32_t TtsBackupItem::ReadFromStream(Stream& stream) {
     DirectProfileSink sink(*profile_);
-    return ReadToSink(stream, sink);
+    return readToSink(stream, sink);
 }
 
 }  // namespace ts

@@ -21,7 +21,7 @@ public:
     virtual void Assign(const TtsBackupItem& source) { (void)source; }
 
     // Reads one saved record and puts what it describes straight back into the profile, each
-    // file in place as soon as it is whole (a restore run reads through ReadToSink into its
+    // file in place as soon as it is whole (a restore run reads through readToSink into its
     // transaction instead). Returns the bytes read.
     int32_t ReadFromStream(Stream& stream);
     // Captures into the stream at its current position. Returns the bytes written.
@@ -29,7 +29,7 @@ public:
 
     // Reads one saved record exactly as ReadFromStream does, handing what it describes to
     // sink instead (the profile on a restore, an inventory for listing or passing over).
-    virtual int32_t ReadToSink(Stream& stream, RestoreSink& sink) = 0;
+    virtual int32_t readToSink(Stream& stream, RestoreSink& sink) = 0;
 
     const Profile& UserProfile() const { return *profile_; }
 

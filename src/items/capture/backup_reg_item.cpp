@@ -247,7 +247,7 @@ int64_t TtsBackupRegItem::writeKey(const std::string& path, Stream& stream, Budg
     return written;
 }
 
-int32_t TtsBackupRegItem::ReadToSink(Stream& stream, RestoreSink& sink) { return ReadKeyTree(stream, sink); }
+int32_t TtsBackupRegItem::readToSink(Stream& stream, RestoreSink& sink) { return ReadKeyTree(stream, sink); }
 
 int32_t ReadKeyTree(Stream& stream, RestoreSink& sink) {
     KeyTreeReader in(stream);

@@ -64,7 +64,7 @@ public:
     // final end marker raises EKeyTreeIncomplete, one past a bound above or the registry's
     // limits EDataDamaged naming the place; nothing past the tree is read. Returns the bytes
     // read.
-    int32_t ReadToSink(Stream& stream, RestoreSink& sink) override;
+    int32_t readToSink(Stream& stream, RestoreSink& sink) override;
 
 private:
     struct Budget;
@@ -75,7 +75,7 @@ private:
     uint32_t rootKey_ = HKEY_CURRENT_USER;
 };
 
-// Replays a key tree into sink exactly as TtsBackupRegItem::ReadToSink does. It needs no
+// Replays a key tree into sink exactly as TtsBackupRegItem::readToSink does. It needs no
 // registry of its own, so a record can be read past without a user profile.
 int32_t ReadKeyTree(Stream& stream, RestoreSink& sink);
 

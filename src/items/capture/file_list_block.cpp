@@ -40,7 +40,7 @@ int64_t WriteFileListBlock(const SectionCodec& codec, const Profile& profile, co
     for (const auto& path : realPaths) {
         item.SetFileName(path);
         auto record = item.OpenRecord();
-        written += codec.WriteSection(*record, record->size(), dest);
+        written += codec.writeSection(*record, record->size(), dest);
         if (report) {
             report->saved(record->isErrorRecord() ? Saved::UnreadableFile : Saved::File, record->contentSize());
             if (record->isErrorRecord()) report->notSaved(path, record->errorReason(), Problem::NotSaved);
@@ -61,7 +61,7 @@ FileListReadResult ReadFileListBlock(const SectionCodec& codec, const Profile& p
     TtsBackupFileItem item(profile);
     for (int32_t i = 0; i < count; ++i) {
         SectionReader section(codec, source);
-        item.ReadToSink(section, sink);
+        item.readToSink(section, sink);
         section.skipRest();
         result.bytesRead += section.sectionSize();
         if (afterEachFile) afterEachFile(item);

@@ -39,7 +39,7 @@ struct FileListReadResult {
 };
 
 // Reads one block from source, handing every file record to sink (see TtsBackupFileItem's
-// ReadToSink). Bytes of a section that its record does not use are dropped with it, so each
+// readToSink). Bytes of a section that its record does not use are dropped with it, so each
 // file starts at its own section. A negative count raises an error naming the block.
 FileListReadResult ReadFileListBlock(const SectionCodec& codec, const Profile& profile, Stream& source,
                                      RestoreSink& sink, const FileListObserver& afterEachFile = {});

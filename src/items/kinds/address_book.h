@@ -28,7 +28,7 @@ public:
 private:
     int64_t ReadData(Stream& stream, RestoreSink& sink, bool intoProfile) override;
 
-    TtsExtraFields extra_;
+    ExtraFields extra_;
 };
 
 }  // namespace ts

@@ -7,11 +7,11 @@
 
 namespace ts {
 
-void TtsExtraFields::SetText(const std::string& text, const std::string& what) {
+void ExtraFields::SetText(const std::string& text, const std::string& what) {
     text_ = checkedFieldText(text, what);
 }
 
-int32_t TtsExtraFields::WriteToStream(Stream& stream, const std::string& what) const {
+int32_t ExtraFields::WriteToStream(Stream& stream, const std::string& what) const {
     std::array<uint8_t, kSize> record{};
     textToField(text_, record.data(), what);
     std::memcpy(record.data() + kTextFieldSize, &value_, sizeof value_);
@@ -19,7 +19,7 @@ int32_t TtsExtraFields::WriteToStream(Stream& stream, const std::string& what) c
     return kSize;
 }
 
-int32_t TtsExtraFields::ReadFromStream(Stream& stream) {
+int32_t ExtraFields::ReadFromStream(Stream& stream) {
     std::array<uint8_t, kSize> record{};
     stream.readExact(record.data(), record.size());
     text_ = textFromField(record.data());

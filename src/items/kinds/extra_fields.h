@@ -9,7 +9,7 @@
 
 namespace ts {
 
-class TtsExtraFields {
+class ExtraFields {
 public:
     // A 256-byte text field and 8 bytes of number.
     static constexpr int32_t kSize = 264;

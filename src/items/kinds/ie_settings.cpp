@@ -50,7 +50,7 @@ int32_t TtsBPIESettings::backup(Stream& stream, CaptureReport& report) {
     MemoryStream record;
     writeRecord(record, report);
     record.rewind();
-    int64_t count = WriteSection(record, record.size(), stream);
+    int64_t count = writeSection(record, record.size(), stream);
     return LogItemResult("TtsBPIESettings.BackupToStream", count);
 }
 

@@ -44,7 +44,7 @@ private:
     std::vector<std::string> RestoredKeyRoots() const override { return {kAccountsKeyPath, kIdentitiesKeyPath}; }
 
     std::unique_ptr<TtsBackupRegItem> accountsKey_;
-    TtsExtraFields extra_;
+    ExtraFields extra_;
     std::unique_ptr<TtsBackupRegItem> identitiesKey_;
 };
 

@@ -185,7 +185,7 @@ TEST_F(BackupRegItemTest, KeptValuesCarryTheirTypeCodeAndAnsiSize) {
     InventorySink inventory;
     TtsBackupRegItem item(target.profile);
     MemoryStream in(tree);
-    item.ReadToSink(in, inventory);
+    item.readToSink(in, inventory);
     ASSERT_EQ(inventory.keys().size(), 1u);
     ASSERT_EQ(inventory.keys()[0].values.size(), 2u);
     EXPECT_TRUE(inventory.keys()[0].values[0].kept);
@@ -201,7 +201,7 @@ TEST_F(BackupRegItemTest, AnInventoryShowsStringSizesAsStoredNotAsHeldInMemory) 
     InventorySink inventory;
     TtsBackupRegItem item(target.profile);
     MemoryStream in(capture("\\K"));
-    item.ReadToSink(in, inventory);
+    item.readToSink(in, inventory);
     ASSERT_EQ(inventory.keys().size(), 1u);
     std::map<std::string, int64_t> sizes;
     for (const InventoryValue& value : inventory.keys()[0].values) sizes[value.name] = value.size;
@@ -246,7 +246,7 @@ TEST_F(BackupRegItemTest, ATreeCutShortAnywhereStopsWithAClearErrorAndNeverReads
         InventorySink inventory;
         TtsBackupRegItem item(target.profile);
         MemoryStream in(Bytes(tree.begin(), tree.begin() + static_cast<ptrdiff_t>(cut)));
-        EXPECT_THROW(item.ReadToSink(in, inventory), EKeyTreeIncomplete) << "cut at " << cut;
+        EXPECT_THROW(item.readToSink(in, inventory), EKeyTreeIncomplete) << "cut at " << cut;
     }
 
     Bytes followed = tree;
@@ -254,7 +254,7 @@ TEST_F(BackupRegItemTest, ATreeCutShortAnywhereStopsWithAClearErrorAndNeverReads
     MemoryStream in(followed);
     InventorySink inventory;
     TtsBackupRegItem item(target.profile);
-    EXPECT_EQ(item.ReadToSink(in, inventory), static_cast<int32_t>(tree.size()));
+    EXPECT_EQ(item.readToSink(in, inventory), static_cast<int32_t>(tree.size()));
     EXPECT_EQ(in.position(), static_cast<int64_t>(tree.size()));
 }
 
@@ -263,7 +263,7 @@ TEST_F(BackupRegItemTest, ABinaryValueWithANegativeSizeIsRefused) {
     MemoryStream in(tree);
     InventorySink inventory;
     TtsBackupRegItem item(target.profile);
-    EXPECT_THROW(item.ReadToSink(in, inventory), EDataDamaged);
+    EXPECT_THROW(item.readToSink(in, inventory), EDataDamaged);
 }
 
 // Each bound is met exactly by one tree and passed by one byte, key, value or character by the
@@ -324,11 +324,11 @@ TEST_F(BackupRegItemTest, ATreePastTheRegistrysLimitsOrTheTreeBoundsIsRefusedAsD
         InventorySink inventory;
         TtsBackupRegItem item(target.profile);
         if (!c.refused) {
-            EXPECT_EQ(item.ReadToSink(in, inventory), static_cast<int32_t>(c.tree.size()));
+            EXPECT_EQ(item.readToSink(in, inventory), static_cast<int32_t>(c.tree.size()));
             continue;
         }
         try {
-            item.ReadToSink(in, inventory);
+            item.readToSink(in, inventory);
             ADD_FAILURE() << "read";
         } catch (const EDataDamaged& e) {
             EXPECT_NE(std::string(e.what()).find("damaged or not made by this program"), std::string::npos) << e.what();
@@ -347,7 +347,7 @@ TEST_F(BackupRegItemTest, ACaptureStaysWithinTheBoundsItsReaderHoldsTheTreeTo) {
     InventorySink inventory;
     MemoryStream in(tree);
     TtsBackupRegItem item(target.profile);
-    EXPECT_EQ(item.ReadToSink(in, inventory), static_cast<int32_t>(tree.size()));
+    EXPECT_EQ(item.readToSink(in, inventory), static_cast<int32_t>(tree.size()));
     ASSERT_EQ(inventory.keys().size(), 1u);
     EXPECT_EQ(inventory.keys()[0].values.size(), 2u);
     bool logged = false;

@@ -63,7 +63,7 @@ protected:
         destination.SetFtpPassword(account.password);
         destination.SetRemoteFolder(account.folder);
         BackupRun run(project, RunEvents{});
-        TtsFtpUpload uploader(nullptr, timeouts);
+        FtpUpload uploader(nullptr, timeouts);
         try {
             uploader.Upload(run, project.Destination(), local, "Mail.tsly_dat");
             return "";

@@ -240,7 +240,7 @@ TEST_F(VsftpdTest, CancelledUploadLeavesThePreviousBackupByteIdentical) {
     BackupRun run(project, RunEvents{{}, [&](uint8_t percent) {
                                          if (percent >= 5 && !run.cancelled()) run.cancel();
                                      }});
-    TtsFtpUpload upload(nullptr, FtpTimeouts{5000ms, 10000ms, 5000ms});
+    FtpUpload upload(nullptr, FtpTimeouts{5000ms, 10000ms, 5000ms});
     EXPECT_THROW(upload.Upload(run, project.Destination(), large, "Mail.tsly_dat"), TsException);
     EXPECT_EQ(remote(server, "Mail.tsly_dat"), previous);
     EXPECT_FALSE(fs::exists(server.folder() / "Mail.tsly_dat_tmp"));
