@@ -33,7 +33,7 @@ struct RefusedFileName {
     std::string reason;
 };
 
-class TtsBackupProject : public TtsProjectLink {
+class TtsBackupProject : public ProjectLink {
 public:
     static constexpr int64_t kRecordSize = 528;
     static constexpr const char* kIdentifier = "Tessaly Project File";
@@ -46,7 +46,7 @@ public:
     TtsBackupProject(const TtsBackupProject&) = delete;
     TtsBackupProject& operator=(const TtsBackupProject&) = delete;
 
-    // TtsProjectLink
+    // ProjectLink
     bool Encrypt() const override { return encrypt_; }
     std::string Password() const override { return password_; }
     // The cancel flag of the run under way; false when none runs.

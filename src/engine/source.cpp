@@ -7,7 +7,7 @@
 
 namespace ts {
 
-TtsBPSource::TtsBPSource(TtsProjectLink* project)
+TtsBPSource::TtsBPSource(ProjectLink* project)
     : TtsBPObject(project),
       items_{std::make_unique<TtsBPAddressBook>(project), std::make_unique<TtsBPFavorites>(project),
              std::make_unique<TtsBPIESettings>(project), std::make_unique<TtsBPOEData>(project)} {

@@ -15,7 +15,7 @@ class TtsBPSource : public TtsBPObject {
 public:
     static constexpr int kItemCount = 4;
 
-    explicit TtsBPSource(TtsProjectLink* project);
+    explicit TtsBPSource(ProjectLink* project);
     ~TtsBPSource() override;
 
     const TtsBPSourceItemList& ItemList() const { return itemList_; }

@@ -16,9 +16,9 @@ class Profile;
 // of the run under way, and the Windows user profile the items read and write. What a run
 // reports and where a restore writes are handed to the items by the run itself, never asked
 // of the project. TtsBackupProject implements it.
-class TtsProjectLink {
+class ProjectLink {
 public:
-    virtual ~TtsProjectLink() = default;
+    virtual ~ProjectLink() = default;
     virtual bool Encrypt() const = 0;
     virtual std::string Password() const = 0;  // host text (UTF-8)
     // The codec of the project's sections, set from Encrypt and Password at each call; the
@@ -36,12 +36,12 @@ private:
 
 class TtsBPObject {
 public:
-    explicit TtsBPObject(TtsProjectLink* project) : project_(project) {}
+    explicit TtsBPObject(ProjectLink* project) : project_(project) {}
     virtual ~TtsBPObject() = default;
     TtsBPObject(const TtsBPObject&) = delete;
     TtsBPObject& operator=(const TtsBPObject&) = delete;
 
-    TtsProjectLink* Project() const { return project_; }
+    ProjectLink* Project() const { return project_; }
     // The project's codec; raises TsException for a part that belongs to no project.
     const SectionCodec& Codec() const;
 
@@ -63,7 +63,7 @@ public:
     int64_t ReadSection(Stream& source, Stream& dest) const;
 
 private:
-    TtsProjectLink* project_;
+    ProjectLink* project_;
 };
 
 }  // namespace ts

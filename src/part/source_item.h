@@ -16,7 +16,7 @@ class TtsBPSourceItem : public TtsBPObject {
 public:
     static constexpr int32_t kHeadSize = 257;
 
-    TtsBPSourceItem(TtsProjectLink* project, std::string caption)
+    TtsBPSourceItem(ProjectLink* project, std::string caption)
         : TtsBPObject(project), caption_(std::move(caption)) {}
 
     bool Selected() const { return selected_; }

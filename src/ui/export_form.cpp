@@ -25,7 +25,7 @@ QPushButton* browseButton(const char* name, const QString& tip, QWidget* parent)
 }
 }  // namespace
 
-TExportForm::TExportForm(Prompts& prompts, QWidget* parent) : QDialog(parent), prompts_(prompts) {
+ExportForm::ExportForm(Prompts& prompts, QWidget* parent) : QDialog(parent), prompts_(prompts) {
     setObjectName("ExportForm");
     setWindowTitle("Export");
     QVBoxLayout* body = bannerAndBody(this, QMargins(10, 5, 10, 10));
@@ -72,39 +72,39 @@ TExportForm::TExportForm(Prompts& prompts, QWidget* parent) : QDialog(parent), p
     buttons->setContentsMargins(0, 8, 0, 0);
     body->addLayout(buttons);
 
-    connect(dataFileRadio_, &QRadioButton::toggled, this, &TExportForm::sourceChanged);
-    connect(fileButton_, &QPushButton::clicked, this, &TExportForm::FileButtonClick);
-    connect(folderButton_, &QPushButton::clicked, this, &TExportForm::FolderButtonClick);
-    connect(exportButton_, &QPushButton::clicked, this, &TExportForm::ExportButtonClick);
+    connect(dataFileRadio_, &QRadioButton::toggled, this, &ExportForm::sourceChanged);
+    connect(fileButton_, &QPushButton::clicked, this, &ExportForm::fileButtonClick);
+    connect(folderButton_, &QPushButton::clicked, this, &ExportForm::folderButtonClick);
+    connect(exportButton_, &QPushButton::clicked, this, &ExportForm::exportButtonClick);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
     fixDesignedSize(this, QSize(457, 340));
 }
 
-bool TExportForm::FromDataFile() const { return dataFileRadio_->isChecked(); }
-std::string TExportForm::DataFileName() const { return fileEdit_->text().trimmed().toStdString(); }
-std::string TExportForm::FolderName() const { return folderEdit_->text().trimmed().toStdString(); }
-bool TExportForm::OneFilePerMessage() const { return emlCheck_->isChecked(); }
+bool ExportForm::fromDataFile() const { return dataFileRadio_->isChecked(); }
+std::string ExportForm::dataFileName() const { return fileEdit_->text().trimmed().toStdString(); }
+std::string ExportForm::folderName() const { return folderEdit_->text().trimmed().toStdString(); }
+bool ExportForm::oneFilePerMessage() const { return emlCheck_->isChecked(); }
 
-void TExportForm::sourceChanged() {
-    fileEdit_->setEnabled(FromDataFile());
-    fileButton_->setEnabled(FromDataFile());
+void ExportForm::sourceChanged() {
+    fileEdit_->setEnabled(fromDataFile());
+    fileButton_->setEnabled(fromDataFile());
 }
 
-void TExportForm::FileButtonClick() {
+void ExportForm::fileButtonClick() {
     if (auto chosen = prompts_.openFile(this, TRestoreForm::kFilter, TRestoreForm::kDefaultSuffix))
         fileEdit_->setText(*chosen);
 }
 
-void TExportForm::FolderButtonClick() {
+void ExportForm::folderButtonClick() {
     if (auto chosen = prompts_.chooseFolder(this, "Choose the folder to export into:")) folderEdit_->setText(*chosen);
 }
 
-void TExportForm::ExportButtonClick() {
-    if (FromDataFile() && DataFileName().empty()) {
+void ExportForm::exportButtonClick() {
+    if (fromDataFile() && dataFileName().empty()) {
         prompts_.error(this, "Please choose the backup file to export!");
         return;
     }
-    if (FolderName().empty()) {
+    if (folderName().empty()) {
         prompts_.error(this, "Please choose the folder to export into!");
         return;
     }

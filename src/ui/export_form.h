@@ -14,20 +14,20 @@ namespace ts::ui {
 
 class Prompts;
 
-class TExportForm : public QDialog {
+class ExportForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TExportForm(Prompts& prompts, QWidget* parent = nullptr);
+    explicit ExportForm(Prompts& prompts, QWidget* parent = nullptr);
 
-    bool FromDataFile() const;
-    std::string DataFileName() const;
-    std::string FolderName() const;
-    bool OneFilePerMessage() const;
+    bool fromDataFile() const;
+    std::string dataFileName() const;
+    std::string folderName() const;
+    bool oneFilePerMessage() const;
 
-    void FileButtonClick();
-    void FolderButtonClick();
+    void fileButtonClick();
+    void folderButtonClick();
     // Accepts only a choice that names what it needs.
-    void ExportButtonClick();
+    void exportButtonClick();
 
 private:
     void sourceChanged();

@@ -586,18 +586,18 @@ void TMainForm::RestoreFrom(const QString& dataFile) {
 void TMainForm::FileExportActionExecute() {
     if (!AllowClose || !HaveProfile()) return;
     Guarded([&] {
-        TExportForm form(prompts_, this);
+        ExportForm form(prompts_, this);
         if (form.exec() != QDialog::Accepted) return;
-        const ExportRun::Options options{form.FolderName(), false, form.OneFilePerMessage()};
+        const ExportRun::Options options{form.folderName(), false, form.oneFilePerMessage()};
         Profile& profile = *profile_.profile;
-        if (!form.FromDataFile()) {
+        if (!form.fromDataFile()) {
             Project = std::make_unique<TtsBackupProject>(&profile);
             for (TtsBPSourceItem* item : Project->Source().ItemList()) item->SetSelected(true);
             RunStart(new ExportThread(*Project, profile, options));
             return;
         }
         DialogPasswordQuestion question(prompts_, this);
-        std::optional<OpenedDataFile> opened = openDataFile(form.DataFileName(), profile, question);
+        std::optional<OpenedDataFile> opened = openDataFile(form.dataFileName(), profile, question);
         if (!opened) return;
         auto* worker = new ExportThread(*opened, profile, options);
         // The window keeps the project the run works on until the run has ended.

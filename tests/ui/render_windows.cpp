@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         ok &= render(form, folder, "restore");
     }
     {
-        TExportForm form(prompts);
+        ExportForm form(prompts);
         ok &= render(form, folder, "export");
     }
     {

@@ -14,7 +14,7 @@ namespace {
 const std::string kExtraTextName = std::string("Extra text of the item \"") + TtsBPAddressBook::kCaption + "\"";
 }
 
-TtsBPAddressBook::TtsBPAddressBook(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPAddressBook", true) {}
+TtsBPAddressBook::TtsBPAddressBook(ProjectLink* project) : ItemKind(project, kCaption, "TtsBPAddressBook", true) {}
 
 void TtsBPAddressBook::SetExtraText(const std::string& text) { extra_.SetText(text, kExtraTextName); }
 

@@ -6,12 +6,12 @@
 
 namespace ts {
 
-class TtsBPAddressBook : public TtsBPItemKind {
+class TtsBPAddressBook : public ItemKind {
 public:
     static constexpr const char* kCaption = "Windows Address Book";
     static constexpr const char* kFolder = "[CSIDL_APPDATA]\\Microsoft\\Address Book";
 
-    explicit TtsBPAddressBook(TtsProjectLink* project);
+    explicit TtsBPAddressBook(ProjectLink* project);
 
     const std::string& ExtraText() const { return extra_.Text(); }
     // Refuses a text too long for its 256-byte field (TsException, text unchanged).

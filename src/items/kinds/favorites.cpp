@@ -39,8 +39,8 @@ private:
 
 }  // namespace
 
-TtsBPFavorites::TtsBPFavorites(TtsProjectLink* project)
-    : TtsBPItemKind(project, kCaption, "TtsBPFavorites", true), files_(collect()) {}
+TtsBPFavorites::TtsBPFavorites(ProjectLink* project)
+    : ItemKind(project, kCaption, "TtsBPFavorites", true), files_(collect()) {}
 
 void TtsBPFavorites::ProfileGiven() {
     std::vector<std::string> merged = collect();

@@ -8,7 +8,7 @@
 
 namespace ts {
 
-class TtsBPFavorites : public TtsBPItemKind {
+class TtsBPFavorites : public ItemKind {
 public:
     static constexpr const char* kCaption = "Favorites";
     static constexpr const char* kMask = "*.url";
@@ -18,7 +18,7 @@ public:
     static constexpr size_t kMaxFiles = 65536;
 
     // Collects Files from the project's profile now, when the project has one.
-    explicit TtsBPFavorites(TtsProjectLink* project);
+    explicit TtsBPFavorites(ProjectLink* project);
 
     // Collects from the profile now given, ahead of what a project file added, as the
     // constructor would have; a name already held is not added again.

@@ -9,7 +9,7 @@
 
 namespace ts {
 
-TtsBPIESettings::TtsBPIESettings(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPIESettings", false) {
+TtsBPIESettings::TtsBPIESettings(ProjectLink* project) : ItemKind(project, kCaption, "TtsBPIESettings", false) {
     if (Profile* profile = ProfileIfAny(project)) settingsKey_ = MakeSavedKey(*profile, kSettingsKeyPath);
 }
 

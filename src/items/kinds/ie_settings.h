@@ -10,12 +10,12 @@ namespace ts {
 
 class TtsBackupRegItem;
 
-class TtsBPIESettings : public TtsBPItemKind {
+class TtsBPIESettings : public ItemKind {
 public:
     static constexpr const char* kCaption = "IE Settings";
     static constexpr const char* kSettingsKeyPath = "\\Software\\Microsoft\\Internet Explorer";
 
-    explicit TtsBPIESettings(TtsProjectLink* project);
+    explicit TtsBPIESettings(ProjectLink* project);
     ~TtsBPIESettings() override;
 
     // The saved key; nullptr while the project has no profile.

@@ -6,14 +6,14 @@
 
 namespace ts {
 
-int32_t TtsBPItemKind::RestoreFromStream(Stream& stream, RestoreSink& sink) {
+int32_t ItemKind::RestoreFromStream(Stream& stream, RestoreSink& sink) {
     const std::string operation = logName_ + ".RestoreFromStream";
     if (logsRestoreStart_) logOperationStart(operation, stream);
     KeyRootsSink ownKeys(sink, KeyRoots(RestoredKeyRoots()));
     return LogItemResult(operation, ReadData(stream, ownKeys, true));
 }
 
-int32_t TtsBPItemKind::RestoreToSink(Stream& stream, RestoreSink& sink) {
+int32_t ItemKind::RestoreToSink(Stream& stream, RestoreSink& sink) {
     return SaturatedCount(ReadData(stream, sink, false));
 }
 

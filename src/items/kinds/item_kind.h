@@ -10,7 +10,7 @@
 
 namespace ts {
 
-class TtsBPItemKind : public TtsBPSourceItem {
+class ItemKind : public TtsBPSourceItem {
 public:
     // Logs "<kind>.RestoreFromStream" (and, for the kinds that log it, where the stream
     // stands first), writes through sink, returns the bytes read.
@@ -19,7 +19,7 @@ public:
 
 protected:
     // logName is the class name the kind's log lines start with.
-    TtsBPItemKind(TtsProjectLink* project, std::string caption, std::string logName, bool logsRestoreStart)
+    ItemKind(ProjectLink* project, std::string caption, std::string logName, bool logsRestoreStart)
         : TtsBPSourceItem(project, std::move(caption)),
           logName_(std::move(logName)),
           logsRestoreStart_(logsRestoreStart) {}

@@ -9,7 +9,7 @@
 
 namespace ts {
 
-Profile* ProfileIfAny(const TtsProjectLink* project) {
+Profile* ProfileIfAny(const ProjectLink* project) {
     if (!project) return nullptr;
     // A project without a profile says so only by refusing UserProfile.
     try {
@@ -19,7 +19,7 @@ Profile* ProfileIfAny(const TtsProjectLink* project) {
     }
 }
 
-Profile& RequireProfile(const TtsProjectLink* project, const std::string& itemCaption) {
+Profile& RequireProfile(const ProjectLink* project, const std::string& itemCaption) {
     if (!project) throw TsException("The item \"" + itemCaption + "\" belongs to no backup project");
     return project->UserProfile();
 }

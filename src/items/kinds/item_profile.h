@@ -10,14 +10,14 @@ namespace ts {
 class CaptureReport;
 class Profile;
 class TtsBackupRegItem;
-class TtsProjectLink;
+class ProjectLink;
 
 // The project's user profile, or nullptr when the project has none yet (a project made only
 // to read or write records).
-Profile* ProfileIfAny(const TtsProjectLink* project);
+Profile* ProfileIfAny(const ProjectLink* project);
 
 // The project's user profile; raises TsException naming `itemCaption` when there is none.
-Profile& RequireProfile(const TtsProjectLink* project, const std::string& itemCaption);
+Profile& RequireProfile(const ProjectLink* project, const std::string& itemCaption);
 
 // A key of HKEY_CURRENT_USER to save from profile, checked now: a key missing at this moment
 // is saved as an empty tree.

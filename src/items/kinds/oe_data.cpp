@@ -15,7 +15,7 @@ namespace {
 const std::string kExtraTextName = std::string("Extra text of the item \"") + TtsBPOEData::kCaption + "\"";
 }
 
-TtsBPOEData::TtsBPOEData(TtsProjectLink* project) : TtsBPItemKind(project, kCaption, "TtsBPOEData", true) {
+TtsBPOEData::TtsBPOEData(ProjectLink* project) : ItemKind(project, kCaption, "TtsBPOEData", true) {
     if (Profile* profile = ProfileIfAny(project)) {
         accountsKey_ = MakeSavedKey(*profile, kAccountsKeyPath);
         identitiesKey_ = MakeSavedKey(*profile, kIdentitiesKeyPath);

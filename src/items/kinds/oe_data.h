@@ -10,7 +10,7 @@ namespace ts {
 
 class TtsBackupRegItem;
 
-class TtsBPOEData : public TtsBPItemKind {
+class TtsBPOEData : public ItemKind {
 public:
     static constexpr const char* kCaption = "Outlook Express Data";
     static constexpr const char* kAccountsKeyPath = "\\Software\\Microsoft\\Internet Account Manager";
@@ -18,7 +18,7 @@ public:
     static constexpr const char* kStoreFolder = "[CSIDL_LOCAL_APPDATA]\\Identities";
 
     // Checks both keys now: a key missing at this moment is saved as an empty tree.
-    explicit TtsBPOEData(TtsProjectLink* project);
+    explicit TtsBPOEData(ProjectLink* project);
     ~TtsBPOEData() override;
 
     // The saved keys; nullptr while the project has no profile (they are made and checked
