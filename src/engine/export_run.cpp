@@ -20,7 +20,6 @@
 #include "formats/mbox_writer.h"
 #include "formats/vcard_writer.h"
 #include "items/capture/backup_file_item_record.h"
-#include "items/capture/inventory_sink.h"
 #include "items/capture/profile_restore_sink.h"
 #include "items/find_files.h"
 #include "items/kinds/address_book.h"
@@ -514,20 +513,12 @@ void ExportRun::exportDataFile(Output& output) {
     // The scratch profile is the export's alone: each file may go in place as it is read.
     DirectProfileSink toScratch(unpacked);
     DataFileSink sink(*this, toScratch, names ? &*names : nullptr, scratch.path(), output);
-    InventorySink passedOver;
     try {
-        for (TtsBPSourceItem* item : project().Source().ItemList()) {
-            if (cancelled()) return;
-            if (!item->Selected()) continue;
-            if (!filter_ || filter_(*item)) {
-                status("Read " + item->Caption() + " ...");
-                item->RestoreToSink(stream, sink);
-            } else {
-                // Its data must still be read to reach the items after it.
-                passedOver.clear();
-                item->RestoreToSink(stream, passedOver);
-            }
-        }
+        const bool whole = readStoredItems(stream, filter_, [&](TtsBPSourceItem& item) {
+            status("Read " + item.Caption() + " ...");
+            item.RestoreToSink(stream, sink);
+        });
+        if (!whole) return;
         // The same end a check insists on: nothing is exported from a damaged file.
         stream.verifyNothingFollows();
     } catch (...) {

@@ -40,7 +40,6 @@ struct ExportTally {
 
 class ExportRun : public Run {
 public:
-    using ItemFilter = RestoreRun::ItemFilter;  // empty: every item
 
     struct Options {
         std::string folder;

@@ -4,7 +4,6 @@
 #include "engine/failure.h"
 #include "engine/flows.h"
 #include "engine/project.h"
-#include "items/capture/inventory_sink.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_log.h"
 #include "platform/exception.h"
@@ -60,28 +59,18 @@ void ExtractRun::run() {
 
     InflateStream& stream = reader->stream();
     ExtractSink sink(folder_, *profile(), replace_);
-    InventorySink passedOver;
     // Names held back are told also when the extract fails.
     const auto collectRefused = [&] {
         for (const auto& [name, reason] : sink.refused()) refused_.push_back(RefusedFileName{name, reason});
     };
     try {
-        for (TtsBPSourceItem* item : project().Source().ItemList()) {
-            if (cancelled()) break;
-            if (!item->Selected()) continue;
-            if (!filter_ || filter_(*item)) {
-                status("Extract " + item->Caption() + " ...");
-                sink.beginItem(regFileNameOf(item->Caption()), KeyRoots(item->RestoredKeyRoots()));
-                item->RestoreToSink(stream, sink);
-                sink.endItem();
-                items_.push_back(item->Caption());
-            } else {
-                // Its data must still be read to reach the items after it.
-                status("Skip " + item->Caption() + " ...");
-                passedOver.clear();
-                item->RestoreToSink(stream, passedOver);
-            }
-        }
+        readStoredItems(stream, filter_, [&](TtsBPSourceItem& item) {
+            status("Extract " + item.Caption() + " ...");
+            sink.beginItem(regFileNameOf(item.Caption()), KeyRoots(item.RestoredKeyRoots()));
+            item.RestoreToSink(stream, sink);
+            sink.endItem();
+            items_.push_back(item.Caption());
+        });
         // Nothing is put in place from a file that is cut short, fails its checksum or has
         // bytes after its end: the sink removes what it wrote when it goes.
         if (cancelled()) return;

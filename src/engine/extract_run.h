@@ -15,7 +15,6 @@ namespace ts {
 
 class ExtractRun : public Run {
 public:
-    using ItemFilter = RestoreRun::ItemFilter;  // empty: every stored item
 
     // Goes on reading the file openDataFile opened; opened.project must outlive the run.
     // profile decides which saved names may be written, as for a restore into it. With

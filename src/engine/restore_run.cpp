@@ -225,22 +225,12 @@ void RestoreRun::run() {
 }
 
 void RestoreRun::restoreItems(InflateStream& stream, RestoreSink* sink) {
-    InventorySink passedOver;
-    for (TtsBPSourceItem* item : project().Source().ItemList()) {
-        if (cancelled()) break;
-        if (!item->Selected()) continue;
-        if (!filter_ || filter_(*item)) {
-            status("Restore " + item->Caption() + " ...");
-            // Without a profile there is nowhere to write: the project raises its refusal.
-            if (!sink) project().UserProfile();
-            item->RestoreFromStream(stream, *sink);
-        } else {
-            // Its data must still be read to reach the items after it.
-            status("Skip " + item->Caption() + " ...");
-            passedOver.clear();
-            item->RestoreToSink(stream, passedOver);
-        }
-    }
+    readStoredItems(stream, filter_, [&](TtsBPSourceItem& item) {
+        status("Restore " + item.Caption() + " ...");
+        // Without a profile there is nowhere to write: the project raises its refusal.
+        if (!sink) project().UserProfile();
+        item.RestoreFromStream(stream, *sink);
+    });
 }
 
 void inspectStoredItems(TtsBackupProject& project, DataFileReader& reader, DataFileContents& contents) {

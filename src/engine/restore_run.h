@@ -26,7 +26,6 @@ struct OpenedDataFile;
 
 class RestoreRun : public Run {
 public:
-    using ItemFilter = std::function<bool(const TtsBPSourceItem&)>;  // empty: every stored item
 
     // Opens dataFile when run() starts and takes the project from it. project: Password set
     // (as openDataFile returned it, or a bare project for an unencrypted file).

@@ -1,6 +1,8 @@
 #include "engine/run.h"
 
 #include "engine/project.h"
+#include "items/capture/inventory_sink.h"
+#include "platform/stream/inflate_stream.h"
 #include "platform/profile/profile.h"
 
 namespace ts {
@@ -32,6 +34,23 @@ void Run::status(const std::string& text) const {
 
 void Run::progress(uint8_t percent) const {
     if (events_.onProgress) events_.onProgress(percent);
+}
+
+bool Run::readStoredItems(InflateStream& stream, const ItemFilter& filter,
+                          const std::function<void(TtsBPSourceItem&)>& readChosen) {
+    InventorySink passedOver;
+    for (TtsBPSourceItem* item : project().Source().ItemList()) {
+        if (cancelled()) return false;
+        if (!item->Selected()) continue;  // in a data file's project: not stored
+        if (!filter || filter(*item)) {
+            readChosen(*item);
+        } else {
+            status("Skip " + item->Caption() + " ...");
+            passedOver.clear();
+            item->RestoreToSink(stream, passedOver);
+        }
+    }
+    return true;
 }
 
 }  // namespace ts

@@ -4,6 +4,7 @@
 // Cancelled from it and the project's Cancel reaches it; everything else the run hands down
 // to the items itself (a backup its report, a restore its sink).
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,9 +12,11 @@
 
 namespace ts {
 
+class InflateStream;
 class Profile;
 class ProfileRunScope;
 class TtsBackupProject;
+class TtsBPSourceItem;
 
 // The totals of one run, for the line a front end shows at its end.
 struct RunTally {
@@ -28,6 +31,9 @@ struct RunTally {
 
 class Run {
 public:
+    // Which of a data file's stored items a run works on; empty: every one.
+    using ItemFilter = std::function<bool(const TtsBPSourceItem&)>;
+
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
@@ -59,6 +65,11 @@ protected:
     // Forgets a cancel that came too late to stop anything: the work it meant to stop is done.
     void withdrawCancel() { cancelled_.store(false); }
     RunTally& counts() { return tally_; }
+    // Reads a data file's items in their stored order: each one filter takes goes to
+    // readChosen; every other stored one is read past, saying so, since its data must still
+    // be read to reach the items after it. Stops between items at a cancel: false then.
+    bool readStoredItems(InflateStream& stream, const ItemFilter& filter,
+                         const std::function<void(TtsBPSourceItem&)>& readChosen);
 
 private:
     TtsBackupProject& project_;
