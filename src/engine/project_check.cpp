@@ -66,16 +66,17 @@ ProjectSettings settingsOf(const TtsBackupProject& project) {
     const TtsBPDestination& destination = project.Destination();
     const auto& items = project.Source().ItemList();
     return ProjectSettings{
-        project.Name(),
-        std::any_of(items.begin(), items.end(), [](const TtsBPSourceItem* item) { return item->Selected(); }),
-        destination.Kind(),
-        destination.LocalFolder(),
-        destination.Host(),
-        destination.RemoteFolder(),
-        destination.UserName(),
-        destination.FtpPassword(),
-        project.Encrypt(),
-        project.Password(),
+        .name = project.Name(),
+        .anyItemSelected =
+            std::any_of(items.begin(), items.end(), [](const TtsBPSourceItem* item) { return item->Selected(); }),
+        .destinationKind = destination.Kind(),
+        .localFolder = destination.LocalFolder(),
+        .host = destination.Host(),
+        .remoteFolder = destination.RemoteFolder(),
+        .userName = destination.UserName(),
+        .ftpPassword = destination.FtpPassword(),
+        .encrypt = project.Encrypt(),
+        .password = project.Password(),
     };
 }
 

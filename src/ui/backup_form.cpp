@@ -288,26 +288,6 @@ void TBackupForm::LoadFromProject() {
     enPassword2Edit_->setText(QString::fromStdString(project_->Password()));
 }
 
-void TBackupForm::storeInto(TtsBackupProject& target) const {
-    target.SetName(text(projectNameEdit_));
-    for (int row = 0; row < itemsList_->topLevelItemCount(); ++row) {
-        QTreeWidgetItem* rowItem = itemsList_->topLevelItem(row);
-        if (TtsBPSourceItem* item = target.Source().FindItem(rowItem->text(0).toStdString()))
-            item->SetSelected(rowItem->checkState(0) == Qt::Checked);
-    }
-    TtsBPDestination& dest = target.Destination();
-    if (backupToFileButton_->isChecked()) dest.SetKind(TtsBPDestination::kKindLocalFolder);
-    if (backupToFtpButton_->isChecked()) dest.SetKind(TtsBPDestination::kKindFtp);
-    dest.SetLocalFolder(text(destFolderEdit_));
-    dest.SetHost(text(hostEdit_));
-    dest.SetRemoteFolder(text(folderEdit_));
-    dest.SetUserName(text(userNameEdit_));
-    dest.SetFtpPassword(text(passwordEdit_));
-    target.SetPassword(text(enPasswordEdit_));
-    target.SetEncrypt(enableEncryptCheckBox_->isChecked());
-    target.SetCompressionLevel(static_cast<uint8_t>(compressionLevelComboBox_->currentIndex()));
-}
-
 ProjectSettings TBackupForm::typedSettings() const {
     bool anyItemSelected = false;
     for (int row = 0; row < itemsList_->topLevelItemCount(); ++row)
@@ -316,15 +296,38 @@ ProjectSettings TBackupForm::typedSettings() const {
                          : backupToFileButton_->isChecked() ? TtsBPDestination::kKindLocalFolder
                          : project_                         ? project_->Destination().Kind()
                                                             : TtsBPDestination::kKindLocalFolder;
-    return ProjectSettings{text(projectNameEdit_), anyItemSelected,       kind,
-                           text(destFolderEdit_),  text(hostEdit_),       text(folderEdit_),
-                           text(userNameEdit_),    text(passwordEdit_),   enableEncryptCheckBox_->isChecked(),
-                           text(enPasswordEdit_)};
+    return ProjectSettings{.name = text(projectNameEdit_),
+                           .anyItemSelected = anyItemSelected,
+                           .destinationKind = kind,
+                           .localFolder = text(destFolderEdit_),
+                           .host = text(hostEdit_),
+                           .remoteFolder = text(folderEdit_),
+                           .userName = text(userNameEdit_),
+                           .ftpPassword = text(passwordEdit_),
+                           .encrypt = enableEncryptCheckBox_->isChecked(),
+                           .password = text(enPasswordEdit_)};
 }
 
 bool TBackupForm::SaveToProject() {
-    if (!project_ || !checkProjectStorable(typedSettings()).empty()) return false;
-    storeInto(*project_);
+    if (!project_) return false;
+    const ProjectSettings typed = typedSettings();
+    if (!checkProjectStorable(typed).empty()) return false;
+    project_->SetName(typed.name);
+    for (int row = 0; row < itemsList_->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* rowItem = itemsList_->topLevelItem(row);
+        if (TtsBPSourceItem* item = project_->Source().FindItem(rowItem->text(0).toStdString()))
+            item->SetSelected(rowItem->checkState(0) == Qt::Checked);
+    }
+    TtsBPDestination& dest = project_->Destination();
+    dest.SetKind(typed.destinationKind);
+    dest.SetLocalFolder(typed.localFolder);
+    dest.SetHost(typed.host);
+    dest.SetRemoteFolder(typed.remoteFolder);
+    dest.SetUserName(typed.userName);
+    dest.SetFtpPassword(typed.ftpPassword);
+    project_->SetPassword(typed.password);
+    project_->SetEncrypt(typed.encrypt);
+    project_->SetCompressionLevel(static_cast<uint8_t>(compressionLevelComboBox_->currentIndex()));
     return true;
 }
 

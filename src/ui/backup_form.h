@@ -67,9 +67,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // Stores every control into target.
-    void storeInto(TtsBackupProject& target) const;
-    // What the controls hold, for the checks.
+    // What the controls hold, for the checks and for SaveToProject.
     ProjectSettings typedSettings() const;
     void ftpTestDone(const FtpSettingsCheck& check);
 
