@@ -32,10 +32,6 @@ constexpr const char* kTempCompressedName = "Temp.data_compressed";
 // Data files and the temporary files can hold an FTP password and the user's mail.
 constexpr unsigned kPrivateFileMode = 0600;
 
-// Thrown through the items from the stream they write to. Not a TsException, so nothing on
-// the way takes it for a failure of its own.
-struct CaptureCancelled {};
-
 bool exists(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0 || errno != ENOENT;
 }
@@ -95,7 +91,7 @@ private:
 // the capture at the first write after a cancel.
 class CaptureStream final : public Stream {
 public:
-    CaptureStream(Stream& dest, BackupRun& run) : dest_(dest), run_(run) {}
+    CaptureStream(Stream& dest, BackupRun& run) : dest_(dest), run_(run), stop_(run.stopToken()) {}
 
     int64_t position() const override { return count_; }
     int64_t size() const override { return count_; }
@@ -118,11 +114,12 @@ public:
 
 private:
     void poll() {
-        if (run_.cancelled()) throw CaptureCancelled{};
+        if (stop_.stop_requested()) throw RunStopped{};
         run_.captureProgress(count_);
     }
     Stream& dest_;
     BackupRun& run_;
+    std::stop_token stop_;
     int64_t count_ = 0;
 };
 
@@ -153,23 +150,6 @@ void BackupRun::notSaved(const std::string& realPath, const std::string& reason,
     if (std::find(warnings_.begin(), warnings_.end(), warning) != warnings_.end()) return;
     warnings_.push_back(std::move(warning));
     if (problem == Problem::NotSaved) ++filesNotSaved_;
-}
-
-void BackupRun::cancel() {
-    {
-        std::lock_guard lock(finalStepMutex_);
-        if (finalStep_) return;
-        Run::cancel();
-    }
-    std::lock_guard lock(uploadMutex_);
-    if (connection_) connection_->CloseControlConnection();
-}
-
-bool BackupRun::beginFinalStep() {
-    std::lock_guard lock(finalStepMutex_);
-    if (cancelled()) return false;
-    finalStep_ = true;
-    return true;
 }
 
 void BackupRun::saved(Saved what, int64_t bytes) {
@@ -204,10 +184,6 @@ void BackupRun::captureProgress(int64_t captured) {
 void BackupRun::run() {
     debugLog("-Backup-");
     location_.clear();
-    {
-        std::lock_guard lock(finalStepMutex_);
-        finalStep_ = false;
-    }
     // Refused before a single file is read; a folder that vanishes after this is said so by
     // the creation of the data file.
     throwFirst(checkProject(project(), ProjectCheckFor::Running));
@@ -245,15 +221,13 @@ void BackupRun::run() {
                 if (auto reason = removeTemporary(compressed)) rethrowNamingLeftover(compressed, *reason);
                 throw;
             }
-            {
-                // The server holds the new data file: a cancel that could not stop the store
-                // stops nothing now.
-                std::lock_guard lock(finalStepMutex_);
-                finalStep_ = true;
-                withdrawCancel();
-            }
+            // An upload returns once the server holds the new data file under its name, which
+            // it put there only after entering the final step; an upload that skipped it and
+            // met a cancel counts as cancelled.
+            const bool ended = enterFinalStep();
             if (auto reason = removeTemporary(compressed))
                 debugLog("Backup: the temporary file \"" + compressed + "\" could not be removed: " + *reason);
+            if (!ended) return;
             location_ = ftpAddressOf(destination, dataFileNameOf(project().Name()));
             break;
         }
@@ -263,10 +237,11 @@ void BackupRun::run() {
             CaptureStream capture(nowhere, *this);
             try {
                 writePlainStream(capture);
-            } catch (const CaptureCancelled&) {
+            } catch (const RunStopped&) {
                 return;
             }
-            if (cancelled()) return;
+            // Nothing is put anywhere, but a cancel from now on comes after the end.
+            if (!enterFinalStep()) return;
             break;
         }
     }
@@ -286,7 +261,7 @@ void BackupRun::writePlainStream(Stream& stream) {
     lastPercent_ = -1;
     for (TtsBPSourceItem* item : project().Source().ItemList()) {
         // Also between items that write nothing.
-        if (cancelled()) throw CaptureCancelled{};
+        throwIfStopped();
         status("Backup " + item->Caption() + " ...");
         listBytes_ = 0;
         if (!item->Selected()) continue;
@@ -309,7 +284,7 @@ bool BackupRun::writeDataFile(const std::string& path, bool final) {
         CaptureStream capture(zlib, *this);
         try {
             writePlainStream(capture);
-        } catch (const CaptureCancelled&) {
+        } catch (const RunStopped&) {
             return false;
         }
         status("Compress Data ...");
@@ -318,7 +293,7 @@ bool BackupRun::writeDataFile(const std::string& path, bool final) {
         progress(100);
         plainBytes_ = capture.size();
         dataFileBytes_ = zlib.compressedCount();
-        if (final && !beginFinalStep()) return false;
+        if (final && !enterFinalStep()) return false;
         dest->commit();
         return true;
     } catch (...) {
@@ -334,30 +309,6 @@ void BackupRun::uploadWork(int64_t sent) {
     if (transferSize_ <= 0) return;
     double percent = std::trunc(static_cast<double>(sent) / static_cast<double>(transferSize_) * 100.0);
     progress(static_cast<uint8_t>(std::clamp(percent, 0.0, 100.0)));
-}
-
-void BackupRun::beginUpload(UploadConnection& connection) {
-    std::lock_guard lock(uploadMutex_);
-    connection_ = &connection;
-    // A cancel that came while connecting had no connection to close yet.
-    if (cancelled()) connection_->CloseControlConnection();
-}
-
-void BackupRun::endUpload() {
-    std::lock_guard lock(uploadMutex_);
-    connection_ = nullptr;
-}
-
-bool BackupRun::closeUploadConnection() {
-    std::lock_guard lock(uploadMutex_);
-    if (!connection_) return false;
-    connection_->CloseControlConnection();
-    return true;
-}
-
-bool BackupRun::uploading() const {
-    std::lock_guard lock(uploadMutex_);
-    return connection_ != nullptr;
 }
 
 }  // namespace ts

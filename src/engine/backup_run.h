@@ -6,8 +6,8 @@
 // worker thread holds the object and calls run(); any other thread may cancel it.
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,11 +42,9 @@ public:
     // (FlowFailure), then captures and compresses and, for FTP, uploads. Returns normally when
     // cancelled (check cancelled()); throws on failure, after removing its temporary files
     // (when one cannot be removed, the message says so). A cancel stops the capture at its
-    // next write; once the new data file has begun to take the old one's place, a cancel is
-    // ignored and the run ends well.
+    // next write and closes the connection of an upload under way; once the new data file
+    // has begun to take the old one's place, a cancel is ignored and the run ends well.
     void run();
-    // Also closes the control connection of an upload under way.
-    void cancel() override;
     // What the run noted without failing, for the front end to show after it (read it once
     // run() has returned): one line for each file saved as an error record, naming the file
     // and why; a file listed twice is named once.
@@ -62,14 +60,8 @@ public:
     void uploadStatus(const std::string& text) override { status(text); }
     void uploadWorkBegin(int64_t total) override { transferSize_ = total; }
     void uploadWork(int64_t sent) override;
-    bool uploadCancelled() const override { return cancelled(); }
-    bool uploadFinalStep() override { return beginFinalStep(); }
-    void beginUpload(UploadConnection& connection) override;
-    void endUpload() override;
-    bool uploading() const;
-    // Closes the control connection of an upload under way without cancelling the run, as a
-    // broken connection would; false when no upload runs.
-    bool closeUploadConnection();
+    std::stop_token uploadStopToken() const override { return stopToken(); }
+    bool uploadFinalStep() override { return enterFinalStep(); }
     int64_t transferSize() const { return transferSize_; }
 
     // After a run that ended well: where the data file went (a path, or an ftp:// address
@@ -85,21 +77,17 @@ private:
     void saved(Saved what, int64_t bytes) override;
     void filesAhead(int64_t count, int64_t bytes) override;
 
-    // The header, the project stream and every selected item, in order; stops (throwing) at
-    // the first item after a cancel.
+    // The header, the project stream and every selected item, in order; throws RunStopped at
+    // the first write or item after a cancel.
     void writePlainStream(Stream& stream);
     // Captures into a compressed file at path; false when cancelled (nothing then is left at
     // path's side). When final, the rename over path is the run's last step.
     bool writeDataFile(const std::string& path, bool final);
-    // True when the run may go on to its last step, after which cancels are ignored.
-    bool beginFinalStep();
     // captured: the plain bytes the capture has taken so far.
     void captureProgress(int64_t captured);
 
     UserMessages* messages_;
     std::optional<double> backupTime_;
-    std::mutex finalStepMutex_;
-    bool finalStep_ = false;
     // The capture's share of the bar: one equal slice per selected item, moved within the
     // slice by the bytes taken against the bytes the item's file list announced.
     int selectedItems_ = 0;
@@ -119,9 +107,6 @@ private:
     std::string location_;
     int64_t plainBytes_ = 0;
     int64_t dataFileBytes_ = 0;
-
-    mutable std::mutex uploadMutex_;
-    UploadConnection* connection_ = nullptr;  // not owned; set only while uploading
 };
 
 }  // namespace ts

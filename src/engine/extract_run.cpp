@@ -81,6 +81,8 @@ void ExtractRun::run() {
         rethrowDataFileFailure(*reader, true);
     }
     collectRefused();
+    // A cancel that came after the last check still leaves nothing; one from here is too late.
+    if (!enterFinalStep()) return;
     madeFolder.keep = true;
     sink.commit();
     tally_ = sink.tally();

@@ -6,20 +6,6 @@
 
 namespace ts {
 
-namespace {
-
-// What a cancel may do to the running client: close its control connection at once.
-class FtpUploadConnection : public UploadConnection {
-public:
-    explicit FtpUploadConnection(FtpClient& client) : client_(client) {}
-    void CloseControlConnection() override { client_.close(); }
-
-private:
-    FtpClient& client_;
-};
-
-}  // namespace
-
 void FtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destination, const std::string& localFile,
                           const std::string& remoteName) {
     // Released on every path; its destructor closes the connection without logging out.
@@ -41,10 +27,10 @@ void FtpUpload::Upload(UploadRunLink& run, const TtsBPDestination& destination, 
         client.OnWorkBegin = [&run](FtpClient&, FtpWorkMode, int64_t total) { run.uploadWorkBegin(total); };
         client.OnWork = [&run](FtpClient&, FtpWorkMode, int64_t sent) { run.uploadWork(sent); };
         run.uploadStatus("Transferring ...");
-        FtpUploadConnection connection(client);
-        // A cancel that came while connecting had no connection to close yet: the scope
-        // closes it at once.
-        UploadScope uploading(run, connection);
+        // A cancel closes the connection from the canceller's thread, at once when it came
+        // while connecting; the callback's end waits for a close under way, so the client is
+        // never closed after the upload let it go.
+        std::stop_callback closeOnCancel(run.uploadStopToken(), [&client] { client.close(); });
         replacing.store(localFile, [&run] { return run.uploadFinalStep(); });
     } catch (...) {
         replacing.cleanUp(destination.RemoteFolder(), kCleanupTimeout);

@@ -1,11 +1,11 @@
 #pragma once
 // A backup project: the unit of work. It owns its source set, destination and schedule
 // record, and is what the parts see as their project (the codec's switch and pass phrase,
-// the user profile, and the cancel flag of the run under way). What a run reports and where
-// it writes the run hands to the items itself. The runs themselves are
-// objects of their own (BackupRun, RestoreRun); Backup and Restore here hand on to them. Its one serialised form is the project stream: the
-// 528-byte project record, the four item records, the destination and schedule sections.
-#include <atomic>
+// and the user profile). What a run reports, where it writes and its stop the run hands to
+// the items itself. The runs are objects of their own (BackupRun, RestoreRun); Backup and
+// Restore here hand on to them, and Cancel reaches the one under way. Its one serialised
+// form is the project stream: the 528-byte project record, the four item records, the
+// destination and schedule sections.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,8 +49,6 @@ public:
     // ProjectLink
     bool Encrypt() const override { return encrypt_; }
     std::string Password() const override { return password_; }
-    // The cancel flag of the run under way; false when none runs.
-    bool Cancelled() const override;
     // Raises TsException when no profile was given.
     Profile& UserProfile() const override;
     // A project made before its profile was known collects what the items find in the
@@ -79,6 +77,8 @@ public:
 
     // Cancels the run under way on this project, from any thread; nothing when none runs.
     void Cancel();
+    // Whether the run under way was stopped by a cancel; false when none runs.
+    bool Cancelled() const;
 
     // The project stream at the stream's position. Returns the bytes written.
     int32_t SaveToStream(Stream& stream);

@@ -38,9 +38,6 @@ void syncRestoredFiles(Profile* profile) {
     if (profile && !profile->syncToDisk()) debugLog("Restore: the restored files could not be forced to disk");
 }
 
-// Thrown from the reading when a cancel arrives, so that it takes effect inside an item.
-struct CancelledWhileReading {};
-
 // A restore into a folder that holds no profile yet makes one. Until the restore has put
 // everything in place, what it made goes again when it ends, so that a wrong password, a
 // damaged file or a cancel leaves no half profile behind.
@@ -114,19 +111,12 @@ RestoreRun::~RestoreRun() {
 
 void RestoreRun::consumed(int64_t done, int64_t total) {
     progress_.consumed(done, total, [this](uint8_t percent) { progress(percent); });
-    if (interruptible_ && cancelled()) throw CancelledWhileReading{};
-}
-
-void RestoreRun::cancel() {
-    std::lock_guard lock(phaseMutex_);
-    if (!committing_) Run::cancel();
 }
 
 void RestoreRun::run() {
     debugLog("-Restore-");
     refused_.clear();
     progress_.reset();
-    committing_ = false;
     // Leftovers of a killed run are older than this; our own files of this run are not.
     const std::time_t start = std::time(nullptr);
     // Wine would overwrite the restored registry values at its next save; nothing is written.
@@ -145,9 +135,13 @@ void RestoreRun::run() {
     // The project was read already when the file came from openDataFile.
     const bool projectRead = reader_ != nullptr;
     std::shared_ptr<DataFileReader> reader = projectRead ? std::move(reader_) : std::make_shared<DataFileReader>(dataFile_);
-    reader->setOnConsumed([this](int64_t done, int64_t total) { consumed(done, total); });
     consumed(reader->consumed(), reader->compressedSize());
     if (cancelled()) return;
+    // A cancel takes effect at the next block read, inside an item too.
+    reader->setOnConsumed([this](int64_t done, int64_t total) {
+        consumed(done, total);
+        throwIfStopped();
+    });
 
     if (reader->header()) {
         Profile* target = profile();
@@ -167,7 +161,6 @@ void RestoreRun::run() {
             counts().valuesRestored = sink->restored().values;
             sink.reset();
         };
-        interruptible_ = true;
         try {
             if (!projectRead) {
                 project().SetEncrypt(reader->header()->Encrypt);
@@ -182,12 +175,11 @@ void RestoreRun::run() {
                 newProfile.layoutMade();
             }
             restoreItems(reader->stream(), sink ? &*sink : nullptr);
-            if (cancelled()) throw CancelledWhileReading{};
+            throwIfStopped();
             // The same end as a check insists on: nothing is put in place from a file whose
             // checksum fails, that is cut short or that has bytes after its end.
             reader->stream().verifyNothingFollows();
         } catch (...) {
-            interruptible_ = false;
             takeReport();
             transaction_.reset();  // removes the temporary files
             if (cancelled()) {
@@ -196,16 +188,11 @@ void RestoreRun::run() {
             }
             rethrowDataFileFailure(*reader, passwordChecked);
         }
-        interruptible_ = false;
         takeReport();
-        {
-            std::lock_guard lock(phaseMutex_);
-            if (cancelled()) {
-                transaction_.reset();
-                debugLog("-Restore Cancelled-");
-                return;
-            }
-            committing_ = true;
+        if (!enterFinalStep()) {
+            transaction_.reset();
+            debugLog("-Restore Cancelled-");
+            return;
         }
         // From here what is put in place stays, even when a later step fails.
         newProfile.keep();

@@ -7,7 +7,6 @@
 // profile as it was; a cancel once the files are being put in place is not taken.
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,8 +40,6 @@ public:
     // unless set.
     void setWorkFolder(std::string path) { workFolder_ = std::move(path); }
 
-    void cancel() override;
-
     // On the worker thread. Refuses (FlowFailure WineRunning) before anything is written when
     // Wine runs on the profile. Returns normally when cancelled; throws on failure.
     void run();
@@ -61,9 +58,6 @@ private:
     std::vector<RefusedFileName> refused_;
     ReadProgress progress_;
     std::unique_ptr<ProfileTransaction> transaction_;
-    bool interruptible_ = false;  // a cancel stops the reading at its next block
-    std::mutex phaseMutex_;
-    bool committing_ = false;     // guarded by phaseMutex_
 };
 
 // Reads the rest of a data file whose project was just loaded from reader, writing nothing:

@@ -3,6 +3,7 @@
 #include "engine/project.h"
 #include "items/capture/inventory_sink.h"
 #include "platform/stream/inflate_stream.h"
+#include "platform/exception.h"
 #include "platform/profile/profile.h"
 
 namespace ts {
@@ -26,6 +27,24 @@ void Run::attach() {
 
 void Run::detach() {
     project_.detachRun(this);
+}
+
+void Run::cancel() {
+    std::lock_guard lock(finalStepMutex_);
+    // An upload's stop_callback closes its connection inside this call, still ordered
+    // before any entry into the final step.
+    if (!finalStep_) stop_.request_stop();
+}
+
+bool Run::enterFinalStep() {
+    std::lock_guard lock(finalStepMutex_);
+    if (stop_.stop_requested()) return false;
+    finalStep_ = true;
+    return true;
+}
+
+void Run::throwIfStopped() const {
+    if (stop_.stop_requested()) throw RunStopped{};
 }
 
 void Run::status(const std::string& text) const {

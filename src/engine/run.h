@@ -1,11 +1,15 @@
 #pragma once
 // What a backup run and a restore run share: the project and profile they work on, their
-// events, the cancel flag and the totals. While a run object lives, its project answers
-// Cancelled from it and the project's Cancel reaches it; everything else the run hands down
-// to the items itself (a backup its report, a restore its sink).
-#include <atomic>
+// events, their stop and the totals. A run is stopped one way: its cancel requests the stop
+// of its one std::stop_source, unless the run has entered its final step. The run's work
+// polls the stop token it hands down (the stream the items write or read throws RunStopped
+// at its next block), and an upload closes its connection from a stop_callback. While a run
+// object lives, its project's Cancel and Cancelled are this cancel and this stop; everything
+// else the run hands down to the items itself (a backup its report, a restore its sink).
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
 
 #include "engine/run_events.h"
@@ -38,9 +42,12 @@ public:
     Run& operator=(const Run&) = delete;
 
     // Any thread, any time, idempotent. A cancel before run() makes run() stop at its first
-    // polling point.
-    virtual void cancel() { cancelled_.store(true); }
-    bool cancelled() const { return cancelled_.load(); }
+    // polling point; one after the run entered its final step is ignored, and so is one
+    // after the run ended well.
+    void cancel();
+    bool cancelled() const { return stop_.stop_requested(); }
+    // What the run's work polls, and what an upload ties the close of its connection to.
+    std::stop_token stopToken() const { return stop_.get_token(); }
 
     TtsBackupProject& project() const { return project_; }
     // The profile the items read and write; nullptr when neither the run nor the project
@@ -62,8 +69,12 @@ protected:
     // TsException when another run is alive on the project.
     void attach();
     void detach();
-    // Forgets a cancel that came too late to stop anything: the work it meant to stop is done.
-    void withdrawCancel() { cancelled_.store(false); }
+    // The one point after which a cancel is ignored: from here the run puts its work in
+    // place, which a stop could only leave half done. False when a cancel came first: the
+    // run must then stop without putting anything in place.
+    bool enterFinalStep();
+    // Throws RunStopped when a cancel came.
+    void throwIfStopped() const;
     RunTally& counts() { return tally_; }
     // Reads a data file's items in their stored order: each one filter takes goes to
     // readChosen; every other stored one is read past, saying so, since its data must still
@@ -77,7 +88,9 @@ private:
     // The profile's lookups are read once for the run's whole life.
     std::unique_ptr<ProfileRunScope> profileScope_;
     RunEvents events_;
-    std::atomic<bool> cancelled_{false};
+    std::stop_source stop_;
+    std::mutex finalStepMutex_;  // orders a cancel against the entry into the final step
+    bool finalStep_ = false;
     RunTally tally_;
 };
 

@@ -12,10 +12,10 @@ namespace ts {
 
 class Profile;
 
-// What a part sees of its owning project: the codec's switch and pass phrase, the cancel flag
-// of the run under way, and the Windows user profile the items read and write. What a run
-// reports and where a restore writes are handed to the items by the run itself, never asked
-// of the project. TtsBackupProject implements it.
+// What a part sees of its owning project: the codec's switch and pass phrase, and the Windows
+// user profile the items read and write. What a run reports, where a restore writes and the
+// run's stop are handed to the items by the run itself, never asked of the project.
+// TtsBackupProject implements it.
 class ProjectLink {
 public:
     virtual ~ProjectLink() = default;
@@ -27,7 +27,6 @@ public:
         codec_.Configure(Encrypt(), Password());
         return codec_;
     }
-    virtual bool Cancelled() const = 0;
     virtual Profile& UserProfile() const = 0;
 
 private:

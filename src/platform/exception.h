@@ -11,6 +11,10 @@ public:
     explicit TsException(const std::string& message) : std::runtime_error(message) {}
 };
 
+// Thrown where a run's work meets its stop requested, and caught by the run alone. It is no
+// TsException, so nothing on the way takes a cancel for a failure of its own.
+struct RunStopped {};
+
 // A short read of a fixed-size record, or a stream operation that could not be done.
 class EStreamError : public TsException {
 public:
