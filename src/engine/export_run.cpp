@@ -483,7 +483,8 @@ void ExportRun::run() {
     }
     // New files were not forced to disk one by one; one sync of the file system does it.
     if (!syncFileSystemOf(options_.folder)) debugLog("Export: the exported files could not be forced to disk");
-    if (!cancelled()) progress(100);
+    // Everything is written: a cancel from here on comes after the end.
+    if (enterFinalStep()) progress(100);
     debugLog("-Export Finished-");
 }
 

@@ -5,11 +5,17 @@
 #include <bit>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/backup_run.h"
+#include "engine/export_run.h"
+#include "engine/extract_run.h"
+#include "engine/flows.h"
+#include "engine/restore_run.h"
 #include "engine/project.h"
 #include "items/kinds/favorites.h"
 #include "support/temp_dir.h"
@@ -320,6 +326,53 @@ TEST_F(ProjectTest, ACancelRacingWithRunsComingAndGoingNeverMeetsOneHalfDestroye
     done = true;
     canceller.join();
     EXPECT_FALSE(project.Cancelled());
+}
+
+// Every kind of run ends in its final step: a cancel after run() returned, as a late click on
+// Cancel would send it, leaves the run reported as ended, not cancelled.
+TEST_F(ProjectTest, ACancelAfterARunEndedLeavesItEnded) {
+    test::WineProfile wine;
+    auto profile = wine.open();
+    TtsBackupProject project(profile.get());
+    project.SetName("Mail");
+    project.SetWorkFolder(dir.file("work"));
+    std::filesystem::create_directory(dir.path() / "dest");
+    project.Destination().SetLocalFolder(dir.file("dest"));
+    project.Source().FindItem("Favorites")->SetSelected(true);
+    const std::string dataFile = dir.file("dest/Mail.tsly_dat");
+    struct NoPassword : PasswordQuestion {
+        std::optional<std::string> askPassword(const std::string&, bool) override { return std::nullopt; }
+    } noPassword;
+    const auto endThenCancel = [](ts::Run& run, const std::function<void()>& runIt) {
+        runIt();
+        run.cancel();
+        return run.cancelled();
+    };
+    const std::vector<std::pair<std::string, std::function<bool()>>> runs = {
+        {"backup", [&] {
+             BackupRun run(project);
+             return endThenCancel(run, [&] { run.run(); });
+         }},
+        {"restore", [&] {
+             auto opened = openDataFile(dataFile, *profile, noPassword);
+             RestoreRun run(*opened, *profile, {});
+             return endThenCancel(run, [&] { run.run(); });
+         }},
+        {"extract", [&] {
+             auto opened = openDataFile(dataFile, *profile, noPassword);
+             ExtractRun run(*opened, *profile, dir.file("extracted"), false, {});
+             return endThenCancel(run, [&] { run.run(); });
+         }},
+        {"export", [&] {
+             TtsBackupProject live(profile.get());
+             ExportRun run(live, *profile, {.folder = dir.file("exported")}, {});
+             return endThenCancel(run, [&] { run.run(); });
+         }},
+    };
+    for (const auto& [kind, cancelledAfterEnd] : runs) {
+        SCOPED_TRACE(kind);
+        EXPECT_FALSE(cancelledAfterEnd());
+    }
 }
 
 }  // namespace
