@@ -1,6 +1,6 @@
 #pragma once
-// What a backup run and a restore run share: the project and profile they work on, their
-// events, their stop and the totals. A run is stopped one way: its cancel requests the stop
+// What every run (backup, restore, extract, export) shares: the project and profile it works
+// on, its events, its stop and the totals. A run is stopped one way: its cancel requests the stop
 // of its one std::stop_source, unless the run has entered its final step. The run's work
 // polls the stop token it hands down (the stream the items write or read throws RunStopped
 // at its next block), and an upload closes its connection from a stop_callback. While a run

@@ -343,30 +343,30 @@ TEST_F(ProjectTest, ACancelAfterARunEndedLeavesItEnded) {
     struct NoPassword : PasswordQuestion {
         std::optional<std::string> askPassword(const std::string&, bool) override { return std::nullopt; }
     } noPassword;
-    const auto endThenCancel = [](ts::Run& run, const std::function<void()>& runIt) {
-        runIt();
+    const auto endThenCancel = [](auto& run) {
+        run.run();
         run.cancel();
         return run.cancelled();
     };
     const std::vector<std::pair<std::string, std::function<bool()>>> runs = {
         {"backup", [&] {
              BackupRun run(project);
-             return endThenCancel(run, [&] { run.run(); });
+             return endThenCancel(run);
          }},
         {"restore", [&] {
              auto opened = openDataFile(dataFile, *profile, noPassword);
              RestoreRun run(*opened, *profile, {});
-             return endThenCancel(run, [&] { run.run(); });
+             return endThenCancel(run);
          }},
         {"extract", [&] {
              auto opened = openDataFile(dataFile, *profile, noPassword);
              ExtractRun run(*opened, *profile, dir.file("extracted"), false, {});
-             return endThenCancel(run, [&] { run.run(); });
+             return endThenCancel(run);
          }},
         {"export", [&] {
              TtsBackupProject live(profile.get());
              ExportRun run(live, *profile, {.folder = dir.file("exported")}, {});
-             return endThenCancel(run, [&] { run.run(); });
+             return endThenCancel(run);
          }},
     };
     for (const auto& [kind, cancelledAfterEnd] : runs) {
